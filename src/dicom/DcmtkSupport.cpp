@@ -1,0 +1,274 @@
+#include "dicom/DcmtkSupport.h"
+
+#include "dicom/DicomText.h"
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcdict.h>
+#include <dcmtk/dcmdata/dcelem.h>
+#include <dcmtk/dcmdata/dcsequen.h>
+#include <dcmtk/dcmdata/dcxfer.h>
+#include <dcmtk/oflog/oflog.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <algorithm>
+#include <mutex>
+#include <queue>
+#include <vector>
+
+namespace dicom::detail {
+
+void prepareDcmtk()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Malformed files are an expected input; their warnings are noise.
+        OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
+        if (!dcmDataDict.isDictionaryLoaded())
+            qWarning("DCMTK: словарь данных не загружен (DCMDICTPATH)");
+    });
+}
+
+int itemNestingDepth(const QString &path, int limit)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0; // the loader will report the file itself
+    const qint64 size = file.size();
+    if (size < 16)
+        return 0;
+    const uchar *data = file.map(0, size);
+    if (data == nullptr)
+        return 0;
+    const auto n = static_cast<std::size_t>(size);
+
+    // Item tags (FFFE,E000) and item delimiters (FFFE,E00D), little or big
+    // endian. A match inside a value only over-estimates the depth.
+    std::size_t openUndefined = 0;
+    std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> definedEnds;
+    int deepest = 0;
+    const uchar *p = data;
+    const uchar *end = data + n;
+    while ((p = static_cast<const uchar *>(std::memchr(p, 0xE0, static_cast<std::size_t>(end - p))))) {
+        const std::size_t at = static_cast<std::size_t>(p - data);
+        ++p;
+        std::size_t tag = 0;
+        bool bigEndian = false;
+        uchar kind = 0;
+        if (at >= 3 && data[at - 3] == 0xFE && data[at - 2] == 0xFF
+            && (data[at - 1] == 0x00 || data[at - 1] == 0x0D)) {
+            tag = at - 3;
+            kind = data[at - 1];
+        } else if (at >= 2 && at + 1 < n && data[at - 2] == 0xFF && data[at - 1] == 0xFE
+                   && (data[at + 1] == 0x00 || data[at + 1] == 0x0D)) {
+            tag = at - 2;
+            kind = data[at + 1];
+            bigEndian = true;
+        } else {
+            continue;
+        }
+        while (!definedEnds.empty() && definedEnds.top() <= tag)
+            definedEnds.pop();
+        if (kind == 0x0D) {
+            if (openUndefined > 0)
+                --openUndefined;
+            continue;
+        }
+        if (tag + 8 > n)
+            break;
+        const uchar *l = data + tag + 4;
+        const quint32 length = bigEndian
+            ? (quint32(l[0]) << 24 | quint32(l[1]) << 16 | quint32(l[2]) << 8 | quint32(l[3]))
+            : (quint32(l[3]) << 24 | quint32(l[2]) << 16 | quint32(l[1]) << 8 | quint32(l[0]));
+        if (length == 0xFFFFFFFFu)
+            ++openUndefined;
+        else
+            definedEnds.push(std::min<std::size_t>(n, tag + 8 + length));
+        deepest = std::max(deepest, static_cast<int>(openUndefined + definedEnds.size()));
+        if (deepest > limit)
+            break;
+    }
+    return deepest;
+}
+
+std::unique_ptr<DcmFileFormat> loadFile(const QString &path, LoadMode mode, QString *conditionText)
+{
+    prepareDcmtk();
+    // DCMTK's parser recurses once per nesting level, so a hostile file of
+    // endlessly nested sequences would overflow the stack. Real objects nest a
+    // few levels deep.
+    if (itemNestingDepth(path, maxItemNesting) > maxItemNesting) {
+        if (conditionText)
+            *conditionText = QStringLiteral("Слишком глубокая вложенность последовательностей");
+        return nullptr;
+    }
+    auto file = std::make_unique<DcmFileFormat>();
+    const Uint32 maxReadLength = mode == LoadMode::Whole ? std::numeric_limits<Uint32>::max()
+                                                         : DCM_MaxReadLength;
+    const OFCondition cond = file->loadFile(OFFilename(QFile::encodeName(path).constData()),
+                                            EXS_Unknown, EGL_noChange, maxReadLength,
+                                            ERM_autoDetect);
+    if (cond.bad()) {
+        if (conditionText)
+            *conditionText = QString::fromLocal8Bit(cond.text());
+        return nullptr;
+    }
+    return file;
+}
+
+std::optional<QByteArray> rawString(DcmItem &item, const DcmTagKey &tag)
+{
+    DcmElement *element = nullptr;
+    if (item.findAndGetElement(tag, element).bad() || element == nullptr)
+        return std::nullopt;
+    OFString value;
+    if (element->getOFStringArray(value).bad())
+        return std::nullopt;
+    return QByteArray(value.c_str(), static_cast<qsizetype>(value.length()));
+}
+
+QString text(DcmItem &item, const DcmTagKey &tag)
+{
+    const auto raw = rawString(item, tag);
+    if (!raw)
+        return QString();
+    return decodeDicomText(raw->constData(), static_cast<std::size_t>(raw->size()));
+}
+
+std::optional<double> number(DcmItem &item, const DcmTagKey &tag)
+{
+    const auto raw = rawString(item, tag);
+    if (!raw)
+        return std::nullopt;
+    bool ok = false;
+    const double value = QString::fromUtf8(*raw).trimmed().toDouble(&ok);
+    // "inf" and "nan" convert, but no attribute we index can hold them, and the
+    // index would store them as NULL.
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<qint32> integer(DcmItem &item, const DcmTagKey &tag)
+{
+    DcmElement *element = nullptr;
+    if (item.findAndGetElement(tag, element).bad() || element == nullptr)
+        return std::nullopt;
+    // findAndGetSint32 refuses US and UL elements (Rows, Columns, Temporal
+    // Position Index), so read each VR with its own accessor.
+    switch (element->ident()) {
+    case EVR_US: {
+        Uint16 v = 0;
+        if (element->getUint16(v, 0).good())
+            return static_cast<qint32>(v);
+        break;
+    }
+    case EVR_SS: {
+        Sint16 v = 0;
+        if (element->getSint16(v, 0).good())
+            return static_cast<qint32>(v);
+        break;
+    }
+    case EVR_UL: {
+        Uint32 v = 0;
+        if (element->getUint32(v, 0).good() && v <= static_cast<Uint32>(std::numeric_limits<qint32>::max()))
+            return static_cast<qint32>(v);
+        break;
+    }
+    case EVR_SL:
+    case EVR_IS: {
+        Sint32 v = 0;
+        if (element->getSint32(v, 0).good())
+            return static_cast<qint32>(v);
+        break;
+    }
+    default:
+        break;
+    }
+    return std::nullopt;
+}
+
+std::optional<QVector<double>> doubleParts(DcmItem &item, const DcmTagKey &tag, int count)
+{
+    const auto raw = rawString(item, tag);
+    if (!raw)
+        return std::nullopt;
+    const QList<QByteArray> parts = raw->split('\\');
+    if (parts.size() != count)
+        return std::nullopt;
+    QVector<double> values;
+    values.reserve(count);
+    for (const QByteArray &part : parts) {
+        bool ok = false;
+        const double v = part.trimmed().toDouble(&ok);
+        values.append(ok && std::isfinite(v) ? v : 0.0);
+    }
+    return values;
+}
+
+DcmItem *firstItem(DcmItem &item, const DcmTagKey &sequenceTag)
+{
+    DcmItem *first = nullptr;
+    if (item.findAndGetSequenceItem(sequenceTag, first, 0).bad())
+        return nullptr;
+    return first;
+}
+
+bool saveReplacing(DcmFileFormat &file, const QString &destination, E_TransferSyntax xfer,
+                   QString *conditionText)
+{
+    const QFileInfo target(destination);
+    QTemporaryFile temporary(target.absolutePath() + QLatin1String("/.") + target.fileName()
+                             + QLatin1String(".XXXXXX"));
+    if (!temporary.open()) {
+        if (conditionText)
+            *conditionText = temporary.errorString();
+        return false;
+    }
+    temporary.close(); // DCMTK writes by name; the object still removes it on failure
+    const OFCondition cond = file.saveFile(
+        OFFilename(QFile::encodeName(temporary.fileName()).constData()), xfer,
+        EET_UndefinedLength, EGL_recalcGL, EPD_withoutPadding, 0, 0, EWM_createNewMeta);
+    if (cond.bad()) {
+        if (conditionText)
+            *conditionText = QString::fromLocal8Bit(cond.text());
+        return false;
+    }
+    // Keep the permissions of a file being replaced; a new file gets the usual ones.
+    QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
+                                     | QFile::ReadOther | QFile::ReadUser | QFile::WriteUser;
+    if (target.exists())
+        permissions = QFile::permissions(destination);
+    temporary.setPermissions(permissions);
+    // rename(2) replaces the destination in one step.
+    if (std::rename(QFile::encodeName(temporary.fileName()).constData(),
+                    QFile::encodeName(destination).constData())
+        != 0) {
+        if (conditionText)
+            *conditionText = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    temporary.setAutoRemove(false);
+    return true;
+}
+
+E_TransferSyntax uncompressedWriteXfer(DcmDataset &dataset)
+{
+    const E_TransferSyntax original = dataset.getOriginalXfer();
+    if (DcmXfer(original).isEncapsulated()
+        && dataset.chooseRepresentation(EXS_LittleEndianExplicit, nullptr).good()
+        && dataset.canWriteXfer(EXS_LittleEndianExplicit)) {
+        return EXS_LittleEndianExplicit;
+    }
+    return original;
+}
+
+} // namespace dicom::detail

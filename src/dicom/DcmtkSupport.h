@@ -1,0 +1,70 @@
+#pragma once
+
+// Internal to the dicom library: DCMTK helpers shared by the readers and the
+// file operations. Never included from a public header.
+
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcitem.h>
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace dicom::detail {
+
+// Silences DCMTK's parser chatter (it logs through OFLog to stderr) and makes
+// sure the data dictionary is there. Safe to call from any thread, many times.
+void prepareDcmtk();
+
+enum class LoadMode {
+    Lazy,  // values above 4 KiB stay in the file until accessed
+    Whole, // every value read into memory
+};
+
+// Item nesting deeper than this is refused before DCMTK sees the file.
+constexpr int maxItemNesting = 512;
+
+// An upper bound of the sequence item nesting depth of a file, found by a scan
+// of its bytes; stops counting once past `limit`.
+int itemNestingDepth(const QString &path, int limit);
+
+// Loads a file (with or without meta header). Returns null on failure and, when
+// asked, the DCMTK condition text.
+std::unique_ptr<DcmFileFormat> loadFile(const QString &path, LoadMode mode,
+                                        QString *conditionText = nullptr);
+
+// The element's whole value as DCMTK returns it (all values joined with
+// backslashes), or nothing when the element is absent or has no string form.
+std::optional<QByteArray> rawString(DcmItem &item, const DcmTagKey &tag);
+
+// String field: decoded with decodeDicomText, empty when absent.
+QString text(DcmItem &item, const DcmTagKey &tag);
+
+// Number field: the whole value as UTF-8, trimmed and converted; nothing when
+// absent or not a (finite) number - so a two-valued element gives nothing.
+std::optional<double> number(DcmItem &item, const DcmTagKey &tag);
+
+// Integer field read with the element's own VR (US, UL, SS, SL, IS ...), first
+// value. Nothing when absent, unreadable or out of the 32-bit signed range.
+std::optional<qint32> integer(DcmItem &item, const DcmTagKey &tag);
+
+// Backslash-separated parts (empty parts kept) converted to doubles, an
+// unparsable part giving 0; nothing unless there are exactly `count` parts.
+std::optional<QVector<double>> doubleParts(DcmItem &item, const DcmTagKey &tag, int count);
+
+// First item of a sequence, or null.
+DcmItem *firstItem(DcmItem &item, const DcmTagKey &sequenceTag);
+
+// Saves through a temporary file beside the destination that replaces it only
+// once complete, so a failed save never leaves a half-written file behind.
+bool saveReplacing(DcmFileFormat &file, const QString &destination, E_TransferSyntax xfer,
+                   QString *conditionText = nullptr);
+
+// The transfer syntax to write a loaded file in: compressed data is decoded to
+// Explicit VR Little Endian when possible, else kept as read.
+E_TransferSyntax uncompressedWriteXfer(DcmDataset &dataset);
+
+} // namespace dicom::detail

@@ -1,0 +1,10 @@
+#include "dicom/DicomFileSummary.h"
+
+namespace dicom {
+
+void registerSummaryMetaType()
+{
+    qRegisterMetaType<dicom::DicomFileSummary>("dicom::DicomFileSummary");
+}
+
+} // namespace dicom

@@ -1,0 +1,90 @@
+#include "dicom/HostileFiles.h"
+
+#include <QFile>
+#include <QtEndian>
+
+namespace velmaris::testing {
+
+namespace {
+
+void appendU16(QByteArray &out, quint16 v)
+{
+    char b[2];
+    qToLittleEndian(v, b);
+    out.append(b, 2);
+}
+
+void appendU32(QByteArray &out, quint32 v)
+{
+    char b[4];
+    qToLittleEndian(v, b);
+    out.append(b, 4);
+}
+
+QByteArray evenPadded(QByteArray value, char pad)
+{
+    if (value.size() % 2)
+        value.append(pad);
+    return value;
+}
+
+} // namespace
+
+QByteArray shortElement(quint16 group, quint16 element, const char vr[2], const QByteArray &value)
+{
+    QByteArray out;
+    appendU16(out, group);
+    appendU16(out, element);
+    out.append(vr, 2);
+    appendU16(out, static_cast<quint16>(value.size()));
+    out.append(value);
+    return out;
+}
+
+QByteArray dicmHeader()
+{
+    QByteArray out(128, '\0');
+    out.append("DICM", 4);
+    out.append(shortElement(0x0002, 0x0010, "UI", evenPadded("1.2.840.10008.1.2.1", '\0')));
+    return out;
+}
+
+QByteArray deeplyNested(int depth)
+{
+    QByteArray out = dicmHeader();
+    out.reserve(out.size() + depth * 20);
+    for (int i = 0; i < depth; ++i) {
+        // (0008,1115) SQ, undefined length, then an item of undefined length.
+        appendU16(out, 0x0008);
+        appendU16(out, 0x1115);
+        out.append("SQ\0\0", 4);
+        appendU32(out, 0xFFFFFFFFu);
+        appendU16(out, 0xFFFE);
+        appendU16(out, 0xE000);
+        appendU32(out, 0xFFFFFFFFu);
+    }
+    return out;
+}
+
+QByteArray oversizedLength(quint32 declaredLength)
+{
+    QByteArray out = dicmHeader();
+    out.append(shortElement(0x0008, 0x0018, "UI", evenPadded("1.2.3.4.3", '\0')));
+    out.append(shortElement(0x0020, 0x000D, "UI", evenPadded("1.2.3.4.1", '\0')));
+    out.append(shortElement(0x0020, 0x000E, "UI", evenPadded("1.2.3.4.2", '\0')));
+    appendU16(out, 0x7FE0);
+    appendU16(out, 0x0010);
+    out.append("OW\0\0", 4);
+    appendU32(out, declaredLength);
+    out.append(QByteArray(64, '\x11'));
+    return out;
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+           && file.write(bytes) == bytes.size();
+}
+
+} // namespace velmaris::testing

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Raw byte images of malformed DICOM files, built by hand because no proper
+// writer would produce them.
+namespace velmaris::testing {
+
+// 128-byte preamble, "DICM" and a meta group naming Explicit VR Little Endian.
+QByteArray dicmHeader();
+
+// An explicit-VR little-endian element with a short (16-bit) length field.
+QByteArray shortElement(quint16 group, quint16 element, const char vr[2], const QByteArray &value);
+
+// A dataset whose sequences nest `depth` levels deep, never closed.
+QByteArray deeplyNested(int depth);
+
+// Study/series/SOP UIDs, then Pixel Data claiming `declaredLength` bytes of
+// which only a few follow.
+QByteArray oversizedLength(quint32 declaredLength);
+
+bool writeBytes(const QString &path, const QByteArray &bytes);
+
+} // namespace velmaris::testing
