@@ -32,6 +32,9 @@ void prepareDcmtk()
     std::call_once(once, [] {
         // Malformed files are an expected input; their warnings are noise.
         OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
+        // Some writers store standard attributes with VR UN (a UID among them);
+        // read those with their dictionary VR instead of as hex bytes.
+        dcmEnableUnknownVRConversion.set(OFTrue);
         if (!dcmDataDict.isDictionaryLoaded())
             qWarning("DCMTK: словарь данных не загружен (DCMDICTPATH)");
     });
