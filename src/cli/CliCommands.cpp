@@ -168,42 +168,18 @@ int import(const Arguments &args, Output &output)
     return Success;
 }
 
-int studies(const Arguments &args, Output &output)
+// The listing commands: open the index, print each record of one query.
+template<typename Query>
+int listing(const Arguments &args, qsizetype positionalCount, Output &output, Query query)
 {
-    if (!args.positional.isEmpty() || !args.database)
+    if (args.positional.size() != positionalCount || !args.database)
         return output.usage();
     db::Database database(nullptr);
     QString error;
     if (!openExisting(database, *args.database, &error))
         return output.fail(error);
-    for (const db::StudyRecord &study : database.listStudies())
-        output.record(toJson(study));
-    return Success;
-}
-
-int series(const Arguments &args, Output &output)
-{
-    if (args.positional.size() != 1 || !args.database)
-        return output.usage();
-    db::Database database(nullptr);
-    QString error;
-    if (!openExisting(database, *args.database, &error))
-        return output.fail(error);
-    for (const db::SeriesRecord &record : database.listSeries(args.positional.first()))
+    for (const auto &record : query(database))
         output.record(toJson(record));
-    return Success;
-}
-
-int instances(const Arguments &args, Output &output)
-{
-    if (args.positional.size() != 1 || !args.database)
-        return output.usage();
-    db::Database database(nullptr);
-    QString error;
-    if (!openExisting(database, *args.database, &error))
-        return output.fail(error);
-    for (const db::SliceRef &slice : database.listInstances(args.positional.first()))
-        output.record(toJson(slice));
     return Success;
 }
 
@@ -238,11 +214,11 @@ int runCommand(const QStringList &arguments, std::FILE *out, std::FILE *err)
     else if (command == QLatin1String("import"))
         code = import(args, output);
     else if (command == QLatin1String("studies"))
-        code = studies(args, output);
+        code = listing(args, 0, output, [](db::Database &d) { return d.listStudies(); });
     else if (command == QLatin1String("series"))
-        code = series(args, output);
+        code = listing(args, 1, output, [&](db::Database &d) { return d.listSeries(args.positional.first()); });
     else if (command == QLatin1String("instances"))
-        code = instances(args, output);
+        code = listing(args, 1, output, [&](db::Database &d) { return d.listInstances(args.positional.first()); });
     else if (command == QLatin1String("tags"))
         code = tags(args, output);
     else
