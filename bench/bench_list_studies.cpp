@@ -1,0 +1,207 @@
+// How long the study browser waits for its list on a large archive: 10,000
+// studies of 10 series with 10 instance rows each (1,000,000 rows). Beside
+// listStudies, in the same run: a bare COUNT(*) over the instances and one
+// GROUP BY query that yields the same per-study counts.
+//
+// Usage: bench_list_studies [studies = 10000] [runs = 5]
+
+#include "db/Database.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QUuid>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+namespace {
+
+constexpr int kSeriesPerStudy = 10;
+constexpr int kInstancesPerSeries = 10;
+
+// Fills the tables with plain SQL in one transaction; going through the upserts
+// would take minutes for a million rows and measure nothing of interest here.
+bool fill(const QString &connection, int studies, QString *error)
+{
+    QSqlDatabase db = QSqlDatabase::database(connection, false);
+    const QString seriesCount = QString::number(studies * kSeriesPerStudy);
+    const QString instanceCount = QString::number(studies * kSeriesPerStudy * kInstancesPerSeries);
+    const QStringList statements = {
+        QStringLiteral("BEGIN;"),
+        QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < %1) "
+            "INSERT INTO patients (patient_id, patient_name, birth_date, sex, weight_kg, height_cm) "
+            "SELECT 'PAT' || i, 'Пациент^' || i, '1960' || substr('0' || (1 + i % 12), -2) || '15', "
+            "CASE i % 2 WHEN 0 THEN 'F' ELSE 'M' END, 60 + i % 40, 160 + i % 30 FROM n;")
+            .arg(studies),
+        QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < %1) "
+            "INSERT INTO studies (study_instance_uid, patient_id, study_date, study_time, study_description, "
+            "accession_number, referring_physician, is_protected) "
+            "SELECT '1.2.826.0.1.3680043.8.498.' || i, 'PAT' || i, "
+            "(2015 + i % 10) || substr('0' || (1 + i % 12), -2) || substr('0' || (1 + i % 28), -2), "
+            "substr('00000' || ((i * 37) % 240000), -6), "
+            "'КТ органов грудной клетки', 'ACC' || i, 'Петрова^А^В', i % 50 = 0 FROM n;")
+            .arg(studies),
+        QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < %1) "
+            "INSERT INTO series (series_instance_uid, study_instance_uid, series_number, series_description, "
+            "modality, body_part_examined, laterality) "
+            "SELECT '1.2.826.0.1.3680043.8.498.' || (i / %2) || '.' || (i % %2), "
+            "'1.2.826.0.1.3680043.8.498.' || (i / %2), (i % %2) + 1, 'Series ' || (i % %2), "
+            "CASE (i / %2) % 3 WHEN 0 THEN 'CT' WHEN 1 THEN 'MR' ELSE (CASE i % 2 WHEN 0 THEN 'CT' ELSE 'PT' END) END, "
+            "'CHEST', '' FROM n;")
+            .arg(seriesCount)
+            .arg(kSeriesPerStudy),
+        QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < %1) "
+            "INSERT INTO instances (sop_instance_uid, series_instance_uid, instance_number, rows, columns, "
+            "number_of_frames, pixel_spacing_x, pixel_spacing_y, slice_thickness, slice_location, window_center, "
+            "window_width, rescale_slope, rescale_intercept, repetition_time, echo_time, image_position_x, "
+            "image_position_y, image_position_z, orientation_row_x, orientation_row_y, orientation_row_z, "
+            "orientation_col_x, orientation_col_y, orientation_col_z, has_spatial_info, frame_index, "
+            "acquisition_time_seconds, temporal_position_index, frame_of_reference_uid, trigger_time_ms, "
+            "cardiac_number_of_images, file_path) "
+            "SELECT '1.2.826.0.1.3680043.8.498.' || (i / %2) || '.' || ((i / %3) % %4) || '.' || (i % %3), "
+            "'1.2.826.0.1.3680043.8.498.' || (i / %2) || '.' || ((i / %3) % %4), (i % %3) + 1, 512, 512, 1, "
+            "0.703125, 0.703125, 1.25, -1.25 * (i % %3), -600, 1500, 1, -1024, 0, 0, -180, -180, "
+            "-1.25 * (i % %3), 1, 0, 0, 0, 1, 0, 1, 0, 36930.5, 0, '1.2.826.0.1.3680043.8.498.' || (i / %2) || '.0', "
+            "-1, 0, '/home/radiology/archive/' || (i / %2) || '/' || ((i / %3) % %4) || '/IM' || (i % %3) || '.dcm' "
+            "FROM n;")
+            .arg(instanceCount)
+            .arg(kSeriesPerStudy * kInstancesPerSeries)
+            .arg(kInstancesPerSeries)
+            .arg(kSeriesPerStudy),
+        QStringLiteral("COMMIT;"),
+    };
+    for (const QString &sql : statements) {
+        QSqlQuery q(db);
+        if (!q.exec(sql)) {
+            *error = q.lastError().text();
+            return false;
+        }
+    }
+    return true;
+}
+
+double medianMs(int runs, const std::function<void()> &work)
+{
+    work(); // warm the page cache and the statement cache
+    QList<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        ms.append(timer.nsecsElapsed() / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
+}
+
+int argument(int argc, char **argv, int index, int fallback)
+{
+    if (argc <= index)
+        return fallback;
+    const int value = std::atoi(argv[index]);
+    return value > 0 ? value : fallback;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int studies = argument(argc, argv, 1, 10000);
+    const int runs = argument(argc, argv, 2, 5);
+
+    QTemporaryDir dir;
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "no temporary directory\n");
+        return 1;
+    }
+    const QString path = dir.filePath(QStringLiteral("index.sqlite3"));
+
+    db::Database database(nullptr);
+    if (!database.open(path)) {
+        std::fprintf(stderr, "%s\n", qPrintable(database.lastError()));
+        return 1;
+    }
+    QElapsedTimer buildTimer;
+    buildTimer.start();
+    QString error;
+    if (!fill(database.connectionName(), studies, &error)) {
+        std::fprintf(stderr, "fill: %s\n", qPrintable(error));
+        return 1;
+    }
+    const double buildMs = buildTimer.nsecsElapsed() / 1e6;
+
+    // The references run on their own connection to the same file, as a
+    // second reader would.
+    const QString refName = QStringLiteral("bench_%1").arg(QUuid::createUuid().toString());
+    double countMs = 0.0;
+    double groupMs = 0.0;
+    double listMs = 0.0;
+    qint64 instanceRows = 0;
+    QHash<QString, QPair<int, int>> grouped;
+    QList<db::StudyRecord> listed;
+    {
+        QSqlDatabase ref = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), refName);
+        ref.setDatabaseName(path);
+        if (!ref.open()) {
+            std::fprintf(stderr, "%s\n", qPrintable(ref.lastError().text()));
+            return 1;
+        }
+
+        listMs = medianMs(runs, [&] { listed = database.listStudies(); });
+
+        countMs = medianMs(runs, [&] {
+            QSqlQuery q(ref);
+            q.setForwardOnly(true);
+            if (q.exec(QStringLiteral("SELECT COUNT(*) FROM instances")) && q.next())
+                instanceRows = q.value(0).toLongLong();
+        });
+
+        groupMs = medianMs(runs, [&] {
+            grouped.clear();
+            QSqlQuery q(ref);
+            q.setForwardOnly(true);
+            q.exec(QStringLiteral(
+                "SELECT se.study_instance_uid, COUNT(DISTINCT se.series_instance_uid), COUNT(i.sop_instance_uid) "
+                "FROM series se LEFT JOIN instances i ON i.series_instance_uid = se.series_instance_uid "
+                "GROUP BY se.study_instance_uid"));
+            while (q.next())
+                grouped.insert(q.value(0).toString(), {q.value(1).toInt(), q.value(2).toInt()});
+        });
+        ref.close();
+    }
+    QSqlDatabase::removeDatabase(refName);
+
+    // The reference only counts if it says the same as the list.
+    bool agree = listed.size() == studies && grouped.size() == studies;
+    for (const db::StudyRecord &r : std::as_const(listed)) {
+        const auto it = grouped.constFind(r.study_instance_uid);
+        agree = agree && it != grouped.cend() && it->first == r.series_count && it->second == r.instance_count;
+    }
+
+    const double goalMs = 200.0;
+    std::printf("bench_list_studies: %d studies, %lld instance rows (index built in %.0f ms), median of %d runs\n",
+                studies, instanceRows, buildMs, runs);
+    std::printf("  %-52s %9.1f ms\n", "listStudies (correlated subqueries)", listMs);
+    std::printf("  %-52s %9.1f ms  listStudies / this = %.1f\n", "reference: SELECT COUNT(*) FROM instances",
+                countMs, listMs / countMs);
+    std::printf("  %-52s %9.1f ms  listStudies / this = %.2f  (same counts: %s)\n",
+                "reference: one GROUP BY over series and instances", groupMs, listMs / groupMs,
+                agree ? "yes" : "NO");
+    if (listMs <= goalMs)
+        std::printf("  goal %.0f ms: met (%.0f%% of it)\n", goalMs, 100.0 * listMs / goalMs);
+    else
+        std::printf("  goal %.0f ms: missed by %.0f ms (%.2fx the goal)\n", goalMs, listMs - goalMs, listMs / goalMs);
+    return agree ? 0 : 2;
+}

@@ -1,0 +1,997 @@
+#include "db/Database.h"
+
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
+#include <QVariant>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace db {
+
+namespace {
+
+const QString kDriver = QStringLiteral("QSQLITE");
+
+const std::array<const char *, 7> kSchema = {
+    "CREATE TABLE IF NOT EXISTS patients ("
+    " patient_id TEXT PRIMARY KEY,"
+    " patient_name TEXT,"
+    " birth_date TEXT,"
+    " sex TEXT,"
+    " weight_kg REAL,"
+    " height_cm REAL"
+    ");",
+
+    "CREATE TABLE IF NOT EXISTS studies ("
+    " study_instance_uid TEXT PRIMARY KEY,"
+    " patient_id TEXT REFERENCES patients(patient_id),"
+    " study_date TEXT,"
+    " study_time TEXT,"
+    " study_description TEXT,"
+    " accession_number TEXT,"
+    " referring_physician TEXT,"
+    " is_protected INTEGER DEFAULT 0"
+    ");",
+
+    "CREATE TABLE IF NOT EXISTS series ("
+    " series_instance_uid TEXT PRIMARY KEY,"
+    " study_instance_uid TEXT REFERENCES studies(study_instance_uid),"
+    " series_number TEXT,"
+    " series_description TEXT,"
+    " modality TEXT,"
+    " body_part_examined TEXT,"
+    " laterality TEXT"
+    ");",
+
+    "CREATE TABLE IF NOT EXISTS instances ("
+    " sop_instance_uid TEXT PRIMARY KEY,"
+    " series_instance_uid TEXT REFERENCES series(series_instance_uid),"
+    " instance_number INTEGER,"
+    " rows INTEGER,"
+    " columns INTEGER,"
+    " number_of_frames INTEGER,"
+    " pixel_spacing_x REAL,"
+    " pixel_spacing_y REAL,"
+    " slice_thickness REAL,"
+    " slice_location REAL,"
+    " window_center REAL,"
+    " window_width REAL,"
+    " rescale_slope REAL,"
+    " rescale_intercept REAL,"
+    " repetition_time REAL,"
+    " echo_time REAL,"
+    " image_position_x REAL,"
+    " image_position_y REAL,"
+    " image_position_z REAL,"
+    " orientation_row_x REAL,"
+    " orientation_row_y REAL,"
+    " orientation_row_z REAL,"
+    " orientation_col_x REAL,"
+    " orientation_col_y REAL,"
+    " orientation_col_z REAL,"
+    " has_spatial_info INTEGER,"
+    " frame_index INTEGER DEFAULT 0,"
+    " acquisition_time_seconds REAL,"
+    " temporal_position_index INTEGER DEFAULT 0,"
+    " frame_of_reference_uid TEXT,"
+    " trigger_time_ms REAL,"
+    " cardiac_number_of_images INTEGER DEFAULT 0,"
+    " file_path TEXT NOT NULL"
+    ");",
+
+    "CREATE INDEX IF NOT EXISTS idx_studies_patient ON studies(patient_id);",
+    "CREATE INDEX IF NOT EXISTS idx_series_study ON series(study_instance_uid);",
+    "CREATE INDEX IF NOT EXISTS idx_instances_series ON instances(series_instance_uid);",
+};
+
+// Indexes written by earlier versions lack these columns. Each statement
+// fails harmlessly once its column exists, so all of them run on every open.
+const std::array<const char *, 22> kMigrations = {
+    "ALTER TABLE instances ADD COLUMN repetition_time REAL;",
+    "ALTER TABLE instances ADD COLUMN echo_time REAL;",
+    "ALTER TABLE instances ADD COLUMN image_position_x REAL;",
+    "ALTER TABLE instances ADD COLUMN image_position_y REAL;",
+    "ALTER TABLE instances ADD COLUMN image_position_z REAL;",
+    "ALTER TABLE instances ADD COLUMN orientation_row_x REAL;",
+    "ALTER TABLE instances ADD COLUMN orientation_row_y REAL;",
+    "ALTER TABLE instances ADD COLUMN orientation_row_z REAL;",
+    "ALTER TABLE instances ADD COLUMN orientation_col_x REAL;",
+    "ALTER TABLE instances ADD COLUMN orientation_col_y REAL;",
+    "ALTER TABLE instances ADD COLUMN orientation_col_z REAL;",
+    "ALTER TABLE instances ADD COLUMN has_spatial_info INTEGER;",
+    "ALTER TABLE studies ADD COLUMN is_protected INTEGER DEFAULT 0;",
+    "ALTER TABLE series ADD COLUMN laterality TEXT;",
+    "ALTER TABLE instances ADD COLUMN frame_index INTEGER DEFAULT 0;",
+    "ALTER TABLE instances ADD COLUMN acquisition_time_seconds REAL;",
+    "ALTER TABLE instances ADD COLUMN temporal_position_index INTEGER DEFAULT 0;",
+    "ALTER TABLE instances ADD COLUMN frame_of_reference_uid TEXT;",
+    "ALTER TABLE instances ADD COLUMN trigger_time_ms REAL;",
+    "ALTER TABLE instances ADD COLUMN cardiac_number_of_images INTEGER DEFAULT 0;",
+    "ALTER TABLE patients ADD COLUMN weight_kg REAL;",
+    "ALTER TABLE patients ADD COLUMN height_cm REAL;",
+};
+
+const char kPatientUpsert[] =
+    "INSERT INTO patients (patient_id, patient_name, birth_date, sex, weight_kg, height_cm) "
+    "VALUES (:id, :name, :birth, :sex, :weight, :height) "
+    "ON CONFLICT(patient_id) DO UPDATE SET "
+    "patient_name = excluded.patient_name, "
+    "birth_date   = excluded.birth_date, "
+    "sex          = excluded.sex, "
+    "weight_kg    = excluded.weight_kg, "
+    "height_cm    = excluded.height_cm;";
+
+const char kStudyUpsert[] =
+    "INSERT INTO studies (study_instance_uid, patient_id, study_date, study_time, "
+    "study_description, accession_number, referring_physician) "
+    "VALUES (:uid, :patient_id, :date, :time, :desc, :acc, :ref) "
+    "ON CONFLICT(study_instance_uid) DO UPDATE SET "
+    "study_date          = excluded.study_date, "
+    "study_time          = excluded.study_time, "
+    "study_description   = excluded.study_description, "
+    "accession_number    = excluded.accession_number, "
+    "referring_physician = excluded.referring_physician;";
+
+const char kSeriesUpsert[] =
+    "INSERT INTO series (series_instance_uid, study_instance_uid, series_number, "
+    "series_description, modality, body_part_examined, laterality) "
+    "VALUES (:uid, :study_uid, :num, :desc, :modality, :body_part, :laterality) "
+    "ON CONFLICT(series_instance_uid) DO UPDATE SET "
+    "series_number      = excluded.series_number, "
+    "series_description = excluded.series_description, "
+    "modality           = excluded.modality, "
+    "body_part_examined = excluded.body_part_examined, "
+    "laterality         = excluded.laterality;";
+
+const char kInstanceUpsert[] =
+    "INSERT INTO instances (sop_instance_uid, series_instance_uid, instance_number, rows, columns, "
+    "number_of_frames, pixel_spacing_x, pixel_spacing_y, slice_thickness, slice_location, "
+    "window_center, window_width, rescale_slope, rescale_intercept, repetition_time, echo_time, "
+    "image_position_x, image_position_y, image_position_z, "
+    "orientation_row_x, orientation_row_y, orientation_row_z, "
+    "orientation_col_x, orientation_col_y, orientation_col_z, has_spatial_info, "
+    "frame_index, acquisition_time_seconds, temporal_position_index, frame_of_reference_uid, "
+    "trigger_time_ms, cardiac_number_of_images, file_path) "
+    "VALUES (:uid, :series_uid, :inum, :rows, :cols, :frames, :psx, :psy, :thick, :loc, :wc, :ww, "
+    ":slope, :intercept, :tr, :te, :ipx, :ipy, :ipz, :orx, :ory, :orz, :ocx, :ocy, :ocz, "
+    ":hasspatial, :frameidx, :acqtime, :temporalidx, :forUid, :triggertime, :cardiacnimages, :path) "
+    "ON CONFLICT(sop_instance_uid) DO UPDATE SET "
+    "file_path         = excluded.file_path, "
+    "instance_number   = excluded.instance_number, "
+    "window_center     = excluded.window_center, "
+    "window_width      = excluded.window_width, "
+    "slice_thickness   = excluded.slice_thickness, "
+    "slice_location    = excluded.slice_location;";
+
+// listStudies and listOtherStudiesOfPatient share this select list, FROM and JOIN.
+const char kStudySelect[] =
+    "SELECT st.study_instance_uid, p.patient_id, p.patient_name, p.birth_date, p.sex, "
+    "p.weight_kg, st.study_date, st.study_time, st.study_description, st.accession_number, "
+    "(SELECT COUNT(*) FROM series se WHERE se.study_instance_uid = st.study_instance_uid), "
+    "(SELECT COUNT(*) FROM instances i JOIN series se ON se.series_instance_uid = i.series_instance_uid "
+    "WHERE se.study_instance_uid = st.study_instance_uid), "
+    "st.is_protected, "
+    "(SELECT GROUP_CONCAT(DISTINCT se.modality) FROM series se "
+    "WHERE se.study_instance_uid = st.study_instance_uid) "
+    "FROM studies st LEFT JOIN patients p ON p.patient_id = st.patient_id ";
+
+// A null QString would be bound as SQL NULL. Text columns get the empty string
+// instead: NULL in the patients key would let every summary without a Patient ID
+// create a patient row of its own, since NULL keys never conflict.
+QVariant text(const QString &value)
+{
+    if (!value.isNull())
+        return value;
+    return QStringLiteral("");
+}
+
+QString textAt(const QSqlQuery &query, int column)
+{
+    return query.value(column).toString();
+}
+
+StudyRecord readStudy(const QSqlQuery &q)
+{
+    StudyRecord r;
+    r.study_instance_uid = textAt(q, 0);
+    r.patient_id = textAt(q, 1);
+    r.patient_name = textAt(q, 2);
+    r.birth_date = textAt(q, 3);
+    r.sex = textAt(q, 4);
+    r.weight_kg = q.value(5).toDouble();
+    r.study_date = textAt(q, 6);
+    r.study_time = textAt(q, 7);
+    r.study_description = textAt(q, 8);
+    r.accession_number = textAt(q, 9);
+    r.series_count = q.value(10).toInt();
+    r.instance_count = q.value(11).toInt();
+    r.is_protected = q.value(12).toInt() != 0;
+    r.modalities = textAt(q, 13);
+    return r;
+}
+
+QString notOpenMessage()
+{
+    return QStringLiteral("База данных не открыта");
+}
+
+// Keeps a batch of upserts in one transaction. Rolls back on destruction unless
+// committed, so an early return can never leave the connection inside BEGIN.
+class TransactionGuard
+{
+public:
+    explicit TransactionGuard(QSqlDatabase &db) : m_db(db), m_active(m_db.transaction()) {}
+    ~TransactionGuard()
+    {
+        if (m_active)
+            m_db.rollback();
+    }
+    TransactionGuard(const TransactionGuard &) = delete;
+    TransactionGuard &operator=(const TransactionGuard &) = delete;
+
+    bool active() const { return m_active; }
+
+    // SQLite rolls a transaction back by itself on some errors (disk full, I/O
+    // error); there is nothing left for the guard to undo then.
+    void forget() { m_active = false; }
+
+    bool commit(QString *error)
+    {
+        if (!m_active)
+            return true;
+        if (m_db.commit()) {
+            m_active = false;
+            return true;
+        }
+        if (error)
+            *error = m_db.lastError().text();
+        return false;
+    }
+
+private:
+    QSqlDatabase &m_db;
+    bool m_active;
+};
+
+} // namespace
+
+struct Database::Private
+{
+    QString connectionName;
+    QString lastError;
+    QSqlDatabase db;
+
+    // Prepared once per open and reused: an import stores thousands of files,
+    // and parsing the four statements anew for each of them is wasted work.
+    std::optional<QSqlQuery> patientUpsert;
+    std::optional<QSqlQuery> studyUpsert;
+    std::optional<QSqlQuery> seriesUpsert;
+    std::optional<QSqlQuery> instanceUpsert;
+
+    void dropStatements()
+    {
+        patientUpsert.reset();
+        studyUpsert.reset();
+        seriesUpsert.reset();
+        instanceUpsert.reset();
+    }
+
+    void closeConnection()
+    {
+        dropStatements();
+        if (db.isValid()) {
+            if (db.isOpen())
+                db.close();
+            db = QSqlDatabase();
+        }
+        if (QSqlDatabase::contains(connectionName))
+            QSqlDatabase::removeDatabase(connectionName);
+    }
+
+    bool isOpen() const { return db.isValid() && db.isOpen(); }
+
+    // Prepares on first use rather than in open(): a database that another
+    // connection holds locked cannot even be prepared against.
+    QSqlQuery *statement(std::optional<QSqlQuery> &slot, const char *sql, QString *error)
+    {
+        if (slot)
+            return &*slot;
+        QSqlQuery q(db);
+        if (!q.prepare(QString::fromLatin1(sql))) {
+            *error = q.lastError().text();
+            return nullptr;
+        }
+        slot.emplace(std::move(q));
+        return &*slot;
+    }
+
+    bool exec(QSqlQuery &q, QString *error)
+    {
+        if (q.exec())
+            return true;
+        *error = q.lastError().text();
+        return false;
+    }
+
+    bool insertOne(const dicom::DicomFileSummary &s, QString *error);
+    bool inTransaction() const;
+};
+
+bool Database::Private::insertOne(const dicom::DicomFileSummary &s, QString *error)
+{
+    QSqlQuery *q = statement(patientUpsert, kPatientUpsert, error);
+    if (!q)
+        return false;
+    q->bindValue(QStringLiteral(":id"), text(s.patient_id));
+    q->bindValue(QStringLiteral(":name"), text(s.patient_name));
+    q->bindValue(QStringLiteral(":birth"), text(s.birth_date));
+    q->bindValue(QStringLiteral(":sex"), text(s.sex));
+    q->bindValue(QStringLiteral(":weight"), s.weight_kg);
+    q->bindValue(QStringLiteral(":height"), s.height_cm);
+    if (!exec(*q, error))
+        return false;
+
+    q = statement(studyUpsert, kStudyUpsert, error);
+    if (!q)
+        return false;
+    q->bindValue(QStringLiteral(":uid"), text(s.study_instance_uid));
+    q->bindValue(QStringLiteral(":patient_id"), text(s.patient_id));
+    q->bindValue(QStringLiteral(":date"), text(s.study_date));
+    q->bindValue(QStringLiteral(":time"), text(s.study_time));
+    q->bindValue(QStringLiteral(":desc"), text(s.study_description));
+    q->bindValue(QStringLiteral(":acc"), text(s.accession_number));
+    q->bindValue(QStringLiteral(":ref"), text(s.referring_physician));
+    if (!exec(*q, error))
+        return false;
+
+    q = statement(seriesUpsert, kSeriesUpsert, error);
+    if (!q)
+        return false;
+    q->bindValue(QStringLiteral(":uid"), text(s.series_instance_uid));
+    q->bindValue(QStringLiteral(":study_uid"), text(s.study_instance_uid));
+    q->bindValue(QStringLiteral(":num"), text(s.series_number));
+    q->bindValue(QStringLiteral(":desc"), text(s.series_description));
+    q->bindValue(QStringLiteral(":modality"), text(s.modality));
+    q->bindValue(QStringLiteral(":body_part"), text(s.body_part_examined));
+    q->bindValue(QStringLiteral(":laterality"), text(s.laterality));
+    if (!exec(*q, error))
+        return false;
+
+    q = statement(instanceUpsert, kInstanceUpsert, error);
+    if (!q)
+        return false;
+
+    // file_path is the one text column that must stay NULL when missing: the
+    // NOT NULL constraint then rejects a summary that names no file.
+    const QVariant path = s.file_path.isEmpty() ? QVariant(QMetaType::fromType<QString>())
+                                                : QVariant(s.file_path);
+
+    // Attributes shared by every frame of the file.
+    q->bindValue(QStringLiteral(":series_uid"), text(s.series_instance_uid));
+    q->bindValue(QStringLiteral(":inum"), s.instance_number);
+    q->bindValue(QStringLiteral(":rows"), s.rows);
+    q->bindValue(QStringLiteral(":cols"), s.columns);
+    q->bindValue(QStringLiteral(":frames"), s.number_of_frames);
+    q->bindValue(QStringLiteral(":psx"), s.pixel_spacing_x);
+    q->bindValue(QStringLiteral(":psy"), s.pixel_spacing_y);
+    q->bindValue(QStringLiteral(":thick"), s.slice_thickness);
+    q->bindValue(QStringLiteral(":wc"), s.window_center);
+    q->bindValue(QStringLiteral(":ww"), s.window_width);
+    q->bindValue(QStringLiteral(":slope"), s.rescale_slope);
+    q->bindValue(QStringLiteral(":intercept"), s.rescale_intercept);
+    q->bindValue(QStringLiteral(":tr"), s.repetition_time);
+    q->bindValue(QStringLiteral(":te"), s.echo_time);
+    q->bindValue(QStringLiteral(":orx"), s.image_orientation[0]);
+    q->bindValue(QStringLiteral(":ory"), s.image_orientation[1]);
+    q->bindValue(QStringLiteral(":orz"), s.image_orientation[2]);
+    q->bindValue(QStringLiteral(":ocx"), s.image_orientation[3]);
+    q->bindValue(QStringLiteral(":ocy"), s.image_orientation[4]);
+    q->bindValue(QStringLiteral(":ocz"), s.image_orientation[5]);
+    q->bindValue(QStringLiteral(":hasspatial"), s.has_spatial_info ? 1 : 0);
+    q->bindValue(QStringLiteral(":acqtime"), s.acquisition_time_seconds);
+    q->bindValue(QStringLiteral(":forUid"), text(s.frame_of_reference_uid));
+    q->bindValue(QStringLiteral(":triggertime"), s.trigger_time_ms);
+    q->bindValue(QStringLiteral(":cardiacnimages"), s.cardiac_number_of_images);
+    q->bindValue(QStringLiteral(":path"), path);
+
+    const int frames = std::max(1, s.number_of_frames);
+    const bool hasPerFramePositions = !s.per_frame_slice_positions.isEmpty();
+    // The four position lists come with equal length; the shortest one bounds
+    // the lookups all the same, so that a malformed summary cannot read past one.
+    const qsizetype perFramePositions = std::min({s.per_frame_slice_positions.size(),
+                                                  s.per_frame_position_x.size(),
+                                                  s.per_frame_position_y.size(),
+                                                  s.per_frame_position_z.size()});
+    // Frames of a classic multi-frame file carry no positions of their own; they
+    // are spread along the normal by the slice thickness (1 mm when unknown).
+    const double step = s.slice_thickness > 0.0 ? s.slice_thickness : 1.0;
+
+    for (int k = 0; k < frames; ++k) {
+        const QString key = k == 0 ? s.sop_instance_uid
+                                   : QStringLiteral("%1#f%2").arg(s.sop_instance_uid,
+                                                                  QString::number(k));
+        double location = s.slice_location;
+        double x = s.image_position[0];
+        double y = s.image_position[1];
+        double z = s.image_position[2];
+        if (hasPerFramePositions && k < perFramePositions) {
+            location = s.per_frame_slice_positions[k];
+            x = s.per_frame_position_x[k];
+            y = s.per_frame_position_y[k];
+            z = s.per_frame_position_z[k];
+        } else if (!hasPerFramePositions && frames >= 2) {
+            location = k * step;
+            z += k * step;
+        }
+        const qint32 temporal = k < s.per_frame_temporal_indices.size()
+                                    ? s.per_frame_temporal_indices[k]
+                                    : s.temporal_position_index;
+
+        q->bindValue(QStringLiteral(":uid"), text(key));
+        q->bindValue(QStringLiteral(":loc"), location);
+        q->bindValue(QStringLiteral(":ipx"), x);
+        q->bindValue(QStringLiteral(":ipy"), y);
+        q->bindValue(QStringLiteral(":ipz"), z);
+        q->bindValue(QStringLiteral(":frameidx"), k);
+        q->bindValue(QStringLiteral(":temporalidx"), temporal);
+        if (!exec(*q, error))
+            return false;
+    }
+    return true;
+}
+
+bool Database::Private::inTransaction() const
+{
+    // Qt offers no way to ask whether SQLite still holds the transaction open;
+    // the driver's handle is the documented way to reach the engine itself.
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return true;
+    sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.constData());
+    return connection && sqlite3_get_autocommit(connection) == 0;
+}
+
+Database::Database(QObject *parent)
+    : QObject(parent)
+    , d(std::make_unique<Private>())
+{
+    d->connectionName = QStringLiteral("norvane_%1").arg(QUuid::createUuid().toString());
+}
+
+Database::~Database()
+{
+    d->closeConnection();
+}
+
+QString Database::lastError() const
+{
+    return d->lastError;
+}
+
+QString Database::connectionName() const
+{
+    return d->connectionName;
+}
+
+bool Database::open(const QString &path)
+{
+    // Opening again starts over on the new path with fresh statements.
+    d->closeConnection();
+
+    d->db = QSqlDatabase::addDatabase(kDriver, d->connectionName);
+    d->db.setDatabaseName(path);
+    if (!d->db.open()) {
+        d->lastError = d->db.lastError().text();
+        return false;
+    }
+
+    for (const char *pragma : {"PRAGMA journal_mode=DELETE;", "PRAGMA synchronous=NORMAL;",
+                               "PRAGMA foreign_keys=ON;"}) {
+        QSqlQuery q(d->db);
+        q.exec(QString::fromLatin1(pragma));
+    }
+
+    QString schemaError;
+    bool schemaOk = true;
+    bool busy = false;
+    for (const char *statement : kSchema) {
+        QSqlQuery q(d->db);
+        if (!q.exec(QString::fromLatin1(statement))) {
+            schemaOk = false;
+            schemaError = q.lastError().text();
+            const int code = q.lastError().nativeErrorCode().toInt() & 0xff;
+            busy = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+            break;
+        }
+    }
+
+    // Against a database that another connection keeps locked every migration
+    // would wait out the driver's busy timeout (5 s) only to fail as well; the
+    // open has already failed, and the next open runs them again.
+    if (!busy) {
+        for (const char *migration : kMigrations) {
+            QSqlQuery q(d->db);
+            q.exec(QString::fromLatin1(migration));
+        }
+    }
+
+    if (!schemaOk) {
+        d->lastError = schemaError;
+        return false;
+    }
+    return true;
+}
+
+bool Database::insertSummary(const dicom::DicomFileSummary &summary)
+{
+    if (!d->isOpen()) {
+        d->lastError = notOpenMessage();
+        return false;
+    }
+    QString error;
+    if (!d->insertOne(summary, &error)) {
+        d->lastError = error;
+        return false;
+    }
+    return true;
+}
+
+int Database::insertSummaries(const QVector<dicom::DicomFileSummary> &summaries,
+                              QVector<bool> *results, QStringList *errors)
+{
+    const qsizetype n = summaries.size();
+    QVector<bool> ok(n, false);
+    QStringList messages;
+    messages.reserve(n);
+    for (qsizetype i = 0; i < n; ++i)
+        messages.append(QString());
+
+    const auto insert = [&](qsizetype i) {
+        QString error;
+        ok[i] = d->insertOne(summaries[i], &error);
+        messages[i] = ok[i] ? QString() : error;
+    };
+
+    if (!d->isOpen()) {
+        for (QString &m : messages)
+            m = notOpenMessage();
+    } else {
+        // Without a transaction (BEGIN failed) every statement commits by itself:
+        // slower, but the outcome is the same.
+        TransactionGuard transaction(d->db);
+        // Summaries stored since BEGIN: they go if SQLite drops the transaction.
+        QVector<qsizetype> sinceBegin;
+        for (qsizetype i = 0; i < n; ++i) {
+            insert(i);
+            if (!transaction.active())
+                continue;
+            if (ok[i]) {
+                sinceBegin.append(i);
+                continue;
+            }
+            // A rejected statement alone is undone by SQLite and the batch goes
+            // on just as single inserts would. Some errors (disk full, I/O)
+            // roll back the whole transaction instead; the lost summaries are
+            // then replayed one statement at a time, as single inserts would
+            // have stored them, and the rest of the batch goes on that way.
+            if (!d->inTransaction()) {
+                transaction.forget();
+                for (qsizetype j : std::as_const(sinceBegin))
+                    insert(j);
+                sinceBegin.clear();
+                insert(i);
+            }
+        }
+        QString commitError;
+        if (!transaction.commit(&commitError)) {
+            for (qsizetype j : std::as_const(sinceBegin)) {
+                ok[j] = false;
+                messages[j] = commitError;
+            }
+        }
+    }
+
+    // As after single inserts, the last failure is the one to report.
+    for (qsizetype i = n - 1; i >= 0; --i) {
+        if (!ok[i]) {
+            d->lastError = messages[i];
+            break;
+        }
+    }
+
+    if (results)
+        *results = ok;
+    if (errors)
+        *errors = messages;
+    return int(std::count(ok.cbegin(), ok.cend(), true));
+}
+
+QList<StudyRecord> Database::listStudies()
+{
+    QList<StudyRecord> out;
+    if (!d->isOpen()) {
+        d->lastError = notOpenMessage();
+        return out;
+    }
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    if (!q.exec(QString::fromLatin1(kStudySelect)
+                % QLatin1String("ORDER BY st.study_date ASC, st.study_time ASC;"))) {
+        d->lastError = q.lastError().text();
+        return out;
+    }
+    while (q.next())
+        out.append(readStudy(q));
+    return out;
+}
+
+QList<StudyRecord> Database::listOtherStudiesOfPatient(const QString &patientId,
+                                                       const QString &excludeStudyUid)
+{
+    QList<StudyRecord> out;
+    if (!d->isOpen()) {
+        d->lastError = notOpenMessage();
+        return out;
+    }
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    if (!q.prepare(QString::fromLatin1(kStudySelect)
+                   % QLatin1String("WHERE st.patient_id = :pid AND st.study_instance_uid != :exclude "
+                                   "ORDER BY st.study_date DESC, st.study_time DESC;"))) {
+        d->lastError = q.lastError().text();
+        return out;
+    }
+    q.bindValue(QStringLiteral(":pid"), text(patientId));
+    q.bindValue(QStringLiteral(":exclude"), text(excludeStudyUid));
+    if (!q.exec()) {
+        d->lastError = q.lastError().text();
+        return out;
+    }
+    while (q.next())
+        out.append(readStudy(q));
+    return out;
+}
+
+QList<SeriesRecord> Database::listSeries(const QString &studyUid)
+{
+    QList<SeriesRecord> out;
+    if (!d->isOpen()) {
+        d->lastError = notOpenMessage();
+        return out;
+    }
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral(
+            "SELECT se.series_instance_uid, se.study_instance_uid, se.modality, "
+            "se.series_description, se.series_number, "
+            "(SELECT COUNT(*) FROM instances i WHERE i.series_instance_uid = se.series_instance_uid), "
+            "se.body_part_examined, se.laterality "
+            "FROM series se WHERE se.study_instance_uid = :uid "
+            "ORDER BY CAST(se.series_number AS INTEGER);"))) {
+        d->lastError = q.lastError().text();
+        return out;
+    }
+    q.bindValue(QStringLiteral(":uid"), text(studyUid));
+    if (!q.exec()) {
+        d->lastError = q.lastError().text();
+        return out;
+    }
+    while (q.next()) {
+        SeriesRecord r;
+        r.series_instance_uid = textAt(q, 0);
+        r.study_instance_uid = textAt(q, 1);
+        r.modality = textAt(q, 2);
+        r.series_description = textAt(q, 3);
+        r.series_number = textAt(q, 4);
+        r.instance_count = q.value(5).toInt();
+        r.body_part_examined = textAt(q, 6);
+        r.laterality = textAt(q, 7);
+        out.append(r);
+    }
+    return out;
+}
+
+QList<SliceRef> Database::listInstances(const QString &seriesUid)
+{
+    QList<SliceRef> out;
+    if (!d->isOpen()) {
+        d->lastError = notOpenMessage();
+        return out;
+    }
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral(
+            "SELECT file_path, instance_number, pixel_spacing_x, pixel_spacing_y, slice_thickness, "
+            "slice_location, repetition_time, echo_time, image_position_x, image_position_y, "
+            "image_position_z, orientation_row_x, orientation_row_y, orientation_row_z, "
+            "orientation_col_x, orientation_col_y, orientation_col_z, has_spatial_info, frame_index, "
+            "acquisition_time_seconds, temporal_position_index, frame_of_reference_uid, "
+            "trigger_time_ms, cardiac_number_of_images "
+            "FROM instances WHERE series_instance_uid = :uid ORDER BY instance_number ASC;"))) {
+        d->lastError = q.lastError().text();
+        return out;
+    }
+    q.bindValue(QStringLiteral(":uid"), text(seriesUid));
+    if (!q.exec()) {
+        d->lastError = q.lastError().text();
+        return out;
+    }
+    // Rows from earlier versions have NULL in the timing columns; for those two
+    // NULL means "not known", which the viewer tells apart from zero.
+    const auto orMinusOne = [&q](int column) {
+        const QVariant v = q.value(column);
+        return v.isNull() ? -1.0 : v.toDouble();
+    };
+    while (q.next()) {
+        SliceRef r;
+        r.file_path = textAt(q, 0);
+        r.instance_number = q.value(1).toInt();
+        r.pixel_spacing_x = q.value(2).toDouble();
+        r.pixel_spacing_y = q.value(3).toDouble();
+        r.slice_thickness = q.value(4).toDouble();
+        r.slice_location = q.value(5).toDouble();
+        r.repetition_time = q.value(6).toDouble();
+        r.echo_time = q.value(7).toDouble();
+        r.image_position_x = q.value(8).toDouble();
+        r.image_position_y = q.value(9).toDouble();
+        r.image_position_z = q.value(10).toDouble();
+        r.orientation_row_x = q.value(11).toDouble();
+        r.orientation_row_y = q.value(12).toDouble();
+        r.orientation_row_z = q.value(13).toDouble();
+        r.orientation_col_x = q.value(14).toDouble();
+        r.orientation_col_y = q.value(15).toDouble();
+        r.orientation_col_z = q.value(16).toDouble();
+        r.has_spatial_info = q.value(17).toLongLong() != 0;
+        r.frame_index = q.value(18).toInt();
+        r.acquisition_time_seconds = orMinusOne(19);
+        r.temporal_position_index = q.value(20).toInt();
+        r.frame_of_reference_uid = textAt(q, 21);
+        r.trigger_time_ms = orMinusOne(22);
+        r.cardiac_number_of_images = q.value(23).toInt();
+        out.append(r);
+    }
+    return out;
+}
+
+namespace {
+
+QStringList readPaths(QSqlQuery &q)
+{
+    QStringList out;
+    while (q.next())
+        out.append(q.value(0).toString());
+    return out;
+}
+
+} // namespace
+
+QStringList Database::studyFilePaths(const QString &studyUid)
+{
+    if (!d->isOpen()) {
+        d->lastError = notOpenMessage();
+        return {};
+    }
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral(
+            "SELECT DISTINCT i.file_path FROM instances i "
+            "JOIN series se ON se.series_instance_uid = i.series_instance_uid "
+            "WHERE se.study_instance_uid = :uid;"))) {
+        d->lastError = q.lastError().text();
+        return {};
+    }
+    q.bindValue(QStringLiteral(":uid"), text(studyUid));
+    if (!q.exec()) {
+        d->lastError = q.lastError().text();
+        return {};
+    }
+    return readPaths(q);
+}
+
+QStringList Database::allFilePaths()
+{
+    if (!d->isOpen()) {
+        d->lastError = notOpenMessage();
+        return {};
+    }
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT DISTINCT file_path FROM instances;"))) {
+        d->lastError = q.lastError().text();
+        return {};
+    }
+    return readPaths(q);
+}
+
+bool Database::studyExists(const QString &studyUid)
+{
+    if (!d->isOpen()) {
+        d->lastError = notOpenMessage();
+        return false;
+    }
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral("SELECT 1 FROM studies WHERE study_instance_uid = :uid LIMIT 1"))) {
+        d->lastError = q.lastError().text();
+        return false;
+    }
+    q.bindValue(QStringLiteral(":uid"), text(studyUid));
+    if (!q.exec()) {
+        d->lastError = q.lastError().text();
+        return false;
+    }
+    return q.next();
+}
+
+bool Database::setStudyProtected(const QString &studyUid, bool isProtected)
+{
+    if (!d->isOpen()) {
+        d->lastError = notOpenMessage();
+        return false;
+    }
+    QSqlQuery q(d->db);
+    if (!q.prepare(QStringLiteral(
+            "UPDATE studies SET is_protected = :prot WHERE study_instance_uid = :uid;"))) {
+        d->lastError = q.lastError().text();
+        return false;
+    }
+    q.bindValue(QStringLiteral(":prot"), isProtected ? 1 : 0);
+    q.bindValue(QStringLiteral(":uid"), text(studyUid));
+    if (!q.exec()) {
+        d->lastError = q.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+std::optional<PatientInfo> Database::patientInfoForStudy(const QString &studyUid)
+{
+    if (!d->isOpen()) {
+        d->lastError = notOpenMessage();
+        return std::nullopt;
+    }
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral(
+            "SELECT p.sex, p.weight_kg, p.height_cm FROM studies st "
+            "JOIN patients p ON p.patient_id = st.patient_id "
+            "WHERE st.study_instance_uid = :uid LIMIT 1"))) {
+        d->lastError = q.lastError().text();
+        return std::nullopt;
+    }
+    q.bindValue(QStringLiteral(":uid"), text(studyUid));
+    if (!q.exec()) {
+        d->lastError = q.lastError().text();
+        return std::nullopt;
+    }
+    if (!q.next())
+        return std::nullopt;
+    PatientInfo info;
+    info.sex = textAt(q, 0);
+    info.weight_kg = q.value(1).toDouble();
+    info.height_cm = q.value(2).toDouble();
+    return info;
+}
+
+bool Database::deleteStudy(const QString &studyUid)
+{
+    if (!d->isOpen()) {
+        d->lastError = notOpenMessage();
+        return false;
+    }
+    const QVariant uid = text(studyUid);
+
+    QVariant patientId;
+    {
+        QSqlQuery q(d->db);
+        q.setForwardOnly(true);
+        if (!q.prepare(QStringLiteral(
+                "SELECT patient_id FROM studies WHERE study_instance_uid = :uid;"))) {
+            d->lastError = q.lastError().text();
+            return false;
+        }
+        q.bindValue(QStringLiteral(":uid"), uid);
+        if (!q.exec()) {
+            d->lastError = q.lastError().text();
+            return false;
+        }
+        if (!q.next()) {
+            d->lastError = QStringLiteral("Исследование не найдено в базе: %1").arg(studyUid);
+            return false;
+        }
+        patientId = q.value(0);
+    }
+
+    for (const char *sql :
+         {"DELETE FROM instances WHERE series_instance_uid IN "
+          "(SELECT series_instance_uid FROM series WHERE study_instance_uid = :uid);",
+          "DELETE FROM series WHERE study_instance_uid = :uid;",
+          "DELETE FROM studies WHERE study_instance_uid = :uid;"}) {
+        QSqlQuery q(d->db);
+        if (!q.prepare(QString::fromLatin1(sql))) {
+            d->lastError = q.lastError().text();
+            return false;
+        }
+        q.bindValue(QStringLiteral(":uid"), uid);
+        if (!q.exec()) {
+            d->lastError = q.lastError().text();
+            return false;
+        }
+    }
+
+    // The patient row goes with its last study.
+    QSqlQuery count(d->db);
+    count.setForwardOnly(true);
+    if (count.prepare(QStringLiteral("SELECT COUNT(*) FROM studies WHERE patient_id = :pid;"))) {
+        count.bindValue(QStringLiteral(":pid"), patientId);
+        if (count.exec() && count.next() && count.value(0).toLongLong() == 0) {
+            count.finish();
+            QSqlQuery remove(d->db);
+            if (remove.prepare(QStringLiteral("DELETE FROM patients WHERE patient_id = :pid;"))) {
+                remove.bindValue(QStringLiteral(":pid"), patientId);
+                remove.exec();
+            }
+        }
+    }
+    return true;
+}
+
+ArchiveStatistics Database::statistics()
+{
+    ArchiveStatistics stats;
+    if (!d->isOpen()) {
+        d->lastError = notOpenMessage();
+        return stats;
+    }
+
+    const auto count = [this](const char *sql) -> qint32 {
+        QSqlQuery q(d->db);
+        q.setForwardOnly(true);
+        if (!q.exec(QString::fromLatin1(sql)) || !q.next()) {
+            if (q.lastError().isValid())
+                d->lastError = q.lastError().text();
+            return 0;
+        }
+        return q.value(0).toInt();
+    };
+    const auto pairs = [this](const char *sql) {
+        QList<QPair<QString, qint32>> out;
+        QSqlQuery q(d->db);
+        q.setForwardOnly(true);
+        if (!q.exec(QString::fromLatin1(sql))) {
+            d->lastError = q.lastError().text();
+            return out;
+        }
+        while (q.next())
+            out.append({q.value(0).toString(), q.value(1).toInt()});
+        return out;
+    };
+
+    stats.patients = count("SELECT COUNT(*) FROM patients;");
+    stats.studies = count("SELECT COUNT(*) FROM studies;");
+    stats.series = count("SELECT COUNT(*) FROM series;");
+    stats.instances = count("SELECT COUNT(*) FROM instances;");
+    stats.studiesPerModality = pairs(
+        "SELECT COALESCE(NULLIF(modality, ''), '?') AS m, COUNT(DISTINCT study_instance_uid) "
+        "FROM series GROUP BY m ORDER BY 2 DESC;");
+    stats.instancesPerModality = pairs(
+        "SELECT COALESCE(NULLIF(se.modality, ''), '?') AS m, COUNT(*) FROM instances i "
+        "JOIN series se ON se.series_instance_uid = i.series_instance_uid "
+        "GROUP BY m ORDER BY 2 DESC;");
+    stats.studiesPerMonth = pairs(
+        "SELECT substr(study_date, 1, 6) AS ym, COUNT(*) FROM studies "
+        "WHERE length(study_date) >= 6 GROUP BY ym ORDER BY ym;");
+    stats.studiesPerDay = pairs(
+        "SELECT substr(study_date, 1, 8) AS d, COUNT(*) FROM studies "
+        "WHERE length(study_date) >= 8 GROUP BY d ORDER BY d;");
+    return stats;
+}
+
+} // namespace db
