@@ -29,6 +29,8 @@ bool scanFolder(const QString &directoryPath, const FolderScanHandlers &handlers
     QDirIterator it(directoryPath, QDir::Files | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
+        if (handlers.cancelled && handlers.cancelled())
+            break;
         const QString path = it.next();
         ++counts.scanned;
         std::optional<DicomFileSummary> summary;

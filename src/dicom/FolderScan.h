@@ -20,6 +20,8 @@ struct FolderScanHandlers
     std::function<void(const DicomFileSummary &)> fileFound;
     // Called after every 25th file and once at the end.
     std::function<void(int scanned, int found)> progress;
+    // Asked before each file; true ends the walk early (program shutting down).
+    std::function<bool()> cancelled;
 };
 
 // Walks every file below a folder (hidden files and links to folders left

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <unordered_map>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace velmaris {
+
+// A minimal HTTP/1.1 server on 127.0.0.1 through which a second start of the
+// program and the product's web pages hand requests to the running instance:
+// "GET /health", "POST /focus" and "POST /pacs/open" (JSON body), plus CORS
+// pre-flights. Every connection gets exactly one response and is then closed.
+// Runs entirely on the thread that owns it (the GUI thread); connect to the
+// signals queued so that handlers run after the response has gone out.
+class LocalApiServer : public QObject
+{
+    Q_OBJECT
+public:
+    // The header block including its blank line must fit in this many bytes.
+    static constexpr qsizetype kMaxHeaderBytes = 16 * 1024;
+    // Largest Content-Length accepted; the biggest legitimate body is a small
+    // JSON object.
+    static constexpr qint64 kMaxBodyBytes = 1024 * 1024;
+    // Connections held at once; newcomers beyond it are closed unanswered.
+    static constexpr int kMaxConnections = 64;
+    // Time a connection gets, from acceptance, to deliver a complete request.
+    static constexpr int kDefaultRequestTimeoutMs = 10000;
+
+    LocalApiServer(quint16 port, QObject *parent);
+    ~LocalApiServer() override;
+
+    // Listens on the IPv4 loopback address only. On failure writes the socket
+    // layer's error text to *error (when given).
+    bool listen(QString *error);
+    // The bound port once listening (useful when constructed with port 0),
+    // otherwise the port given at construction.
+    quint16 serverPort() const;
+
+    // Applies to connections accepted after the call.
+    void setRequestTimeout(int ms);
+    int requestTimeout() const;
+
+    // Connections currently held (accepted and not yet gone).
+    int connectionCount() const;
+
+signals:
+    void openStudyRequested(QString studyInstanceUID, QString serverHost, int serverPort,
+                            QString serverAeTitle);
+    void focusRequested();
+
+private slots:
+    void onNewConnection();
+    void onSocketReadyRead();
+    void onSocketDisconnected();
+
+private:
+    struct Connection;
+
+    void processIncoming(QTcpSocket *socket);
+    void handleRequest(QTcpSocket *socket, const Connection &request, const QByteArray &body);
+    void onRequestTimedOut(QTcpSocket *socket);
+    void sendAndClose(QTcpSocket *socket, const QByteArray &response);
+    void closeWithoutAnswer(QTcpSocket *socket);
+    void releaseConnection(QTcpSocket *socket);
+
+    quint16 m_port = 0;
+    int m_requestTimeoutMs = kDefaultRequestTimeoutMs;
+    QTcpServer *m_server = nullptr; // child of this
+    // Sockets are children of this object; their state lives here until they
+    // disconnect (or are dropped), and the socket itself is deleted later.
+    std::unordered_map<QTcpSocket *, std::unique_ptr<Connection>> m_connections;
+};
+
+} // namespace velmaris
