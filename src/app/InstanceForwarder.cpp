@@ -35,6 +35,9 @@ void forwardToRunningInstance(const PacsOpenRequest &request, quint16 port, int 
     QEventLoop loop;
     QTimer timeout;
     timeout.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the running instance gets its
+    // full time to answer.
+    timeout.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     timeout.start(timeoutMs);

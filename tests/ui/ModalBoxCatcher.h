@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+namespace velmaris::testing {
+
+// Closes the next modal message box that appears and remembers its title and
+// text, so a test can run code that asks the user something.
+class ModalBoxCatcher : public QObject
+{
+public:
+    ModalBoxCatcher()
+    {
+        m_timer.setInterval(10);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (box == nullptr)
+                return;
+            title = box->windowTitle();
+            text = box->text();
+            ++count;
+            box->accept();
+        });
+        m_timer.start();
+    }
+
+    QString title;
+    QString text;
+    int count = 0;
+
+private:
+    QTimer m_timer;
+};
+
+} // namespace velmaris::testing

@@ -1,0 +1,115 @@
+#include "dicom/HostileFiles.h"
+#include "seriesgen/SeriesGenerator.h"
+#include "ui/ModalBoxCatcher.h"
+#include "ui/app/PortableSession.h"
+#include "ui/viewer/ViewerWindow.h"
+
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using velmaris::PortableSession;
+using velmaris::gen::Kind;
+using velmaris::gen::SeriesSpec;
+using velmaris::testing::ModalBoxCatcher;
+
+class PortableSessionTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void showsSeriesAsTheyArrive();
+    void warnsWhenNothingIsFound_data();
+    void warnsWhenNothingIsFound();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void PortableSessionTest::initTestCase()
+{
+    dicom::registerSummaryMetaType();
+    QVERIFY(m_dir.isValid());
+}
+
+void PortableSessionTest::showsSeriesAsTheyArrive()
+{
+    const QString images = m_dir.filePath(QStringLiteral("disc/DICOM"));
+    SeriesSpec ct;
+    ct.slices = 3;
+    ct.rows = ct.columns = 8;
+    SeriesSpec enhanced;
+    enhanced.kind = Kind::EnhancedMultiFrame;
+    enhanced.slices = 4;
+    enhanced.rows = enhanced.columns = 8;
+    QStringList paths;
+    QVERIFY(velmaris::gen::writeSeries(ct, images + QStringLiteral("/ct"), &paths));
+    enhanced.studyInstanceUid = ct.studyInstanceUid;
+    QVERIFY(velmaris::gen::writeSeries(enhanced, images + QStringLiteral("/mf"), &paths));
+    QVERIFY(velmaris::testing::writeBytes(images + QStringLiteral("/readme.txt"), "x"));
+    const QString dataDirectory = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+
+    PortableSession session(images);
+    QSignalSpy shown(&session, &PortableSession::viewerShown);
+    QSignalSpy finished(&session, &PortableSession::importFinished);
+    QSignalSpy ended(&session, &PortableSession::ended);
+    QVERIFY(session.openDatabase());
+    session.start();
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(shown.size(), 1); // once, at the first file
+    QCOMPARE(finished.first().at(0).toBool(), true);
+    QVERIFY(session.viewer() != nullptr);
+    QCOMPARE(session.viewer()->studyUid(), ct.studyInstanceUid);
+    QCOMPARE(session.viewer()->seriesCount(), 2);
+    QCOMPARE(session.viewer()->frameCount(ct.seriesInstanceUid), 3);
+    QCOMPARE(session.viewer()->frameCount(enhanced.seriesInstanceUid), 4);
+    QCOMPARE(ended.size(), 0);
+    // Nothing is written where the installed workstation keeps its archive.
+    QVERIFY(!QFileInfo::exists(dataDirectory));
+
+    session.viewer()->close();
+    QTRY_COMPARE(ended.size(), 1);
+}
+
+void PortableSessionTest::warnsWhenNothingIsFound_data()
+{
+    QTest::addColumn<bool>("folderExists");
+    QTest::newRow("folder without images") << true;
+    QTest::newRow("no image folder") << false;
+}
+
+void PortableSessionTest::warnsWhenNothingIsFound()
+{
+    QFETCH(bool, folderExists);
+    const QString images = m_dir.filePath(folderExists ? QStringLiteral("empty/DICOM") : QStringLiteral("none/DICOM"));
+    if (folderExists) {
+        QDir().mkpath(images);
+        QVERIFY(velmaris::testing::writeBytes(images + QStringLiteral("/notes.txt"), "x"));
+    }
+    PortableSession session(images);
+    QSignalSpy ended(&session, &PortableSession::ended);
+    ModalBoxCatcher catcher;
+    QVERIFY(session.openDatabase());
+    session.start();
+    QVERIFY(ended.wait(30000));
+    QCOMPARE(catcher.count, 1);
+    QCOMPARE(catcher.title, QStringLiteral("Velmaris"));
+    QCOMPARE(catcher.text, QStringLiteral("Не найдено ни одного DICOM-файла в папке \"%1\".")
+                               .arg(QDir(images).absolutePath()));
+    QVERIFY(session.viewer() == nullptr);
+}
+
+int main(int argc, char *argv[])
+{
+    // A private data location, so the test can tell whether anything wrote there.
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Norvane"));
+    QApplication::setOrganizationName(QStringLiteral("Brennick"));
+    PortableSessionTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_portable_session.moc"

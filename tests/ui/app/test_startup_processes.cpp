@@ -1,0 +1,238 @@
+#include "seriesgen/SeriesGenerator.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+quint16 freePort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+bool bridgeAnswers(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(200);
+}
+
+// One user's world: home, data, settings and runtime folders of its own and
+// its own bridge port, so runs never meet each other or a real workstation.
+struct UserWorld
+{
+    UserWorld()
+    {
+        port = freePort();
+        for (const char *sub : {"home", "data", "config", "run"})
+            QDir().mkpath(root.filePath(QString::fromLatin1(sub)));
+        QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    QString runtimeDir() const { return root.filePath(QStringLiteral("run")); }
+    QString dataHome() const { return root.filePath(QStringLiteral("data")); }
+    QString lockFile() const { return runtimeDir() + QStringLiteral("/VelmarisSingleInstanceMutex_v1.lock"); }
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), root.filePath(QStringLiteral("home")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), root.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+        env.insert(QStringLiteral("VELMARIS_BRIDGE_PORT"), QString::number(port));
+        return env;
+    }
+
+    QTemporaryDir root;
+    quint16 port = 0;
+};
+
+// A running Norvane whose diagnostics are collected as they come.
+class Workstation
+{
+public:
+    explicit Workstation(const UserWorld &world, const QString &program = QStringLiteral(NORVANE_EXECUTABLE))
+    {
+        m_process.setProcessEnvironment(world.environment());
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        QObject::connect(&m_process, &QProcess::readyRead, &m_process,
+                         [this] { log += QString::fromUtf8(m_process.readAll()); });
+        m_process.start(program, {});
+    }
+    ~Workstation()
+    {
+        ::kill(static_cast<pid_t>(m_process.processId()), SIGCONT);
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    qint64 pid() const { return m_process.processId(); }
+    QProcess &process() { return m_process; }
+
+    QString log;
+
+private:
+    QProcess m_process;
+};
+
+// The process state letter from /proc: 'T' once a stop signal has taken hold.
+QChar processState(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return QChar();
+    const QByteArray line = stat.readAll();
+    const qsizetype afterName = line.lastIndexOf(')');
+    return afterName > 0 && afterName + 2 < line.size() ? QChar::fromLatin1(line.at(afterName + 2)) : QChar();
+}
+
+struct SecondStart
+{
+    int exitCode = -1;
+    qint64 elapsedMs = 0;
+};
+
+SecondStart startAgain(const UserWorld &world, const QStringList &arguments)
+{
+    QProcess second;
+    second.setProcessEnvironment(world.environment());
+    QElapsedTimer timer;
+    timer.start();
+    second.start(QStringLiteral(NORVANE_EXECUTABLE), arguments);
+    SecondStart result;
+    if (second.waitForFinished(10000) && second.exitStatus() == QProcess::NormalExit)
+        result.exitCode = second.exitCode();
+    result.elapsedMs = timer.elapsed();
+    return result;
+}
+
+} // namespace
+
+class StartupProcessesTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void secondStartForwards_data();
+    void secondStartForwards();
+    void secondStartGivesUpOnFrozenInstance();
+    void staleLockIsTakenOver();
+    void portableModeLeavesNoTrace();
+
+private:
+    std::unique_ptr<UserWorld> m_world;
+    std::unique_ptr<Workstation> m_first;
+};
+
+void StartupProcessesTest::initTestCase()
+{
+    m_world = std::make_unique<UserWorld>();
+    m_first = std::make_unique<Workstation>(*m_world);
+    QTRY_VERIFY_WITH_TIMEOUT(bridgeAnswers(m_world->port), 15000);
+    QVERIFY(QFileInfo::exists(m_world->lockFile()));
+    QVERIFY(QFileInfo::exists(m_world->dataHome() + QStringLiteral("/Brennick/Norvane/index.sqlite3")));
+}
+
+void StartupProcessesTest::cleanupTestCase()
+{
+    m_first.reset();
+}
+
+void StartupProcessesTest::secondStartForwards_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("received"); // what the first instance reports
+
+    const QString focus = QStringLiteral("MainWindow: focus requested");
+    QTest::newRow("no argument") << QStringList() << focus;
+    QTest::newRow("open url") << QStringList{"velmaris://open?study=1.2.3&host=pacs.local&port=11112&aet=PACS"}
+                              << "study=1.2.3 host=pacs.local port=11112 aet=PACS";
+    QTest::newRow("port not a number") << QStringList{"velmaris://open?study=1.2.4&host=h&port=x1&aet=A"}
+                                       << "study=1.2.4 host=h port=104 aet=A";
+    QTest::newRow("scheme in capitals") << QStringList{"VELMARIS://open?study=1.2.5&host=h&port=4242&aet=A"}
+                                        << "study=1.2.5 host=h port=4242 aet=A";
+    QTest::newRow("empty study") << QStringList{"velmaris://open?study=&host=h"} << focus;
+    QTest::newRow("only the first valid url")
+        << QStringList{"/tmp/scan.dcm", "velmaris://open?study=7.7&port=1", "velmaris://open?study=8.8&port=2"}
+        << "study=7.7 host= port=1 aet=";
+}
+
+void StartupProcessesTest::secondStartForwards()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, received);
+    m_first->log.clear();
+    const SecondStart second = startAgain(*m_world, arguments);
+    QCOMPARE(second.exitCode, 0);
+    QVERIFY2(second.elapsedMs < 3500, qPrintable(QString::number(second.elapsedMs)));
+    QTRY_VERIFY2_WITH_TIMEOUT(m_first->log.contains(received), qPrintable(m_first->log), 5000);
+    // Exactly one request reached the first instance.
+    QCOMPARE(m_first->log.count(QStringLiteral("focus requested")) + m_first->log.count(QStringLiteral("study=")), 1);
+}
+
+void StartupProcessesTest::secondStartGivesUpOnFrozenInstance()
+{
+    QCOMPARE(::kill(static_cast<pid_t>(m_first->pid()), SIGSTOP), 0);
+    QTRY_COMPARE(processState(m_first->pid()), QLatin1Char('T'));
+    const SecondStart second = startAgain(*m_world, {});
+    ::kill(static_cast<pid_t>(m_first->pid()), SIGCONT);
+    QCOMPARE(second.exitCode, 0);
+    QVERIFY2(second.elapsedMs < 3500, qPrintable(QString::number(second.elapsedMs)));
+    QVERIFY2(second.elapsedMs >= 2900, qPrintable(QStringLiteral("gave up after %1 ms").arg(second.elapsedMs)));
+}
+
+void StartupProcessesTest::staleLockIsTakenOver()
+{
+    UserWorld world;
+    {
+        Workstation crashed(world);
+        QTRY_VERIFY_WITH_TIMEOUT(bridgeAnswers(world.port), 15000);
+        crashed.process().kill(); // SIGKILL: no chance to remove its lock
+        QVERIFY(crashed.process().waitForFinished(5000));
+    }
+    QVERIFY(QFileInfo::exists(world.lockFile()));
+
+    Workstation next(world);
+    QTRY_VERIFY_WITH_TIMEOUT(bridgeAnswers(world.port), 15000);
+    const SecondStart second = startAgain(world, {});
+    QCOMPARE(second.exitCode, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(next.log.contains(QStringLiteral("focus requested")), 5000);
+}
+
+void StartupProcessesTest::portableModeLeavesNoTrace()
+{
+    UserWorld world;
+    const QString disc = world.root.filePath(QStringLiteral("disc"));
+    QVERIFY(QDir().mkpath(disc));
+    const QString program = disc + QStringLiteral("/Norvane");
+    QVERIFY(QFile::copy(QStringLiteral(NORVANE_EXECUTABLE), program));
+    QVERIFY(QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner));
+    QFile marker(disc + QStringLiteral("/portable.marker"));
+    QVERIFY(marker.open(QIODevice::WriteOnly));
+    marker.close();
+    velmaris::gen::SeriesSpec spec;
+    spec.slices = 2;
+    spec.rows = spec.columns = 8;
+    QStringList paths;
+    QVERIFY(velmaris::gen::writeSeries(spec, disc + QStringLiteral("/DICOM"), &paths));
+
+    Workstation portable(world, program);
+    QTRY_VERIFY2_WITH_TIMEOUT(portable.log.contains(QStringLiteral("viewer shown for ") + spec.studyInstanceUid),
+                              qPrintable(portable.log), 15000);
+    QVERIFY(!QFileInfo::exists(world.lockFile()));
+    QVERIFY(!QFileInfo::exists(world.dataHome() + QStringLiteral("/Brennick")));
+    QVERIFY(!bridgeAnswers(world.port));
+}
+
+QTEST_GUILESS_MAIN(StartupProcessesTest)
+#include "test_startup_processes.moc"
