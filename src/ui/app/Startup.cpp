@@ -68,6 +68,8 @@ int runNormal(QApplication &app)
 
     MainWindow window(MainWindow::defaultDataDirectory());
     window.show();
+    // Once the event loop turns, the window is on screen: a marker for start-up timing.
+    QTimer::singleShot(0, &window, [] { qInfo("MainWindow: shown"); });
 
     pacs::PacsOpenCoordinator coordinator(window.database(), &window);
     QObject::connect(bridge, &LocalApiServer::openStudyRequested, &coordinator,
