@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
+#include <optional>
 #include <utility>
 
 namespace db {
@@ -264,6 +266,8 @@ private:
 
 struct Database::Private
 {
+    using Bindings = std::initializer_list<std::pair<QString, QVariant>>;
+
     QString connectionName;
     QString lastError;
     QSqlDatabase db;
@@ -320,51 +324,91 @@ struct Database::Private
         return false;
     }
 
+    static void bind(QSqlQuery &q, Bindings bindings)
+    {
+        for (const auto &[name, value] : bindings)
+            q.bindValue(name, value);
+    }
+
+    // Runs one of the cached upserts with the given values.
+    bool upsert(std::optional<QSqlQuery> &slot, const char *sql, Bindings bindings, QString *error)
+    {
+        QSqlQuery *q = statement(slot, sql, error);
+        if (!q)
+            return false;
+        bind(*q, bindings);
+        return exec(*q, error);
+    }
+
+    // Runs sql on q, binding the named values first when there are any.
+    // Leaves a failure's error in q for the caller to keep or to ignore.
+    static bool execute(QSqlQuery &q, const QString &sql, Bindings bindings = {})
+    {
+        q.setForwardOnly(true);
+        if (bindings.size() == 0)
+            return q.exec(sql);
+        if (!q.prepare(sql))
+            return false;
+        bind(q, bindings);
+        return q.exec();
+    }
+
+    // Every read and every change outside the import goes through here, so
+    // that a closed index and a failing statement are reported alike: the
+    // text lands in lastError and the caller only has to give up.
+    std::optional<QSqlQuery> query(const QString &sql, Bindings bindings = {})
+    {
+        if (!isOpen()) {
+            lastError = notOpenMessage();
+            return std::nullopt;
+        }
+        QSqlQuery q(db);
+        if (!execute(q, sql, bindings)) {
+            lastError = q.lastError().text();
+            return std::nullopt;
+        }
+        return q;
+    }
+
     bool insertOne(const dicom::DicomFileSummary &s, QString *error);
     bool inTransaction() const;
 };
 
 bool Database::Private::insertOne(const dicom::DicomFileSummary &s, QString *error)
 {
-    QSqlQuery *q = statement(patientUpsert, kPatientUpsert, error);
-    if (!q)
-        return false;
-    q->bindValue(QStringLiteral(":id"), text(s.patient_id));
-    q->bindValue(QStringLiteral(":name"), text(s.patient_name));
-    q->bindValue(QStringLiteral(":birth"), text(s.birth_date));
-    q->bindValue(QStringLiteral(":sex"), text(s.sex));
-    q->bindValue(QStringLiteral(":weight"), s.weight_kg);
-    q->bindValue(QStringLiteral(":height"), s.height_cm);
-    if (!exec(*q, error))
+    if (!upsert(patientUpsert, kPatientUpsert,
+                {{QStringLiteral(":id"), text(s.patient_id)},
+                 {QStringLiteral(":name"), text(s.patient_name)},
+                 {QStringLiteral(":birth"), text(s.birth_date)},
+                 {QStringLiteral(":sex"), text(s.sex)},
+                 {QStringLiteral(":weight"), s.weight_kg},
+                 {QStringLiteral(":height"), s.height_cm}},
+                error))
         return false;
 
-    q = statement(studyUpsert, kStudyUpsert, error);
-    if (!q)
-        return false;
-    q->bindValue(QStringLiteral(":uid"), text(s.study_instance_uid));
-    q->bindValue(QStringLiteral(":patient_id"), text(s.patient_id));
-    q->bindValue(QStringLiteral(":date"), text(s.study_date));
-    q->bindValue(QStringLiteral(":time"), text(s.study_time));
-    q->bindValue(QStringLiteral(":desc"), text(s.study_description));
-    q->bindValue(QStringLiteral(":acc"), text(s.accession_number));
-    q->bindValue(QStringLiteral(":ref"), text(s.referring_physician));
-    if (!exec(*q, error))
+    if (!upsert(studyUpsert, kStudyUpsert,
+                {{QStringLiteral(":uid"), text(s.study_instance_uid)},
+                 {QStringLiteral(":patient_id"), text(s.patient_id)},
+                 {QStringLiteral(":date"), text(s.study_date)},
+                 {QStringLiteral(":time"), text(s.study_time)},
+                 {QStringLiteral(":desc"), text(s.study_description)},
+                 {QStringLiteral(":acc"), text(s.accession_number)},
+                 {QStringLiteral(":ref"), text(s.referring_physician)}},
+                error))
         return false;
 
-    q = statement(seriesUpsert, kSeriesUpsert, error);
-    if (!q)
-        return false;
-    q->bindValue(QStringLiteral(":uid"), text(s.series_instance_uid));
-    q->bindValue(QStringLiteral(":study_uid"), text(s.study_instance_uid));
-    q->bindValue(QStringLiteral(":num"), text(s.series_number));
-    q->bindValue(QStringLiteral(":desc"), text(s.series_description));
-    q->bindValue(QStringLiteral(":modality"), text(s.modality));
-    q->bindValue(QStringLiteral(":body_part"), text(s.body_part_examined));
-    q->bindValue(QStringLiteral(":laterality"), text(s.laterality));
-    if (!exec(*q, error))
+    if (!upsert(seriesUpsert, kSeriesUpsert,
+                {{QStringLiteral(":uid"), text(s.series_instance_uid)},
+                 {QStringLiteral(":study_uid"), text(s.study_instance_uid)},
+                 {QStringLiteral(":num"), text(s.series_number)},
+                 {QStringLiteral(":desc"), text(s.series_description)},
+                 {QStringLiteral(":modality"), text(s.modality)},
+                 {QStringLiteral(":body_part"), text(s.body_part_examined)},
+                 {QStringLiteral(":laterality"), text(s.laterality)}},
+                error))
         return false;
 
-    q = statement(instanceUpsert, kInstanceUpsert, error);
+    QSqlQuery *q = statement(instanceUpsert, kInstanceUpsert, error);
     if (!q)
         return false;
 
@@ -374,32 +418,32 @@ bool Database::Private::insertOne(const dicom::DicomFileSummary &s, QString *err
                                                 : QVariant(s.file_path);
 
     // Attributes shared by every frame of the file.
-    q->bindValue(QStringLiteral(":series_uid"), text(s.series_instance_uid));
-    q->bindValue(QStringLiteral(":inum"), s.instance_number);
-    q->bindValue(QStringLiteral(":rows"), s.rows);
-    q->bindValue(QStringLiteral(":cols"), s.columns);
-    q->bindValue(QStringLiteral(":frames"), s.number_of_frames);
-    q->bindValue(QStringLiteral(":psx"), s.pixel_spacing_x);
-    q->bindValue(QStringLiteral(":psy"), s.pixel_spacing_y);
-    q->bindValue(QStringLiteral(":thick"), s.slice_thickness);
-    q->bindValue(QStringLiteral(":wc"), s.window_center);
-    q->bindValue(QStringLiteral(":ww"), s.window_width);
-    q->bindValue(QStringLiteral(":slope"), s.rescale_slope);
-    q->bindValue(QStringLiteral(":intercept"), s.rescale_intercept);
-    q->bindValue(QStringLiteral(":tr"), s.repetition_time);
-    q->bindValue(QStringLiteral(":te"), s.echo_time);
-    q->bindValue(QStringLiteral(":orx"), s.image_orientation[0]);
-    q->bindValue(QStringLiteral(":ory"), s.image_orientation[1]);
-    q->bindValue(QStringLiteral(":orz"), s.image_orientation[2]);
-    q->bindValue(QStringLiteral(":ocx"), s.image_orientation[3]);
-    q->bindValue(QStringLiteral(":ocy"), s.image_orientation[4]);
-    q->bindValue(QStringLiteral(":ocz"), s.image_orientation[5]);
-    q->bindValue(QStringLiteral(":hasspatial"), s.has_spatial_info ? 1 : 0);
-    q->bindValue(QStringLiteral(":acqtime"), s.acquisition_time_seconds);
-    q->bindValue(QStringLiteral(":forUid"), text(s.frame_of_reference_uid));
-    q->bindValue(QStringLiteral(":triggertime"), s.trigger_time_ms);
-    q->bindValue(QStringLiteral(":cardiacnimages"), s.cardiac_number_of_images);
-    q->bindValue(QStringLiteral(":path"), path);
+    bind(*q, {{QStringLiteral(":series_uid"), text(s.series_instance_uid)},
+              {QStringLiteral(":inum"), s.instance_number},
+              {QStringLiteral(":rows"), s.rows},
+              {QStringLiteral(":cols"), s.columns},
+              {QStringLiteral(":frames"), s.number_of_frames},
+              {QStringLiteral(":psx"), s.pixel_spacing_x},
+              {QStringLiteral(":psy"), s.pixel_spacing_y},
+              {QStringLiteral(":thick"), s.slice_thickness},
+              {QStringLiteral(":wc"), s.window_center},
+              {QStringLiteral(":ww"), s.window_width},
+              {QStringLiteral(":slope"), s.rescale_slope},
+              {QStringLiteral(":intercept"), s.rescale_intercept},
+              {QStringLiteral(":tr"), s.repetition_time},
+              {QStringLiteral(":te"), s.echo_time},
+              {QStringLiteral(":orx"), s.image_orientation[0]},
+              {QStringLiteral(":ory"), s.image_orientation[1]},
+              {QStringLiteral(":orz"), s.image_orientation[2]},
+              {QStringLiteral(":ocx"), s.image_orientation[3]},
+              {QStringLiteral(":ocy"), s.image_orientation[4]},
+              {QStringLiteral(":ocz"), s.image_orientation[5]},
+              {QStringLiteral(":hasspatial"), s.has_spatial_info ? 1 : 0},
+              {QStringLiteral(":acqtime"), s.acquisition_time_seconds},
+              {QStringLiteral(":forUid"), text(s.frame_of_reference_uid)},
+              {QStringLiteral(":triggertime"), s.trigger_time_ms},
+              {QStringLiteral(":cardiacnimages"), s.cardiac_number_of_images},
+              {QStringLiteral(":path"), path}});
 
     const int frames = std::max(1, s.number_of_frames);
     const bool hasPerFramePositions = !s.per_frame_slice_positions.isEmpty();
@@ -434,13 +478,13 @@ bool Database::Private::insertOne(const dicom::DicomFileSummary &s, QString *err
                                     ? s.per_frame_temporal_indices[k]
                                     : s.temporal_position_index;
 
-        q->bindValue(QStringLiteral(":uid"), text(key));
-        q->bindValue(QStringLiteral(":loc"), location);
-        q->bindValue(QStringLiteral(":ipx"), x);
-        q->bindValue(QStringLiteral(":ipy"), y);
-        q->bindValue(QStringLiteral(":ipz"), z);
-        q->bindValue(QStringLiteral(":frameidx"), k);
-        q->bindValue(QStringLiteral(":temporalidx"), temporal);
+        bind(*q, {{QStringLiteral(":uid"), text(key)},
+                  {QStringLiteral(":loc"), location},
+                  {QStringLiteral(":ipx"), x},
+                  {QStringLiteral(":ipy"), y},
+                  {QStringLiteral(":ipz"), z},
+                  {QStringLiteral(":frameidx"), k},
+                  {QStringLiteral(":temporalidx"), temporal}});
         if (!exec(*q, error))
             return false;
     }
@@ -616,19 +660,12 @@ int Database::insertSummaries(const QVector<dicom::DicomFileSummary> &summaries,
 QList<StudyRecord> Database::listStudies()
 {
     QList<StudyRecord> out;
-    if (!d->isOpen()) {
-        d->lastError = notOpenMessage();
+    std::optional<QSqlQuery> q = d->query(QString::fromLatin1(kStudySelect)
+                                          % QLatin1String("ORDER BY st.study_date ASC, st.study_time ASC;"));
+    if (!q)
         return out;
-    }
-    QSqlQuery q(d->db);
-    q.setForwardOnly(true);
-    if (!q.exec(QString::fromLatin1(kStudySelect)
-                % QLatin1String("ORDER BY st.study_date ASC, st.study_time ASC;"))) {
-        d->lastError = q.lastError().text();
-        return out;
-    }
-    while (q.next())
-        out.append(readStudy(q));
+    while (q->next())
+        out.append(readStudy(*q));
     return out;
 }
 
@@ -636,63 +673,42 @@ QList<StudyRecord> Database::listOtherStudiesOfPatient(const QString &patientId,
                                                        const QString &excludeStudyUid)
 {
     QList<StudyRecord> out;
-    if (!d->isOpen()) {
-        d->lastError = notOpenMessage();
+    std::optional<QSqlQuery> q = d->query(
+        QString::fromLatin1(kStudySelect)
+            % QLatin1String("WHERE st.patient_id = :pid AND st.study_instance_uid != :exclude "
+                            "ORDER BY st.study_date DESC, st.study_time DESC;"),
+        {{QStringLiteral(":pid"), text(patientId)}, {QStringLiteral(":exclude"), text(excludeStudyUid)}});
+    if (!q)
         return out;
-    }
-    QSqlQuery q(d->db);
-    q.setForwardOnly(true);
-    if (!q.prepare(QString::fromLatin1(kStudySelect)
-                   % QLatin1String("WHERE st.patient_id = :pid AND st.study_instance_uid != :exclude "
-                                   "ORDER BY st.study_date DESC, st.study_time DESC;"))) {
-        d->lastError = q.lastError().text();
-        return out;
-    }
-    q.bindValue(QStringLiteral(":pid"), text(patientId));
-    q.bindValue(QStringLiteral(":exclude"), text(excludeStudyUid));
-    if (!q.exec()) {
-        d->lastError = q.lastError().text();
-        return out;
-    }
-    while (q.next())
-        out.append(readStudy(q));
+    while (q->next())
+        out.append(readStudy(*q));
     return out;
 }
 
 QList<SeriesRecord> Database::listSeries(const QString &studyUid)
 {
     QList<SeriesRecord> out;
-    if (!d->isOpen()) {
-        d->lastError = notOpenMessage();
-        return out;
-    }
-    QSqlQuery q(d->db);
-    q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral(
+    std::optional<QSqlQuery> q = d->query(
+        QStringLiteral(
             "SELECT se.series_instance_uid, se.study_instance_uid, se.modality, "
             "se.series_description, se.series_number, "
             "(SELECT COUNT(*) FROM instances i WHERE i.series_instance_uid = se.series_instance_uid), "
             "se.body_part_examined, se.laterality "
             "FROM series se WHERE se.study_instance_uid = :uid "
-            "ORDER BY CAST(se.series_number AS INTEGER);"))) {
-        d->lastError = q.lastError().text();
+            "ORDER BY CAST(se.series_number AS INTEGER);"),
+        {{QStringLiteral(":uid"), text(studyUid)}});
+    if (!q)
         return out;
-    }
-    q.bindValue(QStringLiteral(":uid"), text(studyUid));
-    if (!q.exec()) {
-        d->lastError = q.lastError().text();
-        return out;
-    }
-    while (q.next()) {
+    while (q->next()) {
         SeriesRecord r;
-        r.series_instance_uid = textAt(q, 0);
-        r.study_instance_uid = textAt(q, 1);
-        r.modality = textAt(q, 2);
-        r.series_description = textAt(q, 3);
-        r.series_number = textAt(q, 4);
-        r.instance_count = q.value(5).toInt();
-        r.body_part_examined = textAt(q, 6);
-        r.laterality = textAt(q, 7);
+        r.series_instance_uid = textAt(*q, 0);
+        r.study_instance_uid = textAt(*q, 1);
+        r.modality = textAt(*q, 2);
+        r.series_description = textAt(*q, 3);
+        r.series_number = textAt(*q, 4);
+        r.instance_count = q->value(5).toInt();
+        r.body_part_examined = textAt(*q, 6);
+        r.laterality = textAt(*q, 7);
         out.append(r);
     }
     return out;
@@ -701,60 +717,50 @@ QList<SeriesRecord> Database::listSeries(const QString &studyUid)
 QList<SliceRef> Database::listInstances(const QString &seriesUid)
 {
     QList<SliceRef> out;
-    if (!d->isOpen()) {
-        d->lastError = notOpenMessage();
-        return out;
-    }
-    QSqlQuery q(d->db);
-    q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral(
+    std::optional<QSqlQuery> q = d->query(
+        QStringLiteral(
             "SELECT file_path, instance_number, pixel_spacing_x, pixel_spacing_y, slice_thickness, "
             "slice_location, repetition_time, echo_time, image_position_x, image_position_y, "
             "image_position_z, orientation_row_x, orientation_row_y, orientation_row_z, "
             "orientation_col_x, orientation_col_y, orientation_col_z, has_spatial_info, frame_index, "
             "acquisition_time_seconds, temporal_position_index, frame_of_reference_uid, "
             "trigger_time_ms, cardiac_number_of_images "
-            "FROM instances WHERE series_instance_uid = :uid ORDER BY instance_number ASC;"))) {
-        d->lastError = q.lastError().text();
+            "FROM instances WHERE series_instance_uid = :uid ORDER BY instance_number ASC;"),
+        {{QStringLiteral(":uid"), text(seriesUid)}});
+    if (!q)
         return out;
-    }
-    q.bindValue(QStringLiteral(":uid"), text(seriesUid));
-    if (!q.exec()) {
-        d->lastError = q.lastError().text();
-        return out;
-    }
     // Rows from earlier versions have NULL in the timing columns; for those two
     // NULL means "not known", which the viewer tells apart from zero.
     const auto orMinusOne = [&q](int column) {
-        const QVariant v = q.value(column);
+        const QVariant v = q->value(column);
         return v.isNull() ? -1.0 : v.toDouble();
     };
-    while (q.next()) {
+    while (q->next()) {
         SliceRef r;
-        r.file_path = textAt(q, 0);
-        r.instance_number = q.value(1).toInt();
-        r.pixel_spacing_x = q.value(2).toDouble();
-        r.pixel_spacing_y = q.value(3).toDouble();
-        r.slice_thickness = q.value(4).toDouble();
-        r.slice_location = q.value(5).toDouble();
-        r.repetition_time = q.value(6).toDouble();
-        r.echo_time = q.value(7).toDouble();
-        r.image_position_x = q.value(8).toDouble();
-        r.image_position_y = q.value(9).toDouble();
-        r.image_position_z = q.value(10).toDouble();
-        r.orientation_row_x = q.value(11).toDouble();
-        r.orientation_row_y = q.value(12).toDouble();
-        r.orientation_row_z = q.value(13).toDouble();
-        r.orientation_col_x = q.value(14).toDouble();
-        r.orientation_col_y = q.value(15).toDouble();
-        r.orientation_col_z = q.value(16).toDouble();
-        r.has_spatial_info = q.value(17).toLongLong() != 0;
-        r.frame_index = q.value(18).toInt();
+        r.file_path = textAt(*q, 0);
+        r.instance_number = q->value(1).toInt();
+        r.pixel_spacing_x = q->value(2).toDouble();
+        r.pixel_spacing_y = q->value(3).toDouble();
+        r.slice_thickness = q->value(4).toDouble();
+        r.slice_location = q->value(5).toDouble();
+        r.repetition_time = q->value(6).toDouble();
+        r.echo_time = q->value(7).toDouble();
+        r.image_position_x = q->value(8).toDouble();
+        r.image_position_y = q->value(9).toDouble();
+        r.image_position_z = q->value(10).toDouble();
+        r.orientation_row_x = q->value(11).toDouble();
+        r.orientation_row_y = q->value(12).toDouble();
+        r.orientation_row_z = q->value(13).toDouble();
+        r.orientation_col_x = q->value(14).toDouble();
+        r.orientation_col_y = q->value(15).toDouble();
+        r.orientation_col_z = q->value(16).toDouble();
+        r.has_spatial_info = q->value(17).toLongLong() != 0;
+        r.frame_index = q->value(18).toInt();
         r.acquisition_time_seconds = orMinusOne(19);
-        r.temporal_position_index = q.value(20).toInt();
-        r.frame_of_reference_uid = textAt(q, 21);
+        r.temporal_position_index = q->value(20).toInt();
+        r.frame_of_reference_uid = textAt(*q, 21);
         r.trigger_time_ms = orMinusOne(22);
-        r.cardiac_number_of_images = q.value(23).toInt();
+        r.cardiac_number_of_images = q->value(23).toInt();
         out.append(r);
     }
     return out;
@@ -762,11 +768,11 @@ QList<SliceRef> Database::listInstances(const QString &seriesUid)
 
 namespace {
 
-QStringList readPaths(QSqlQuery &q)
+QStringList readPaths(std::optional<QSqlQuery> &q)
 {
     QStringList out;
-    while (q.next())
-        out.append(q.value(0).toString());
+    while (q && q->next())
+        out.append(q->value(0).toString());
     return out;
 }
 
@@ -774,139 +780,69 @@ QStringList readPaths(QSqlQuery &q)
 
 QStringList Database::studyFilePaths(const QString &studyUid)
 {
-    if (!d->isOpen()) {
-        d->lastError = notOpenMessage();
-        return {};
-    }
-    QSqlQuery q(d->db);
-    q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral(
-            "SELECT DISTINCT i.file_path FROM instances i "
-            "JOIN series se ON se.series_instance_uid = i.series_instance_uid "
-            "WHERE se.study_instance_uid = :uid;"))) {
-        d->lastError = q.lastError().text();
-        return {};
-    }
-    q.bindValue(QStringLiteral(":uid"), text(studyUid));
-    if (!q.exec()) {
-        d->lastError = q.lastError().text();
-        return {};
-    }
+    std::optional<QSqlQuery> q = d->query(
+        QStringLiteral("SELECT DISTINCT i.file_path FROM instances i "
+                       "JOIN series se ON se.series_instance_uid = i.series_instance_uid "
+                       "WHERE se.study_instance_uid = :uid;"),
+        {{QStringLiteral(":uid"), text(studyUid)}});
     return readPaths(q);
 }
 
 QStringList Database::allFilePaths()
 {
-    if (!d->isOpen()) {
-        d->lastError = notOpenMessage();
-        return {};
-    }
-    QSqlQuery q(d->db);
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT DISTINCT file_path FROM instances;"))) {
-        d->lastError = q.lastError().text();
-        return {};
-    }
+    std::optional<QSqlQuery> q = d->query(QStringLiteral("SELECT DISTINCT file_path FROM instances;"));
     return readPaths(q);
 }
 
 bool Database::studyExists(const QString &studyUid)
 {
-    if (!d->isOpen()) {
-        d->lastError = notOpenMessage();
-        return false;
-    }
-    QSqlQuery q(d->db);
-    q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral("SELECT 1 FROM studies WHERE study_instance_uid = :uid LIMIT 1"))) {
-        d->lastError = q.lastError().text();
-        return false;
-    }
-    q.bindValue(QStringLiteral(":uid"), text(studyUid));
-    if (!q.exec()) {
-        d->lastError = q.lastError().text();
-        return false;
-    }
-    return q.next();
+    std::optional<QSqlQuery> q = d->query(
+        QStringLiteral("SELECT 1 FROM studies WHERE study_instance_uid = :uid LIMIT 1"),
+        {{QStringLiteral(":uid"), text(studyUid)}});
+    return q && q->next();
 }
 
 bool Database::setStudyProtected(const QString &studyUid, bool isProtected)
 {
-    if (!d->isOpen()) {
-        d->lastError = notOpenMessage();
-        return false;
-    }
-    QSqlQuery q(d->db);
-    if (!q.prepare(QStringLiteral(
-            "UPDATE studies SET is_protected = :prot WHERE study_instance_uid = :uid;"))) {
-        d->lastError = q.lastError().text();
-        return false;
-    }
-    q.bindValue(QStringLiteral(":prot"), isProtected ? 1 : 0);
-    q.bindValue(QStringLiteral(":uid"), text(studyUid));
-    if (!q.exec()) {
-        d->lastError = q.lastError().text();
-        return false;
-    }
-    return true;
+    return d->query(QStringLiteral(
+                        "UPDATE studies SET is_protected = :prot WHERE study_instance_uid = :uid;"),
+                    {{QStringLiteral(":prot"), isProtected ? 1 : 0},
+                     {QStringLiteral(":uid"), text(studyUid)}})
+        .has_value();
 }
 
 std::optional<PatientInfo> Database::patientInfoForStudy(const QString &studyUid)
 {
-    if (!d->isOpen()) {
-        d->lastError = notOpenMessage();
-        return std::nullopt;
-    }
-    QSqlQuery q(d->db);
-    q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral(
-            "SELECT p.sex, p.weight_kg, p.height_cm FROM studies st "
-            "JOIN patients p ON p.patient_id = st.patient_id "
-            "WHERE st.study_instance_uid = :uid LIMIT 1"))) {
-        d->lastError = q.lastError().text();
-        return std::nullopt;
-    }
-    q.bindValue(QStringLiteral(":uid"), text(studyUid));
-    if (!q.exec()) {
-        d->lastError = q.lastError().text();
-        return std::nullopt;
-    }
-    if (!q.next())
+    std::optional<QSqlQuery> q = d->query(
+        QStringLiteral("SELECT p.sex, p.weight_kg, p.height_cm FROM studies st "
+                       "JOIN patients p ON p.patient_id = st.patient_id "
+                       "WHERE st.study_instance_uid = :uid LIMIT 1"),
+        {{QStringLiteral(":uid"), text(studyUid)}});
+    if (!q || !q->next())
         return std::nullopt;
     PatientInfo info;
-    info.sex = textAt(q, 0);
-    info.weight_kg = q.value(1).toDouble();
-    info.height_cm = q.value(2).toDouble();
+    info.sex = textAt(*q, 0);
+    info.weight_kg = q->value(1).toDouble();
+    info.height_cm = q->value(2).toDouble();
     return info;
 }
 
 bool Database::deleteStudy(const QString &studyUid)
 {
-    if (!d->isOpen()) {
-        d->lastError = notOpenMessage();
-        return false;
-    }
     const QVariant uid = text(studyUid);
 
     QVariant patientId;
     {
-        QSqlQuery q(d->db);
-        q.setForwardOnly(true);
-        if (!q.prepare(QStringLiteral(
-                "SELECT patient_id FROM studies WHERE study_instance_uid = :uid;"))) {
-            d->lastError = q.lastError().text();
+        std::optional<QSqlQuery> q = d->query(
+            QStringLiteral("SELECT patient_id FROM studies WHERE study_instance_uid = :uid;"),
+            {{QStringLiteral(":uid"), uid}});
+        if (!q)
             return false;
-        }
-        q.bindValue(QStringLiteral(":uid"), uid);
-        if (!q.exec()) {
-            d->lastError = q.lastError().text();
-            return false;
-        }
-        if (!q.next()) {
+        if (!q->next()) {
             d->lastError = QStringLiteral("Исследование не найдено в базе: %1").arg(studyUid);
             return false;
         }
-        patientId = q.value(0);
+        patientId = q->value(0);
     }
 
     for (const char *sql :
@@ -914,63 +850,46 @@ bool Database::deleteStudy(const QString &studyUid)
           "(SELECT series_instance_uid FROM series WHERE study_instance_uid = :uid);",
           "DELETE FROM series WHERE study_instance_uid = :uid;",
           "DELETE FROM studies WHERE study_instance_uid = :uid;"}) {
-        QSqlQuery q(d->db);
-        if (!q.prepare(QString::fromLatin1(sql))) {
-            d->lastError = q.lastError().text();
+        if (!d->query(QString::fromLatin1(sql), {{QStringLiteral(":uid"), uid}}))
             return false;
-        }
-        q.bindValue(QStringLiteral(":uid"), uid);
-        if (!q.exec()) {
-            d->lastError = q.lastError().text();
-            return false;
-        }
     }
 
-    // The patient row goes with its last study.
+    // The patient row goes with its last study. The study itself is gone by
+    // now, so a failure here is not the caller's error: at worst a patient
+    // without studies is left behind, and it is not reported.
     QSqlQuery count(d->db);
-    count.setForwardOnly(true);
-    if (count.prepare(QStringLiteral("SELECT COUNT(*) FROM studies WHERE patient_id = :pid;"))) {
-        count.bindValue(QStringLiteral(":pid"), patientId);
-        if (count.exec() && count.next() && count.value(0).toLongLong() == 0) {
-            count.finish();
-            QSqlQuery remove(d->db);
-            if (remove.prepare(QStringLiteral("DELETE FROM patients WHERE patient_id = :pid;"))) {
-                remove.bindValue(QStringLiteral(":pid"), patientId);
-                remove.exec();
-            }
-        }
+    if (Private::execute(count, QStringLiteral("SELECT COUNT(*) FROM studies WHERE patient_id = :pid;"),
+                         {{QStringLiteral(":pid"), patientId}})
+        && count.next() && count.value(0).toLongLong() == 0) {
+        count.finish();
+        QSqlQuery remove(d->db);
+        Private::execute(remove, QStringLiteral("DELETE FROM patients WHERE patient_id = :pid;"),
+                         {{QStringLiteral(":pid"), patientId}});
     }
     return true;
 }
 
 ArchiveStatistics Database::statistics()
 {
+    // On a closed index every query below fails alike and leaves the not-open
+    // message; the statistics then stay at zero and empty.
     ArchiveStatistics stats;
-    if (!d->isOpen()) {
-        d->lastError = notOpenMessage();
-        return stats;
-    }
-
     const auto count = [this](const char *sql) -> qint32 {
-        QSqlQuery q(d->db);
-        q.setForwardOnly(true);
-        if (!q.exec(QString::fromLatin1(sql)) || !q.next()) {
-            if (q.lastError().isValid())
-                d->lastError = q.lastError().text();
+        std::optional<QSqlQuery> q = d->query(QString::fromLatin1(sql));
+        if (!q)
+            return 0;
+        if (!q->next()) {
+            if (q->lastError().isValid())
+                d->lastError = q->lastError().text();
             return 0;
         }
-        return q.value(0).toInt();
+        return q->value(0).toInt();
     };
     const auto pairs = [this](const char *sql) {
         QList<QPair<QString, qint32>> out;
-        QSqlQuery q(d->db);
-        q.setForwardOnly(true);
-        if (!q.exec(QString::fromLatin1(sql))) {
-            d->lastError = q.lastError().text();
-            return out;
-        }
-        while (q.next())
-            out.append({q.value(0).toString(), q.value(1).toInt()});
+        std::optional<QSqlQuery> q = d->query(QString::fromLatin1(sql));
+        while (q && q->next())
+            out.append({q->value(0).toString(), q->value(1).toInt()});
         return out;
     };
 
