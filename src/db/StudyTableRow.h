@@ -1,0 +1,29 @@
+#pragma once
+
+#include "db/StudyRecord.h"
+
+#include <QList>
+#include <QString>
+
+namespace db {
+
+// One row of the browser's study table: the six column texts and the data the
+// window keeps with them.
+struct StudyTableRow
+{
+    enum Column { PatientName, PatientId, DateTime, Description, Modalities, Counts, ColumnCount };
+
+    QString text[ColumnCount];
+    QString studyUid;
+    bool isProtected = false;
+    QString modalityList;
+};
+
+// Rows in list order. Studies without a patient ID are numbered "0001",
+// "0002" … in that order, so they can still be told apart and searched.
+QList<StudyTableRow> buildStudyRows(const QList<StudyRecord> &studies);
+
+// "20240131" + "083005.123" → "2024-01-31 08:30:05"; other dates as stored.
+QString formatStudyDateTime(const QString &date, const QString &time);
+
+} // namespace db

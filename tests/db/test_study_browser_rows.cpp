@@ -1,0 +1,152 @@
+#include "db/StudyFilter.h"
+#include "db/StudyTableRow.h"
+
+#include <QtTest>
+
+using db::StudyFilter;
+using db::StudyRecord;
+using db::StudyTableRow;
+
+Q_DECLARE_METATYPE(StudyFilter::DateRange)
+
+namespace {
+
+StudyRecord study(const QString &uid, const QString &name, const QString &id, const QString &date,
+                  const QString &modalities, bool isProtected = false)
+{
+    StudyRecord r;
+    r.study_instance_uid = uid;
+    r.patient_name = name;
+    r.patient_id = id;
+    r.study_date = date;
+    r.modalities = modalities;
+    r.is_protected = isProtected;
+    return r;
+}
+
+const QDate today(2024, 3, 15);
+
+} // namespace
+
+class StudyBrowserRowsTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void columnTexts();
+    void dateTimeFormat_data();
+    void dateTimeFormat();
+    void filters_data();
+    void filters();
+};
+
+void StudyBrowserRowsTest::columnTexts()
+{
+    StudyRecord first = study(QStringLiteral("1"), QString(), QString(), QStringLiteral("20240131"), QStringLiteral("CT,SR"));
+    first.series_count = 3;
+    first.instance_count = 250;
+    const QList<StudyTableRow> rows = db::buildStudyRows({
+        first,
+        study(QStringLiteral("2"), QStringLiteral("Иванов^Иван"), QStringLiteral("P7"), QString(), QStringLiteral("MR"), true),
+        study(QStringLiteral("3"), QStringLiteral("Петров"), QString(), QString(), QString()),
+    });
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows[0].text[StudyTableRow::PatientName], QStringLiteral("No Name"));
+    QCOMPARE(rows[0].text[StudyTableRow::PatientId], QStringLiteral("0001"));
+    QCOMPARE(rows[2].text[StudyTableRow::PatientId], QStringLiteral("0002")); // numbered in list order
+    QCOMPARE(rows[1].text[StudyTableRow::PatientId], QStringLiteral("P7"));
+    QCOMPARE(rows[1].text[StudyTableRow::PatientName], QStringLiteral("🔒 Иванов^Иван"));
+    QVERIFY(rows[1].isProtected);
+    QCOMPARE(rows[0].text[StudyTableRow::Counts], QStringLiteral("3 / 250"));
+    QCOMPARE(rows[0].modalityList, QStringLiteral("CT,SR"));
+    QCOMPARE(rows[2].studyUid, QStringLiteral("3"));
+}
+
+void StudyBrowserRowsTest::dateTimeFormat_data()
+{
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("date and time with fraction") << "20240131" << "083005.123" << "2024-01-31 08:30:05";
+    QTest::newRow("short time left out") << "20240131" << "0830" << "2024-01-31";
+    QTest::newRow("odd date as stored") << "2024.01.31" << "083005" << "2024.01.31 08:30:05";
+    QTest::newRow("nothing") << "" << "" << "";
+}
+
+void StudyBrowserRowsTest::dateTimeFormat()
+{
+    QFETCH(QString, date);
+    QFETCH(QString, time);
+    QFETCH(QString, shown);
+    QCOMPARE(db::formatStudyDateTime(date, time), shown);
+}
+
+void StudyBrowserRowsTest::filters_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("modalities");
+    QTest::addColumn<StudyFilter::DateRange>("range");
+    QTest::addColumn<QDate>("first");
+    QTest::addColumn<QDate>("second");
+    QTest::addColumn<QStringList>("shown"); // study UIDs
+
+    using R = StudyFilter::DateRange;
+    const QStringList all{"today", "yesterday", "week", "older", "undated", "noid"};
+    QTest::newRow("no filter") << "" << QStringList() << R::Any << QDate() << QDate() << all;
+    QTest::newRow("name, any case") << "ИВАН" << QStringList() << R::Any << QDate() << QDate() << QStringList{"today"};
+    QTest::newRow("patient id") << "p2" << QStringList() << R::Any << QDate() << QDate() << QStringList{"yesterday"};
+    QTest::newRow("generated id") << "0001" << QStringList() << R::Any << QDate() << QDate() << QStringList{"noid"};
+    QTest::newRow("blank text") << "   " << QStringList() << R::Any << QDate() << QDate() << all;
+    QTest::newRow("modality substring") << "" << QStringList{"MR"} << R::Any << QDate() << QDate()
+                                        << QStringList{"yesterday", "older"};
+    QTest::newRow("two modalities") << "" << QStringList{"ct", "US"} << R::Any << QDate() << QDate()
+                                    << QStringList{"today", "week", "noid"};
+    QTest::newRow("today") << "" << QStringList() << R::Today << QDate() << QDate() << QStringList{"today"};
+    QTest::newRow("yesterday hides undated") << "" << QStringList() << R::Yesterday << QDate() << QDate()
+                                             << QStringList{"yesterday"};
+    QTest::newRow("last ten days") << "" << QStringList() << R::LastTenDays << QDate() << QDate()
+                                   << QStringList{"today", "yesterday", "week"};
+    QTest::newRow("last month") << "" << QStringList() << R::LastMonth << QDate() << QDate()
+                                << QStringList{"today", "yesterday", "week", "noid"};
+    QTest::newRow("exact date") << "" << QStringList() << R::ExactDate << QDate(2024, 3, 8) << QDate()
+                                << QStringList{"week"};
+    QTest::newRow("between, ends included") << "" << QStringList() << R::Between << QDate(2023, 12, 1)
+                                            << QDate(2024, 3, 8) << QStringList{"week", "older", "noid"};
+    QTest::newRow("invalid end skips the date test") << "" << QStringList() << R::Between << QDate(2024, 1, 1)
+                                                     << QDate() << all;
+    QTest::newRow("all three") << "петр" << QStringList{"MR"} << R::LastTenDays << QDate() << QDate()
+                               << QStringList{"yesterday"};
+}
+
+void StudyBrowserRowsTest::filters()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, modalities);
+    QFETCH(StudyFilter::DateRange, range);
+    QFETCH(QDate, first);
+    QFETCH(QDate, second);
+    QFETCH(QStringList, shown);
+
+    const QList<StudyTableRow> rows = db::buildStudyRows({
+        study(QStringLiteral("today"), QStringLiteral("Иванов^Иван"), QStringLiteral("P1"), QStringLiteral("20240315"), QStringLiteral("CT")),
+        study(QStringLiteral("yesterday"), QStringLiteral("Петров^Пётр"), QStringLiteral("P2"), QStringLiteral("20240314"), QStringLiteral("MRI,SR")),
+        study(QStringLiteral("week"), QStringLiteral("Сидорова"), QStringLiteral("P3"), QStringLiteral("20240308"), QStringLiteral("US")),
+        study(QStringLiteral("older"), QStringLiteral("Кузнецов"), QStringLiteral("P4"), QStringLiteral("20231201"), QStringLiteral("MR")),
+        study(QStringLiteral("undated"), QStringLiteral("Орлов"), QStringLiteral("P5"), QString(), QStringLiteral("XA")),
+        study(QStringLiteral("noid"), QStringLiteral("Аноним"), QString(), QStringLiteral("20240215"), QStringLiteral("CT")),
+    });
+    StudyFilter filter;
+    filter.text = text;
+    filter.modalities = modalities;
+    filter.range = range;
+    filter.first = first;
+    filter.second = second;
+    QStringList accepted;
+    for (const StudyTableRow &row : rows) {
+        if (filter.accepts(row, today))
+            accepted << row.studyUid;
+    }
+    QCOMPARE(accepted, shown);
+}
+
+QTEST_GUILESS_MAIN(StudyBrowserRowsTest)
+#include "test_study_browser_rows.moc"
