@@ -1,5 +1,6 @@
 #include "ui/browser/MainWindow.h"
 
+#include "app/HotkeyRegistry.h"
 #include "db/Database.h"
 #include "dicom/DicomImporter.h"
 
@@ -70,7 +71,7 @@ MainWindow::MainWindow(const QString &dataDirectory, QWidget *parent) : QMainWin
 
     QMenu *open = menuBar()->addMenu(QStringLiteral("Открыть"));
     QAction *openFolder = open->addAction(QStringLiteral("Открыть каталог DICOM"));
-    openFolder->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+O")));
+    openFolder->setShortcut(HotkeyRegistry::shortcut(QStringLiteral("mainwindow.openFolder")));
     connect(openFolder, &QAction::triggered, this, &MainWindow::onOpenFolderTriggered);
 
     m_studyList = new QListWidget(this);

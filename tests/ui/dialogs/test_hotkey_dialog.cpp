@@ -1,0 +1,175 @@
+#include "app/HotkeyRegistry.h"
+#include "ui/ModalBoxCatcher.h"
+#include "ui/dialogs/HotkeyDialog.h"
+
+#include <QKeySequenceEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using velmaris::HotkeyDialog;
+using velmaris::HotkeyRegistry;
+
+namespace {
+
+QString portable(const QKeySequence &sequence)
+{
+    return sequence.toString(QKeySequence::PortableText);
+}
+
+QStringList storedIds()
+{
+    QSettings settings;
+    settings.beginGroup(QStringLiteral("hotkeys"));
+    return settings.childKeys();
+}
+
+QString stored(const QString &id)
+{
+    return QSettings().value(QStringLiteral("hotkeys/") + id).toString();
+}
+
+void click(const QDialog &dialog, const QString &text)
+{
+    for (QPushButton *button : dialog.findChildren<QPushButton *>()) {
+        if (button->text() == text)
+            return button->click();
+    }
+    QFAIL(qPrintable(QStringLiteral("no button ") + text));
+}
+
+QKeySequenceEdit *editor(const QDialog &dialog, int row)
+{
+    return qobject_cast<QKeySequenceEdit *>(dialog.findChild<QTableWidget *>()->cellWidget(row, 1));
+}
+
+} // namespace
+
+class HotkeyDialogTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+        QCoreApplication::setOrganizationName(QStringLiteral("Brennick"));
+        QCoreApplication::setApplicationName(QStringLiteral("Norvane"));
+    }
+    void init() { QSettings().clear(); }
+
+    void tableAndDefaults()
+    {
+        QStringList table;
+        for (const velmaris::HotkeyEntry &entry : HotkeyRegistry::entries())
+            table.append(entry.id + ' ' + entry.label + ' ' + portable(HotkeyRegistry::shortcut(entry.id)));
+        QCOMPARE(table, (QStringList{"mainwindow.openFolder Открыть каталог DICOM Ctrl+Shift+O",
+                                     "viewer.export Экспортировать изображения Ctrl+E",
+                                     "viewer.copyOne Копировать в буфер обмена Ctrl+C",
+                                     "viewer.copyAll Копировать всё в буфер обмена Shift+C",
+                                     "viewer.rotateCcw Повернуть на 90° против часовой Ctrl+[",
+                                     "viewer.rotateCw Повернуть на 90° по часовой Ctrl+]",
+                                     "viewer.flipH Отразить горизонтально Ctrl+Shift+[",
+                                     "viewer.flipV Отразить вертикально Ctrl+Shift+]",
+                                     "viewer.clearTransform Очистить преобразования Ctrl+Shift+\\",
+                                     "viewer.mprWindow Открыть MPR F2"}));
+    }
+
+    void lookup_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QVariant>("storedValue"); // invalid: nothing stored
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("default") << "viewer.mprWindow" << QVariant() << "F2";
+        QTest::newRow("override") << "viewer.mprWindow" << QVariant("Ctrl+M") << "Ctrl+M";
+        QTest::newRow("empty override disables") << "viewer.export" << QVariant("") << "";
+        QTest::newRow("unknown id") << "viewer.unknown" << QVariant("Ctrl+U") << "";
+    }
+    void lookup()
+    {
+        QFETCH(QString, id);
+        QFETCH(QVariant, storedValue);
+        QFETCH(QString, expected);
+        if (storedValue.isValid())
+            QSettings().setValue(QStringLiteral("hotkeys/") + id, storedValue);
+        QCOMPARE(portable(HotkeyRegistry::shortcut(id)), expected);
+    }
+
+    void resetForgetsOneBinding()
+    {
+        HotkeyRegistry::store(QStringLiteral("viewer.flipH"), QKeySequence(QStringLiteral("Alt+H")));
+        HotkeyRegistry::store(QStringLiteral("viewer.flipV"), QKeySequence(QStringLiteral("Alt+V")));
+        QCOMPARE(portable(HotkeyRegistry::shortcut(QStringLiteral("viewer.flipH"))), QStringLiteral("Alt+H"));
+        HotkeyRegistry::reset(QStringLiteral("viewer.flipH"));
+        QCOMPARE(storedIds(), QStringList{QStringLiteral("viewer.flipV")});
+        QCOMPARE(portable(HotkeyRegistry::shortcut(QStringLiteral("viewer.flipH"))), QStringLiteral("Ctrl+Shift+["));
+    }
+
+    void dialogShowsCurrentBindings()
+    {
+        HotkeyRegistry::store(QStringLiteral("viewer.export"), QKeySequence(QStringLiteral("Ctrl+Alt+X")));
+        HotkeyDialog dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Горячие клавиши"));
+        QVERIFY(dialog.isModal());
+        QCOMPARE(dialog.size(), QSize(520, 420));
+        auto *table = dialog.findChild<QTableWidget *>();
+        QCOMPARE(table->horizontalHeaderItem(0)->text() + '|' + table->horizontalHeaderItem(1)->text(),
+                 QStringLiteral("Действие|Клавиша"));
+        QCOMPARE(table->item(9, 0)->text(), QStringLiteral("Открыть MPR"));
+        QCOMPARE(portable(editor(dialog, 1)->keySequence()), QStringLiteral("Ctrl+Alt+X"));
+        QCOMPARE(portable(editor(dialog, 9)->keySequence()), QStringLiteral("F2"));
+        // One combination per action: each typed combination replaces the last.
+        QTest::keyClick(editor(dialog, 0), Qt::Key_K, Qt::ControlModifier);
+        QTest::keyClick(editor(dialog, 0), Qt::Key_D, Qt::ControlModifier);
+        QCOMPARE(portable(editor(dialog, 0)->keySequence()), QStringLiteral("Ctrl+D"));
+    }
+
+    void resetAllClearsTheStoreWithoutSaving()
+    {
+        HotkeyRegistry::store(QStringLiteral("viewer.export"), QKeySequence(QStringLiteral("Ctrl+Alt+X")));
+        HotkeyRegistry::store(QStringLiteral("viewer.mprWindow"), QKeySequence());
+        HotkeyDialog dialog;
+        click(dialog, QStringLiteral("Сбросить всё к умолчаниям"));
+        QVERIFY(storedIds().isEmpty());
+        QCOMPARE(portable(editor(dialog, 1)->keySequence()), QStringLiteral("Ctrl+E"));
+        QCOMPARE(portable(editor(dialog, 9)->keySequence()), QStringLiteral("F2"));
+        click(dialog, QStringLiteral("Отмена"));
+        QVERIFY(storedIds().isEmpty());
+    }
+
+    void saveStoresEveryRowAndReports()
+    {
+        HotkeyDialog dialog;
+        editor(dialog, 9)->clear();
+        editor(dialog, 2)->setKeySequence(QKeySequence(QStringLiteral("Alt+C")));
+        velmaris::testing::ModalBoxCatcher catcher;
+        click(dialog, QStringLiteral("Сохранить"));
+        QCOMPARE(catcher.count, 1);
+        QCOMPARE(catcher.title, QStringLiteral("Горячие клавиши"));
+        QCOMPARE(catcher.text, QStringLiteral("Сохранено. Изменения применятся к новым открываемым окнам — "
+                                              "уже открытые окна нужно закрыть и открыть заново."));
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(storedIds().size(), 10); // unchanged rows too, as their defaults
+        QCOMPARE(stored(QStringLiteral("viewer.clearTransform")), QStringLiteral("Ctrl+Shift+\\"));
+        QCOMPARE(stored(QStringLiteral("viewer.copyOne")), QStringLiteral("Alt+C"));
+        QVERIFY(storedIds().contains(QStringLiteral("viewer.mprWindow")));
+        QVERIFY(HotkeyRegistry::shortcut(QStringLiteral("viewer.mprWindow")).isEmpty());
+    }
+
+    void cancelWritesNothing()
+    {
+        HotkeyDialog dialog;
+        editor(dialog, 0)->setKeySequence(QKeySequence(QStringLiteral("Alt+O")));
+        click(dialog, QStringLiteral("Отмена"));
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QVERIFY(storedIds().isEmpty());
+    }
+
+private:
+    QTemporaryDir m_config;
+};
+
+QTEST_MAIN(HotkeyDialogTest)
+#include "test_hotkey_dialog.moc"

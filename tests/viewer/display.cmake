@@ -1,0 +1,1 @@
+velmaris_add_test(test_display_pipeline SOURCES test_display_pipeline.cpp LIBS velmaris_viewer)
