@@ -5,11 +5,17 @@
 #include "dicom/DicomSummaryReader.h"
 #include "dicom/DicomTagEntry.h"
 #include "dicom/FolderScan.h"
+#include "viewer/FrameDecoder.h"
 
 #include <QFileInfo>
+#include <QImageWriter>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
+#include <QtEndian>
 
+#include <cmath>
+#include <cstring>
 #include <optional>
 
 namespace velmaris::cli {
@@ -23,7 +29,9 @@ const char usageText[] =
     "  norvane-cli studies --db FILE\n"
     "  norvane-cli series --db FILE STUDY_UID\n"
     "  norvane-cli instances --db FILE SERIES_UID\n"
-    "  norvane-cli tags FILE\n";
+    "  norvane-cli tags FILE\n"
+    "  norvane-cli values FILE [--frame N] --out RAW\n"
+    "  norvane-cli render FILE [--frame N] [--window CENTER WIDTH] --out PNG\n";
 
 // Summaries are written to the index in batches: one transaction per batch
 // instead of one per statement.
@@ -60,30 +68,95 @@ private:
     std::FILE *m_err;
 };
 
-// The arguments of one command: positional values and the --db option.
+struct WindowArgument
+{
+    double center = 0.0;
+    double width = 0.0;
+};
+
+// The arguments of one command: positional values and the options --db FILE,
+// --frame N, --window CENTER WIDTH and --out FILE (each also as --name=value,
+// except --window). Which command accepts which option is its own check.
 struct Arguments
 {
     QStringList positional;
     std::optional<QString> database;
+    std::optional<int> frame;
+    std::optional<WindowArgument> window;
+    std::optional<QString> out;
     QString problem;
+
+    // Any of the options only the image commands take.
+    bool hasImageOptions() const { return frame || window || out; }
 };
+
+std::optional<double> finiteNumber(const QString &text)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
 
 Arguments parse(const QStringList &arguments)
 {
     Arguments parsed;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
+    // The value of an option given as "--name VALUE" or "--name=VALUE".
+    auto optionValue = [&](qsizetype &i, const QLatin1String &name, const QString &missing)
+        -> std::optional<QString> {
         const QString &arg = arguments.at(i);
-        if (arg == QLatin1String("--db")) {
+        if (arg == name) {
             if (i + 1 >= arguments.size()) {
-                parsed.problem = QStringLiteral("Не указан файл индекса после --db");
+                parsed.problem = missing;
+                return std::nullopt;
+            }
+            return arguments.at(++i);
+        }
+        return arg.mid(name.size() + 1);
+    };
+    auto matches = [](const QString &arg, const QLatin1String &name) {
+        return arg == name || arg.startsWith(name + QLatin1Char('='));
+    };
+    for (qsizetype i = 0; i < arguments.size() && parsed.problem.isEmpty(); ++i) {
+        const QString &arg = arguments.at(i);
+        if (matches(arg, QLatin1String("--db"))) {
+            if (const auto value = optionValue(i, QLatin1String("--db"),
+                                               QStringLiteral("Не указан файл индекса после --db")))
+                parsed.database = *value;
+        } else if (matches(arg, QLatin1String("--out"))) {
+            if (const auto value = optionValue(i, QLatin1String("--out"),
+                                               QStringLiteral("Не указан файл после --out"))) {
+                if (value->isEmpty())
+                    parsed.problem = QStringLiteral("Не указан файл после --out");
+                else
+                    parsed.out = *value;
+            }
+        } else if (matches(arg, QLatin1String("--frame"))) {
+            if (const auto value = optionValue(i, QLatin1String("--frame"),
+                                               QStringLiteral("Не указан номер кадра после --frame"))) {
+                bool ok = false;
+                const int frame = value->toInt(&ok, 10);
+                if (ok)
+                    parsed.frame = frame;
+                else
+                    parsed.problem = QStringLiteral("Неверный номер кадра: %1").arg(*value);
+            }
+        } else if (arg == QLatin1String("--window")) {
+            if (i + 2 >= arguments.size()) {
+                parsed.problem = QStringLiteral("После --window нужны центр и ширина окна");
                 break;
             }
-            parsed.database = arguments.at(++i);
-        } else if (arg.startsWith(QLatin1String("--db="))) {
-            parsed.database = arg.mid(5);
+            const auto center = finiteNumber(arguments.at(i + 1));
+            const auto width = finiteNumber(arguments.at(i + 2));
+            if (!center || !width) {
+                parsed.problem = QStringLiteral("Неверное окно: %1 %2").arg(arguments.at(i + 1), arguments.at(i + 2));
+                break;
+            }
+            parsed.window = WindowArgument{*center, *width};
+            i += 2;
         } else if (arg.startsWith(QLatin1String("--")) && arg.size() > 2) {
             parsed.problem = QStringLiteral("Неизвестный параметр: %1").arg(arg);
-            break;
         } else {
             parsed.positional.append(arg);
         }
@@ -108,7 +181,7 @@ bool openExisting(db::Database &database, const QString &path, QString *error)
 
 int summary(const Arguments &args, Output &output)
 {
-    if (args.positional.isEmpty() || args.database)
+    if (args.positional.isEmpty() || args.database || args.hasImageOptions())
         return output.usage();
     for (const QString &path : args.positional) {
         const auto summary = dicom::readSummary(path);
@@ -123,7 +196,7 @@ int summary(const Arguments &args, Output &output)
 
 int import(const Arguments &args, Output &output)
 {
-    if (args.positional.size() != 1 || !args.database)
+    if (args.positional.size() != 1 || !args.database || args.hasImageOptions())
         return output.usage();
     const QString folder = args.positional.first();
     if (!QFileInfo(folder).isDir())
@@ -172,7 +245,7 @@ int import(const Arguments &args, Output &output)
 template<typename Query>
 int listing(const Arguments &args, qsizetype positionalCount, Output &output, Query query)
 {
-    if (args.positional.size() != positionalCount || !args.database)
+    if (args.positional.size() != positionalCount || !args.database || args.hasImageOptions())
         return output.usage();
     db::Database database(nullptr);
     QString error;
@@ -185,7 +258,7 @@ int listing(const Arguments &args, qsizetype positionalCount, Output &output, Qu
 
 int tags(const Arguments &args, Output &output)
 {
-    if (args.positional.size() != 1 || args.database)
+    if (args.positional.size() != 1 || args.database || args.hasImageOptions())
         return output.usage();
     QString error;
     const QList<dicom::DicomTagEntry> entries = dicom::listTags(args.positional.first(), &error);
@@ -193,6 +266,78 @@ int tags(const Arguments &args, Output &output)
         return output.fail(error);
     for (const dicom::DicomTagEntry &entry : entries)
         output.record(toJson(entry));
+    return Success;
+}
+
+// The measured values of one frame as little-endian float64, row-major.
+int values(const Arguments &args, Output &output)
+{
+    if (args.positional.size() != 1 || args.database || args.window || !args.out)
+        return output.usage();
+    render::DecodedFrame frame;
+    QString error;
+    bool ok = render::loadDecodedFrame(frame, args.positional.first(), args.frame.value_or(0), &error);
+    if (ok) {
+        QByteArray bytes(qsizetype(frame.values.size() * sizeof(double)), Qt::Uninitialized);
+        char *at = bytes.data();
+        for (const double value : frame.values) {
+            quint64 bits = 0;
+            std::memcpy(&bits, &value, sizeof bits);
+            qToLittleEndian(bits, at);
+            at += sizeof bits;
+        }
+        QSaveFile file(*args.out);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+            ok = false;
+            error = QStringLiteral("Не удалось записать %1: %2").arg(*args.out, file.errorString());
+        }
+    }
+    output.record(QJsonObject{
+        {QStringLiteral("ok"), ok},
+        {QStringLiteral("width"), ok ? frame.width : 0},
+        {QStringLiteral("height"), ok ? frame.height : 0},
+        {QStringLiteral("error"), error},
+    });
+    if (!ok)
+        return output.fail(error);
+    return Success;
+}
+
+// One frame drawn under a window (given, the file's, or min-max) as PNG.
+int renderPicture(const Arguments &args, Output &output)
+{
+    if (args.positional.size() != 1 || args.database || !args.out)
+        return output.usage();
+    const QString path = args.positional.first();
+    render::WindowRequest window;
+    if (args.window) {
+        window.center = args.window->center;
+        window.width = args.window->width;
+        window.given = true;
+    }
+    const render::RenderedFrame frame = render::renderFrame(path, args.frame.value_or(0), window);
+    QString problem;
+    if (!frame.ok) {
+        problem = QStringLiteral("Не удалось декодировать кадр: %1").arg(path);
+    } else {
+        QImageWriter writer(*args.out, "png");
+        if (!writer.write(frame.image))
+            problem = QStringLiteral("Не удалось записать %1: %2").arg(*args.out, writer.errorString());
+    }
+    const bool ok = problem.isEmpty();
+    QString format;
+    if (frame.ok)
+        format = frame.image.format() == QImage::Format_Grayscale8 ? QStringLiteral("Grayscale8")
+                                                                   : QStringLiteral("RGB888");
+    output.record(QJsonObject{
+        {QStringLiteral("ok"), ok},
+        {QStringLiteral("window_center"), frame.windowCenter},
+        {QStringLiteral("window_width"), frame.windowWidth},
+        {QStringLiteral("frame_count"), frame.frameCount},
+        {QStringLiteral("format"), format},
+    });
+    if (!ok)
+        return output.fail(problem);
     return Success;
 }
 
@@ -221,6 +366,10 @@ int runCommand(const QStringList &arguments, std::FILE *out, std::FILE *err)
         code = listing(args, 1, output, [&](db::Database &d) { return d.listInstances(args.positional.first()); });
     else if (command == QLatin1String("tags"))
         code = tags(args, output);
+    else if (command == QLatin1String("values"))
+        code = values(args, output);
+    else if (command == QLatin1String("render"))
+        code = renderPicture(args, output);
     else
         code = output.usage(QStringLiteral("Неизвестная команда: %1").arg(command));
     std::fflush(out);

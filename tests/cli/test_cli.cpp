@@ -53,6 +53,71 @@ QStringList uniqueValues(const QList<QJsonObject> &records, const char *key)
     return values;
 }
 
+QString pydicomFile(const char *name)
+{
+    return QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files/") + QLatin1String(name);
+}
+
+// pydicom's decoding of one frame: pixel_array × slope + intercept as
+// little-endian float64, row-major; empty when pydicom failed.
+QByteArray pydicomValues(const QString &path, int frame, const QString &out)
+{
+    static const char script[] = R"PY(
+import sys, numpy as np, pydicom
+ds = pydicom.dcmread(sys.argv[1])
+arr = ds.pixel_array
+if int(ds.get('NumberOfFrames', 1) or 1) > 1:
+    arr = arr[int(sys.argv[2])]
+v = arr.astype('<f8') * float(ds.get('RescaleSlope', 1) or 1) + float(ds.get('RescaleIntercept', 0) or 0)
+open(sys.argv[3], 'wb').write(np.ascontiguousarray(v, dtype='<f8').tobytes())
+)PY";
+    QProcess process;
+    process.start(QStringLiteral("/usr/bin/python3"),
+                  {QStringLiteral("-c"), QString::fromLatin1(script), path, QString::number(frame), out});
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0) {
+        qWarning("pydicom: %s", process.readAllStandardError().constData());
+        return QByteArray();
+    }
+    QFile file(out);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The header of a PNG file (its IHDR chunk), read by hand: this test links no
+// image library.
+struct PngHeader
+{
+    bool valid = false;
+    quint32 width = 0;
+    quint32 height = 0;
+    int bitDepth = 0;
+    int colourType = -1; // 0 greyscale, 2 RGB
+};
+
+PngHeader pngHeader(const QString &path)
+{
+    const QByteArray bytes = fileBytes(path);
+    PngHeader header;
+    if (bytes.size() < 33 || !bytes.startsWith("\x89PNG\r\n\x1a\n") || bytes.mid(12, 4) != "IHDR")
+        return header;
+    auto be32 = [&](int at) {
+        return quint32(uchar(bytes[at])) << 24 | quint32(uchar(bytes[at + 1])) << 16
+               | quint32(uchar(bytes[at + 2])) << 8 | quint32(uchar(bytes[at + 3]));
+    };
+    header.valid = true;
+    header.width = be32(16);
+    header.height = be32(20);
+    header.bitDepth = uchar(bytes[24]);
+    header.colourType = uchar(bytes[25]);
+    return header;
+}
+
 } // namespace
 
 class CliTest : public QObject
@@ -66,6 +131,11 @@ private slots:
     void exitCodes_data();
     void exitCodes();
     void refusesForeignIndexWithoutTouchingIt();
+    void valuesMatchPydicom_data();
+    void valuesMatchPydicom();
+    void renderWritesPng_data();
+    void renderWritesPng();
+    void imageVerbFailures();
 
 private:
     QTemporaryDir m_dir;
@@ -243,6 +313,175 @@ void CliTest::refusesForeignIndexWithoutTouchingIt()
     QFile f(foreign);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), content);
+}
+
+void CliTest::valuesMatchPydicom_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("frame");
+    QTest::newRow("generated CT, uncompressed") << QStringLiteral("ct") << 0;
+    QTest::newRow("generated multi-frame, RLE, frame 2") << QStringLiteral("rle") << 2;
+    QTest::newRow("generated multi-frame, RLE, frame past the end") << QStringLiteral("rle") << 99;
+    QTest::newRow("pydicom MR_small.dcm") << QStringLiteral("MR_small.dcm") << 0;
+    QTest::newRow("pydicom MR_small_RLE.dcm") << QStringLiteral("MR_small_RLE.dcm") << 0;
+}
+
+void CliTest::valuesMatchPydicom()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, frame);
+    QString path;
+    int expectedWidth = 0;
+    int expectedHeight = 0;
+    if (kind == QLatin1String("ct") || kind == QLatin1String("rle")) {
+        SeriesSpec spec;
+        spec.kind = kind == QLatin1String("ct") ? Kind::CT : Kind::ClassicMultiFrame;
+        spec.compression = kind == QLatin1String("ct") ? velmaris::gen::Compression::None
+                                                       : velmaris::gen::Compression::Rle;
+        spec.slices = kind == QLatin1String("ct") ? 1 : 4;
+        spec.rows = 40;
+        spec.columns = 48;
+        spec.rescaleSlope = 1.0;
+        spec.rescaleIntercept = -1024.0;
+        QStringList paths;
+        QString error;
+        QVERIFY2(velmaris::gen::writeSeries(spec, m_dir.filePath(QStringLiteral("values_") + kind), &paths, &error),
+                 qPrintable(error));
+        path = paths.first();
+        expectedWidth = 48;
+        expectedHeight = 40;
+    } else {
+        path = pydicomFile(kind.toLatin1().constData());
+        expectedWidth = expectedHeight = 64;
+    }
+    const QString raw = m_dir.filePath(QStringLiteral("values_%1_%2.raw").arg(kind).arg(frame));
+    QStringList arguments{QStringLiteral("values"), path, QStringLiteral("--out"), raw};
+    if (frame != 0)
+        arguments << QStringLiteral("--frame") << QString::number(frame);
+    const Run run = cli(arguments);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.records.size(), 1);
+    const QJsonObject record = run.records.first();
+    QCOMPARE(record.value(QLatin1String("ok")).toBool(), true);
+    QCOMPARE(record.value(QLatin1String("width")).toInt(), expectedWidth);
+    QCOMPARE(record.value(QLatin1String("height")).toInt(), expectedHeight);
+    QCOMPARE(record.value(QLatin1String("error")).toString(), QString());
+    QCOMPARE(record.keys().size(), 4);
+
+    const QByteArray ours = fileBytes(raw);
+    QCOMPARE(ours.size(), qsizetype(expectedWidth) * expectedHeight * 8);
+    const int lastFrame = kind == QLatin1String("rle") ? 3 : 0;
+    const QByteArray theirs = pydicomValues(path, std::min(frame, lastFrame), raw + QStringLiteral(".pydicom"));
+    QVERIFY(!theirs.isEmpty());
+    QVERIFY(ours == theirs);
+}
+
+void CliTest::renderWritesPng_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("frameCount");
+    QTest::addColumn<double>("center"); // NaN: not checked
+    QTest::addColumn<double>("windowWidth");
+    const double any = std::nan("");
+    QTest::newRow("CT, file window") << QStringLiteral("ct") << QStringList() << QStringLiteral("Grayscale8")
+                                     << 32 << 32 << 1 << 40.0 << 400.0;
+    QTest::newRow("CT, given window")
+        << QStringLiteral("ct") << QStringList{QStringLiteral("--window"), QStringLiteral("-600"), QStringLiteral("1500")}
+        << QStringLiteral("Grayscale8") << 32 << 32 << 1 << -600.0 << 1500.0;
+    QTest::newRow("enhanced multi-frame, middle frame")
+        << QStringLiteral("enhanced") << QStringList{QStringLiteral("--frame"), QStringLiteral("-1")}
+        << QStringLiteral("Grayscale8") << 16 << 16 << 6 << any << any; // window in functional groups
+    QTest::newRow("RGB, RLE") << pydicomFile("SC_rgb_rle.dcm") << QStringList() << QStringLiteral("RGB888")
+                              << 100 << 100 << 1 << any << any;
+    QTest::newRow("RGB, two frames, second") << pydicomFile("SC_rgb_rle_2frame.dcm")
+                                             << QStringList{QStringLiteral("--frame=1")}
+                                             << QStringLiteral("RGB888") << 100 << 100 << 2 << any << any;
+}
+
+void CliTest::renderWritesPng()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, options);
+    QFETCH(QString, format);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, frameCount);
+    QFETCH(double, center);
+    QFETCH(double, windowWidth);
+    if (file == QLatin1String("ct"))
+        file = m_ctPaths.first();
+    else if (file == QLatin1String("enhanced"))
+        file = m_enhancedPath;
+    const QString png = m_dir.filePath(QStringLiteral("render_%1.png").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
+    const Run run = cli(QStringList{QStringLiteral("render"), file, QStringLiteral("--out"), png} + options);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.records.size(), 1);
+    const QJsonObject record = run.records.first();
+    QCOMPARE(record.keys().size(), 5);
+    QCOMPARE(record.value(QLatin1String("ok")).toBool(), true);
+    QCOMPARE(record.value(QLatin1String("format")).toString(), format);
+    QCOMPARE(record.value(QLatin1String("frame_count")).toInt(), frameCount);
+    if (!std::isnan(center)) {
+        QCOMPARE(record.value(QLatin1String("window_center")).toDouble(), center);
+        QCOMPARE(record.value(QLatin1String("window_width")).toDouble(), windowWidth);
+    }
+
+    const PngHeader header = pngHeader(png);
+    QVERIFY(header.valid);
+    QCOMPARE(header.width, quint32(width));
+    QCOMPARE(header.height, quint32(height));
+    QCOMPARE(header.bitDepth, 8);
+    QCOMPARE(header.colourType, format == QLatin1String("Grayscale8") ? 0 : 2);
+}
+
+void CliTest::imageVerbFailures()
+{
+    const QString missing = m_dir.filePath(QStringLiteral("missing.dcm"));
+    const QString out = m_dir.filePath(QStringLiteral("failed.out"));
+
+    const Run values = cli({QStringLiteral("values"), missing, QStringLiteral("--out"), out});
+    QCOMPARE(values.exitCode, 1);
+    QCOMPARE(values.records.size(), 1);
+    QCOMPARE(values.records.first().value(QLatin1String("ok")).toBool(), false);
+    QVERIFY(values.records.first().value(QLatin1String("error")).toString().startsWith(QLatin1String("loadFile: ")));
+    QVERIFY(values.errors.contains(values.records.first().value(QLatin1String("error")).toString()));
+    QVERIFY(!QFile::exists(out));
+
+    // Short Pixel Data: refused by both verbs.
+    const QString truncated = m_folder + QStringLiteral("/junk/truncated.dcm");
+    QCOMPARE(cli({QStringLiteral("values"), truncated, QStringLiteral("--out"), out}).exitCode, 1);
+    const Run render = cli({QStringLiteral("render"), truncated, QStringLiteral("--out"), out});
+    QCOMPARE(render.exitCode, 1);
+    QCOMPARE(render.records.size(), 1);
+    QCOMPARE(render.records.first().value(QLatin1String("ok")).toBool(), false);
+    QVERIFY(!render.errors.trimmed().isEmpty());
+    QVERIFY(!QFile::exists(out));
+
+    // Usage errors: nothing on stdout, exit 2.
+    const QString file = m_ctPaths.first();
+    const QList<QStringList> usage{
+        {QStringLiteral("values"), file},
+        {QStringLiteral("render"), file},
+        {QStringLiteral("values"), file, QStringLiteral("--out")},
+        {QStringLiteral("values"), file, QStringLiteral("--out"), out, QStringLiteral("--frame"), QStringLiteral("two")},
+        {QStringLiteral("values"), file, QStringLiteral("--out"), out, QStringLiteral("--window"), QStringLiteral("40"), QStringLiteral("400")},
+        {QStringLiteral("render"), file, QStringLiteral("--out"), out, QStringLiteral("--window"), QStringLiteral("40")},
+        {QStringLiteral("render"), file, QStringLiteral("--out"), out, QStringLiteral("--window"), QStringLiteral("c"), QStringLiteral("400")},
+        {QStringLiteral("render"), QStringLiteral("--out"), out},
+        {QStringLiteral("tags"), file, QStringLiteral("--frame"), QStringLiteral("1")},
+        {QStringLiteral("summary"), file, QStringLiteral("--out"), out},
+    };
+    for (const QStringList &arguments : usage) {
+        const Run run = cli(arguments);
+        QVERIFY2(run.exitCode == 2, qPrintable(arguments.join(QLatin1Char(' '))));
+        QVERIFY(run.records.isEmpty());
+        QVERIFY(!run.errors.trimmed().isEmpty());
+    }
+    QVERIFY(!QFile::exists(out));
 }
 
 QTEST_GUILESS_MAIN(CliTest)

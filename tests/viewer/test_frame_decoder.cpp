@@ -1,0 +1,1036 @@
+// renderFrame and loadDecodedFrame.
+//
+// Expected values come from the series generator's pixelValue(), from files
+// built here with DCMTK whose pixels are known, and from pydicom's own
+// decoding of its sample files (run as /usr/bin/python3).
+
+#include "dicom/CodecRegistration.h"
+#include "dicom/DatasetEditor.h"
+#include "seriesgen/SeriesGenerator.h"
+#include "viewer/FrameDecoder.h"
+
+#include <dcmtk/dcmdata/dccodec.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmdata/dcxfer.h>
+
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <thread>
+#include <vector>
+
+using velmaris::gen::Compression;
+using velmaris::gen::Kind;
+using velmaris::gen::SeriesSpec;
+
+namespace {
+
+const QString python = QStringLiteral("/usr/bin/python3");
+
+// Runs pydicom on one file: mode "values" gives float64 of pixel_array × slope
+// + intercept for the frame, mode "rgb" gives uint8 RGB (YBR converted).
+const char pydicomScript[] = R"PY(
+import sys, json, numpy as np, pydicom
+from pydicom.pixel_data_handlers.util import convert_color_space
+path, out, mode, frame = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+ds = pydicom.dcmread(path)
+arr = ds.pixel_array
+frames = int(ds.get('NumberOfFrames', 1) or 1)
+if frames > 1:
+    arr = arr[frame]
+if mode == 'values':
+    slope = float(ds.get('RescaleSlope', 1) or 1)
+    intercept = float(ds.get('RescaleIntercept', 0) or 0)
+    v = arr.astype(np.float64) * slope + intercept
+else:
+    pi = str(ds.PhotometricInterpretation)
+    if pi.startswith('YBR'):
+        arr = convert_color_space(arr, pi, 'RGB')
+    v = arr.astype(np.uint8)
+open(out, 'wb').write(np.ascontiguousarray(v).astype(v.dtype.newbyteorder('<')).tobytes())
+print(json.dumps(list(v.shape)))
+)PY";
+
+struct PyResult
+{
+    bool ok = false;
+    QByteArray bytes;
+    QList<int> shape;
+    QString error;
+};
+
+PyResult runPydicom(const QString &path, const QString &scratch, const char *mode, int frame = 0)
+{
+    PyResult result;
+    const QString out = scratch + QStringLiteral("/pydicom.raw");
+    QProcess process;
+    process.start(python, {QStringLiteral("-c"), QString::fromLatin1(pydicomScript), path, out,
+                           QString::fromLatin1(mode), QString::number(frame)});
+    if (!process.waitForFinished(120000) || process.exitCode() != 0) {
+        result.error = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+    const QJsonArray shape = QJsonDocument::fromJson(process.readAllStandardOutput().trimmed()).array();
+    for (const auto &v : shape)
+        result.shape << v.toInt();
+    QFile file(out);
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    result.bytes = file.readAll();
+    result.ok = true;
+    return result;
+}
+
+std::vector<double> asDoubles(const QByteArray &bytes)
+{
+    std::vector<double> values(std::size_t(bytes.size()) / sizeof(double));
+    std::memcpy(values.data(), bytes.constData(), values.size() * sizeof(double));
+    return values;
+}
+
+QString pydicomFolder()
+{
+    QProcess process;
+    process.start(python, {QStringLiteral("-c"),
+                           QStringLiteral("import os, pydicom.data; print(os.path.dirname("
+                                          "pydicom.data.get_testdata_file('MR_small.dcm')))")});
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return QString();
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// A Secondary Capture object with the attributes `fill` adds.
+bool writeImage(const QString &path, const std::function<void(DcmDataset &)> &fill,
+                E_TransferSyntax xfer = EXS_LittleEndianExplicit)
+{
+    DcmFileFormat file;
+    DcmDataset &ds = *file.getDataset();
+    char uid[100];
+    ds.putAndInsertString(DCM_SOPClassUID, UID_SecondaryCaptureImageStorage);
+    ds.putAndInsertString(DCM_SOPInstanceUID, dcmGenerateUniqueIdentifier(uid, SITE_INSTANCE_UID_ROOT));
+    ds.putAndInsertString(DCM_StudyInstanceUID, dcmGenerateUniqueIdentifier(uid, SITE_STUDY_UID_ROOT));
+    ds.putAndInsertString(DCM_SeriesInstanceUID, dcmGenerateUniqueIdentifier(uid, SITE_SERIES_UID_ROOT));
+    ds.putAndInsertString(DCM_Modality, "OT");
+    fill(ds);
+    return file.saveFile(QFile::encodeName(path).constData(), xfer).good();
+}
+
+// Converts a file to another uncompressed transfer syntax with DCMTK.
+bool rewrite(const QString &from, const QString &to, E_TransferSyntax xfer)
+{
+    DcmFileFormat file;
+    if (file.loadFile(QFile::encodeName(from).constData()).bad())
+        return false;
+    file.loadAllDataIntoMemory();
+    return file.saveFile(QFile::encodeName(to).constData(), xfer).good();
+}
+
+// The VR of Pixel Data as DCMTK read it.
+QString pixelDataVr(const QString &path)
+{
+    DcmFileFormat file;
+    if (file.loadFile(QFile::encodeName(path).constData()).bad())
+        return QString();
+    DcmElement *element = nullptr;
+    if (file.getDataset()->findAndGetElement(DCM_PixelData, element).bad())
+        return QString();
+    return QString::fromLatin1(element->getTag().getVRName());
+}
+
+std::vector<double> expectedValues(const SeriesSpec &spec, int slice)
+{
+    std::vector<double> values;
+    values.reserve(std::size_t(spec.rows) * std::size_t(spec.columns));
+    for (int r = 0; r < spec.rows; ++r)
+        for (int c = 0; c < spec.columns; ++c)
+            values.push_back(velmaris::gen::pixelValue(spec, slice, r, c) * spec.rescaleSlope
+                             + spec.rescaleIntercept);
+    return values;
+}
+
+// DCMTK's linear VOI function to 8 bits (PS3.3 C.11.2.1.2).
+int linearWindow(double x, double center, double width)
+{
+    const double low = center - 0.5 - (width - 1) / 2;
+    const double high = center - 0.5 + (width - 1) / 2;
+    if (x <= low)
+        return 0;
+    if (x > high)
+        return 255;
+    return int(std::lround(((x - (center - 0.5)) / (width - 1) + 0.5) * 255));
+}
+
+QByteArray pixels(const QImage &image)
+{
+    QByteArray bytes;
+    const int rowBytes = image.format() == QImage::Format_RGB888 ? image.width() * 3 : image.width();
+    for (int y = 0; y < image.height(); ++y)
+        bytes.append(reinterpret_cast<const char *>(image.constScanLine(y)), rowBytes);
+    return bytes;
+}
+
+bool sameImage(const QImage &a, const QImage &b)
+{
+    return a.size() == b.size() && a.format() == b.format() && pixels(a) == pixels(b);
+}
+
+render::RenderedFrame renderWith(const QString &path, int frame, double center, double width)
+{
+    render::WindowRequest window;
+    window.center = center;
+    window.width = width;
+    window.given = true;
+    return render::renderFrame(path, frame, window);
+}
+
+render::DecodedFrame decode(const QString &path, int frame, QString *error = nullptr)
+{
+    render::DecodedFrame out;
+    render::loadDecodedFrame(out, path, frame, error);
+    return out;
+}
+
+// Uint16 value of a tag, 0 when absent; the file loaded without pixel data.
+struct Geometry
+{
+    bool loaded = false;
+    int rows = 0;
+    int columns = 0;
+};
+
+Geometry geometryOf(const QString &path)
+{
+    Geometry g;
+    DcmFileFormat file;
+    if (file.loadFile(QFile::encodeName(path).constData(), EXS_Unknown, EGL_noChange, 4096).bad())
+        return g;
+    Uint16 rows = 0;
+    Uint16 columns = 0;
+    file.getDataset()->findAndGetUint16(DCM_Rows, rows);
+    file.getDataset()->findAndGetUint16(DCM_Columns, columns);
+    g.loaded = true;
+    g.rows = rows;
+    g.columns = columns;
+    return g;
+}
+
+} // namespace
+
+class FrameDecoderTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+
+    void referenceMatchesPydicom();
+    void losslessTwinsEqual_data();
+    void losslessTwinsEqual();
+    void rescaleSignedAndUnsigned();
+    void nonNumericRescaleFallsBack();
+    void eightBitOwDecodes();
+    void frameSelection();
+    void valueAtBounds();
+    void valueCacheParsesOnce();
+    void renderCacheWholeOrPerFrame_data();
+    void renderCacheWholeOrPerFrame();
+    void renderGivenWindow();
+    void renderFileWindow();
+    void renderMinMaxWindow();
+    void monochrome1Inverted();
+    void renderRgb_data();
+    void renderRgb();
+    void renderPaletteColor();
+    void shortPixelDataRefused_data();
+    void shortPixelDataRefused();
+    void missingRows();
+    void errorTexts();
+    void concurrentCallers();
+    void everyPydicomFile_data();
+    void everyPydicomFile();
+
+private:
+    QString generate(SeriesSpec &spec, const QString &name);
+
+    dicom::CodecRegistration m_codecs;
+    QTemporaryDir m_dir;
+    QString m_pydicom;
+};
+
+void FrameDecoderTest::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_pydicom = pydicomFolder();
+    QVERIFY2(!m_pydicom.isEmpty() && QFile::exists(m_pydicom + QStringLiteral("/MR_small.dcm")),
+             "pydicom's test files are needed (python3-pydicom)");
+}
+
+QString FrameDecoderTest::generate(SeriesSpec &spec, const QString &name)
+{
+    QStringList paths;
+    QString error;
+    if (!velmaris::gen::writeSeries(spec, m_dir.filePath(name), &paths, &error)) {
+        qWarning("writeSeries: %s", qPrintable(error));
+        return QString();
+    }
+    return paths.first();
+}
+
+void FrameDecoderTest::referenceMatchesPydicom()
+{
+    const QString path = m_pydicom + QStringLiteral("/MR_small.dcm");
+    const PyResult py = runPydicom(path, m_dir.path(), "values");
+    QVERIFY2(py.ok, qPrintable(py.error));
+    const render::DecodedFrame frame = decode(path, 0);
+    QVERIFY2(frame.ok, qPrintable(frame.error));
+    QCOMPARE(py.shape, (QList<int>{frame.height, frame.width}));
+    QVERIFY(frame.values == asDoubles(py.bytes));
+}
+
+void FrameDecoderTest::losslessTwinsEqual_data()
+{
+    QTest::addColumn<QString>("file");
+    for (const char *name : {"MR_small_RLE.dcm", "MR_small_jpeg_ls_lossless.dcm", "MR_small_bigendian.dcm",
+                             "MR_small_expb.dcm", "MR_small_implicit.dcm", "MR_small_jp2klossless.dcm"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void FrameDecoderTest::losslessTwinsEqual()
+{
+    QFETCH(QString, file);
+    const QString reference = m_pydicom + QStringLiteral("/MR_small.dcm");
+    const QString twin = m_pydicom + QLatin1Char('/') + file;
+
+    const render::DecodedFrame expected = decode(reference, 0);
+    QVERIFY2(expected.ok, qPrintable(expected.error));
+    const render::RenderedFrame expectedPicture = renderWith(reference, 0, 1000, 2000);
+    QVERIFY(expectedPicture.ok);
+
+    QString error;
+    const render::DecodedFrame frame = decode(twin, 0, &error);
+    if (!frame.ok && file == QLatin1String("MR_small_jp2klossless.dcm")
+        && error.startsWith(QLatin1String("chooseRepresentation: "))
+        && !DcmCodecList::canChangeCoding(EXS_JPEG2000LosslessOnly, EXS_LittleEndianExplicit)) {
+        QVERIFY(!renderWith(twin, 0, 1000, 2000).ok);
+        QSKIP(qPrintable(QStringLiteral("no JPEG 2000 decoder registered (%1 → Explicit VR Little Endian): %2")
+                             .arg(QString::fromLatin1(DcmXfer(EXS_JPEG2000LosslessOnly).getXferID()), error)));
+    }
+    QVERIFY2(frame.ok, qPrintable(error));
+    QCOMPARE(frame.width, expected.width);
+    QCOMPARE(frame.height, expected.height);
+    QVERIFY(frame.values == expected.values);
+
+    const render::RenderedFrame picture = renderWith(twin, 0, 1000, 2000);
+    QVERIFY(picture.ok);
+    QVERIFY(sameImage(picture.image, expectedPicture.image));
+}
+
+void FrameDecoderTest::rescaleSignedAndUnsigned()
+{
+    // Signed: stored 0 → −1024. Unsigned: stored 0xFC00 → 64512 − 1024.
+    for (const bool isSigned : {true, false}) {
+        SeriesSpec spec;
+        spec.rows = spec.columns = 32;
+        spec.slices = 1;
+        spec.signedPixels = isSigned;
+        spec.rescaleSlope = 1.0;
+        spec.rescaleIntercept = -1024.0;
+        const QString path = generate(spec, isSigned ? QStringLiteral("signed") : QStringLiteral("unsigned"));
+        QVERIFY(!path.isEmpty());
+        const Uint16 planted = isSigned ? 0 : 0xFC00;
+        QVERIFY(velmaris::testing::editDataset(path, [&](DcmDataset &ds) {
+            DcmElement *element = nullptr;
+            Uint16 *words = nullptr;
+            if (ds.findAndGetElement(DCM_PixelData, element).good() && element->getUint16Array(words).good())
+                words[0] = planted;
+        }));
+        const render::DecodedFrame frame = decode(path, 0);
+        QVERIFY2(frame.ok, qPrintable(frame.error));
+        std::vector<double> expected = expectedValues(spec, 0);
+        expected[0] = isSigned ? -1024.0 : 63488.0;
+        QCOMPARE(frame.width, 32);
+        QCOMPARE(frame.height, 32);
+        QVERIFY(frame.values == expected);
+        QCOMPARE(render::valueAt(frame, 0, 0), isSigned ? -1024.0 : 63488.0);
+    }
+
+    // A fractional slope.
+    SeriesSpec spec;
+    spec.kind = Kind::MR;
+    spec.rows = spec.columns = 16;
+    spec.slices = 1;
+    spec.signedPixels = false;
+    spec.rescaleSlope = 2.5;
+    spec.rescaleIntercept = -10.0;
+    const QString path = generate(spec, QStringLiteral("slope"));
+    const render::DecodedFrame frame = decode(path, 0);
+    QVERIFY2(frame.ok, qPrintable(frame.error));
+    QVERIFY(frame.values == expectedValues(spec, 0));
+}
+
+void FrameDecoderTest::nonNumericRescaleFallsBack()
+{
+    struct Case
+    {
+        const char *slope;    // nullptr: removed
+        const char *intercept;
+        double expectedSlope;
+        double expectedIntercept;
+    };
+    const Case cases[] = {
+        {"abc", "xyz", 1.0, 0.0},
+        {"", "", 1.0, 0.0},
+        {nullptr, nullptr, 1.0, 0.0},
+        {"2", "junk", 2.0, 0.0},
+        {"nonsense", "-5", 1.0, -5.0},
+        {"3\\4", "7\\8", 3.0, 7.0}, // first value of several
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        SeriesSpec spec;
+        spec.rows = spec.columns = 8;
+        spec.slices = 1;
+        const QString path = generate(spec, QStringLiteral("rescale%1").arg(n++));
+        QVERIFY(velmaris::testing::editDataset(path, [&](DcmDataset &ds) {
+            if (c.slope)
+                ds.putAndInsertString(DCM_RescaleSlope, c.slope);
+            else
+                ds.findAndDeleteElement(DCM_RescaleSlope);
+            if (c.intercept)
+                ds.putAndInsertString(DCM_RescaleIntercept, c.intercept);
+            else
+                ds.findAndDeleteElement(DCM_RescaleIntercept);
+        }));
+        const render::DecodedFrame frame = decode(path, 0);
+        QVERIFY2(frame.ok, qPrintable(frame.error));
+        const double stored = velmaris::gen::pixelValue(spec, 0, 3, 5);
+        QCOMPARE(render::valueAt(frame, 5, 3), stored * c.expectedSlope + c.expectedIntercept);
+    }
+}
+
+void FrameDecoderTest::eightBitOwDecodes()
+{
+    // 8-bit data, written by DCMTK in explicit VR (OB), implicit VR little
+    // endian (OW, as such files store Pixel Data) and explicit big endian OW.
+    SeriesSpec spec;
+    spec.kind = Kind::MR;
+    spec.rows = 24;
+    spec.columns = 37; // odd: the last byte shares a word with padding
+    spec.slices = 1;
+    spec.bitsAllocated = 8;
+    spec.signedPixels = false;
+    spec.rescaleSlope = 8.0;
+    spec.rescaleIntercept = 0.0;
+    const QString explicitPath = generate(spec, QStringLiteral("eight"));
+    QVERIFY(!explicitPath.isEmpty());
+    const QString implicitPath = m_dir.filePath(QStringLiteral("eight/implicit.dcm"));
+    QVERIFY(rewrite(explicitPath, implicitPath, EXS_LittleEndianImplicit));
+    QCOMPARE(pixelDataVr(implicitPath), QStringLiteral("OW"));
+    const QString bigEndianPath = m_dir.filePath(QStringLiteral("eight/bigendian_ow.dcm"));
+    QVERIFY(rewrite(implicitPath, bigEndianPath, EXS_BigEndianExplicit));
+    QCOMPARE(pixelDataVr(bigEndianPath), QStringLiteral("OW"));
+
+    const std::vector<double> expected = expectedValues(spec, 0);
+    QVERIFY(*std::max_element(expected.begin(), expected.end()) > 1000); // the high bit is used
+    const render::RenderedFrame reference = renderWith(explicitPath, 0, 600, 1200);
+    QVERIFY(reference.ok);
+    for (const QString &path : {explicitPath, implicitPath, bigEndianPath}) {
+        const render::DecodedFrame frame = decode(path, 0);
+        QVERIFY2(frame.ok, qPrintable(frame.error));
+        QCOMPARE(frame.width, 37);
+        QCOMPARE(frame.height, 24);
+        QVERIFY2(frame.values == expected, qPrintable(path));
+        const render::RenderedFrame picture = renderWith(path, 0, 600, 1200);
+        QVERIFY(picture.ok);
+        QVERIFY2(sameImage(picture.image, reference.image), qPrintable(path));
+    }
+}
+
+void FrameDecoderTest::frameSelection()
+{
+    SeriesSpec spec;
+    spec.kind = Kind::ClassicMultiFrame;
+    spec.slices = 10;
+    spec.rows = spec.columns = 24;
+    const QString path = generate(spec, QStringLiteral("tenframes"));
+    QVERIFY(!path.isEmpty());
+
+    QList<QImage> frames;
+    for (int f = 0; f < 10; ++f) {
+        const render::RenderedFrame r = renderWith(path, f, 40, 60);
+        QVERIFY(r.ok);
+        QCOMPARE(r.frameCount, 10);
+        frames << r.image;
+    }
+    for (int f = 1; f < 10; ++f)
+        QVERIFY2(!sameImage(frames.at(f), frames.at(f - 1)), "consecutive frames must differ");
+
+    const render::RenderedFrame middle = renderWith(path, -1, 40, 60);
+    QVERIFY(middle.ok);
+    QVERIFY(sameImage(middle.image, frames.at(5)));
+    QVERIFY(sameImage(renderWith(path, 50, 40, 60).image, frames.at(9)));
+    QVERIFY(sameImage(renderWith(path, -3, 40, 60).image, frames.at(0)));
+
+    QVERIFY(decode(path, -3).values == expectedValues(spec, 0));
+    QVERIFY(decode(path, 50).values == expectedValues(spec, 9));
+    QVERIFY(decode(path, 4).values == expectedValues(spec, 4));
+}
+
+void FrameDecoderTest::valueAtBounds()
+{
+    SeriesSpec spec;
+    spec.rows = 12;
+    spec.columns = 20;
+    spec.slices = 1;
+    const QString path = generate(spec, QStringLiteral("bounds"));
+    const render::DecodedFrame frame = decode(path, 0);
+    QVERIFY2(frame.ok, qPrintable(frame.error));
+    QCOMPARE(frame.values.size(), std::size_t(240));
+    const double last = velmaris::gen::pixelValue(spec, 0, 11, 19) + spec.rescaleIntercept;
+    QCOMPARE(render::valueAt(frame, 19, 11), last);
+    QCOMPARE(render::valueAt(frame, 7, 3), frame.values[std::size_t(20 * 3 + 7)]);
+    QCOMPARE(render::valueAt(frame, 20, 0), 0.0);
+    QCOMPARE(render::valueAt(frame, 0, 12), 0.0);
+    QCOMPARE(render::valueAt(frame, -1, 0), 0.0);
+    QCOMPARE(render::valueAt(frame, 0, -1), 0.0);
+    render::DecodedFrame failed = frame;
+    failed.ok = false;
+    QCOMPARE(render::valueAt(failed, 7, 3), 0.0);
+    QCOMPARE(render::valueAt(render::DecodedFrame(), 0, 0), 0.0);
+}
+
+void FrameDecoderTest::valueCacheParsesOnce()
+{
+    SeriesSpec spec;
+    spec.kind = Kind::ClassicMultiFrame;
+    spec.compression = Compression::JpegLossless;
+    spec.slices = 3;
+    spec.rows = spec.columns = 32;
+    const QString jpeg = generate(spec, QStringLiteral("jpegframes"));
+    QVERIFY(!jpeg.isEmpty());
+    SeriesSpec other;
+    other.rows = other.columns = 8;
+    other.slices = 1;
+    const QString single = generate(other, QStringLiteral("cacheother"));
+
+    const auto before = render::decoderStatistics();
+    QVERIFY(decode(jpeg, 0).values == expectedValues(spec, 0));
+    QCOMPARE(render::decoderStatistics().valueFileLoads, before.valueFileLoads + 1);
+    QVERIFY(decode(jpeg, 1).values == expectedValues(spec, 1)); // second frame: no new parse
+    QVERIFY(decode(jpeg, 2).values == expectedValues(spec, 2));
+    QCOMPARE(render::decoderStatistics().valueFileLoads, before.valueFileLoads + 1);
+    QVERIFY(decode(single, 0).ok);
+    QCOMPARE(render::decoderStatistics().valueFileLoads, before.valueFileLoads + 2);
+    QVERIFY(decode(jpeg, 1).values == expectedValues(spec, 1)); // one entry: parsed again
+    QCOMPARE(render::decoderStatistics().valueFileLoads, before.valueFileLoads + 3);
+
+    // The renderer keeps its own entry and never touches the value cache.
+    const auto beforeRender = render::decoderStatistics();
+    QVERIFY(renderWith(jpeg, 0, 40, 400).ok);
+    QVERIFY(renderWith(jpeg, 2, 40, 400).ok);
+    QVERIFY(renderWith(jpeg, 1, 40, 400).ok);
+    const auto afterRender = render::decoderStatistics();
+    QCOMPARE(afterRender.renderImageLoads, beforeRender.renderImageLoads + 1);
+    QCOMPARE(afterRender.renderProbes, beforeRender.renderProbes + 3);
+    QCOMPARE(afterRender.valueFileLoads, beforeRender.valueFileLoads);
+    QCOMPARE(render::renderCacheKey(), jpeg);
+    QVERIFY(decode(jpeg, 2).ok); // still cached after the renders
+    QCOMPARE(render::decoderStatistics().valueFileLoads, afterRender.valueFileLoads);
+}
+
+void FrameDecoderTest::renderCacheWholeOrPerFrame_data()
+{
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<bool>("colour");
+    QTest::addColumn<bool>("perFrame");
+    QTest::newRow("24-frame RGB: per frame") << 24 << true << true;
+    QTest::newRow("17-frame RGB: per frame") << 17 << true << true;
+    QTest::newRow("16-frame RGB: whole") << 16 << true << false;
+    QTest::newRow("12-frame RGB: whole") << 12 << true << false;
+    QTest::newRow("200-frame monochrome: whole") << 200 << false << false;
+}
+
+void FrameDecoderTest::renderCacheWholeOrPerFrame()
+{
+    QFETCH(int, frames);
+    QFETCH(bool, colour);
+    QFETCH(bool, perFrame);
+    const int size = 8;
+    QString path;
+    SeriesSpec spec;
+    if (colour) {
+        path = m_dir.filePath(QStringLiteral("rgb%1.dcm").arg(frames));
+        // Red carries the frame number, green the column, blue the row.
+        QByteArray data;
+        for (int f = 0; f < frames; ++f)
+            for (int y = 0; y < size; ++y)
+                for (int x = 0; x < size; ++x)
+                    data.append(char(f * 10)).append(char(x * 30)).append(char(y * 30));
+        QVERIFY(writeImage(path, [&](DcmDataset &ds) {
+            ds.putAndInsertUint16(DCM_SamplesPerPixel, 3);
+            ds.putAndInsertString(DCM_PhotometricInterpretation, "RGB");
+            ds.putAndInsertUint16(DCM_PlanarConfiguration, 0);
+            ds.putAndInsertString(DCM_NumberOfFrames, QByteArray::number(frames).constData());
+            ds.putAndInsertUint16(DCM_Rows, size);
+            ds.putAndInsertUint16(DCM_Columns, size);
+            ds.putAndInsertUint16(DCM_BitsAllocated, 8);
+            ds.putAndInsertUint16(DCM_BitsStored, 8);
+            ds.putAndInsertUint16(DCM_HighBit, 7);
+            ds.putAndInsertUint16(DCM_PixelRepresentation, 0);
+            ds.putAndInsertUint8Array(DCM_PixelData, reinterpret_cast<const Uint8 *>(data.constData()),
+                                      Uint32(data.size()));
+        }));
+    } else {
+        spec.kind = Kind::ClassicMultiFrame;
+        spec.slices = frames;
+        spec.rows = spec.columns = size;
+        path = generate(spec, QStringLiteral("mono%1").arg(frames));
+        QVERIFY(!path.isEmpty());
+    }
+
+    const auto before = render::decoderStatistics();
+    const int a = frames - 4;
+    const int b = frames - 3;
+    const render::RenderedFrame first = renderWith(path, a, 40, 400);
+    QVERIFY(first.ok);
+    QCOMPARE(first.frameCount, frames);
+    QCOMPARE(render::renderCacheKey(), perFrame ? QStringLiteral("%1#%2").arg(path).arg(a) : path);
+    const render::RenderedFrame second = renderWith(path, b, 40, 400);
+    QVERIFY(second.ok);
+    QCOMPARE(render::renderCacheKey(), perFrame ? QStringLiteral("%1#%2").arg(path).arg(b) : path);
+    const render::RenderedFrame again = renderWith(path, b, 40, 400);
+    QVERIFY(again.ok);
+    QVERIFY(sameImage(again.image, second.image));
+    const auto after = render::decoderStatistics();
+    QCOMPARE(after.renderImageLoads - before.renderImageLoads, std::uint64_t(perFrame ? 2 : 1));
+    QCOMPARE(after.renderProbes - before.renderProbes, std::uint64_t(3));
+
+    if (colour) {
+        QCOMPARE(first.image.format(), QImage::Format_RGB888);
+        QCOMPARE(first.image.size(), QSize(size, size));
+        QCOMPARE(first.image.pixel(5, 2), qRgb(a * 10, 5 * 30, 2 * 30));
+        QCOMPARE(second.image.pixel(5, 2), qRgb(b * 10, 5 * 30, 2 * 30));
+        // The middle frame of a per-frame file.
+        const render::RenderedFrame middle = render::renderFrame(path, -1, render::WindowRequest());
+        QVERIFY(middle.ok);
+        QCOMPARE(middle.image.pixel(0, 0), qRgb((frames / 2) * 10, 0, 0));
+        if (perFrame)
+            QCOMPARE(render::renderCacheKey(), QStringLiteral("%1#%2").arg(path).arg(frames / 2));
+    } else {
+        QCOMPARE(first.image.format(), QImage::Format_Grayscale8);
+        const double value = velmaris::gen::pixelValue(spec, a, 2, 5) + spec.rescaleIntercept;
+        QVERIFY(std::abs(qGray(first.image.pixel(5, 2)) - linearWindow(value, 40, 400)) <= 1);
+    }
+}
+
+void FrameDecoderTest::renderGivenWindow()
+{
+    SeriesSpec spec;
+    spec.rows = 40;
+    spec.columns = 56;
+    spec.slices = 1;
+    const QString path = generate(spec, QStringLiteral("given"));
+    for (const auto &[center, width] : {std::pair{40.0, 400.0}, std::pair{-600.0, 1500.0},
+                                        std::pair{300.0, 50.0}}) {
+        const render::RenderedFrame r = renderWith(path, 0, center, width);
+        QVERIFY(r.ok);
+        QCOMPARE(r.windowCenter, center);
+        QCOMPARE(r.windowWidth, width);
+        QCOMPARE(r.frameCount, 1);
+        QCOMPARE(r.image.format(), QImage::Format_Grayscale8);
+        QCOMPARE(r.image.size(), QSize(56, 40));
+        const std::vector<double> values = expectedValues(spec, 0);
+        int worst = 0;
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 56; ++x)
+                worst = std::max(worst, std::abs(int(r.image.constScanLine(y)[x])
+                                                 - linearWindow(values[std::size_t(y * 56 + x)], center, width)));
+        QVERIFY2(worst <= 1, qPrintable(QStringLiteral("grey off by %1").arg(worst)));
+    }
+}
+
+void FrameDecoderTest::renderFileWindow()
+{
+    SeriesSpec spec;
+    spec.rows = spec.columns = 32;
+    spec.slices = 1;
+    spec.windowCenter = QStringLiteral("-500\\40");
+    spec.windowWidth = QStringLiteral("1400\\400");
+    const QString path = generate(spec, QStringLiteral("filewindow"));
+    const render::RenderedFrame r = render::renderFrame(path, 0, render::WindowRequest());
+    QVERIFY(r.ok);
+    QCOMPARE(r.windowCenter, -500.0); // the first of the file's windows
+    QCOMPARE(r.windowWidth, 1400.0);
+    QVERIFY(sameImage(r.image, renderWith(path, 0, -500, 1400).image));
+}
+
+void FrameDecoderTest::renderMinMaxWindow()
+{
+    SeriesSpec spec;
+    spec.kind = Kind::ClassicMultiFrame;
+    spec.slices = 3;
+    spec.rows = spec.columns = 32;
+    spec.windowCenter.clear();
+    spec.windowWidth.clear();
+    spec.rescaleSlope = 2.0;
+    spec.rescaleIntercept = -1024.0;
+    const QString path = generate(spec, QStringLiteral("minmax"));
+    QVERIFY(!path.isEmpty());
+    double low = 1e300;
+    double high = -1e300;
+    for (int f = 0; f < spec.slices; ++f)
+        for (const double v : expectedValues(spec, f)) {
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+    // DicomImage's min-max window over all frames of the image, after rescale.
+    const render::RenderedFrame r = render::renderFrame(path, 1, render::WindowRequest());
+    QVERIFY(r.ok);
+    QCOMPARE(r.windowCenter, (low + high + 1) / 2);
+    QCOMPARE(r.windowWidth, high - low + 1);
+    QVERIFY(sameImage(r.image, renderWith(path, 1, r.windowCenter, r.windowWidth).image));
+}
+
+void FrameDecoderTest::monochrome1Inverted()
+{
+    SeriesSpec spec;
+    spec.rows = spec.columns = 32;
+    spec.slices = 1;
+    const QString mono2 = generate(spec, QStringLiteral("mono2"));
+    SeriesSpec copy = spec;
+    const QString mono1 = generate(copy, QStringLiteral("mono1"));
+    QVERIFY(velmaris::testing::editDataset(mono1, [](DcmDataset &ds) {
+        ds.putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME1");
+    }));
+    const render::RenderedFrame two = renderWith(mono2, 0, 40, 400);
+    const render::RenderedFrame one = renderWith(mono1, 0, 40, 400);
+    QVERIFY(two.ok && one.ok);
+    QCOMPARE(one.image.format(), QImage::Format_Grayscale8);
+    int differing = 0;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            const int a = one.image.constScanLine(y)[x];
+            const int b = two.image.constScanLine(y)[x];
+            QVERIFY2(std::abs(a + b - 255) <= 1, qPrintable(QStringLiteral("%1 + %2").arg(a).arg(b)));
+            differing += a != b;
+        }
+    QVERIFY(differing > 0);
+}
+
+void FrameDecoderTest::renderRgb_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("tolerance");
+    QTest::newRow("RGB, RLE") << QStringLiteral("SC_rgb_rle.dcm") << 0;
+    QTest::newRow("RGB, odd size") << QStringLiteral("SC_rgb_small_odd.dcm") << 0;
+    QTest::newRow("RGB, big endian, planar") << QStringLiteral("SC_rgb_dcmtk_+eb+cr.dcm") << 0;
+    QTest::newRow("YBR_FULL_422 uncompressed") << QStringLiteral("SC_ybr_full_422_uncompressed.dcm") << 2;
+}
+
+void FrameDecoderTest::renderRgb()
+{
+    QFETCH(QString, file);
+    QFETCH(int, tolerance);
+    const QString path = m_pydicom + QLatin1Char('/') + file;
+    const PyResult py = runPydicom(path, m_dir.path(), "rgb");
+    QVERIFY2(py.ok, qPrintable(py.error));
+    const render::RenderedFrame r = render::renderFrame(path, 0, render::WindowRequest());
+    QVERIFY(r.ok);
+    QCOMPARE(r.image.format(), QImage::Format_RGB888);
+    QCOMPARE(py.shape, (QList<int>{r.image.height(), r.image.width(), 3}));
+    const QByteArray ours = pixels(r.image);
+    QCOMPARE(ours.size(), py.bytes.size());
+    int worst = 0;
+    for (qsizetype i = 0; i < ours.size(); ++i)
+        worst = std::max(worst, std::abs(int(uchar(ours[i])) - int(uchar(py.bytes[i]))));
+    QVERIFY2(worst <= tolerance, qPrintable(QStringLiteral("off by %1").arg(worst)));
+}
+
+void FrameDecoderTest::renderPaletteColor()
+{
+    const QString path = m_dir.filePath(QStringLiteral("palette.dcm"));
+    const int rows = 4;
+    const int columns = 64;
+    std::vector<Uint16> red(256), green(256), blue(256);
+    for (int i = 0; i < 256; ++i) {
+        red[std::size_t(i)] = Uint16(i << 8 | i);
+        green[std::size_t(i)] = Uint16((255 - i) << 8 | (255 - i));
+        blue[std::size_t(i)] = Uint16(((i * 7) & 255) << 8 | ((i * 7) & 255));
+    }
+    QByteArray indices;
+    for (int i = 0; i < rows * columns; ++i)
+        indices += char(i);
+    QVERIFY(writeImage(path, [&](DcmDataset &ds) {
+        const Uint16 descriptor[3] = {256, 0, 16};
+        ds.putAndInsertUint16(DCM_SamplesPerPixel, 1);
+        ds.putAndInsertString(DCM_PhotometricInterpretation, "PALETTE COLOR");
+        ds.putAndInsertUint16(DCM_Rows, rows);
+        ds.putAndInsertUint16(DCM_Columns, columns);
+        ds.putAndInsertUint16(DCM_BitsAllocated, 8);
+        ds.putAndInsertUint16(DCM_BitsStored, 8);
+        ds.putAndInsertUint16(DCM_HighBit, 7);
+        ds.putAndInsertUint16(DCM_PixelRepresentation, 0);
+        ds.putAndInsertUint16Array(DCM_RedPaletteColorLookupTableDescriptor, descriptor, 3);
+        ds.putAndInsertUint16Array(DCM_GreenPaletteColorLookupTableDescriptor, descriptor, 3);
+        ds.putAndInsertUint16Array(DCM_BluePaletteColorLookupTableDescriptor, descriptor, 3);
+        ds.putAndInsertUint16Array(DCM_RedPaletteColorLookupTableData, red.data(), 256);
+        ds.putAndInsertUint16Array(DCM_GreenPaletteColorLookupTableData, green.data(), 256);
+        ds.putAndInsertUint16Array(DCM_BluePaletteColorLookupTableData, blue.data(), 256);
+        ds.putAndInsertUint8Array(DCM_PixelData, reinterpret_cast<const Uint8 *>(indices.constData()),
+                                  Uint32(indices.size()));
+    }));
+    const render::RenderedFrame r = render::renderFrame(path, 0, render::WindowRequest());
+    QVERIFY(r.ok);
+    QCOMPARE(r.image.format(), QImage::Format_RGB888);
+    QCOMPARE(r.image.size(), QSize(columns, rows));
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < columns; ++x) {
+            const int i = y * columns + x;
+            QCOMPARE(r.image.pixel(x, y), qRgb(i, 255 - i, (i * 7) & 255));
+        }
+    // The value decoder reads the indices.
+    const render::DecodedFrame values = decode(path, 0);
+    QVERIFY2(values.ok, qPrintable(values.error));
+    QCOMPARE(render::valueAt(values, 3, 2), double(2 * columns + 3));
+}
+
+void FrameDecoderTest::shortPixelDataRefused_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<bool>("multiFrame");
+    QTest::newRow("Rows doubled, 16 bit") << QStringLiteral("rows") << 16 << false;
+    QTest::newRow("Rows doubled, 8 bit") << QStringLiteral("rows") << 8 << false;
+    QTest::newRow("more frames declared, 16 bit") << QStringLiteral("frames") << 16 << true;
+    QTest::newRow("more frames declared, 8 bit") << QStringLiteral("frames") << 8 << true;
+    QTest::newRow("Pixel Data cut short, one sample") << QStringLiteral("cut") << 16 << false;
+    QTest::newRow("empty Pixel Data") << QStringLiteral("empty") << 16 << false;
+    QTest::newRow("file truncated inside Pixel Data") << QStringLiteral("file") << 16 << false;
+}
+
+void FrameDecoderTest::shortPixelDataRefused()
+{
+    QFETCH(QString, damage);
+    QFETCH(int, bits);
+    QFETCH(bool, multiFrame);
+    static int serial = 0;
+    SeriesSpec spec;
+    spec.kind = multiFrame ? Kind::ClassicMultiFrame : Kind::CT;
+    spec.slices = multiFrame ? 4 : 1;
+    spec.rows = spec.columns = 16;
+    spec.bitsAllocated = bits;
+    spec.signedPixels = bits == 16;
+    const QString name = QStringLiteral("short%1").arg(serial++);
+    QString path;
+    if (damage == QLatin1String("file")) {
+        path = m_dir.filePath(name + QStringLiteral("/truncated.dcm"));
+        QVERIFY(velmaris::gen::writeDamagedFile(spec, velmaris::gen::Damage::TruncatedPixelData, path));
+    } else {
+        path = generate(spec, name);
+        QVERIFY(!path.isEmpty());
+        QVERIFY(velmaris::testing::editDataset(path, [&](DcmDataset &ds) {
+            if (damage == QLatin1String("rows"))
+                ds.putAndInsertUint16(DCM_Rows, Uint16(spec.rows * 2));
+            else if (damage == QLatin1String("frames"))
+                ds.putAndInsertString(DCM_NumberOfFrames, "8");
+            else if (damage == QLatin1String("cut")) {
+                const std::vector<Uint16> words(std::size_t(spec.rows * spec.columns - 1), 7);
+                ds.putAndInsertUint16Array(DCM_PixelData, words.data(), Uint32(words.size()));
+            } else if (damage == QLatin1String("empty"))
+                ds.putAndInsertUint16Array(DCM_PixelData, nullptr, 0);
+        }));
+    }
+
+    QString error;
+    render::DecodedFrame frame;
+    frame.values.assign(5, 1.0); // cleared by the call
+    QVERIFY(!render::loadDecodedFrame(frame, path, 0, &error));
+    QVERIFY(!frame.ok);
+    QVERIFY(frame.values.empty());
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(frame.error, error);
+    if (damage == QLatin1String("empty"))
+        QVERIFY2(error.contains(QLatin1String("(data=nullptr)")), qPrintable(error));
+    else if (damage != QLatin1String("file"))
+        QVERIFY2(error.contains(QStringLiteral("Pixel Data короче ожидаемого")), qPrintable(error));
+    if (damage == QLatin1String("frames"))
+        QVERIFY2(error.startsWith(QStringLiteral("rows=16 cols=16 bits=%1 pixRepr=%2 frames=8 frameIdx=0: ")
+                                      .arg(bits)
+                                      .arg(bits == 16 ? 1 : 0)),
+                 qPrintable(error));
+
+    const render::RenderedFrame r = render::renderFrame(path, 0, render::WindowRequest());
+    QVERIFY(!r.ok);
+    QVERIFY(r.image.isNull());
+}
+
+void FrameDecoderTest::missingRows()
+{
+    SeriesSpec spec;
+    spec.rows = 4;
+    spec.columns = 512;
+    spec.slices = 1;
+    const QString path = generate(spec, QStringLiteral("norows"));
+    QVERIFY(velmaris::testing::editDataset(path, [](DcmDataset &ds) { ds.findAndDeleteElement(DCM_Rows); }));
+    QString error;
+    render::DecodedFrame frame;
+    QVERIFY(!render::loadDecodedFrame(frame, path, 0, &error));
+    QCOMPARE(error, QStringLiteral("Rows/Columns не прочитаны (rows=0, columns=512)"));
+    QCOMPARE(frame.error, error);
+    QVERIFY(frame.values.empty());
+    QVERIFY(!render::renderFrame(path, 0, render::WindowRequest()).ok);
+}
+
+void FrameDecoderTest::errorTexts()
+{
+    // A missing file: the library's condition text after "loadFile: ".
+    const QString missing = m_dir.filePath(QStringLiteral("missing.dcm"));
+    QString error;
+    render::DecodedFrame frame;
+    QVERIFY(!render::loadDecodedFrame(frame, missing, 0, &error));
+    QVERIFY2(error.startsWith(QLatin1String("loadFile: ")) && error.size() > 10, qPrintable(error));
+    QCOMPARE(frame.error, error);
+    QVERIFY(!render::loadDecodedFrame(frame, missing, 0, nullptr)); // no error string asked for
+    QCOMPARE(frame.error, error);
+    const render::RenderedFrame r = render::renderFrame(missing, 0, render::WindowRequest());
+    QVERIFY(!r.ok);
+    QCOMPARE(r.frameCount, 1);
+
+    // A previous result is cleared before the call starts.
+    SeriesSpec spec;
+    spec.rows = spec.columns = 8;
+    spec.slices = 1;
+    const QString good = generate(spec, QStringLiteral("errgood"));
+    QVERIFY(render::loadDecodedFrame(frame, good, 0, &error));
+    QVERIFY(frame.error.isEmpty());
+    QVERIFY(!render::loadDecodedFrame(frame, missing, 0, nullptr));
+    QVERIFY(frame.values.empty());
+    QVERIFY(!frame.ok);
+
+    // Data above 16 bits allocated is refused rather than misread.
+    const QString dose = m_pydicom + QStringLiteral("/rtdose_1frame.dcm");
+    QVERIFY(!render::loadDecodedFrame(frame, dose, 0, &error));
+    QVERIFY2(error.contains(QLatin1String("bits=32")) && error.contains(QLatin1String("Bits Allocated = 32")),
+             qPrintable(error));
+
+    // Not a DICOM file.
+    const QString text = m_dir.filePath(QStringLiteral("notes.txt"));
+    QFile f(text);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("plain text, no image here\n");
+    f.close();
+    QVERIFY(!render::loadDecodedFrame(frame, text, 0, &error));
+    QVERIFY2(error.startsWith(QLatin1String("loadFile: ")), qPrintable(error));
+    QVERIFY(!render::renderFrame(text, 0, render::WindowRequest()).ok);
+}
+
+void FrameDecoderTest::concurrentCallers()
+{
+    SeriesSpec a;
+    a.kind = Kind::ClassicMultiFrame;
+    a.compression = Compression::Rle;
+    a.slices = 4;
+    a.rows = a.columns = 32;
+    const QString pathA = generate(a, QStringLiteral("concurrentA"));
+    SeriesSpec b;
+    b.rows = b.columns = 24;
+    b.slices = 1;
+    b.rescaleIntercept = -500;
+    const QString pathB = generate(b, QStringLiteral("concurrentB"));
+    QVERIFY(!pathA.isEmpty() && !pathB.isEmpty());
+    std::vector<std::vector<double>> expectedA;
+    for (int f = 0; f < 4; ++f)
+        expectedA.push_back(expectedValues(a, f));
+    const std::vector<double> expectedB = expectedValues(b, 0);
+    const QImage pictureA = renderWith(pathA, 2, 40, 400).image;
+    const QImage pictureB = renderWith(pathB, 0, 40, 400).image;
+
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 40; ++i) {
+                const bool useA = (i + t) % 3 != 0;
+                if (t % 2 == 0) {
+                    const int f = (i + t) % 4;
+                    const render::DecodedFrame frame = decode(useA ? pathA : pathB, f);
+                    if (!frame.ok || frame.values != (useA ? expectedA[std::size_t(f)] : expectedB))
+                        ++wrong;
+                } else {
+                    const render::RenderedFrame r = renderWith(useA ? pathA : pathB, useA ? 2 : 0, 40, 400);
+                    if (!r.ok || !sameImage(r.image, useA ? pictureA : pictureB))
+                        ++wrong;
+                }
+            }
+        });
+    for (std::thread &thread : threads)
+        thread.join();
+    QCOMPARE(wrong.load(), 0);
+}
+
+void FrameDecoderTest::everyPydicomFile_data()
+{
+    QTest::addColumn<QString>("path");
+    const QString folder = pydicomFolder();
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QStringList paths;
+    while (it.hasNext())
+        paths << it.next();
+    paths.sort();
+    QVERIFY(paths.size() > 50);
+    for (const QString &path : paths)
+        QTest::newRow(qPrintable(path.mid(folder.size() + 1))) << path;
+}
+
+void FrameDecoderTest::everyPydicomFile()
+{
+    QFETCH(QString, path);
+    QElapsedTimer timer;
+    timer.start();
+    const Geometry geometry = geometryOf(path);
+
+    for (const int frame : {0, -1, 1000}) {
+        QString error;
+        render::DecodedFrame values;
+        const bool ok = render::loadDecodedFrame(values, path, frame, &error);
+        QCOMPARE(values.ok, ok);
+        if (ok) {
+            QVERIFY(geometry.loaded);
+            QCOMPARE(values.width, geometry.columns);
+            QCOMPARE(values.height, geometry.rows);
+            QCOMPARE(values.values.size(), std::size_t(geometry.rows) * std::size_t(geometry.columns));
+            QVERIFY(error.isEmpty());
+        } else {
+            QVERIFY(values.values.empty());
+            QVERIFY(!error.isEmpty());
+            QCOMPARE(values.error, error);
+        }
+
+        const render::RenderedFrame picture = render::renderFrame(path, frame, render::WindowRequest());
+        QVERIFY(picture.frameCount >= 1);
+        if (picture.ok) {
+            QVERIFY(geometry.loaded);
+            QCOMPARE(picture.image.size(), QSize(geometry.columns, geometry.rows));
+            QVERIFY(picture.image.format() == QImage::Format_Grayscale8
+                    || picture.image.format() == QImage::Format_RGB888);
+        } else {
+            QVERIFY(picture.image.isNull());
+        }
+    }
+    QVERIFY2(timer.elapsed() < 60000, "decoding one sample file took over a minute");
+}
+
+QTEST_GUILESS_MAIN(FrameDecoderTest)
+#include "test_frame_decoder.moc"
