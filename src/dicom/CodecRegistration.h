@@ -2,7 +2,8 @@
 
 namespace dicom {
 
-// Registers DCMTK's JPEG, RLE and JPEG-LS codecs for the whole process. Calls
+// Registers the JPEG, RLE and JPEG-LS codecs of DCMTK and our JPEG 2000 decoder
+// for the whole process. Calls
 // nest: the codecs are unregistered when the last registration is released.
 void registerCodecs();
 void unregisterCodecs();
