@@ -3,8 +3,8 @@
 namespace dicom {
 
 // Registers the JPEG, RLE and JPEG-LS codecs of DCMTK and our JPEG 2000 decoder
-// for the whole process. Calls
-// nest: the codecs are unregistered when the last registration is released.
+// for the whole process. Calls nest: the codecs are unregistered when the last
+// registration is released.
 void registerCodecs();
 void unregisterCodecs();
 
