@@ -12,7 +12,7 @@ packages=(
     libburn-dev libisofs-dev xorriso genisoimage libopenjp2-7-dev
     libsqlite3-dev sqlite3
     orthanc xvfb xauth mesa-utils libgl1-mesa-dri fonts-dejavu-core
-    python3-pydicom python3-numpy imagemagick xdotool
+    python3-pydicom python3-numpy python3-pil imagemagick xdotool
 )
 
 missing=()

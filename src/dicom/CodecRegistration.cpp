@@ -1,5 +1,7 @@
 #include "dicom/CodecRegistration.h"
 
+#include "dicom/Jpeg2000Codec.h"
+
 #include <dcmtk/dcmdata/dcrleerg.h>
 #include <dcmtk/dcmdata/dcrledrg.h>
 #include <dcmtk/dcmjpeg/djdecode.h>
@@ -29,6 +31,7 @@ void registerCodecs()
     DcmRLEEncoderRegistration::registerCodecs();
     DJLSDecoderRegistration::registerCodecs();
     DJLSEncoderRegistration::registerCodecs();
+    detail::Jpeg2000DecoderRegistration::registerCodecs();
 }
 
 void unregisterCodecs()
@@ -42,6 +45,7 @@ void unregisterCodecs()
     DcmRLEEncoderRegistration::cleanup();
     DJLSDecoderRegistration::cleanup();
     DJLSEncoderRegistration::cleanup();
+    detail::Jpeg2000DecoderRegistration::cleanup();
 }
 
 } // namespace dicom

@@ -1,0 +1,800 @@
+#include "dicom/CodecRegistration.h"
+#include "dicom/DcmtkSupport.h"
+
+#include "seriesgen/SeriesGenerator.h"
+
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcmetinf.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
+#include <dcmtk/dcmdata/dcxfer.h>
+#include <dcmtk/dcmimgle/dcmimage.h>
+#include <dcmtk/dcmimgle/dipixel.h>
+
+// The dicom library links OpenJPEG privately; the test uses its encoder to
+// make codestreams of known content and reaches the header through the
+// versioned include directory.
+#include <openjpeg-2.5/openjpeg.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const QString pydicomFolder = QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files");
+
+// The JPEG 2000 samples pydicom 2.3 ships; the folder scan must find at
+// least these.
+const QStringList knownSamples = {
+    QStringLiteral("693_J2KI.dcm"),
+    QStringLiteral("GDCMJ2K_TextGBR.dcm"),
+    QStringLiteral("J2K_pixelrep_mismatch.dcm"),
+    QStringLiteral("JPEG2000.dcm"),
+    QStringLiteral("JPEG2000-embedded-sequence-delimiter.dcm"),
+    QStringLiteral("MR_small_jp2klossless.dcm"),
+    QStringLiteral("SC_rgb_gdcm_KY.dcm"),
+};
+
+// Decodes each file with pydicom (Pillow, i.e. OpenJPEG behind another
+// front end) and writes the samples little-endian to <out>/<n>.raw, one JSON
+// status line per file. Arguments: out, then pairs of path and a 0/1 flag
+// asking to repair the tile-part counts first (see pydicomSamples_data).
+const char referenceScript[] = R"PY(
+import json, sys, warnings
+from collections import Counter
+warnings.simplefilter("ignore")
+import pydicom
+from pydicom.encaps import encapsulate, generate_pixel_data_frame
+
+def repair_tile_parts(codestream):
+    b = bytearray(codestream)
+    pos = b.find(b"\xff\x4f\xff\x51") + 2
+    while pos + 4 <= len(b) and b[pos] == 0xFF and b[pos + 1] != 0x90:
+        pos += 2 + int.from_bytes(b[pos + 2:pos + 4], "big")
+    parts = []
+    while pos + 12 <= len(b) and b[pos:pos + 2] == b"\xff\x90":
+        parts.append(pos)
+        length = int.from_bytes(b[pos + 6:pos + 10], "big")
+        if length == 0:
+            break
+        pos += length
+    tile = lambda p: int.from_bytes(b[p + 4:p + 6], "big")
+    counts = Counter(tile(p) for p in parts)
+    for p in parts:
+        b[p + 11] = counts[tile(p)]
+    return bytes(b)
+
+out, args = sys.argv[1], sys.argv[2:]
+for n in range(len(args) // 2):
+    path, repair = args[2 * n], args[2 * n + 1] == "1"
+    try:
+        ds = pydicom.dcmread(path)
+        if repair:
+            frames = int(getattr(ds, "NumberOfFrames", 1) or 1)
+            ds.PixelData = encapsulate(
+                [repair_tile_parts(f) for f in generate_pixel_data_frame(ds.PixelData, frames)])
+        arr = ds.pixel_array
+        with open(f"{out}/{n}.raw", "wb") as f:
+            f.write(arr.astype(arr.dtype.newbyteorder("<")).tobytes())
+        print(json.dumps({"n": n, "ok": True}))
+    except Exception as e:
+        print(json.dumps({"n": n, "ok": False, "error": f"{type(e).__name__}: {e}"}))
+)PY";
+
+struct Reference
+{
+    bool ok = false;
+    QString error;
+    QByteArray samples;
+};
+
+// Files whose reference decoding needs help, or that cannot decode at all.
+// GDCMJ2K_TextGBR.dcm: every tile comes in six tile-parts but each part says
+// there are five (the last one has TPsot == TNsot). OpenJPEG's whole-image
+// decoding warns and reads all six; Pillow decodes tile by tile, stops after
+// five and fails. With the counts corrected Pillow reads the same codestream.
+bool needsTilePartRepair(const QString &name)
+{
+    return name == QLatin1String("GDCMJ2K_TextGBR.dcm");
+}
+// JPEG2000-embedded-sequence-delimiter.dcm: the bytes FE FF DD E0 (a sequence
+// delimiter tag) overwrite the start of the codestream's size marker, which now
+// claims 3722445056 columns against the dataset's 256. The file tests parsers
+// of encapsulated data; its image is broken for every decoder.
+bool isBrokenImage(const QString &name)
+{
+    return name == QLatin1String("JPEG2000-embedded-sequence-delimiter.dcm");
+}
+
+QString conditionText(const OFCondition &condition)
+{
+    return QString::fromUtf8(condition.text());
+}
+
+OFString photometricOf(DcmItem &item)
+{
+    OFString value;
+    item.findAndGetOFString(DCM_PhotometricInterpretation, value);
+    return value;
+}
+
+// The decoded Pixel Data as little-endian bytes, pad byte excluded.
+QByteArray decodedBytes(DcmDataset &dataset, qsizetype expectedSize)
+{
+    Uint16 bitsAllocated = 0;
+    dataset.findAndGetUint16(DCM_BitsAllocated, bitsAllocated);
+    QByteArray bytes;
+    if (bitsAllocated > 8) {
+        const Uint16 *words = nullptr;
+        unsigned long count = 0;
+        if (dataset.findAndGetUint16Array(DCM_PixelData, words, &count).bad() || words == nullptr)
+            return {};
+        for (unsigned long i = 0; i < count; ++i) {
+            bytes.append(char(words[i] & 0xFF));
+            bytes.append(char(words[i] >> 8));
+        }
+    } else {
+        const Uint8 *data = nullptr;
+        unsigned long count = 0;
+        if (dataset.findAndGetUint8Array(DCM_PixelData, data, &count).bad() || data == nullptr)
+            return {};
+        bytes = QByteArray(reinterpret_cast<const char *>(data), qsizetype(count));
+    }
+    if (bytes.size() == expectedSize + 1)
+        bytes.chop(1);
+    return bytes;
+}
+
+// ---- making JPEG 2000 data of known content ------------------------------
+
+struct Image
+{
+    int rows = 0;
+    int columns = 0;
+    int samples = 1;
+    int bitsAllocated = 16;
+    int bitsStored = 16;
+    bool isSigned = false;
+    int frames = 1;
+
+    qsizetype frameBytes() const { return qsizetype(rows) * columns * samples * (bitsAllocated / 8); }
+};
+
+struct EncodeOptions
+{
+    bool jp2 = false;   // wrap the codestream in a JP2 file
+    bool mct = false;   // reversible colour transform (Photometric YBR_RCT)
+    bool tiled = false; // 32 x 32 tiles instead of one
+};
+
+// Output stream of the encoder: a growing byte array with a write position.
+struct MemoryWriter
+{
+    QByteArray bytes;
+    qint64 position = 0;
+};
+
+OPJ_SIZE_T writeMemory(void *buffer, OPJ_SIZE_T count, void *user)
+{
+    auto *writer = static_cast<MemoryWriter *>(user);
+    const qint64 end = writer->position + qint64(count);
+    if (end > writer->bytes.size())
+        writer->bytes.resize(end, '\0');
+    std::memcpy(writer->bytes.data() + writer->position, buffer, count);
+    writer->position = end;
+    return count;
+}
+
+OPJ_OFF_T skipMemory(OPJ_OFF_T count, void *user)
+{
+    auto *writer = static_cast<MemoryWriter *>(user);
+    writer->position += count;
+    if (writer->position > writer->bytes.size())
+        writer->bytes.resize(writer->position, '\0');
+    return count;
+}
+
+OPJ_BOOL seekMemory(OPJ_OFF_T offset, void *user)
+{
+    auto *writer = static_cast<MemoryWriter *>(user);
+    writer->position = offset;
+    if (writer->position > writer->bytes.size())
+        writer->bytes.resize(writer->position, '\0');
+    return OPJ_TRUE;
+}
+
+// Lossless (reversible 5/3 wavelet, one quality layer) encoding of one frame
+// given as interleaved samples. Empty on failure.
+QByteArray encodeLossless(const Image &image, const std::vector<qint32> &frame,
+                          const EncodeOptions &options)
+{
+    std::vector<opj_image_cmptparm_t> components(std::size_t(image.samples));
+    for (auto &c : components) {
+        std::memset(&c, 0, sizeof c);
+        c.dx = c.dy = 1;
+        c.w = OPJ_UINT32(image.columns);
+        c.h = OPJ_UINT32(image.rows);
+        c.prec = OPJ_UINT32(image.bitsStored);
+        c.sgnd = image.isSigned ? 1 : 0;
+    }
+    const std::unique_ptr<opj_image_t, decltype(&opj_image_destroy)> raw(
+        opj_image_create(OPJ_UINT32(image.samples), components.data(),
+                         image.samples == 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY),
+        &opj_image_destroy);
+    if (!raw)
+        return {};
+    raw->x0 = raw->y0 = 0;
+    raw->x1 = OPJ_UINT32(image.columns);
+    raw->y1 = OPJ_UINT32(image.rows);
+    const std::size_t pixels = std::size_t(image.rows) * std::size_t(image.columns);
+    for (int s = 0; s < image.samples; ++s)
+        for (std::size_t i = 0; i < pixels; ++i)
+            raw->comps[s].data[i] = frame[i * std::size_t(image.samples) + std::size_t(s)];
+
+    opj_cparameters_t parameters;
+    opj_set_default_encoder_parameters(&parameters);
+    parameters.tcp_numlayers = 1;
+    parameters.tcp_rates[0] = 0; // no rate limit: every bit kept
+    parameters.cp_disto_alloc = 1;
+    parameters.irreversible = 0;
+    parameters.tcp_mct = options.mct ? 1 : 0;
+    int smallest = std::min(image.rows, image.columns);
+    if (options.tiled) {
+        parameters.tile_size_on = OPJ_TRUE;
+        parameters.cp_tdx = parameters.cp_tdy = 32;
+        smallest = std::min(smallest, 32);
+    }
+    int resolutions = 1;
+    while (resolutions < 6 && (2 << (resolutions - 1)) <= smallest)
+        ++resolutions;
+    parameters.numresolution = resolutions;
+
+    const std::unique_ptr<opj_codec_t, decltype(&opj_destroy_codec)> codec(
+        opj_create_compress(options.jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K), &opj_destroy_codec);
+    if (!codec || !opj_setup_encoder(codec.get(), &parameters, raw.get()))
+        return {};
+    MemoryWriter writer;
+    const std::unique_ptr<opj_stream_t, decltype(&opj_stream_destroy)> stream(
+        opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_FALSE), &opj_stream_destroy);
+    if (!stream)
+        return {};
+    opj_stream_set_user_data(stream.get(), &writer, nullptr);
+    opj_stream_set_write_function(stream.get(), writeMemory);
+    opj_stream_set_skip_function(stream.get(), skipMemory);
+    opj_stream_set_seek_function(stream.get(), seekMemory);
+    if (!opj_start_compress(codec.get(), raw.get(), stream.get()) || !opj_encode(codec.get(), stream.get())
+        || !opj_end_compress(codec.get(), stream.get()))
+        return {};
+    return writer.bytes;
+}
+
+// A dataset with encapsulated JPEG 2000 Pixel Data made of `fragments`, with
+// an offset table when `offsets` is not empty.
+std::unique_ptr<DcmDataset> encapsulated(const Image &image, const QString &photometric,
+                                         const QList<QByteArray> &fragments,
+                                         const std::vector<quint32> &offsets = {},
+                                         E_TransferSyntax xfer = EXS_JPEG2000LosslessOnly)
+{
+    auto dataset = std::make_unique<DcmDataset>();
+    dataset->putAndInsertUint16(DCM_SamplesPerPixel, Uint16(image.samples));
+    dataset->putAndInsertString(DCM_PhotometricInterpretation, photometric.toLatin1().constData());
+    if (image.samples > 1)
+        dataset->putAndInsertUint16(DCM_PlanarConfiguration, 0);
+    dataset->putAndInsertString(DCM_NumberOfFrames, QByteArray::number(image.frames).constData());
+    dataset->putAndInsertUint16(DCM_Rows, Uint16(image.rows));
+    dataset->putAndInsertUint16(DCM_Columns, Uint16(image.columns));
+    dataset->putAndInsertUint16(DCM_BitsAllocated, Uint16(image.bitsAllocated));
+    dataset->putAndInsertUint16(DCM_BitsStored, Uint16(image.bitsStored));
+    dataset->putAndInsertUint16(DCM_HighBit, Uint16(image.bitsStored - 1));
+    dataset->putAndInsertUint16(DCM_PixelRepresentation, image.isSigned ? 1 : 0);
+
+    auto *sequence = new DcmPixelSequence(DCM_PixelSequenceTag);
+    auto *table = new DcmPixelItem(DCM_PixelItemTag);
+    QByteArray tableBytes;
+    for (const quint32 offset : offsets)
+        for (int shift = 0; shift < 32; shift += 8)
+            tableBytes.append(char((offset >> shift) & 0xFF));
+    table->putUint8Array(reinterpret_cast<const Uint8 *>(tableBytes.constData()), Uint32(tableBytes.size()));
+    sequence->insert(table);
+    for (QByteArray fragment : fragments) {
+        if (fragment.size() % 2 != 0)
+            fragment.append('\0');
+        auto *item = new DcmPixelItem(DCM_PixelItemTag);
+        item->putUint8Array(reinterpret_cast<const Uint8 *>(fragment.constData()), Uint32(fragment.size()));
+        sequence->insert(item);
+    }
+    auto *pixelData = new DcmPixelData(DCM_PixelData);
+    pixelData->putOriginalRepresentation(xfer, nullptr, sequence);
+    dataset->insert(pixelData, true);
+    return dataset;
+}
+
+// Splits a codestream into `count` even-sized pieces (the last may be odd).
+QList<QByteArray> split(const QByteArray &codestream, int count)
+{
+    QList<QByteArray> pieces;
+    qsizetype piece = (codestream.size() + count - 1) / count;
+    piece += piece % 2;
+    for (qsizetype at = 0; at < codestream.size(); at += piece)
+        pieces.append(codestream.mid(at, piece));
+    return pieces;
+}
+
+// Source samples of frame f, interleaved: the generator's CT phantom with a
+// fine texture for grey images, colour ramps for RGB; always within the
+// stored bits.
+std::vector<qint32> sourceFrame(const Image &image, int frame)
+{
+    velmaris::gen::SeriesSpec spec;
+    spec.kind = velmaris::gen::Kind::ClassicMultiFrame;
+    spec.rows = image.rows;
+    spec.columns = image.columns;
+    spec.slices = image.frames;
+    spec.bitsAllocated = image.bitsAllocated;
+    spec.signedPixels = image.isSigned;
+    spec.rescaleSlope = image.bitsStored <= 8 ? 8.0 : 1.0;
+    spec.rescaleIntercept = image.isSigned ? 0.0 : -1024.0;
+
+    const qint32 lowest = image.isSigned ? -(1 << (image.bitsStored - 1)) : 0;
+    const qint32 highest = image.isSigned ? (1 << (image.bitsStored - 1)) - 1 : (1 << image.bitsStored) - 1;
+    std::vector<qint32> samples;
+    samples.reserve(std::size_t(image.rows) * std::size_t(image.columns) * std::size_t(image.samples));
+    for (int r = 0; r < image.rows; ++r)
+        for (int c = 0; c < image.columns; ++c)
+            for (int s = 0; s < image.samples; ++s) {
+                qint32 v;
+                if (image.samples == 1)
+                    v = velmaris::gen::pixelValue(spec, frame, r, c) + (r * 37 + c * 11 + frame * 5) % 23 - 11;
+                else if (s == 0)
+                    v = c * 5 + frame * 40;
+                else if (s == 1)
+                    v = r * 7 + frame * 20;
+                else
+                    v = (r ^ c) * 3 + frame * 60;
+                if (image.samples == 3)
+                    v = lowest + ((v - lowest) & highest);
+                samples.push_back(std::clamp(v, lowest, highest));
+            }
+    return samples;
+}
+
+// Little-endian bytes of samples as they sit in uncompressed Pixel Data.
+QByteArray storedBytes(const Image &image, const std::vector<qint32> &samples)
+{
+    QByteArray bytes;
+    for (const qint32 v : samples) {
+        bytes.append(char(v & 0xFF));
+        if (image.bitsAllocated == 16)
+            bytes.append(char((v >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+// Samples of the first (only) frame held by a DicomImage, as integers.
+std::vector<qint64> dicomImageSamples(DicomImage &image)
+{
+    std::vector<qint64> out;
+    const DiPixel *pixels = image.getInterData();
+    if (pixels == nullptr)
+        return out;
+    const unsigned long count = pixels->getCount();
+    const auto take = [&](const auto *data) {
+        for (unsigned long i = 0; i < count; ++i)
+            out.push_back(qint64(data[i]));
+    };
+    switch (pixels->getRepresentation()) {
+    case EPR_Uint8: take(static_cast<const Uint8 *>(pixels->getData())); break;
+    case EPR_Sint8: take(static_cast<const Sint8 *>(pixels->getData())); break;
+    case EPR_Uint16: take(static_cast<const Uint16 *>(pixels->getData())); break;
+    case EPR_Sint16: take(static_cast<const Sint16 *>(pixels->getData())); break;
+    case EPR_Uint32: take(static_cast<const Uint32 *>(pixels->getData())); break;
+    case EPR_Sint32: take(static_cast<const Sint32 *>(pixels->getData())); break;
+    }
+    return out;
+}
+
+} // namespace
+
+class Jpeg2000Test : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void mrSmallLosslessMatchesUncompressed();
+    void pydicomSamples_data();
+    void pydicomSamples();
+    void roundTrip_data();
+    void roundTrip();
+    void pixelRepresentationDecides_data();
+    void pixelRepresentationDecides();
+    void badInput_data();
+    void badInput();
+
+private:
+    dicom::CodecRegistration m_codecs;
+    QTemporaryDir m_dir;
+    QStringList m_samples;                  // JPEG 2000 files found among pydicom's
+    std::map<QString, Reference> m_reference; // by path
+};
+
+void Jpeg2000Test::initTestCase()
+{
+    dicom::detail::prepareDcmtk();
+    QVERIFY(m_dir.isValid());
+
+    QDirIterator it(pydicomFolder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        DcmFileFormat file;
+        if (file.loadFile(OFFilename(QFile::encodeName(path).constData()), EXS_Unknown, EGL_noChange,
+                          DCM_MaxReadLength, ERM_metaOnly)
+                .bad())
+            continue;
+        OFString xfer;
+        file.getMetaInfo()->findAndGetOFString(DCM_TransferSyntaxUID, xfer);
+        const E_TransferSyntax syntax = DcmXfer(xfer.c_str()).getXfer();
+        if (syntax == EXS_JPEG2000LosslessOnly || syntax == EXS_JPEG2000)
+            m_samples.append(path);
+    }
+    m_samples.sort();
+    for (const QString &name : knownSamples)
+        QVERIFY2(m_samples.contains(QDir(pydicomFolder).filePath(name)), qPrintable(name));
+
+    QStringList arguments{QStringLiteral("-c"), QString::fromUtf8(referenceScript), m_dir.path()};
+    for (const QString &path : m_samples)
+        arguments << path << (needsTilePartRepair(QFileInfo(path).fileName()) ? QStringLiteral("1") : QStringLiteral("0"));
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"), arguments);
+    QVERIFY(python.waitForFinished(120000));
+    QVERIFY2(python.exitStatus() == QProcess::NormalExit && python.exitCode() == 0,
+             python.readAllStandardError().constData());
+    for (const QByteArray &line : python.readAllStandardOutput().split('\n')) {
+        if (line.trimmed().isEmpty())
+            continue;
+        const QJsonObject status = QJsonDocument::fromJson(line).object();
+        const int n = status.value(QStringLiteral("n")).toInt(-1);
+        QVERIFY2(n >= 0 && n < m_samples.size(), line.constData());
+        Reference &ref = m_reference[m_samples[n]];
+        ref.ok = status.value(QStringLiteral("ok")).toBool();
+        ref.error = status.value(QStringLiteral("error")).toString();
+        if (ref.ok) {
+            QFile raw(m_dir.filePath(QStringLiteral("%1.raw").arg(n)));
+            QVERIFY(raw.open(QIODevice::ReadOnly));
+            ref.samples = raw.readAll();
+        }
+    }
+    QCOMPARE(m_reference.size(), std::size_t(m_samples.size()));
+}
+
+void Jpeg2000Test::mrSmallLosslessMatchesUncompressed()
+{
+    const auto words = [](const QString &name, QString *error) -> std::vector<Uint16> {
+        DcmFileFormat file;
+        OFCondition cond = file.loadFile(QFile::encodeName(QDir(pydicomFolder).filePath(name)).constData());
+        if (cond.good())
+            cond = file.getDataset()->chooseRepresentation(EXS_LittleEndianExplicit, nullptr);
+        const Uint16 *data = nullptr;
+        unsigned long count = 0;
+        if (cond.good())
+            cond = file.getDataset()->findAndGetUint16Array(DCM_PixelData, data, &count);
+        if (cond.bad() || data == nullptr) {
+            *error = name + QStringLiteral(": ") + conditionText(cond);
+            return {};
+        }
+        return std::vector<Uint16>(data, data + count);
+    };
+    QString error;
+    const auto plain = words(QStringLiteral("MR_small.dcm"), &error);
+    QVERIFY2(!plain.empty(), qPrintable(error));
+    const auto decoded = words(QStringLiteral("MR_small_jp2klossless.dcm"), &error);
+    QVERIFY2(!decoded.empty(), qPrintable(error));
+    QCOMPARE(plain.size(), std::size_t(64 * 64));
+    QVERIFY(decoded == plain);
+}
+
+void Jpeg2000Test::pydicomSamples_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("decodable");
+    for (const QString &path : m_samples) {
+        const QString name = QFileInfo(path).fileName();
+        QTest::newRow(qPrintable(QDir(pydicomFolder).relativeFilePath(path))) << path << !isBrokenImage(name);
+    }
+}
+
+void Jpeg2000Test::pydicomSamples()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, decodable);
+
+    const Reference &reference = m_reference.at(path);
+    DcmFileFormat file;
+    QVERIFY(file.loadFile(QFile::encodeName(path).constData()).good());
+    DcmDataset &dataset = *file.getDataset();
+    const OFString photometric = photometricOf(dataset);
+    Uint16 samples = 0;
+    QVERIFY(dataset.findAndGetUint16(DCM_SamplesPerPixel, samples).good());
+
+    const OFCondition cond = dataset.chooseRepresentation(EXS_LittleEndianExplicit, nullptr);
+    if (!decodable) {
+        QVERIFY(cond.bad());
+        QVERIFY2(conditionText(cond).startsWith(QStringLiteral("JPEG 2000 frame 1 of 1: ")),
+                 qPrintable(conditionText(cond)));
+        QVERIFY2(!reference.ok, "pydicom decoded a file expected to be broken");
+        QCOMPARE(photometricOf(dataset), photometric);
+        return;
+    }
+    QVERIFY2(cond.good(), qPrintable(conditionText(cond)));
+    QVERIFY2(reference.ok, qPrintable(QStringLiteral("no reference: ") + reference.error));
+
+    const QByteArray decoded = decodedBytes(dataset, reference.samples.size());
+    QCOMPARE(decoded.size(), reference.samples.size());
+    if (decoded != reference.samples) {
+        qsizetype first = 0;
+        while (decoded[first] == reference.samples[first])
+            ++first;
+        QFAIL(qPrintable(QStringLiteral("samples differ from pydicom's first at byte %1").arg(first)));
+    }
+
+    const bool jpeg2000Colour = photometric == "YBR_RCT" || photometric == "YBR_ICT";
+    QCOMPARE(photometricOf(dataset), jpeg2000Colour ? OFString("RGB") : photometric);
+    if (samples == 3) {
+        Uint16 planar = 1;
+        QVERIFY(dataset.findAndGetUint16(DCM_PlanarConfiguration, planar).good());
+        QCOMPARE(planar, Uint16(0));
+    }
+}
+
+void Jpeg2000Test::roundTrip_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<int>("bitsAllocated");
+    QTest::addColumn<int>("bitsStored");
+    QTest::addColumn<bool>("isSigned");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<int>("fragmentsPerFrame");
+    QTest::addColumn<bool>("offsetTable");
+    QTest::addColumn<bool>("jp2");
+    QTest::addColumn<bool>("mct");
+    QTest::addColumn<bool>("tiled");
+    QTest::addColumn<int>("padding"); // zero bytes some writers leave after a codestream's end
+
+    //                                 rows   cols  spp  BA    BS    signed  frames frag BOT      jp2      mct      tiles    padding
+    QTest::newRow("CT 16-bit signed") << 128 << 128 << 1 << 16 << 16 << true << 1 << 1 << false << false << false << false << 0;
+    QTest::newRow("CT 16-bit signed, JP2, 3 fragments, tiles")
+        << 128 << 96 << 1 << 16 << 16 << true << 1 << 3 << false << true << false << true << 0;
+    QTest::newRow("RGB 8-bit, 3 frames") << 40 << 48 << 3 << 8 << 8 << false << 3 << 1 << false << false << false << false << 0;
+    QTest::newRow("YBR_RCT 8-bit, 3 frames of 2 fragments, offset table, tiles, padded")
+        << 64 << 48 << 3 << 8 << 8 << false << 3 << 2 << true << false << true << true << 4;
+    QTest::newRow("RGB 8-bit, 3 frames of 3 fragments, no offset table")
+        << 40 << 48 << 3 << 8 << 8 << false << 3 << 3 << false << false << false << false << 0;
+    QTest::newRow("12-bit unsigned in 16, 3 frames")
+        << 64 << 64 << 1 << 16 << 12 << false << 3 << 1 << false << false << false << false << 0;
+    QTest::newRow("8-bit unsigned, 3 odd-sized frames, JP2")
+        << 31 << 33 << 1 << 8 << 8 << false << 3 << 2 << false << true << false << false << 0;
+    QTest::newRow("8-bit signed") << 32 << 40 << 1 << 8 << 8 << true << 1 << 1 << false << false << false << false << 0;
+}
+
+void Jpeg2000Test::roundTrip()
+{
+    QFETCH(int, rows);
+    QFETCH(int, columns);
+    QFETCH(int, samples);
+    QFETCH(int, bitsAllocated);
+    QFETCH(int, bitsStored);
+    QFETCH(bool, isSigned);
+    QFETCH(int, frames);
+    QFETCH(int, fragmentsPerFrame);
+    QFETCH(bool, offsetTable);
+    QFETCH(bool, jp2);
+    QFETCH(bool, mct);
+    QFETCH(bool, tiled);
+    QFETCH(int, padding);
+
+    const Image image{rows, columns, samples, bitsAllocated, bitsStored, isSigned, frames};
+    const QString photometric = samples == 1 ? QStringLiteral("MONOCHROME2")
+        : mct                                ? QStringLiteral("YBR_RCT")
+                                             : QStringLiteral("RGB");
+    QList<QByteArray> fragments;
+    std::vector<quint32> offsets;
+    QByteArray expected;
+    quint32 position = 0;
+    for (int f = 0; f < frames; ++f) {
+        const std::vector<qint32> source = sourceFrame(image, f);
+        expected += storedBytes(image, source);
+        QByteArray codestream = encodeLossless(image, source, {jp2, mct, tiled});
+        QVERIFY(!codestream.isEmpty());
+        codestream.append(padding, '\0');
+        QCOMPARE(codestream.startsWith("\xFF\x4F\xFF\x51"), !jp2);
+        if (offsetTable)
+            offsets.push_back(position);
+        const QList<QByteArray> pieces = split(codestream, fragmentsPerFrame);
+        QCOMPARE(pieces.size(), fragmentsPerFrame);
+        for (const QByteArray &piece : pieces)
+            position += quint32(piece.size() + piece.size() % 2) + 8;
+        fragments += pieces;
+    }
+
+    // Whole-image decoding, as a viewer or an export does.
+    const auto dataset = encapsulated(image, photometric, fragments, offsets);
+    const OFCondition cond = dataset->chooseRepresentation(EXS_LittleEndianExplicit, nullptr);
+    QVERIFY2(cond.good(), qPrintable(conditionText(cond)));
+    QVERIFY(decodedBytes(*dataset, expected.size()) == expected);
+    QCOMPARE(photometricOf(*dataset), OFString(samples == 1 ? "MONOCHROME2" : "RGB"));
+    if (samples == 3) {
+        Uint16 planar = 1;
+        QVERIFY(dataset->findAndGetUint16(DCM_PlanarConfiguration, planar).good());
+        QCOMPARE(planar, Uint16(0));
+    }
+    if (frames == 1)
+        return;
+
+    // One frame at a time from a dataset that was never decoded whole: frame 2
+    // without knowing where it starts, then frame 3 from where frame 2 ended.
+    const auto fresh = encapsulated(image, photometric, fragments, offsets);
+    DcmElement *element = nullptr;
+    QVERIFY(fresh->findAndGetElement(DCM_PixelData, element).good());
+    auto *pixelData = static_cast<DcmPixelData *>(element);
+    QByteArray buffer(image.frameBytes() + 1, '\0');
+    Uint32 startFragment = 0;
+    OFString colorModel;
+    OFCondition frameCond = pixelData->getUncompressedFrame(fresh.get(), 1, startFragment, buffer.data(),
+                                                            Uint32(buffer.size()), colorModel);
+    QVERIFY2(frameCond.good(), qPrintable(conditionText(frameCond)));
+    QVERIFY(buffer.left(image.frameBytes()) == expected.mid(image.frameBytes(), image.frameBytes()));
+    QCOMPARE(startFragment, Uint32(1 + 2 * fragmentsPerFrame));
+    QCOMPARE(colorModel, OFString(samples == 1 ? "MONOCHROME2" : "RGB"));
+    frameCond = pixelData->getUncompressedFrame(fresh.get(), 2, startFragment, buffer.data(),
+                                                Uint32(buffer.size()), colorModel);
+    QVERIFY2(frameCond.good(), qPrintable(conditionText(frameCond)));
+    QVERIFY(buffer.left(image.frameBytes()) == expected.mid(2 * image.frameBytes(), image.frameBytes()));
+    QCOMPARE(photometricOf(*fresh), OFString(photometric.toLatin1().constData()));
+
+    // A DicomImage loading only frame 2 goes through the same path.
+    if (samples == 1) {
+        const auto another = encapsulated(image, photometric, fragments, offsets);
+        DicomImage frame2(another.get(), EXS_JPEG2000LosslessOnly, CIF_UsePartialAccessToPixelData, 1, 1);
+        QCOMPARE(frame2.getStatus(), EIS_Normal);
+        const std::vector<qint32> source = sourceFrame(image, 1);
+        QVERIFY(dicomImageSamples(frame2) == std::vector<qint64>(source.begin(), source.end()));
+    }
+}
+
+void Jpeg2000Test::pixelRepresentationDecides_data()
+{
+    QTest::addColumn<int>("bitsAllocated");
+    QTest::addColumn<int>("bitsStored");
+    QTest::addColumn<bool>("codestreamSigned");
+    QTest::addColumn<bool>("datasetSigned");
+
+    QTest::newRow("unsigned 12-bit codestream, signed dataset") << 16 << 12 << false << true;
+    QTest::newRow("signed 12-bit codestream, unsigned dataset") << 16 << 12 << true << false;
+    QTest::newRow("unsigned 8-bit codestream, signed dataset") << 8 << 8 << false << true;
+    QTest::newRow("signed 16-bit codestream, unsigned dataset") << 16 << 16 << true << false;
+}
+
+// Writers disagree with themselves now and then (pydicom's
+// J2K_pixelrep_mismatch.dcm); the stored bits are kept and read the way the
+// dataset's Pixel Representation says.
+void Jpeg2000Test::pixelRepresentationDecides()
+{
+    QFETCH(int, bitsAllocated);
+    QFETCH(int, bitsStored);
+    QFETCH(bool, codestreamSigned);
+    QFETCH(bool, datasetSigned);
+
+    const Image coded{16, 16, 1, bitsAllocated, bitsStored, codestreamSigned, 1};
+    const qint32 range = qint32(1) << bitsStored;
+    const qint32 lowest = codestreamSigned ? -range / 2 : 0;
+    std::vector<qint32> source, expected;
+    for (qint32 i = 0; i < 256; ++i) {
+        const qint32 v = lowest + qint32((qint64(i) * 257 * (range / 256)) % range); // spans the whole range
+        source.push_back(v);
+        const qint32 bits = v & (range - 1);
+        expected.push_back(datasetSigned && bits >= range / 2 ? bits - range : bits);
+    }
+    const QByteArray codestream = encodeLossless(coded, source, {});
+    QVERIFY(!codestream.isEmpty());
+
+    Image stated = coded;
+    stated.isSigned = datasetSigned;
+    const auto dataset = encapsulated(stated, QStringLiteral("MONOCHROME2"), {codestream});
+    const OFCondition cond = dataset->chooseRepresentation(EXS_LittleEndianExplicit, nullptr);
+    QVERIFY2(cond.good(), qPrintable(conditionText(cond)));
+    const QByteArray want = storedBytes(stated, expected);
+    QVERIFY(decodedBytes(*dataset, want.size()) == want);
+}
+
+void Jpeg2000Test::badInput_data()
+{
+    QTest::addColumn<QList<QByteArray>>("fragments");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("bitsAllocated");
+    QTest::addColumn<QString>("expected"); // part of the error text
+
+    const Image ct{64, 64, 1, 16, 16, true, 1};
+    const QByteArray good = encodeLossless(ct, sourceFrame(ct, 0), {});
+    const QByteArray goodJp2 = encodeLossless(ct, sourceFrame(ct, 0), {true, false, false});
+    QVERIFY(good.size() > 200 && goodJp2.size() > 200);
+    const qsizetype firstTilePart = good.indexOf("\xFF\x90");
+    QVERIFY(firstTilePart > 0);
+    // Four 32 x 32 tiles; cut where the third tile-part starts and close the
+    // codestream there, as a transfer stopping at a fragment boundary would.
+    const QByteArray tiled = encodeLossless(ct, sourceFrame(ct, 0), {false, false, true});
+    qsizetype thirdTilePart = -1;
+    for (int i = 0; i < 3; ++i)
+        thirdTilePart = tiled.indexOf("\xFF\x90", thirdTilePart + 1);
+    QVERIFY(thirdTilePart > 0);
+
+    QRandomGenerator random(20240115);
+    QByteArray noise(4096, '\0');
+    for (char &b : noise)
+        b = char(random.bounded(256));
+
+    // A last tile-part may leave its length open (Psot 0); then only the
+    // decoder itself can notice the data ending early.
+    QByteArray openLength = good;
+    openLength.replace(firstTilePart + 6, 4, QByteArray(4, '\0'));
+
+    const QString failed = QStringLiteral("JPEG 2000 frame 1 of 1: ");
+    const QString pastTheEnd = QStringLiteral("runs past the end of the data");
+    QTest::newRow("truncated in the middle") << QList<QByteArray>{good.left(good.size() / 2)} << 1 << 64 << 16 << pastTheEnd;
+    QTest::newRow("last 40 bytes missing") << QList<QByteArray>{good.left(good.size() - 40)} << 1 << 64 << 16 << pastTheEnd;
+    QTest::newRow("open-length tile-part truncated") << QList<QByteArray>{openLength.left(good.size() / 2)} << 1 << 64 << 16
+                                                      << QStringLiteral("decoding failed");
+    QTest::newRow("two of four tiles") << QList<QByteArray>{tiled.left(thirdTilePart) + "\xFF\xD9"} << 1 << 64 << 16
+                                       << QStringLiteral("2 of 4 tiles missing");
+    QTest::newRow("random bytes") << QList<QByteArray>{noise} << 1 << 64 << 16
+                                  << QStringLiteral("not a JPEG 2000 codestream");
+    QTest::newRow("main header, then random bytes")
+        << QList<QByteArray>{good.left(firstTilePart) + noise} << 1 << 64 << 16 << failed;
+    QTest::newRow("JP2 cut inside its header") << QList<QByteArray>{goodJp2.left(40)} << 1 << 64 << 16 << failed;
+    QTest::newRow("empty fragment") << QList<QByteArray>{QByteArray()} << 1 << 64 << 16
+                                    << QStringLiteral("not a JPEG 2000 codestream");
+    QTest::newRow("more frames than fragments") << QList<QByteArray>{good, good} << 3 << 64 << 16
+                                                << QStringLiteral("3 frames but its pixel data only 2 fragments");
+    QTest::newRow("dataset smaller than the codestream") << QList<QByteArray>{good} << 1 << 32 << 16
+                                                         << QStringLiteral("the dataset says");
+    QTest::newRow("16-bit samples, 8 bits allocated") << QList<QByteArray>{good} << 1 << 64 << 8
+                                                      << QStringLiteral("more than 8 bits allocated");
+}
+
+void Jpeg2000Test::badInput()
+{
+    QFETCH(QList<QByteArray>, fragments);
+    QFETCH(int, frames);
+    QFETCH(int, rows);
+    QFETCH(int, bitsAllocated);
+    QFETCH(QString, expected);
+
+    const Image image{rows, 64, 1, bitsAllocated, bitsAllocated, true, frames};
+    const auto dataset = encapsulated(image, QStringLiteral("MONOCHROME2"), fragments);
+    const OFCondition cond = dataset->chooseRepresentation(EXS_LittleEndianExplicit, nullptr);
+    QVERIFY(cond.bad());
+    QVERIFY2(conditionText(cond).contains(expected), qPrintable(conditionText(cond)));
+    // The compressed pixels stay, so that the file can still be stored as it came.
+    QVERIFY(!dataset->hasRepresentation(EXS_LittleEndianExplicit, nullptr));
+    QVERIFY(dataset->hasRepresentation(EXS_JPEG2000LosslessOnly, nullptr));
+}
+
+QTEST_GUILESS_MAIN(Jpeg2000Test)
+#include "test_jpeg2000.moc"
