@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
@@ -21,11 +22,17 @@ public:
             title = box->windowTitle();
             text = box->text();
             ++count;
-            box->accept();
+            if (QAbstractButton *button = box->button(answer))
+                button->click();
+            else
+                box->accept();
         });
         m_timer.start();
     }
 
+    // The button to press when the box has it (questions); otherwise the box
+    // is simply accepted.
+    QMessageBox::StandardButton answer = QMessageBox::NoButton;
     QString title;
     QString text;
     int count = 0;

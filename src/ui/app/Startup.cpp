@@ -67,6 +67,7 @@ int runNormal(QApplication &app)
     }
 
     MainWindow window(MainWindow::defaultDataDirectory());
+    QObject::connect(&window, &MainWindow::themeChangeRequested, &app, [&app](bool dark) { applyTheme(app, dark); });
     window.show();
     // Once the event loop turns, the window is on screen: a marker for start-up timing.
     QTimer::singleShot(0, &window, [] { qInfo("MainWindow: shown"); });

@@ -1,27 +1,31 @@
 #pragma once
 
+#include "db/StudyTableRow.h"
 #include "dicom/DicomFileSummary.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <QVector>
 
+class QAction;
 class QLabel;
-class QListWidget;
+class QMenu;
 class QProgressBar;
+class QTableWidget;
 class QThread;
 
 namespace db {
 class Database;
 }
-namespace dicom {
-class DicomImporter;
-}
 
 namespace velmaris {
 
-// The study browser. For now: the archive index, the study list and the
-// folder import with its status-bar progress.
+class StudyFilterBar;
+class ViewerWindow;
+
+// The study browser: the archive's studies and series, filters, imports and
+// the study context menu. It owns the archive index for the whole process.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -30,21 +34,48 @@ public:
     explicit MainWindow(const QString &dataDirectory, QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    db::Database *database() const { return m_database; }
-    bool isImportRunning() const { return m_importThread != nullptr; }
-    QString statusText() const;
-    QProgressBar *importProgressBar() const { return m_progressBar; }
-    QListWidget *studyList() const { return m_studyList; }
-
+    // The one browser of the process, for windows that need the archive.
+    static MainWindow *instance();
     // The data directory of this user's workstation.
     static QString defaultDataDirectory();
 
+    db::Database *database() const { return m_database; }
+    QString dataDirectory() const { return m_dataDirectory; }
+    bool isImportRunning() const { return m_importThread != nullptr; }
+    QString statusText() const;
+    QString currentStudyUid() const { return m_currentStudyUid; }
+
+    QProgressBar *importProgressBar() const { return m_progressBar; }
+    QTableWidget *studyTable() const { return m_studies; }
+    QTableWidget *seriesTable() const { return m_series; }
+    StudyFilterBar *filterBar() const { return m_filterBar; }
+    QAction *opticalDriveAction() const { return m_opticalDriveAction; }
+
+    // The context menu for the current selection (the caller owns it).
+    QMenu *createStudyContextMenu();
+    // Study UIDs of the selected rows, in table order.
+    QStringList selectedStudyUids() const;
+    // A viewer that asked to be replaced by the next one opened.
+    void setViewerToReplace(ViewerWindow *viewer);
+
 public slots:
     void startFolderImport(const QString &folder);
+    void startArchiveImport(const QString &archive);
     void reloadStudies();
+    void applyFilters();
+    void selectStudy(const QString &studyUid);
+    void openViewer(const QString &studyUid, const QString &seriesUid = QString());
+    void toggleProtectionOfSelection();
+    void deleteSelectionFromList();
+    void deleteSelectionCompletely();
+    // Runs the clean-up rules once; shows what it removed in the status bar.
+    void runAutoCleanup();
+    void runStartupAction();
 
 signals:
     void importFinished(int added, int skipped);
+    void viewerOpened(velmaris::ViewerWindow *viewer);
+    void themeChangeRequested(bool dark);
 
 protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
@@ -53,22 +84,47 @@ protected:
 
 private slots:
     void onOpenFolderTriggered();
+    void onOpenArchiveTriggered();
+    void onStudyClicked(int row);
+    void onStudyDoubleClicked(int row);
+    void onSeriesDoubleClicked(int row);
+    void onStudyContextMenuRequested(const QPoint &position);
+    void onStudyHeaderMenuRequested(const QPoint &position);
     void onImportFileFound(const dicom::DicomFileSummary &summary);
     void onImportProgress(int filesScanned, int dicomFilesFound);
+    void onArchiveProgress(int filesProcessed);
     void onImportFinished(int added, int skipped);
+    void onArchiveImportFinished(int imported, int skipped, const QString &errorMessage);
     void onImportError(const QString &message);
+    void onOpticalDriveCheck();
 
 private:
+    void buildToolBar();
+    void buildTables();
+    void restoreColumns();
+    void saveColumns() const;
+    void showSeriesOf(const QString &studyUid);
+    bool beginImport(const QString &statusText);
+    void finishImport();
     void flushPendingSummaries();
     void stopImport();
+    bool deleteStudyCompletely(const QString &studyUid, bool ask, QString *error);
 
+    QString m_dataDirectory;
     db::Database *m_database = nullptr;
-    QListWidget *m_studyList = nullptr;
+    StudyFilterBar *m_filterBar = nullptr;
+    QTableWidget *m_studies = nullptr;
+    QTableWidget *m_series = nullptr;
     QLabel *m_statusLabel = nullptr;
     QProgressBar *m_progressBar = nullptr;
+    QAction *m_opticalDriveAction = nullptr;
+
+    QList<db::StudyTableRow> m_rows;
+    QHash<QString, qsizetype> m_rowOfStudy;
+    QString m_currentStudyUid;
+    QPointer<ViewerWindow> m_viewerToReplace;
 
     QThread *m_importThread = nullptr;
-    QPointer<dicom::DicomImporter> m_importer;
     // Summaries wait here until the next progress report, then go into the
     // index in one transaction instead of one commit each.
     QVector<dicom::DicomFileSummary> m_pending;

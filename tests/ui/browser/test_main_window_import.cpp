@@ -4,7 +4,7 @@
 #include "ui/ModalBoxCatcher.h"
 #include "ui/browser/MainWindow.h"
 
-#include <QListWidget>
+#include <QTableWidget>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -82,7 +82,7 @@ void MainWindowImportTest::importsFolderWithStatusAndProgress()
     QCOMPARE(window.statusText(), QStringLiteral("Импорт завершён: добавлено 30, пропущено 5"));
     QVERIFY(window.importProgressBar()->isHidden());
     QVERIFY(!window.isImportRunning());
-    QCOMPARE(window.studyList()->count(), 1);
+    QCOMPARE(window.studyTable()->rowCount(), 1);
     QCOMPARE(window.database()->listInstances(m_spec.seriesInstanceUid).size(), 30);
 }
 
@@ -156,7 +156,7 @@ void MainWindowImportTest::sameFolderTwiceAddsNoDuplicates()
         QCOMPARE(finished.last().at(0).toInt(), 12);
     }
     QCOMPARE(window.database()->listInstances(m_spec.seriesInstanceUid).size(), 12);
-    QCOMPARE(window.studyList()->count(), 1);
+    QCOMPARE(window.studyTable()->rowCount(), 1);
 }
 
 QTEST_MAIN(MainWindowImportTest)

@@ -1,0 +1,318 @@
+#include "db/Database.h"
+#include "dicom/HostileFiles.h"
+#include "ui/ModalBoxCatcher.h"
+#include "ui/browser/MainWindow.h"
+#include "ui/browser/StudyFilterBar.h"
+#include "ui/viewer/ViewerWindow.h"
+
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using velmaris::MainWindow;
+using velmaris::testing::ModalBoxCatcher;
+
+namespace {
+
+// A study whose instances point at the given files.
+QVector<dicom::DicomFileSummary> studyFiles(const QString &uid, const QString &patient, const QString &date,
+                                            const QStringList &files)
+{
+    QVector<dicom::DicomFileSummary> out;
+    for (int i = 0; i < files.size(); ++i) {
+        dicom::DicomFileSummary s;
+        s.patient_id = patient;
+        s.patient_name = patient + QStringLiteral("^Тест");
+        s.study_instance_uid = uid;
+        s.study_date = date;
+        s.series_instance_uid = uid + QStringLiteral(".1");
+        s.series_number = QStringLiteral("1");
+        s.modality = QStringLiteral("CT");
+        s.sop_instance_uid = uid + QStringLiteral(".1.%1").arg(i);
+        s.file_path = files.at(i);
+        out << s;
+    }
+    return out;
+}
+
+int visibleRows(const QTableWidget *table)
+{
+    int n = 0;
+    for (int r = 0; r < table->rowCount(); ++r)
+        n += table->isRowHidden(r) ? 0 : 1;
+    return n;
+}
+
+int rowOf(const QTableWidget *table, const QString &uid)
+{
+    for (int r = 0; r < table->rowCount(); ++r) {
+        if (table->item(r, 0)->data(Qt::UserRole).toString() == uid)
+            return r;
+    }
+    return -1;
+}
+
+} // namespace
+
+class StudyBrowserTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void filterBarHidesRows();
+    void rightClickSelectsRowAndProtectionDisablesDelete();
+    void protectionToggles();
+    void deleteFromListKeepsFiles();
+    void deleteCompletelyOnlyManagedFiles_data();
+    void deleteCompletelyOnlyManagedFiles();
+    void dropsFoldersAndArchivesOnly_data();
+    void dropsFoldersAndArchivesOnly();
+    void corruptArchiveIsReported();
+    void startupActionOpensLastStudyOnlyIfItExists();
+    void columnWidthsPersist();
+
+private:
+    QString file(const QString &relative);
+    std::unique_ptr<MainWindow> makeWindow();
+
+    std::unique_ptr<QTemporaryDir> m_root;
+    QString m_data;
+};
+
+void StudyBrowserTest::init()
+{
+    m_root = std::make_unique<QTemporaryDir>();
+    m_data = m_root->filePath(QStringLiteral("data"));
+    QSettings().clear();
+    db::Database seed(nullptr);
+    QDir().mkpath(m_data);
+    QVERIFY(seed.open(m_data + QStringLiteral("/index.sqlite3")));
+    QVector<dicom::DicomFileSummary> all;
+    all += studyFiles(QStringLiteral("1.1"), QStringLiteral("Иванов"), QStringLiteral("20240110"),
+                      {file(QStringLiteral("data/imported_from_zip/s1/a.dcm")),
+                       file(QStringLiteral("data/imported_from_zip/s1/b.dcm")),
+                       file(QStringLiteral("data/pacs_downloads_old/c.dcm")),
+                       file(QStringLiteral("elsewhere/d.dcm"))});
+    all += studyFiles(QStringLiteral("1.2"), QStringLiteral("Петров"), QStringLiteral("20240220"),
+                      {file(QStringLiteral("data/minipacs_received/e.dcm"))});
+    all += studyFiles(QStringLiteral("1.3"), QStringLiteral("Сидоров"), QStringLiteral("20240305"),
+                      {file(QStringLiteral("elsewhere/f.dcm"))});
+    QCOMPARE(seed.insertSummaries(all), all.size());
+}
+
+void StudyBrowserTest::cleanup()
+{
+    QSettings().clear();
+}
+
+QString StudyBrowserTest::file(const QString &relative)
+{
+    const QString path = m_root->filePath(relative);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    velmaris::testing::writeBytes(path, "DICOM bytes");
+    return path;
+}
+
+std::unique_ptr<MainWindow> StudyBrowserTest::makeWindow()
+{
+    auto window = std::make_unique<MainWindow>(m_data);
+    window->show();
+    return window;
+}
+
+void StudyBrowserTest::filterBarHidesRows()
+{
+    auto window = makeWindow();
+    QCOMPARE(window->studyTable()->rowCount(), 3);
+    window->filterBar()->textField()->setText(QStringLiteral("петр"));
+    QCOMPARE(visibleRows(window->studyTable()), 1);
+    QVERIFY(!window->studyTable()->isRowHidden(rowOf(window->studyTable(), QStringLiteral("1.2"))));
+    window->filterBar()->textField()->clear();
+    QCOMPARE(visibleRows(window->studyTable()), 3);
+}
+
+void StudyBrowserTest::rightClickSelectsRowAndProtectionDisablesDelete()
+{
+    auto window = makeWindow();
+    QTableWidget *table = window->studyTable();
+    table->selectRow(rowOf(table, QStringLiteral("1.1")));
+    const int target = rowOf(table, QStringLiteral("1.3"));
+    const QPoint where = table->visualRect(table->model()->index(target, 2)).center();
+    QTest::mouseClick(table->viewport(), Qt::RightButton, {}, where);
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, where, table->viewport()->mapToGlobal(where));
+    QCoreApplication::sendEvent(table->viewport(), &menuEvent);
+    QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+    QApplication::activePopupWidget()->close();
+    QCOMPARE(window->selectedStudyUids(), QStringList{QStringLiteral("1.3")});
+
+    QVERIFY(window->database()->setStudyProtected(QStringLiteral("1.2"), true));
+    window->reloadStudies();
+    table->selectAll();
+    std::unique_ptr<QMenu> menu(window->createStudyContextMenu());
+    const QList<QAction *> actions = menu->actions();
+    int disabledDeletes = 0;
+    for (QAction *action : actions) {
+        if (action->text().startsWith(QStringLiteral("Удалить"))) {
+            QVERIFY(!action->isEnabled());
+            QCOMPARE(action->toolTip(), QStringLiteral("В выделении есть защищённые от удаления исследования"));
+            QVERIFY(action->text().endsWith(QStringLiteral(" (3 шт.)")));
+            ++disabledDeletes;
+        }
+    }
+    QCOMPARE(disabledDeletes, 2);
+    QCOMPARE(actions.first()->text(), QStringLiteral("Снять защиту от удаления"));
+}
+
+void StudyBrowserTest::protectionToggles()
+{
+    auto window = makeWindow();
+    QTableWidget *table = window->studyTable();
+    table->setSelectionMode(QAbstractItemView::MultiSelection);
+    table->selectRow(rowOf(table, QStringLiteral("1.1")));
+    table->selectRow(rowOf(table, QStringLiteral("1.2")));
+    window->toggleProtectionOfSelection();
+    QVERIFY(table->item(rowOf(table, QStringLiteral("1.1")), 0)->text().startsWith(QStringLiteral("🔒 ")));
+    QVERIFY(table->item(rowOf(table, QStringLiteral("1.2")), 0)->text().startsWith(QStringLiteral("🔒 ")));
+    QVERIFY(!table->item(rowOf(table, QStringLiteral("1.3")), 0)->text().startsWith(QStringLiteral("🔒 ")));
+
+    // With one protected study in the selection the toggle unprotects all.
+    table->clearSelection();
+    table->selectRow(rowOf(table, QStringLiteral("1.1")));
+    table->selectRow(rowOf(table, QStringLiteral("1.3")));
+    window->toggleProtectionOfSelection();
+    for (const QList<db::StudyRecord> studies = window->database()->listStudies(); const auto &s : studies)
+        QCOMPARE(s.is_protected, s.study_instance_uid == QLatin1String("1.2"));
+}
+
+void StudyBrowserTest::deleteFromListKeepsFiles()
+{
+    auto window = makeWindow();
+    window->studyTable()->selectRow(rowOf(window->studyTable(), QStringLiteral("1.1")));
+    ModalBoxCatcher catcher;
+    catcher.answer = QMessageBox::Yes;
+    window->deleteSelectionFromList();
+    QCOMPARE(catcher.title, QStringLiteral("Удалить запись"));
+    QVERIFY(!window->database()->studyExists(QStringLiteral("1.1")));
+    QCOMPARE(window->studyTable()->rowCount(), 2);
+    QVERIFY(QFileInfo::exists(m_root->filePath(QStringLiteral("data/imported_from_zip/s1/a.dcm"))));
+}
+
+void StudyBrowserTest::deleteCompletelyOnlyManagedFiles_data()
+{
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::newRow("yes") << QMessageBox::Yes;
+    QTest::newRow("no") << QMessageBox::No;
+}
+
+void StudyBrowserTest::deleteCompletelyOnlyManagedFiles()
+{
+    QFETCH(QMessageBox::StandardButton, answer);
+    auto window = makeWindow();
+    window->studyTable()->selectRow(rowOf(window->studyTable(), QStringLiteral("1.1")));
+    ModalBoxCatcher catcher;
+    catcher.answer = answer;
+    window->deleteSelectionCompletely();
+    QCOMPARE(catcher.title, QStringLiteral("Удалить полностью"));
+    QVERIFY2(catcher.text.contains(QStringLiteral("Будет удалено файлов с диска: 2.")), qPrintable(catcher.text));
+    // A sibling folder that merely starts like a managed one is not managed.
+    QVERIFY2(catcher.text.contains(QStringLiteral("\n2 файл(ов) из обычного")), qPrintable(catcher.text));
+
+    const bool deleted = answer == QMessageBox::Yes;
+    QCOMPARE(window->database()->studyExists(QStringLiteral("1.1")), !deleted);
+    QCOMPARE(QFileInfo::exists(m_root->filePath(QStringLiteral("data/imported_from_zip/s1/a.dcm"))), !deleted);
+    QCOMPARE(QFileInfo::exists(m_root->filePath(QStringLiteral("data/imported_from_zip/s1"))), !deleted);
+    QVERIFY(QFileInfo::exists(m_root->filePath(QStringLiteral("data/pacs_downloads_old/c.dcm"))));
+    QVERIFY(QFileInfo::exists(m_root->filePath(QStringLiteral("elsewhere/d.dcm"))));
+    QVERIFY(QFileInfo::exists(m_root->filePath(QStringLiteral("data/minipacs_received/e.dcm"))));
+}
+
+void StudyBrowserTest::dropsFoldersAndArchivesOnly_data()
+{
+    QTest::addColumn<QString>("relative");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("folder") << "elsewhere" << true;
+    QTest::newRow("zip") << "drop/study.ZIP" << true;
+    QTest::newRow("7z") << "drop/study.7z" << true;
+    QTest::newRow("other file") << "drop/notes.txt" << false;
+}
+
+void StudyBrowserTest::dropsFoldersAndArchivesOnly()
+{
+    QFETCH(QString, relative);
+    QFETCH(bool, accepted);
+    auto window = makeWindow();
+    const QString path = m_root->filePath(relative);
+    if (!QFileInfo(path).isDir())
+        file(relative);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(window.get(), &enter);
+    QCOMPARE(enter.isAccepted(), accepted);
+}
+
+void StudyBrowserTest::corruptArchiveIsReported()
+{
+    auto window = makeWindow();
+    const QString archive = file(QStringLiteral("drop/broken.zip"));
+    QSignalSpy finished(window.get(), &MainWindow::importFinished);
+    ModalBoxCatcher catcher;
+    window->startArchiveImport(archive);
+    QCOMPARE(window->statusText(), QStringLiteral("Распаковка и импорт архива: %1").arg(archive));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
+    QTRY_COMPARE(catcher.count, 1);
+    QCOMPARE(catcher.title, QStringLiteral("Ошибка импорта архива"));
+    QVERIFY(catcher.text.startsWith(QStringLiteral("Не удалось открыть ZIP-архив")));
+    QCOMPARE(window->statusText(), QStringLiteral("Импорт из архива завершён: добавлено 0, пропущено 0"));
+}
+
+void StudyBrowserTest::startupActionOpensLastStudyOnlyIfItExists()
+{
+    QSettings().setValue(QStringLiteral("startup/action"), QStringLiteral("lastViewer"));
+    QSettings().setValue(QStringLiteral("startup/lastStudyUid"), QStringLiteral("9.9.9"));
+    {
+        auto window = makeWindow();
+        QSignalSpy opened(window.get(), &MainWindow::viewerOpened);
+        QCoreApplication::processEvents();
+        QCOMPARE(opened.size(), 0);
+    }
+    QSettings().setValue(QStringLiteral("startup/lastStudyUid"), QStringLiteral("1.2"));
+    auto window = std::make_unique<MainWindow>(m_data);
+    QSignalSpy opened(window.get(), &MainWindow::viewerOpened);
+    QVERIFY(opened.wait(5000));
+    auto *viewer = opened.first().first().value<velmaris::ViewerWindow *>();
+    QCOMPARE(viewer->studyUid(), QStringLiteral("1.2"));
+    viewer->close();
+}
+
+void StudyBrowserTest::columnWidthsPersist()
+{
+    {
+        auto window = makeWindow();
+        window->studyTable()->setColumnWidth(2, 233);
+    }
+    auto window = makeWindow();
+    QCOMPARE(window->studyTable()->columnWidth(2), 233);
+}
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    qRegisterMetaType<velmaris::ViewerWindow *>();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Norvane"));
+    QApplication::setOrganizationName(QStringLiteral("Brennick"));
+    dicom::registerSummaryMetaType();
+    StudyBrowserTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_study_browser.moc"
