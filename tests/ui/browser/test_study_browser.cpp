@@ -11,6 +11,8 @@
 #include <QMimeData>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -72,6 +74,7 @@ private slots:
     void deleteFromListKeepsFiles();
     void deleteCompletelyOnlyManagedFiles_data();
     void deleteCompletelyOnlyManagedFiles();
+    void indexFailureDuringDeleteIsReported();
     void dropsFoldersAndArchivesOnly_data();
     void dropsFoldersAndArchivesOnly();
     void corruptArchiveIsReported();
@@ -231,6 +234,27 @@ void StudyBrowserTest::deleteCompletelyOnlyManagedFiles()
     QVERIFY(QFileInfo::exists(m_root->filePath(QStringLiteral("data/pacs_downloads_old/c.dcm"))));
     QVERIFY(QFileInfo::exists(m_root->filePath(QStringLiteral("elsewhere/d.dcm"))));
     QVERIFY(QFileInfo::exists(m_root->filePath(QStringLiteral("data/minipacs_received/e.dcm"))));
+}
+
+void StudyBrowserTest::indexFailureDuringDeleteIsReported()
+{
+    auto window = makeWindow();
+    // The index refuses to drop the study row: a real SQLite failure.
+    QSqlQuery trigger(QSqlDatabase::database(window->database()->connectionName()));
+    QVERIFY(trigger.exec(QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON studies "
+                                        "BEGIN SELECT RAISE(ABORT, 'study is kept'); END;")));
+    window->studyTable()->selectRow(rowOf(window->studyTable(), QStringLiteral("1.1")));
+    ModalBoxCatcher catcher;
+    catcher.answer = QMessageBox::Yes;
+    window->deleteSelectionCompletely();
+    QCOMPARE(catcher.count, 2); // the question, then the failure
+    QCOMPARE(catcher.title, QStringLiteral("Ошибка"));
+    QVERIFY2(catcher.text.startsWith(QStringLiteral("Файлы удалены (2), но не удалось удалить запись в базе:\n")),
+             qPrintable(catcher.text));
+    QVERIFY(catcher.text.contains(QStringLiteral("study is kept")));
+    QVERIFY(window->database()->studyExists(QStringLiteral("1.1")));
+    QVERIFY(rowOf(window->studyTable(), QStringLiteral("1.1")) >= 0);
+    QVERIFY(QFileInfo::exists(m_root->filePath(QStringLiteral("elsewhere/d.dcm"))));
 }
 
 void StudyBrowserTest::dropsFoldersAndArchivesOnly_data()
