@@ -2,7 +2,6 @@
 #include "dicom/HostileFiles.h"
 #include "seriesgen/SeriesGenerator.h"
 
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -42,19 +41,20 @@ ImportRun importOnThread(const QString &folder, bool interrupt = false)
         run.imported = imported;
         run.skipped = skipped;
     });
-    QObject::connect(importer, &dicom::DicomImporter::finished, &thread, &QThread::quit);
+    // quit() is thread-safe; calling it directly lets this thread block in wait().
+    QObject::connect(importer, &dicom::DicomImporter::finished, &thread, &QThread::quit, Qt::DirectConnection);
     QObject::connect(&thread, &QThread::finished, importer, &QObject::deleteLater);
     if (interrupt) {
         // Directly on the worker thread, so the walk sees it before the next file.
         QObject::connect(importer, &dicom::DicomImporter::fileFound, importer,
                          [&thread] { thread.requestInterruption(); }, Qt::DirectConnection);
     }
-    QSignalSpy done(importer, &dicom::DicomImporter::finished);
     thread.start();
-    if (!done.wait(60000))
+    // The worker needs nothing from this thread: its signals queue up here
+    // until the walk is over.
+    if (!thread.wait(60000))
         qWarning("import did not finish");
-    thread.wait();
-    QCoreApplication::processEvents(); // deliver what is still queued
+    QCoreApplication::processEvents(); // deliver what is queued
     return run;
 }
 
