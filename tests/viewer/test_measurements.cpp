@@ -1,0 +1,372 @@
+#include "viewer/MeasurementGeometry.h"
+#include "viewer/MeasurementLabels.h"
+#include "viewer/MeasurementScale.h"
+#include "viewer/PagingAccumulator.h"
+#include "viewer/QuickTools.h"
+#include "viewer/QuickToolsNotifier.h"
+#include "viewer/RoiStatistics.h"
+#include "viewer/RulerCalibration.h"
+#include "viewer/ShapeHitTest.h"
+#include "viewer/SmoothContour.h"
+
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <numbers>
+
+using render::MeasurementMode;
+using Points = QList<QPointF>;
+
+namespace {
+
+// A frame whose value at (x, y) is x + 100·y, so that sums follow by hand
+// from the pixel coordinates.
+render::DecodedFrame coordinateFrame()
+{
+    render::DecodedFrame frame{true, 20, 20, {}, {}};
+    for (int y = 0; y < frame.height; ++y)
+        for (int x = 0; x < frame.width; ++x)
+            frame.values.push_back(x + 100.0 * y);
+    return frame;
+}
+
+// A line of length 10 leaving `from` at `degrees` counter-clockwise on screen,
+// where y points down.
+QPointF towards(const QPointF &from, double degrees)
+{
+    const double r = degrees * std::numbers::pi / 180.0;
+    return from + QPointF(std::cos(r), -std::sin(r)) * 10.0;
+}
+
+} // namespace
+
+class MeasurementsTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { QSettings().clear(); }
+
+    void roiStatistics_data()
+    {
+        QTest::addColumn<bool>("ellipse");
+        QTest::addColumn<Points>("shape"); // ellipse: centre and radii; polygon: vertices
+        QTest::addColumn<int>("count");
+        QTest::addColumn<double>("mean");
+        QTest::newRow("radius 0.4 on a pixel") << true << Points{{10, 10}, {0.4, 0.4}} << 1 << 1010.0;
+        // (5,5) and its four neighbours, which lie exactly on the circle.
+        QTest::newRow("unit circle") << true << Points{{5, 5}, {1, 1}} << 5 << 505.0;
+        // Row y = 5 from x = 3 to 7, plus (5,4) and (5,6): 3535 / 7.
+        QTest::newRow("wide ellipse") << true << Points{{5, 5}, {2, 1}} << 7 << 505.0;
+        // (0,0), (1,0), (0,1).
+        QTest::newRow("ellipse clipped at origin") << true << Points{{0, 0}, {1, 1}} << 3 << 101.0 / 3.0;
+        // (19,19), (18,19), (19,18).
+        QTest::newRow("ellipse clipped at far corner") << true << Points{{19, 19}, {1, 1}} << 3 << 5656.0 / 3.0;
+        QTest::newRow("ellipse between pixels") << true << Points{{5.5, 5.5}, {0.5, 0.5}} << 0 << 0.0;
+        QTest::newRow("ellipse outside") << true << Points{{-10, -10}, {3, 3}} << 0 << 0.0;
+        QTest::newRow("zero radius") << true << Points{{5, 5}, {0, 2}} << 0 << 0.0;
+        // Centres (3.5|4.5, 3.5|4.5): 303, 304, 403, 404.
+        QTest::newRow("square") << false << Points{{3, 3}, {5, 3}, {5, 5}, {3, 5}} << 4 << 353.5;
+        // Centres with x + y + 1 < 4.2: the ten pixels with x + y ≤ 3.
+        QTest::newRow("triangle") << false << Points{{0, 0}, {4.2, 0}, {0, 4.2}} << 10 << 101.0;
+        // Only (0|1, 0|1) lie inside the frame: 0, 1, 100, 101.
+        QTest::newRow("polygon partly outside") << false << Points{{-5, -5}, {2, -5}, {2, 2}, {-5, 2}} << 4 << 50.5;
+        QTest::newRow("polygon outside") << false << Points{{30, 30}, {40, 30}, {40, 40}} << 0 << 0.0;
+        QTest::newRow("two vertices") << false << Points{{0, 0}, {5, 5}} << 0 << 0.0;
+        QTest::newRow("collinear") << false << Points{{0, 0}, {5, 5}, {10, 10}} << 0 << 0.0;
+    }
+    void roiStatistics()
+    {
+        QFETCH(bool, ellipse);
+        QFETCH(Points, shape);
+        QFETCH(int, count);
+        QFETCH(double, mean);
+        const render::RoiStatistics s =
+            ellipse ? render::ellipseStatistics(coordinateFrame(), shape[0].x(), shape[0].y(), shape[1].x(), shape[1].y())
+                    : render::polygonStatistics(coordinateFrame(), shape);
+        QCOMPARE(s.count, count);
+        QCOMPARE(s.mean, mean);
+        if (count == 0)
+            QCOMPARE(render::roiStatisticsLabel(s), QStringLiteral("ROI пуст"));
+    }
+
+    void populationDeviation()
+    {
+        // 1 2 / 3 4: mean 2.5, squared deviations 2.25, 0.25, 0.25, 2.25 over n = 4.
+        render::DecodedFrame frame{true, 2, 2, {1.0, 2.0, 3.0, 4.0}, {}};
+        const render::RoiStatistics polygon = render::polygonStatistics(frame, {{0, 0}, {2, 0}, {2, 2}, {0, 2}});
+        const render::RoiStatistics ellipse = render::ellipseStatistics(frame, 0.5, 0.5, 0.75, 0.75);
+        for (const render::RoiStatistics &s : {polygon, ellipse}) {
+            QCOMPARE(s.standardDeviation, std::sqrt(1.25));
+            QCOMPARE(render::roiStatisticsLabel(s), QStringLiteral("Mean 2.5  Min 1  Max 4  SD 1.1  (n=4)"));
+        }
+        frame.ok = false;
+        QCOMPARE(render::ellipseStatistics(frame, 0.5, 0.5, 1, 1).count, 0);
+        QCOMPARE(render::polygonStatistics(frame, {{0, 0}, {2, 0}, {0, 2}}).count, 0);
+    }
+
+    void pointInPolygon_data()
+    {
+        QTest::addColumn<QPointF>("point");
+        QTest::addColumn<bool>("inside");
+        QTest::newRow("body") << QPointF(5, 3) << true;
+        QTest::newRow("left arm") << QPointF(1, 8) << true;
+        QTest::newRow("right arm") << QPointF(9, 8) << true;
+        QTest::newRow("notch") << QPointF(5, 8) << false;
+        QTest::newRow("beyond") << QPointF(11, 5) << false;
+    }
+    void pointInPolygon()
+    {
+        QFETCH(QPointF, point);
+        QFETCH(bool, inside);
+        // A square with a V-shaped notch cut from its bottom edge.
+        const Points concave{{0, 0}, {10, 0}, {10, 10}, {5, 5}, {0, 10}};
+        QCOMPARE(render::pointInPolygon(point.x(), point.y(), concave), inside);
+    }
+
+    void angles_data()
+    {
+        QTest::addColumn<double>("first");
+        QTest::addColumn<double>("second");
+        QTest::addColumn<QString>("angle");
+        QTest::addColumn<QString>("cobb");
+        QTest::addColumn<QString>("firstTilt"); // the first Cobb line alone
+        QTest::newRow("30 and 150") << 30.0 << 150.0 << "120.0°" << "Cobb 60.0°" << "30.0°";
+        QTest::newRow("0 and 270") << 0.0 << 270.0 << "90.0°" << "Cobb 90.0°" << "0.0°";
+        QTest::newRow("100 and 45") << 100.0 << 45.0 << "55.0°" << "Cobb 55.0°" << "80.0°";
+        QTest::newRow("170 and 10") << 170.0 << 10.0 << "160.0°" << "Cobb 20.0°" << "10.0°";
+    }
+    void angles()
+    {
+        QFETCH(double, first);
+        QFETCH(double, second);
+        QFETCH(QString, angle);
+        QFETCH(QString, cobb);
+        QFETCH(QString, firstTilt);
+        const QPointF vertex(50, 50);
+        QCOMPARE(render::angleLabel(render::angleDegrees(vertex, towards(vertex, first), towards(vertex, second))),
+                 angle);
+        // Separate Cobb lines that do not meet.
+        const QPointF a(0, 0), b(100, 80);
+        QCOMPARE(render::cobbAngleLabel(render::cobbAngleDegrees(a, towards(a, first), b, towards(b, second))), cobb);
+        QCOMPARE(render::angleLabel(render::lineTiltDegrees(a, towards(a, first))), firstTilt);
+    }
+
+    void areaAndPerimeter()
+    {
+        // Diameter 10 px at 0.5 mm: 25π · 0.25 = 19.63 mm², 10π · 0.5 = 15.71 mm.
+        QCOMPARE(render::areaPerimeterLabel(render::ellipseArea(5, 5), render::ellipsePerimeter(5, 5), 0.5),
+                 QStringLiteral("S=19.6 мм²  P=15.7 мм"));
+        // a = 2, b = 1: h = 1/3, P = 3π(1 + h / (10 + √(11/3))) ≈ 9.68845.
+        QVERIFY(std::abs(render::ellipsePerimeter(2, 1) - 9.68845) < 1e-4);
+        // A 3-4-5 triangle: the closing edge brings the perimeter to 12.
+        const Points triangle{{0, 0}, {4, 0}, {0, 3}};
+        QCOMPARE(render::polygonArea(triangle), 6.0);
+        QCOMPARE(render::polygonPerimeter(triangle), 12.0);
+        QCOMPARE(render::areaPerimeterLabel(6, 12, 0), QStringLiteral("S=6.0 px²  P=12.0 px"));
+        QCOMPARE(render::areaPerimeterLabel(6, 12, 2), QStringLiteral("S=24.0 мм²  P=24.0 мм"));
+    }
+
+    void labels()
+    {
+        QCOMPARE(render::lengthLabel(5, 0.5), QStringLiteral("2.5 мм"));
+        QCOMPARE(render::lengthLabel(5, 0), QStringLiteral("5.0 px"));
+        const render::RoiStatistics s{-12.345, 3.26, -1000.4, 55.6, 7};
+        QCOMPARE(render::roiStatisticsLabel(s), QStringLiteral("Mean -12.3  Min -1000  Max 56  SD 3.3  (n=7)"));
+        QCOMPARE(render::roiPendingLabel(false), QStringLiteral("отпустите для расчёта HU…"));
+        QCOMPARE(render::roiPendingLabel(true), QStringLiteral("отпустите для пересчёта HU…"));
+        QCOMPARE(render::roiUnavailableLabel(QStringLiteral("нет файла")), QStringLiteral("HU недоступно: нет файла"));
+    }
+
+    void closedContour()
+    {
+        const QPainterPath path = render::closedSmoothContour({{0, 0}, {6, 0}, {6, 6}, {0, 6}});
+        QCOMPARE(path.elementCount(), 13); // the start and four cubic segments of three elements
+        QCOMPARE(path.elementAt(1).type, QPainterPath::CurveToElement);
+        // First segment: p0 + (p1 − p3)/6, p1 − (p2 − p0)/6, p1.
+        QCOMPARE(QPointF(path.elementAt(1)), QPointF(1, -1));
+        QCOMPARE(QPointF(path.elementAt(2)), QPointF(5, -1));
+        QCOMPARE(QPointF(path.elementAt(3)), QPointF(6, 0));
+        // Closing segment: p3 + (p0 − p2)/6, p0 − (p1 − p3)/6, p0.
+        QCOMPARE(QPointF(path.elementAt(10)), QPointF(-1, 5));
+        QCOMPARE(QPointF(path.elementAt(11)), QPointF(-1, 1));
+        QCOMPARE(QPointF(path.elementAt(12)), QPointF(0, 0));
+    }
+
+    void openContour()
+    {
+        const QPainterPath path = render::openSmoothContour({{0, 0}, {6, 0}, {6, 6}});
+        QCOMPARE(path.elementCount(), 7);
+        // The neighbour before p0 is p0 itself, the one after p2 is p2.
+        QCOMPARE(QPointF(path.elementAt(1)), QPointF(1, 0));
+        QCOMPARE(QPointF(path.elementAt(2)), QPointF(5, -1));
+        QCOMPARE(QPointF(path.elementAt(4)), QPointF(7, 1));
+        QCOMPARE(QPointF(path.elementAt(5)), QPointF(6, 5));
+        QCOMPARE(QPointF(path.elementAt(6)), QPointF(6, 6));
+        const QPainterPath line = render::openSmoothContour({{0, 0}, {6, 0}});
+        QCOMPARE(line.elementCount(), 2);
+        QCOMPARE(line.elementAt(1).type, QPainterPath::LineToElement);
+    }
+
+    void scale_data()
+    {
+        QTest::addColumn<double>("calibration");
+        QTest::addColumn<double>("rowSpacing");
+        QTest::addColumn<double>("columnSpacing");
+        QTest::addColumn<double>("scale");
+        QTest::newRow("mean spacing") << 0.0 << 0.5 << 0.7 << 0.6;
+        QTest::newRow("22 mm over 44 px") << render::calibrationMmPerPixel(22, 44) << 0.5 << 0.7 << 0.5;
+        QTest::newRow("row only") << 0.0 << 0.5 << 0.0 << 0.5;
+        QTest::newRow("column only") << 0.0 << -1.0 << 0.7 << 0.7;
+        QTest::newRow("none") << 0.0 << 0.0 << 0.0 << 0.0;
+    }
+    void scale()
+    {
+        QFETCH(double, calibration);
+        QFETCH(double, rowSpacing);
+        QFETCH(double, columnSpacing);
+        QFETCH(double, scale);
+        QCOMPARE(render::measurementScale(calibration, rowSpacing, columnSpacing), scale);
+    }
+
+    void paging_data()
+    {
+        QTest::addColumn<QList<double>>("moves"); // dy, elapsed ms, dy, elapsed ms …
+        QTest::addColumn<int>("slices");
+        QTest::addColumn<double>("pending");
+        // 4 · (4/100 · 1.5 + 1) = 4.24 per drag.
+        QTest::newRow("one slow drag") << QList<double>{4, 100} << 0 << 4.24;
+        QTest::newRow("two slow drags") << QList<double>{4, 100, 4, 100} << 1 << 0.48;
+        // The factor is capped at 6: 60 px are 7 slices with 4 px left.
+        QTest::newRow("fast drag") << QList<double>{10, 1} << 7 << 4.0;
+        QTest::newRow("fast drag up") << QList<double>{-10, 1} << -7 << -4.0;
+        QTest::newRow("no elapsed time") << QList<double>{4, 0} << 3 << 0.0;
+        QTest::newRow("back and forth") << QList<double>{4, 100, -4, 100} << 0 << 0.0;
+    }
+    void paging()
+    {
+        QFETCH(QList<double>, moves);
+        QFETCH(int, slices);
+        QFETCH(double, pending);
+        render::PagingAccumulator accumulator;
+        int moved = 0;
+        for (qsizetype i = 0; i + 1 < moves.size(); i += 2)
+            moved += accumulator.addMove(moves[i], static_cast<qint64>(moves[i + 1]));
+        QCOMPARE(moved, slices);
+        QVERIFY(std::abs(accumulator.pending() - pending) < 1e-9);
+    }
+
+    void shapeHits_data()
+    {
+        QTest::addColumn<MeasurementMode>("kind");
+        QTest::addColumn<Points>("points");
+        QTest::addColumn<QPointF>("press");
+        QTest::addColumn<bool>("hit");
+        const Points segment{{0, 0}, {10, 0}};
+        const Points angle{{0, 0}, {10, 0}, {0, 10}};
+        const Points path{{0, 0}, {10, 0}, {10, 10}};
+        const Points cobb{{0, 0}, {10, 0}, {0, 20}, {10, 20}};
+        const Points box{{10, 4}, {0, 0}}; // half-axes 5 and 2 about (5, 2)
+        QTest::newRow("ruler at tolerance") << MeasurementMode::Ruler << segment << QPointF(5, 2) << true;
+        QTest::newRow("ruler beyond tolerance") << MeasurementMode::Ruler << segment << QPointF(5, 2.01) << false;
+        QTest::newRow("arrow past its end") << MeasurementMode::Arrow << segment << QPointF(12, 0) << true;
+        QTest::newRow("arrow beyond its end") << MeasurementMode::Arrow << segment << QPointF(12.1, 0) << false;
+        QTest::newRow("angle second arm") << MeasurementMode::Angle << angle << QPointF(1, 5) << true;
+        QTest::newRow("angle between arms") << MeasurementMode::Angle << angle << QPointF(5, 5) << false;
+        QTest::newRow("angle of two points") << MeasurementMode::Angle << segment << QPointF(5, 0) << false;
+        QTest::newRow("drawing stays open") << MeasurementMode::Drawing << path << QPointF(5, 5) << false;
+        QTest::newRow("polygon closing edge") << MeasurementMode::Polygon << path << QPointF(5, 5) << true;
+        QTest::newRow("contour closing edge") << MeasurementMode::SmoothContour << path << QPointF(5, 5) << true;
+        QTest::newRow("cobb second line") << MeasurementMode::CobbAngle << cobb << QPointF(5, 21) << true;
+        QTest::newRow("cobb without second line") << MeasurementMode::CobbAngle << cobb.first(3) << QPointF(5, 21)
+                                                  << false;
+        QTest::newRow("ellipse edge") << MeasurementMode::EllipseRoi << box << QPointF(10, 2) << true;
+        QTest::newRow("rectangle corner") << MeasurementMode::EllipseArea << box << QPointF(0.5, 0.5) << false;
+        QTest::newRow("flat ellipse") << MeasurementMode::EllipseArea << segment << QPointF(5, 0) << false;
+        QTest::newRow("freehand roi") << MeasurementMode::FreehandRoi << path << QPointF(10, 0) << false;
+        QTest::newRow("one point") << MeasurementMode::Ruler << Points{{0, 0}} << QPointF(0, 0) << false;
+    }
+    void shapeHits()
+    {
+        QFETCH(MeasurementMode, kind);
+        QFETCH(Points, points);
+        QFETCH(QPointF, press);
+        QFETCH(bool, hit);
+        // 6 screen pixels at a zoom of 3 are 2 image pixels.
+        QCOMPARE(render::shapeHit(kind, points, press, render::shapeHitTolerance(3.0)), hit);
+    }
+
+    void hitTolerance()
+    {
+        QCOMPARE(render::shapeHitTolerance(2.0), 3.0);
+        QCOMPARE(render::shapeHitTolerance(0.0), 6.0); // a degenerate view falls back to image units
+    }
+
+    void quickToolsNormalisation_data()
+    {
+        QTest::addColumn<QList<int>>("tools");
+        QTest::addColumn<QList<int>>("expected");
+        const QList<int> defaults{3, 4, 5, 13, 10, 9};
+        QTest::newRow("five entries") << QList<int>{1, 2, 3, 4, 5} << defaults;
+        QTest::newRow("seven entries") << QList<int>{1, 2, 3, 4, 5, 6, 7} << defaults;
+        QTest::newRow("unknown values") << QList<int>{0, 16, 18, 22, -5, 19} << QList<int>{0, -1, -1, -1, -1, 19};
+        QTest::newRow("valid") << QList<int>{15, 14, -1, 21, 20, 12} << QList<int>{15, 14, -1, 21, 20, 12};
+    }
+    void quickToolsNormalisation()
+    {
+        QFETCH(QList<int>, tools);
+        QFETCH(QList<int>, expected);
+        QCOMPARE(quicktools::normalizedQuickTools(tools), expected);
+    }
+
+    void quickToolsStorage()
+    {
+        const QString key = QStringLiteral("viewer/quickTools");
+        QCOMPARE(quicktools::loadQuickTools(), (QList<int>{3, 4, 5, 13, 10, 9}));
+        QSignalSpy changed(quicktools::Notifier::instance(), &quicktools::Notifier::changed);
+        quicktools::saveQuickTools({7, 8, 99, 11, 12, 14});
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(quicktools::loadQuickTools(), (QList<int>{7, 8, -1, 11, 12, 14}));
+        QSettings().setValue(key, QStringList{"3", "x", "4", "5", "6", "7"});
+        QCOMPARE(quicktools::loadQuickTools(), (QList<int>{3, -1, 4, 5, 6, 7}));
+        QSettings().setValue(key, QStringList{"3"});
+        QCOMPARE(quicktools::loadQuickTools(), (QList<int>{3, 4, 5, 13, 10, 9}));
+    }
+
+    void calibration()
+    {
+        QCOMPARE(render::calibrationMmPerPixel(22, 3), 22.0 / 3.0);
+        QCOMPARE(render::calibrationMmPerPixel(22, 2.9), 0.0); // too short a line
+        const QString uid = QStringLiteral("1.2.840.10008.9");
+        QCOMPARE(render::storedCalibration(uid), 0.0);
+        QCOMPARE(render::lastCalibrationSizeMm(), 25.0);
+        render::storeCalibration(uid, 0.5);
+        render::storeLastCalibrationSizeMm(22.0);
+        QSettings().sync();
+        QCOMPARE(render::storedCalibration(uid), 0.5);
+        QCOMPARE(render::storedCalibration(QStringLiteral("1.2.3")), 0.0);
+        QCOMPARE(render::lastCalibrationSizeMm(), 22.0);
+        // The per-user store of the application's identity holds it.
+        const QSettings file(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Brennick/Norvane.conf"),
+                             QSettings::IniFormat);
+        QCOMPARE(file.value(QStringLiteral("viewer/calibration/") + uid).toDouble(), 0.5);
+        render::removeCalibration(uid);
+        QCOMPARE(render::storedCalibration(uid), 0.0);
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    // Settings go to a private store, never the developer's own.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Brennick"));
+    QCoreApplication::setApplicationName(QStringLiteral("Norvane"));
+    MeasurementsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_measurements.moc"
