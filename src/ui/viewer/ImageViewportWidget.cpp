@@ -1,0 +1,1075 @@
+#include "ui/viewer/ImageViewportWidget.h"
+
+#include "ui/viewer/CommentInputDialog.h"
+#include "ui/viewer/MeasurementItem.h"
+#include "viewer/ImageInversion.h"
+#include "viewer/MeasurementGeometry.h"
+#include "viewer/MeasurementLabels.h"
+#include "viewer/MeasurementScale.h"
+#include "viewer/OverlayText.h"
+#include "viewer/QuickTools.h"
+#include "viewer/QuickToolsNotifier.h"
+#include "viewer/RoiStatistics.h"
+#include "viewer/RulerCalibration.h"
+#include "viewer/ShapeHitTest.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFileInfo>
+#include <QGraphicsLineItem>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QToolButton>
+#include <QGraphicsPixmapItem>
+#include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace velmaris {
+
+namespace {
+
+using Mode = render::MeasurementMode;
+
+const QString seriesMimeType = QStringLiteral("application/x-dicom-series-uid");
+constexpr double wheelZoomStep = 1.15;
+constexpr double dragZoomBase = 1.01;
+
+} // namespace
+
+ImageViewportWidget::ImageViewportWidget(QWidget *parent)
+    : QGraphicsView(parent)
+    , m_scene(new QGraphicsScene(this))
+    , m_pixmapItem(new QGraphicsPixmapItem)
+    , m_message(new QLabel(this))
+    , m_slider(new QSlider(Qt::Vertical, this))
+    , m_magnifier(new QLabel(this))
+{
+    setScene(m_scene);
+    m_scene->addItem(m_pixmapItem);
+    m_pixmapItem->setTransformationMode(Qt::SmoothTransformation);
+    setBackgroundBrush(Qt::black);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setTransformationAnchor(QGraphicsView::AnchorViewCenter);
+    setResizeAnchor(QGraphicsView::AnchorViewCenter);
+    setDragMode(QGraphicsView::ScrollHandDrag);
+    setAcceptDrops(true);
+    setFocusPolicy(Qt::StrongFocus);
+
+    m_message->setAlignment(Qt::AlignCenter);
+    m_message->setWordWrap(true);
+    m_message->setStyleSheet(QStringLiteral("color: #ffd633; background: transparent;"));
+    m_message->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    m_slider->setRange(0, 0);
+    m_slider->setEnabled(false);
+    connect(m_slider, &QSlider::valueChanged, this, &ImageViewportWidget::onSliderMoved);
+
+    buildControlStrip();
+    for (int i = 0; i < quicktools::slotCount; ++i) {
+        auto *button = new QToolButton(this);
+        button->setAutoRaise(true);
+        button->setStyleSheet(QStringLiteral("QToolButton { color: #ffd633; background: rgba(0, 0, 0, 150); }"));
+        connect(button, &QToolButton::clicked, this, [this, i] {
+            if (i < m_quickTools.size() && m_quickTools.at(i) != quicktools::emptySlot)
+                emit quickToolRequested(static_cast<Mode>(m_quickTools.at(i)));
+        });
+        m_quickButtons.append(button);
+    }
+    connect(quicktools::Notifier::instance(), &quicktools::Notifier::changed, this,
+            &ImageViewportWidget::onQuickToolsChanged);
+    onQuickToolsChanged();
+
+    for (int i = 0; i < 4; ++i) {
+        auto *label = new QLabel(this);
+        label->setStyleSheet(QStringLiteral("color: #ffd633; background: transparent;"));
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        m_overlayLabels.append(label);
+    }
+    m_magnifier->setFixedSize(180, 180);
+    m_magnifier->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_magnifier->hide();
+
+    QPen markerPen(QColor(0xff, 0x40, 0x40), 0);
+    markerPen.setCosmetic(true);
+    m_cursorMarker = m_scene->addPath(QPainterPath(), markerPen);
+    m_cursorMarker->setZValue(2);
+    m_cursorMarker->setVisible(false);
+
+    updateMessage();
+    updateBorder();
+    updateOverlay();
+}
+
+ImageViewportWidget::~ImageViewportWidget() = default;
+
+void ImageViewportWidget::loadSeries(const QString &seriesUid, const QList<db::SliceRef> &slices)
+{
+    if (!m_seriesUid.isEmpty())
+        rememberView();
+
+    clearMeasurements(false);
+    m_seriesUid = seriesUid;
+    m_slices = slices;
+    m_calibration = render::storedCalibration(seriesUid);
+    m_decodedKey.clear();
+    m_display.clearUserWindow();
+    {
+        const QSignalBlocker blocker(m_slider);
+        m_slider->setRange(0, std::max(0, sliceCount() - 1));
+        m_slider->setEnabled(!m_slices.isEmpty());
+    }
+
+    const auto remembered = m_memory.constFind(seriesUid);
+    if (remembered == m_memory.constEnd()) {
+        m_rotation = 0;
+        m_flipH = false;
+        m_flipV = false;
+        m_sliceIndex = 0;
+        showSlice(0);
+        fitToView();
+        return;
+    }
+    const ViewMemory memory = remembered.value();
+    m_rotation = memory.rotation;
+    m_flipH = memory.flipH;
+    m_flipV = memory.flipV;
+    if (memory.userWindow)
+        m_display.applyWindow(memory.window);
+    showSlice(memory.slice);
+    setTransform(memory.transform);
+    m_userZoomed = memory.userZoomed;
+    horizontalScrollBar()->setValue(memory.hScroll);
+    verticalScrollBar()->setValue(memory.vScroll);
+}
+
+void ImageViewportWidget::rememberView()
+{
+    ViewMemory memory;
+    memory.slice = m_sliceIndex;
+    memory.transform = transform();
+    memory.hScroll = horizontalScrollBar()->value();
+    memory.vScroll = verticalScrollBar()->value();
+    memory.userZoomed = m_userZoomed;
+    memory.userWindow = m_display.hasUserWindow();
+    memory.window = m_display.window();
+    memory.rotation = m_rotation;
+    memory.flipH = m_flipH;
+    memory.flipV = m_flipV;
+    m_memory.insert(m_seriesUid, memory);
+}
+
+void ImageViewportWidget::showSlice(int index)
+{
+    if (m_slices.isEmpty())
+        return;
+    m_sliceIndex = std::clamp(index, 0, sliceCount() - 1);
+    {
+        const QSignalBlocker blocker(m_slider);
+        m_slider->setValue(m_sliceIndex);
+    }
+    redraw();
+    updateMeasurementVisibility();
+    emit sliceChanged(m_sliceIndex, sliceCount());
+}
+
+void ImageViewportWidget::redraw()
+{
+    if (m_slices.isEmpty())
+        return;
+    const db::SliceRef &slice = m_slices.at(m_sliceIndex);
+    render::WindowRequest request;
+    if (const auto window = m_display.windowForDraw()) {
+        request.center = window->centre;
+        request.width = window->width;
+        request.given = true;
+    }
+    const render::RenderedFrame frame = render::renderFrame(slice.file_path, slice.frame_index, request);
+    if (!frame.ok) {
+        m_failedFile = QFileInfo(slice.file_path).fileName();
+        m_pixmapItem->setPixmap(QPixmap());
+        updateMessage();
+        return;
+    }
+    m_failedFile.clear();
+    const QImage picture = m_display.isInverted() ? render::invertedImage(frame.image) : frame.image;
+    m_pixmapItem->setPixmap(QPixmap::fromImage(picture));
+    const qreal w = picture.width();
+    const qreal h = picture.height();
+    // A panned image can move a whole image size in every direction.
+    m_scene->setSceneRect(-w, -h, 3 * w, 3 * h);
+    m_display.adoptRenderedWindow(render::WindowLevel{frame.windowCenter, frame.windowWidth});
+    updateMessage();
+    updateOverlay();
+}
+
+QString ImageViewportWidget::messageText() const
+{
+    return m_message->text();
+}
+
+QPixmap ImageViewportWidget::currentPixmap() const
+{
+    return m_pixmapItem->pixmap();
+}
+
+void ImageViewportWidget::updateMessage()
+{
+    QString text;
+    if (m_slices.isEmpty())
+        text = tr("Выберите серию слева, чтобы открыть срезы");
+    else if (!m_failedFile.isEmpty())
+        text = tr("Не удалось декодировать срез:\n%1").arg(m_failedFile);
+    m_message->setText(text);
+    m_message->setVisible(!text.isEmpty());
+}
+
+void ImageViewportWidget::setActive(bool active)
+{
+    m_active = active;
+    updateBorder();
+}
+
+void ImageViewportWidget::updateBorder()
+{
+    setStyleSheet(m_active ? QStringLiteral("QGraphicsView { border: 3px solid #33aaff; }")
+                           : QStringLiteral("QGraphicsView { border: 3px solid transparent; }"));
+}
+
+void ImageViewportWidget::setInverted(bool inverted)
+{
+    m_display.setInverted(inverted);
+    redraw();
+}
+
+void ImageViewportWidget::setWindowPreset(const render::WindowLevel &window)
+{
+    if (m_slices.isEmpty())
+        return;
+    m_display.applyWindow(window);
+    redraw();
+}
+
+void ImageViewportWidget::setMeasurementMode(Mode mode)
+{
+    cancelDrawing();
+    select(nullptr);
+    m_mode = mode;
+    m_magnifier->hide();
+    setDragMode(mode == Mode::Browse ? QGraphicsView::ScrollHandDrag : QGraphicsView::NoDrag);
+}
+
+void ImageViewportWidget::setSliceByFraction(double fraction)
+{
+    if (m_slices.isEmpty())
+        return;
+    showSlice(static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * (sliceCount() - 1))));
+}
+
+void ImageViewportWidget::onSliderMoved(int value)
+{
+    showSlice(value);
+}
+
+void ImageViewportWidget::rotateBy(int degrees)
+{
+    m_rotation = ((m_rotation + degrees) % 360 + 360) % 360;
+    fitToView();
+}
+
+void ImageViewportWidget::flipHorizontally()
+{
+    m_flipH = !m_flipH;
+    fitToView();
+}
+
+void ImageViewportWidget::flipVertically()
+{
+    m_flipV = !m_flipV;
+    fitToView();
+}
+
+void ImageViewportWidget::clearTransforms()
+{
+    m_rotation = 0;
+    m_flipH = false;
+    m_flipV = false;
+    fitToView();
+}
+
+void ImageViewportWidget::fitToView()
+{
+    resetTransform();
+    if (!m_pixmapItem->pixmap().isNull())
+        fitInView(m_pixmapItem, Qt::KeepAspectRatio);
+    scale(m_flipH ? -1 : 1, m_flipV ? -1 : 1);
+    rotate(m_rotation);
+    if (!m_pixmapItem->pixmap().isNull())
+        centerOn(m_pixmapItem);
+    m_userZoomed = false;
+}
+
+void ImageViewportWidget::zoomBy(double factor)
+{
+    scale(factor, factor);
+    m_userZoomed = true;
+}
+
+bool ImageViewportWidget::inCentralArea(const QPoint &pos) const
+{
+    const QRect area = viewport()->rect();
+    return pos.x() > area.width() / 4.0 && pos.x() < area.width() * 3.0 / 4.0 && pos.y() > area.height() / 4.0
+           && pos.y() < area.height() * 3.0 / 4.0;
+}
+
+void ImageViewportWidget::mousePressEvent(QMouseEvent *event)
+{
+    emit activated();
+    m_lastPos = event->position().toPoint();
+    m_lastMove.start();
+    switch (event->button()) {
+    case Qt::MiddleButton:
+        m_drag = Drag::Window;
+        event->accept();
+        return;
+    case Qt::RightButton:
+        m_drag = inCentralArea(m_lastPos) ? Drag::Pan : Drag::Zoom;
+        event->accept();
+        return;
+    case Qt::LeftButton:
+        break;
+    default:
+        QGraphicsView::mousePressEvent(event);
+        return;
+    }
+
+    const bool addsVertex = m_drawing != nullptr
+                            && (m_drawing->kind() == Mode::Polygon || m_drawing->kind() == Mode::SmoothContour
+                                || m_drawing->kind() == Mode::Angle || m_drawing->kind() == Mode::CobbAngle);
+    if (!m_slices.isEmpty() && m_mode != Mode::Cursor3D && !addsVertex && pickMeasurement(m_lastPos)) {
+        event->accept();
+        return;
+    }
+    switch (m_mode) {
+    case Mode::Browse:
+        QGraphicsView::mousePressEvent(event);
+        return;
+    case Mode::Zoom:
+        m_drag = Drag::Zoom;
+        break;
+    case Mode::Windowing:
+        m_drag = Drag::Window;
+        break;
+    case Mode::Paging:
+        m_drag = Drag::Page;
+        m_paging.reset();
+        break;
+    case Mode::Magnifier:
+        m_drag = Drag::Magnify;
+        updateMagnifier(m_lastPos);
+        break;
+    case Mode::Cursor3D:
+        if (!m_slices.isEmpty()) {
+            m_drag = Drag::Cursor;
+            emit cursor3DClicked(mapToScene(m_lastPos));
+        }
+        break;
+    default:
+        if (!m_slices.isEmpty())
+            startTool(mapToScene(m_lastPos));
+        break;
+    }
+    event->accept();
+}
+
+// Handles of the selected measurement first, then labels, then shapes; a
+// press that finds nothing clears the selection and goes to the tool.
+bool ImageViewportWidget::pickMeasurement(const QPoint &viewPos)
+{
+    constexpr int handleReach = 10;
+    if (m_selected != nullptr && m_selected->slice() == m_sliceIndex) {
+        const QList<QPointF> &points = m_selected->points();
+        for (int i = 0; i < points.size(); ++i) {
+            if ((mapFromScene(points.at(i)) - viewPos).manhattanLength() <= handleReach) {
+                m_drag = Drag::Handle;
+                m_handleIndex = i;
+                m_handleMoved = false;
+                return true;
+            }
+        }
+    }
+    for (MeasurementItem *item : std::as_const(m_measurements)) {
+        if (item->slice() != m_sliceIndex)
+            continue;
+        const QRectF labelRect =
+            item->label()->deviceTransform(viewportTransform()).mapRect(item->label()->boundingRect());
+        if (!item->labelText().isEmpty() && labelRect.contains(viewPos)) {
+            select(item);
+            m_drag = Drag::Label;
+            return true;
+        }
+    }
+    const QPointF imagePos = mapToScene(viewPos);
+    const double tolerance = render::shapeHitTolerance(transform().m11());
+    for (MeasurementItem *item : std::as_const(m_measurements)) {
+        if (item->slice() == m_sliceIndex && render::shapeHit(item->kind(), item->points(), imagePos, tolerance)) {
+            select(item);
+            return true;
+        }
+    }
+    select(nullptr);
+    return false;
+}
+
+void ImageViewportWidget::startTool(const QPointF &imagePos)
+{
+    if (m_drawing != nullptr) {
+        // The next vertex of a polygon, the third point of an angle or the
+        // start of the second Cobb line.
+        const Mode kind = m_drawing->kind();
+        if (kind == Mode::Polygon || kind == Mode::SmoothContour)
+            m_drawing->setPoint(static_cast<int>(m_drawing->points().size()) - 1, imagePos);
+        m_drawing->appendPoint(imagePos);
+        if (kind == Mode::CobbAngle)
+            m_drawing->appendPoint(imagePos);
+        m_drag = Drag::Draw;
+        relabel(m_drawing);
+        return;
+    }
+    switch (m_mode) {
+    case Mode::Text: {
+        CommentInputDialog dialog(tr("Текстовая метка"), QString(), this);
+        if (dialog.exec() != QDialog::Accepted || dialog.text().trimmed().isEmpty())
+            return;
+        auto *item = new MeasurementItem(Mode::Text, m_sliceIndex);
+        m_scene->addItem(item);
+        item->setPoints({imagePos});
+        item->setComment(dialog.text());
+        m_measurements.append(item);
+        relabel(item);
+        return;
+    }
+    case Mode::Ruler:
+    case Mode::Arrow:
+    case Mode::Calibration:
+    case Mode::Angle:
+    case Mode::CobbAngle:
+    case Mode::EllipseRoi:
+    case Mode::EllipseArea:
+    case Mode::Drawing:
+    case Mode::FreehandRoi:
+    case Mode::Polygon:
+    case Mode::SmoothContour:
+        break;
+    default:
+        return;
+    }
+    m_drawing = new MeasurementItem(m_mode, m_sliceIndex);
+    m_scene->addItem(m_drawing);
+    const bool vertexList = m_mode == Mode::Drawing || m_mode == Mode::FreehandRoi;
+    m_drawing->setPoints(vertexList ? QList<QPointF>{imagePos} : QList<QPointF>{imagePos, imagePos});
+    if (m_mode != Mode::Calibration)
+        m_measurements.append(m_drawing);
+    m_drag = Drag::Draw;
+    relabel(m_drawing, true);
+}
+
+void ImageViewportWidget::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint pos = event->position().toPoint();
+    const QPoint delta = pos - m_lastPos;
+    const qint64 elapsed = m_lastMove.restart();
+    m_lastPos = pos;
+    switch (m_drag) {
+    case Drag::Window:
+        m_display.drag(delta.x(), delta.y());
+        redraw();
+        break;
+    case Drag::Pan:
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - delta.x());
+        verticalScrollBar()->setValue(verticalScrollBar()->value() - delta.y());
+        break;
+    case Drag::Zoom:
+        zoomBy(std::pow(dragZoomBase, -delta.y()));
+        break;
+    case Drag::Page:
+        if (const int steps = m_paging.addMove(delta.y(), elapsed); steps != 0)
+            showSlice(m_sliceIndex + steps);
+        break;
+    case Drag::Draw:
+        if (m_drawing != nullptr) {
+            const Mode kind = m_drawing->kind();
+            if (kind == Mode::Drawing || kind == Mode::FreehandRoi)
+                m_drawing->appendPoint(mapToScene(pos));
+            else
+                m_drawing->setPoint(static_cast<int>(m_drawing->points().size()) - 1, mapToScene(pos));
+            relabel(m_drawing, true);
+        }
+        break;
+    case Drag::Handle:
+        if (m_selected != nullptr) {
+            // The handle keeps its distance to the pointer from the press.
+            m_selected->setPoint(m_handleIndex, m_selected->points().at(m_handleIndex) + mapToScene(pos)
+                                                    - mapToScene(pos - delta));
+            m_handleMoved = true;
+            relabel(m_selected, true);
+        }
+        break;
+    case Drag::Magnify:
+        updateMagnifier(pos);
+        break;
+    case Drag::Cursor:
+        break;
+    case Drag::Label:
+        if (m_selected != nullptr)
+            m_selected->setLabelOffset(m_selected->labelOffset() + mapToScene(pos) - mapToScene(pos - delta));
+        break;
+    case Drag::None:
+        // A polygon in progress follows the pointer with its next vertex.
+        if (m_drawing != nullptr && !m_drawing->points().isEmpty()
+            && (m_drawing->kind() == Mode::Polygon || m_drawing->kind() == Mode::SmoothContour)) {
+            m_drawing->setPoint(static_cast<int>(m_drawing->points().size()) - 1, mapToScene(pos));
+            relabel(m_drawing, true);
+        }
+        QGraphicsView::mouseMoveEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void ImageViewportWidget::mouseReleaseEvent(QMouseEvent *event)
+{
+    const Drag drag = m_drag;
+    m_drag = Drag::None;
+    switch (drag) {
+    case Drag::None:
+        QGraphicsView::mouseReleaseEvent(event);
+        return;
+    case Drag::Draw:
+        if (m_drawing != nullptr) {
+            const Mode kind = m_drawing->kind();
+            const qsizetype count = m_drawing->points().size();
+            const bool waitsForMore = kind == Mode::Polygon || kind == Mode::SmoothContour
+                                      || (kind == Mode::Angle && count < 3)
+                                      || (kind == Mode::CobbAngle && count < 4);
+            if (!waitsForMore)
+                finishDrawing();
+        }
+        break;
+    case Drag::Handle:
+        if (m_selected != nullptr)
+            relabel(m_selected);
+        break;
+    case Drag::Magnify:
+        m_magnifier->hide();
+        break;
+    case Drag::Cursor:
+        emit cursor3DReleased();
+        break;
+    default:
+        break;
+    }
+    event->accept();
+}
+
+void ImageViewportWidget::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton || m_drawing == nullptr
+        || (m_drawing->kind() != Mode::Polygon && m_drawing->kind() != Mode::SmoothContour)) {
+        mousePressEvent(event);
+        return;
+    }
+    // The press before the double click placed the vertex under the pointer,
+    // followed by the moving one: drop the latter.
+    QList<QPointF> points = m_drawing->points();
+    if (points.size() > 1)
+        points.removeLast();
+    m_drawing->setPoints(points);
+    finishDrawing();
+    event->accept();
+}
+
+void ImageViewportWidget::finishDrawing()
+{
+    MeasurementItem *item = m_drawing;
+    m_drawing = nullptr;
+    if (item == nullptr)
+        return;
+    item->setFinished(true);
+    const QList<QPointF> &points = item->points();
+    const bool degenerate = std::all_of(points.cbegin(), points.cend(),
+                                        [&points](const QPointF &p) { return p == points.first(); });
+    if (degenerate && item->kind() != Mode::Calibration) {
+        // A plain click measures nothing.
+        removeMeasurement(item);
+        return;
+    }
+    if (item->kind() == Mode::Calibration) {
+        calibrateWith(item);
+        delete item;
+        return;
+    }
+    if (item->kind() == Mode::Arrow) {
+        CommentInputDialog dialog(tr("Комментарий к стрелке"), QString(), this);
+        if (dialog.exec() == QDialog::Accepted)
+            item->setComment(dialog.text());
+    }
+    relabel(item);
+}
+
+void ImageViewportWidget::calibrateWith(MeasurementItem *line)
+{
+    const QList<QPointF> &points = line->points();
+    const double length = points.size() < 2 ? 0.0 : QLineF(points.at(0), points.at(1)).length();
+    if (length < render::minimumCalibrationLinePx) {
+        QMessageBox::information(this, render::calibrationDialogTitle(), render::calibrationLineTooShortText());
+        return;
+    }
+    bool ok = false;
+    const double size = QInputDialog::getDouble(
+        this, render::calibrationDialogTitle(), render::calibrationDialogLabel(), render::lastCalibrationSizeMm(),
+        render::minimumCalibrationSizeMm, render::maximumCalibrationSizeMm, 2, &ok, Qt::WindowFlags(), 1.0);
+    if (!ok)
+        return;
+    render::storeLastCalibrationSizeMm(size);
+    m_calibration = render::calibrationMmPerPixel(size, length);
+    render::storeCalibration(m_seriesUid, m_calibration);
+    relabelAll();
+}
+
+void ImageViewportWidget::resetCalibration()
+{
+    if (m_seriesUid.isEmpty())
+        return;
+    render::removeCalibration(m_seriesUid);
+    m_calibration = 0.0;
+    relabelAll();
+}
+
+double ImageViewportWidget::measurementScale() const
+{
+    if (m_slices.isEmpty())
+        return m_calibration;
+    const db::SliceRef &slice = m_slices.at(m_sliceIndex);
+    return render::measurementScale(m_calibration, slice.pixel_spacing_y, slice.pixel_spacing_x);
+}
+
+bool ImageViewportWidget::ensureDecodedFrame()
+{
+    const db::SliceRef &slice = m_slices.at(m_sliceIndex);
+    const QString key = slice.file_path + QLatin1Char('#') + QString::number(slice.frame_index);
+    if (key == m_decodedKey && m_decoded.ok)
+        return true;
+    m_decodedKey = key;
+    return render::loadDecodedFrame(m_decoded, slice.file_path, slice.frame_index);
+}
+
+void ImageViewportWidget::relabel(MeasurementItem *item, bool pending)
+{
+    const QList<QPointF> &p = item->points();
+    const double scale = measurementScale();
+    const QRectF rect = p.size() >= 2 ? QRectF(p.at(0), p.at(1)).normalized() : QRectF();
+    QString text;
+    switch (item->kind()) {
+    case Mode::Ruler:
+    case Mode::Calibration:
+        if (p.size() >= 2)
+            text = render::lengthLabel(QLineF(p.at(0), p.at(1)).length(), scale);
+        break;
+    case Mode::Angle:
+        if (p.size() >= 3)
+            text = render::angleLabel(render::angleDegrees(p.at(0), p.at(1), p.at(2)));
+        break;
+    case Mode::CobbAngle:
+        if (p.size() >= 4)
+            text = render::cobbAngleLabel(render::cobbAngleDegrees(p.at(0), p.at(1), p.at(2), p.at(3)));
+        else if (p.size() >= 2)
+            text = render::angleLabel(render::lineTiltDegrees(p.at(0), p.at(1)));
+        break;
+    case Mode::EllipseArea:
+        text = render::areaPerimeterLabel(render::ellipseArea(rect.width() / 2, rect.height() / 2),
+                                          render::ellipsePerimeter(rect.width() / 2, rect.height() / 2), scale);
+        break;
+    case Mode::Polygon:
+    case Mode::SmoothContour:
+        if (item->isFinished())
+            text = render::areaPerimeterLabel(render::polygonArea(p), render::polygonPerimeter(p), scale);
+        break;
+    case Mode::EllipseRoi:
+    case Mode::FreehandRoi:
+        if (pending) {
+            text = render::roiPendingLabel(m_drag == Drag::Handle);
+        } else if (!ensureDecodedFrame()) {
+            text = render::roiUnavailableLabel(m_decoded.error);
+        } else if (item->kind() == Mode::EllipseRoi) {
+            text = render::roiStatisticsLabel(render::ellipseStatistics(
+                m_decoded, rect.center().x(), rect.center().y(), rect.width() / 2, rect.height() / 2));
+        } else {
+            text = render::roiStatisticsLabel(render::polygonStatistics(m_decoded, p));
+        }
+        break;
+    case Mode::Arrow:
+    case Mode::Text:
+        text = item->comment();
+        break;
+    default:
+        break;
+    }
+    item->setLabelText(text);
+}
+
+void ImageViewportWidget::relabelAll()
+{
+    // ROI statistics depend on the slice, not on the scale; the rest is
+    // printed with the new scale.
+    for (MeasurementItem *item : std::as_const(m_measurements)) {
+        if (item->kind() != Mode::EllipseRoi && item->kind() != Mode::FreehandRoi)
+            relabel(item);
+    }
+}
+
+void ImageViewportWidget::select(MeasurementItem *item)
+{
+    if (m_selected != nullptr)
+        m_selected->setHighlighted(false);
+    m_selected = item;
+    if (m_selected != nullptr)
+        m_selected->setHighlighted(true);
+}
+
+void ImageViewportWidget::removeMeasurement(MeasurementItem *item)
+{
+    if (item == m_selected)
+        m_selected = nullptr;
+    if (item == m_drawing)
+        m_drawing = nullptr;
+    m_measurements.removeOne(item);
+    delete item;
+}
+
+void ImageViewportWidget::deleteSelected()
+{
+    if (m_selected == nullptr)
+        return;
+    MeasurementItem *previous = nullptr;
+    for (MeasurementItem *item : std::as_const(m_measurements)) {
+        if (item == m_selected)
+            break;
+        if (item->slice() == m_sliceIndex)
+            previous = item;
+    }
+    removeMeasurement(m_selected);
+    select(previous);
+}
+
+void ImageViewportWidget::cancelDrawing()
+{
+    m_drag = Drag::None;
+    if (m_drawing != nullptr)
+        removeMeasurement(m_drawing);
+}
+
+void ImageViewportWidget::clearMeasurements(bool onlyCurrentSlice)
+{
+    cancelDrawing();
+    const QList<MeasurementItem *> items = m_measurements;
+    for (MeasurementItem *item : items) {
+        if (!onlyCurrentSlice || item->slice() == m_sliceIndex)
+            removeMeasurement(item);
+    }
+}
+
+void ImageViewportWidget::updateMeasurementVisibility()
+{
+    for (MeasurementItem *item : std::as_const(m_measurements))
+        item->setVisible(item->slice() == m_sliceIndex);
+}
+
+void ImageViewportWidget::wheelEvent(QWheelEvent *event)
+{
+    const int delta = event->angleDelta().y();
+    if (delta == 0) {
+        event->ignore();
+        return;
+    }
+    const int notches = std::max(1, std::abs(delta) / 120);
+    if (m_drag == Drag::Magnify) {
+        m_magnifierFactor = std::clamp(m_magnifierFactor * (delta > 0 ? 1.25 : 0.8), 1.5, 8.0);
+        updateMagnifier(m_lastPos);
+    } else if (event->modifiers() & Qt::ControlModifier) {
+        zoomBy(std::pow(delta > 0 ? wheelZoomStep : 1.0 / wheelZoomStep, notches));
+    } else if (m_wheelSeries) {
+        emit seriesStepRequested(delta < 0 ? 1 : -1);
+    } else if (!m_slices.isEmpty()) {
+        showSlice(m_sliceIndex + (delta < 0 ? notches : -notches));
+    }
+    event->accept();
+}
+
+void ImageViewportWidget::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Home:
+        showSlice(0);
+        break;
+    case Qt::Key_End:
+        showSlice(sliceCount() - 1);
+        break;
+    case Qt::Key_Up:
+    case Qt::Key_PageUp:
+        showSlice(m_sliceIndex - 1);
+        break;
+    case Qt::Key_Down:
+    case Qt::Key_PageDown:
+        showSlice(m_sliceIndex + 1);
+        break;
+    case Qt::Key_Left:
+        emit seriesStepRequested(-1);
+        break;
+    case Qt::Key_Right:
+        emit seriesStepRequested(1);
+        break;
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+        deleteSelected();
+        break;
+    default:
+        QGraphicsView::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void ImageViewportWidget::resizeEvent(QResizeEvent *event)
+{
+    QGraphicsView::resizeEvent(event);
+    placeChildren();
+    if (!m_userZoomed)
+        fitToView();
+}
+
+void ImageViewportWidget::placeChildren()
+{
+    const QRect area = viewport()->geometry();
+    m_message->setGeometry(area.adjusted(8, 8, -8, -8));
+    const int sliderWidth = m_slider->sizeHint().width();
+    m_slider->setGeometry(area.right() - sliderWidth, area.top() + 8, sliderWidth, area.height() - 16);
+
+    m_controlStrip->adjustSize();
+    m_controlStrip->move(area.left() + 4, area.top() + 4);
+
+    // Three quick buttons above the middle of the right edge, three below.
+    constexpr int buttonSide = 24;
+    constexpr int sideLabelGap = 24;
+    const int buttonX = area.right() - sliderWidth - buttonSide - 4;
+    const int middle = area.center().y();
+    for (int i = 0; i < m_quickButtons.size(); ++i) {
+        const int row = i % 3;
+        const int y = i < 3 ? middle - sideLabelGap / 2 - (3 - row) * buttonSide
+                            : middle + sideLabelGap / 2 + row * buttonSide;
+        m_quickButtons.at(i)->setGeometry(buttonX, y, buttonSide, buttonSide);
+    }
+
+    // Patient top left under the strip, series top right, slice bottom left,
+    // window bottom right.
+    if (m_overlayLabels.size() == 4) {
+        const int margin = 6;
+        const int right = buttonX - margin;
+        m_overlayLabels.at(0)->move(area.left() + margin, m_controlStrip->geometry().bottom() + margin);
+        m_overlayLabels.at(1)->move(right - m_overlayLabels.at(1)->width(), area.top() + margin);
+        m_overlayLabels.at(2)->move(area.left() + margin, area.bottom() - margin - m_overlayLabels.at(2)->height());
+        m_overlayLabels.at(3)->move(right - m_overlayLabels.at(3)->width(),
+                                    area.bottom() - margin - m_overlayLabels.at(3)->height());
+    }
+}
+
+void ImageViewportWidget::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasFormat(seriesMimeType))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void ImageViewportWidget::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (event->mimeData()->hasFormat(seriesMimeType))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void ImageViewportWidget::dropEvent(QDropEvent *event)
+{
+    if (!event->mimeData()->hasFormat(seriesMimeType)) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    emit seriesDropped(QString::fromUtf8(event->mimeData()->data(seriesMimeType)));
+}
+
+
+void ImageViewportWidget::buildControlStrip()
+{
+    m_controlStrip = new QWidget(this);
+    m_controlStrip->setObjectName(QStringLiteral("controlStrip"));
+    m_controlStrip->setStyleSheet(QStringLiteral(
+        "#controlStrip { background: rgba(0, 0, 0, 150); } "
+        "QComboBox, QDoubleSpinBox, QCheckBox { color: #ffd633; background: rgba(0, 0, 0, 150); }"));
+    auto *layout = new QHBoxLayout(m_controlStrip);
+    layout->setContentsMargins(4, 2, 4, 2);
+    // Only the plain 2D view exists so far; the reconstruction planes are
+    // offered once the panel can show them.
+    m_planeBox = new QComboBox(m_controlStrip);
+    m_planeBox->addItem(QStringLiteral("2D"));
+    m_slabBox = new QComboBox(m_controlStrip);
+    m_slabBox->addItems({tr("Срез"), QStringLiteral("MIP"), QStringLiteral("MinIP"), QStringLiteral("Avg")});
+    m_thicknessBox = new QDoubleSpinBox(m_controlStrip);
+    m_thicknessBox->setRange(0.0, 100.0);
+    m_thicknessBox->setSingleStep(5.0);
+    m_thicknessBox->setDecimals(0);
+    m_thicknessBox->setSuffix(tr(" мм"));
+    m_thicknessBox->setToolTip(tr("Толщина утолщённого среза (0 — обычный тонкий срез)"));
+    // Slab controls act only on a reconstruction plane.
+    m_slabBox->setEnabled(false);
+    m_thicknessBox->setEnabled(false);
+    m_printCheck = new QCheckBox(tr("Выбрать"), m_controlStrip);
+    layout->addWidget(m_planeBox);
+    layout->addWidget(m_slabBox);
+    layout->addWidget(m_thicknessBox);
+    layout->addWidget(m_printCheck);
+}
+
+void ImageViewportWidget::onQuickToolsChanged()
+{
+    m_quickTools = quicktools::loadQuickTools();
+    for (int i = 0; i < m_quickButtons.size(); ++i) {
+        QToolButton *button = m_quickButtons.at(i);
+        const int tool = i < m_quickTools.size() ? m_quickTools.at(i) : quicktools::emptySlot;
+        button->setVisible(tool != quicktools::emptySlot);
+        if (tool == quicktools::emptySlot)
+            continue;
+        const QString label = render::measurementModeLabel(static_cast<Mode>(tool));
+        button->setText(label.left(2));
+        button->setToolTip(label);
+    }
+}
+
+void ImageViewportWidget::setOverlayHeader(const QString &patientText, const QString &seriesText)
+{
+    m_patientText = patientText;
+    m_seriesText = seriesText;
+    updateOverlay();
+}
+
+QString ImageViewportWidget::sliceOverlayText() const
+{
+    if (m_slices.isEmpty())
+        return {};
+    const db::SliceRef &slice = m_slices.at(m_sliceIndex);
+    return render::sliceOverlayText(m_sliceIndex, sliceCount(), slice.slice_thickness, slice.slice_location,
+                                    m_calibration);
+}
+
+QString ImageViewportWidget::windowOverlayText() const
+{
+    if (m_slices.isEmpty())
+        return {};
+    const db::SliceRef &slice = m_slices.at(m_sliceIndex);
+    return render::windowOverlayText(m_display.window(), slice.repetition_time, slice.echo_time);
+}
+
+void ImageViewportWidget::setTagsDisplayMode(TagsDisplayMode mode)
+{
+    m_tagsMode = mode;
+    updateOverlay();
+}
+
+void ImageViewportWidget::updateOverlay()
+{
+    const QStringList texts{m_patientText, m_seriesText, sliceOverlayText(), windowOverlayText()};
+    for (int i = 0; i < m_overlayLabels.size(); ++i) {
+        m_overlayLabels.at(i)->setText(texts.at(i));
+        m_overlayLabels.at(i)->adjustSize();
+        m_overlayLabels.at(i)->setVisible(m_tagsMode == TagsDisplayMode::Shown && !texts.at(i).isEmpty());
+    }
+    placeChildren();
+}
+
+void ImageViewportWidget::setReferenceLines(const QList<QLineF> &linesInImagePixelCoords)
+{
+    qDeleteAll(m_referenceLines);
+    m_referenceLines.clear();
+    QPen pen(QColor(0x33, 0xaa, 0xff), 0);
+    pen.setCosmetic(true);
+    pen.setStyle(Qt::DashLine);
+    for (const QLineF &line : linesInImagePixelCoords) {
+        QGraphicsLineItem *item = m_scene->addLine(line, pen);
+        item->setZValue(0.5);
+        m_referenceLines.append(item);
+    }
+}
+
+void ImageViewportWidget::setCursor3DMarker(const std::optional<QPointF> &imagePixelPos)
+{
+    if (!imagePixelPos) {
+        m_cursorMarker->setVisible(false);
+        return;
+    }
+    constexpr double arm = 4.0;
+    QPainterPath cross;
+    cross.moveTo(*imagePixelPos - QPointF(arm, 0));
+    cross.lineTo(*imagePixelPos + QPointF(arm, 0));
+    cross.moveTo(*imagePixelPos - QPointF(0, arm));
+    cross.lineTo(*imagePixelPos + QPointF(0, arm));
+    m_cursorMarker->setPath(cross);
+    m_cursorMarker->setVisible(true);
+}
+
+bool ImageViewportWidget::isMagnifierShown() const
+{
+    return m_magnifier->isVisible();
+}
+
+void ImageViewportWidget::updateMagnifier(const QPoint &viewPos)
+{
+    const QPixmap picture = m_pixmapItem->pixmap();
+    if (picture.isNull())
+        return;
+    const QSize box = m_magnifier->size();
+    // The picture under the pointer, enlarged by the factor over what the
+    // view shows now.
+    const double viewScale = std::max(std::hypot(transform().m11(), transform().m12()), 1e-6);
+    const double sourceSide = box.width() / (viewScale * m_magnifierFactor);
+    const QPointF centre = mapToScene(viewPos);
+    const QRectF source(centre - QPointF(sourceSide / 2, sourceSide / 2), QSizeF(sourceSide, sourceSide));
+    QPixmap lens(box);
+    lens.fill(Qt::black);
+    {
+        QPainter painter(&lens);
+        painter.drawPixmap(QRectF(QPointF(0, 0), QSizeF(box)), picture, source);
+        painter.setPen(QColor(0xff, 0xd6, 0x33));
+        painter.drawRect(lens.rect().adjusted(0, 0, -1, -1));
+    }
+    m_magnifier->setPixmap(lens);
+    m_magnifier->move(viewport()->mapTo(this, viewPos) - QPoint(box.width() / 2, box.height() / 2));
+    m_magnifier->show();
+    m_magnifier->raise();
+}
+
+} // namespace velmaris

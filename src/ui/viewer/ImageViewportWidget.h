@@ -1,0 +1,230 @@
+#pragma once
+
+#include "db/SliceRef.h"
+#include "ui/viewer/TagsDisplayMode.h"
+#include "viewer/DisplayState.h"
+#include "viewer/FrameDecoder.h"
+#include "viewer/MeasurementMode.h"
+#include "viewer/PagingAccumulator.h"
+#include "viewer/WindowLevel.h"
+
+#include <QElapsedTimer>
+#include <QGraphicsView>
+#include <QHash>
+#include <QList>
+#include <QLineF>
+#include <QPointF>
+#include <QTransform>
+
+#include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QGraphicsPathItem;
+class QGraphicsPixmapItem;
+class QLabel;
+class QSlider;
+class QToolButton;
+
+namespace velmaris {
+
+class MeasurementItem;
+
+// One image panel: shows a series slice by slice under the panel's window,
+// pages, zooms, pans and windows with mouse and keys, hosts the measurement
+// tools and takes series dropped from the series list. Remembers the view of
+// every series it has shown, so a series that comes back looks as it was left.
+class ImageViewportWidget : public QGraphicsView
+{
+    Q_OBJECT
+public:
+    explicit ImageViewportWidget(QWidget *parent = nullptr);
+    ~ImageViewportWidget() override;
+
+    void loadSeries(const QString &seriesUid, const QList<db::SliceRef> &slices);
+    void showSlice(int index);
+
+    QString seriesUid() const { return m_seriesUid; }
+    int sliceCount() const { return static_cast<int>(m_slices.size()); }
+    int currentSlice() const { return m_sliceIndex; }
+
+    render::WindowLevel window() const { return m_display.window(); }
+    bool hasUserWindow() const { return m_display.hasUserWindow(); }
+    void setInverted(bool inverted);
+    bool isInverted() const { return m_display.isInverted(); }
+
+    // View rotation in degrees, added to the stored angle (normalised to
+    // 0 … 359); each transform change refits the image.
+    void rotateBy(int degrees);
+    void flipHorizontally();
+    void flipVertically();
+    void clearTransforms();
+    int rotationAngle() const { return m_rotation; }
+    bool isFlippedHorizontally() const { return m_flipH; }
+    bool isFlippedVertically() const { return m_flipV; }
+    bool isUserZoomed() const { return m_userZoomed; }
+
+    // The wheel steps through series instead of slices (the viewer's option).
+    void setWheelSeries(bool on) { m_wheelSeries = on; }
+
+    void setActive(bool active);
+    bool isActive() const { return m_active; }
+
+    // The text over the panel: the empty-panel hint, a decoding failure, or
+    // empty while a slice is shown.
+    QString messageText() const;
+    QPixmap currentPixmap() const;
+
+    render::MeasurementMode measurementMode() const { return m_mode; }
+
+    // The measurements of the panel in creation order, on every slice; the
+    // selected one is highlighted.
+    QList<MeasurementItem *> measurements() const { return m_measurements; }
+    MeasurementItem *selectedMeasurement() const { return m_selected; }
+
+    // Millimetres per pixel set by hand for this series (0 when none), and
+    // the scale the labels use now.
+    double calibrationMmPerPixel() const { return m_calibration; }
+    double measurementScale() const;
+    void resetCalibration();
+
+    // The magnifier's factor (1.5 … 8.0) while the tool "Лупа" is held.
+    double magnifierFactor() const { return m_magnifierFactor; }
+    bool isMagnifierShown() const;
+
+    // The patient and study/series corners, built by the viewer from the
+    // series' summary; the slice and window corners follow the panel.
+    void setOverlayHeader(const QString &patientText, const QString &seriesText);
+    TagsDisplayMode tagsDisplayMode() const { return m_tagsMode; }
+    QString sliceOverlayText() const;
+    QString windowOverlayText() const;
+
+    // The tools of the six quick buttons, −1 for an empty slot.
+    QList<int> quickTools() const { return m_quickTools; }
+
+signals:
+    void sliceChanged(int index, int total);
+    void activated();
+    void seriesDropped(const QString &seriesInstanceUID);
+    void seriesStepRequested(int direction);
+    void quickToolRequested(render::MeasurementMode mode);
+    void cursor3DClicked(const QPointF &imagePixelPos);
+    void cursor3DReleased();
+
+public slots:
+    void setWindowPreset(const render::WindowLevel &window);
+    void setMeasurementMode(render::MeasurementMode mode);
+    void clearMeasurements(bool onlyCurrentSlice);
+    void setSliceByFraction(double fraction);
+    void setReferenceLines(const QList<QLineF> &linesInImagePixelCoords);
+    void setCursor3DMarker(const std::optional<QPointF> &imagePixelPos);
+    void setTagsDisplayMode(TagsDisplayMode mode);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private slots:
+    void onSliderMoved(int value);
+    void onQuickToolsChanged();
+
+private:
+    // What the panel remembers of a series it has shown.
+    struct ViewMemory
+    {
+        int slice = 0;
+        QTransform transform;
+        int hScroll = 0;
+        int vScroll = 0;
+        bool userZoomed = false;
+        bool userWindow = false;
+        render::WindowLevel window;
+        int rotation = 0;
+        bool flipH = false;
+        bool flipV = false;
+    };
+    enum class Drag { None, Pan, Zoom, Window, Page, Draw, Handle, Label, Magnify, Cursor };
+
+    void redraw();
+    void fitToView();
+    void zoomBy(double factor);
+    void rememberView();
+    void updateMessage();
+    void updateBorder();
+    void placeChildren();
+    bool inCentralArea(const QPoint &pos) const;
+    bool pickMeasurement(const QPoint &viewPos);
+    void startTool(const QPointF &imagePos);
+    void finishDrawing();
+    void select(MeasurementItem *item);
+    void removeMeasurement(MeasurementItem *item);
+    void deleteSelected();
+    void cancelDrawing();
+    void relabel(MeasurementItem *item, bool pending = false);
+    void relabelAll();
+    void calibrateWith(MeasurementItem *line);
+    bool ensureDecodedFrame();
+    void updateMeasurementVisibility();
+    void updateOverlay();
+    void updateMagnifier(const QPoint &viewPos);
+    void buildControlStrip();
+
+    QGraphicsScene *m_scene = nullptr;
+    QGraphicsPixmapItem *m_pixmapItem = nullptr;
+    QLabel *m_message = nullptr;
+    QSlider *m_slider = nullptr;
+    QWidget *m_controlStrip = nullptr;
+    QComboBox *m_planeBox = nullptr;
+    QComboBox *m_slabBox = nullptr;
+    QDoubleSpinBox *m_thicknessBox = nullptr;
+    QCheckBox *m_printCheck = nullptr;
+    QList<QToolButton *> m_quickButtons;
+    QList<int> m_quickTools;
+    QLabel *m_magnifier = nullptr;
+    double m_magnifierFactor = 2.5;
+    QList<QLabel *> m_overlayLabels; // patient, series, slice, window
+    QString m_patientText;
+    QString m_seriesText;
+    TagsDisplayMode m_tagsMode = TagsDisplayMode::Shown;
+    QList<QGraphicsItem *> m_referenceLines;
+    QGraphicsPathItem *m_cursorMarker = nullptr;
+
+    QString m_seriesUid;
+    QList<db::SliceRef> m_slices;
+    int m_sliceIndex = 0;
+    QString m_failedFile;
+    render::DisplayState m_display;
+    QHash<QString, ViewMemory> m_memory;
+
+    int m_rotation = 0;
+    bool m_flipH = false;
+    bool m_flipV = false;
+    bool m_userZoomed = false;
+    bool m_wheelSeries = false;
+    bool m_active = false;
+    render::MeasurementMode m_mode = render::MeasurementMode::Browse;
+    double m_calibration = 0.0;
+    QList<MeasurementItem *> m_measurements;
+    MeasurementItem *m_selected = nullptr;
+    MeasurementItem *m_drawing = nullptr;
+    int m_handleIndex = -1;
+    bool m_handleMoved = false;
+    render::DecodedFrame m_decoded;
+    QString m_decodedKey;
+
+    Drag m_drag = Drag::None;
+    QPoint m_lastPos;
+    QElapsedTimer m_lastMove;
+    render::PagingAccumulator m_paging;
+};
+
+} // namespace velmaris

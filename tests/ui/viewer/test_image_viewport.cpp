@@ -1,0 +1,837 @@
+#include "ui/viewer/CommentInputDialog.h"
+#include "ui/viewer/ImageViewportWidget.h"
+#include "ui/viewer/MeasurementItem.h"
+
+#include "seriesgen/SeriesGenerator.h"
+#include "viewer/QuickTools.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QGraphicsLineItem>
+#include <QGridLayout>
+#include <QLabel>
+#include <QToolButton>
+#include <QGraphicsSimpleTextItem>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+using render::MeasurementMode;
+using velmaris::ImageViewportWidget;
+using velmaris::MeasurementItem;
+
+namespace {
+
+const QString seriesMime = QStringLiteral("application/x-dicom-series-uid");
+
+QList<db::SliceRef> slicesFor(const QStringList &paths, double spacing)
+{
+    QList<db::SliceRef> slices;
+    for (int i = 0; i < paths.size(); ++i) {
+        db::SliceRef slice;
+        slice.file_path = paths.at(i);
+        slice.instance_number = i + 1;
+        slice.pixel_spacing_x = spacing;
+        slice.pixel_spacing_y = spacing;
+        slices.append(slice);
+    }
+    return slices;
+}
+
+// Answers the next modal dialog of type Dialog through `answer`, once.
+template<typename Dialog>
+class ModalAnswerer : public QObject
+{
+public:
+    explicit ModalAnswerer(std::function<void(Dialog *)> answer)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this, answer] {
+            auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget());
+            if (dialog == nullptr)
+                return;
+            m_timer.stop();
+            ++count;
+            answer(dialog);
+        });
+        m_timer.start(10);
+    }
+    int count = 0;
+
+private:
+    QTimer m_timer;
+};
+
+} // namespace
+
+class TestImageViewport : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QTemporaryDir m_config;
+    velmaris::gen::SeriesSpec m_spec;
+    QStringList m_paths;
+    QStringList m_otherPaths;
+
+    std::unique_ptr<ImageViewportWidget> shownViewport()
+    {
+        auto view = std::make_unique<ImageViewportWidget>();
+        view->resize(400, 400);
+        view->show();
+        if (!QTest::qWaitForWindowExposed(view.get()))
+            return nullptr;
+        return view;
+    }
+
+    // One image pixel per view pixel, image centred, so view distances are
+    // image distances.
+    static void unitScale(ImageViewportWidget &view)
+    {
+        view.setTransform(QTransform());
+        view.centerOn(32, 32);
+    }
+
+    static void drag(ImageViewportWidget &view, Qt::MouseButton button, QPoint from, QPoint to,
+                     Qt::KeyboardModifiers modifiers = {})
+    {
+        QTest::mousePress(view.viewport(), button, modifiers, from);
+        QTest::mouseMove(view.viewport(), (from + to) / 2);
+        QTest::mouseMove(view.viewport(), to);
+        QTest::mouseRelease(view.viewport(), button, modifiers, to);
+    }
+
+    static void wheel(ImageViewportWidget &view, int delta, Qt::KeyboardModifiers modifiers = {})
+    {
+        const QPointF at(200, 200);
+        QWheelEvent event(at, view.viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          modifiers, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view.viewport(), &event);
+    }
+
+    // The ROI label computed here from the generator's values of slice 2.
+    QString expectedEllipseLabel(const QRectF &rect) const
+    {
+        const double cx = rect.center().x(), cy = rect.center().y();
+        const double rx = rect.width() / 2, ry = rect.height() / 2;
+        double sum = 0, sumSq = 0, low = 1e9, high = -1e9;
+        int n = 0;
+        for (int y = 0; y < 64; ++y) {
+            for (int x = 0; x < 64; ++x) {
+                if (std::pow((y - cy) / ry, 2) + std::pow((x - cx) / rx, 2) > 1)
+                    continue;
+                const double value = velmaris::gen::pixelValue(m_spec, 2, y, x) * m_spec.rescaleSlope
+                                     + m_spec.rescaleIntercept;
+                sum += value;
+                sumSq += value * value;
+                low = std::min(low, value);
+                high = std::max(high, value);
+                ++n;
+            }
+        }
+        if (n < 10)
+            return QStringLiteral("too few pixels");
+        const double mean = sum / n;
+        const double sd = std::sqrt(std::max(sumSq / n - mean * mean, 0.0));
+        return QStringLiteral("Mean %1  Min %2  Max %3  SD %4  (n=%5)")
+            .arg(QString::number(mean, 'f', 1), QString::number(low, 'f', 0), QString::number(high, 'f', 0),
+                 QString::number(sd, 'f', 1))
+            .arg(n);
+    }
+
+    static double imageLength(const ImageViewportWidget &view, QPoint a, QPoint b)
+    {
+        return QLineF(view.mapToScene(a), view.mapToScene(b)).length();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(m_config.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+        QCoreApplication::setOrganizationName(QStringLiteral("Brennick"));
+        QCoreApplication::setApplicationName(QStringLiteral("Norvane"));
+        m_spec.slices = 6;
+        QString error;
+        QVERIFY2(velmaris::gen::writeSeries(m_spec, m_dir.filePath("a"), &m_paths, &error), qPrintable(error));
+        velmaris::gen::SeriesSpec other;
+        other.slices = 3;
+        QVERIFY2(velmaris::gen::writeSeries(other, m_dir.filePath("b"), &m_otherPaths, &error), qPrintable(error));
+    }
+    void init() { QSettings().clear(); }
+
+    void emptyPanelShowsHintAndIgnoresKeys()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        QSignalSpy changed(view.get(), &ImageViewportWidget::sliceChanged);
+        QTest::keyClick(view->viewport(), Qt::Key_Home);
+        QTest::keyClick(view->viewport(), Qt::Key_End);
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(view->messageText(), QStringLiteral("Выберите серию слева, чтобы открыть срезы"));
+        QVERIFY(view->currentPixmap().isNull());
+    }
+
+    void pagesAndClamps_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("key");   // 0: wheel
+        QTest::addColumn<int>("delta"); // wheel delta
+        QTest::addColumn<int>("expected");
+        QTest::newRow("Home") << 3 << int(Qt::Key_Home) << 0 << 0;
+        QTest::newRow("End") << 2 << int(Qt::Key_End) << 0 << 5;
+        QTest::newRow("Up") << 3 << int(Qt::Key_Up) << 0 << 2;
+        QTest::newRow("Up at first") << 0 << int(Qt::Key_Up) << 0 << 0;
+        QTest::newRow("PageUp") << 3 << int(Qt::Key_PageUp) << 0 << 2;
+        QTest::newRow("Down") << 3 << int(Qt::Key_Down) << 0 << 4;
+        QTest::newRow("Down at last") << 5 << int(Qt::Key_Down) << 0 << 5;
+        QTest::newRow("PageDown") << 1 << int(Qt::Key_PageDown) << 0 << 2;
+        QTest::newRow("wheel towards user") << 2 << 0 << -120 << 3;
+        QTest::newRow("wheel away") << 2 << 0 << 120 << 1;
+        QTest::newRow("wheel past last") << 5 << 0 << -120 << 5;
+        QTest::newRow("wheel before first") << 0 << 0 << 120 << 0;
+    }
+    void pagesAndClamps()
+    {
+        QFETCH(int, start);
+        QFETCH(int, key);
+        QFETCH(int, delta);
+        QFETCH(int, expected);
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        view->showSlice(start);
+        QSignalSpy changed(view.get(), &ImageViewportWidget::sliceChanged);
+        if (key != 0)
+            QTest::keyClick(view->viewport(), Qt::Key(key));
+        else
+            wheel(*view, delta);
+        QCOMPARE(view->currentSlice(), expected);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.first(), (QVariantList{expected, 6}));
+        QVERIFY(!view->currentPixmap().isNull());
+    }
+
+    void leftRightAskForAnotherSeries()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        QSignalSpy steps(view.get(), &ImageViewportWidget::seriesStepRequested);
+        QTest::keyClick(view->viewport(), Qt::Key_Left);
+        QTest::keyClick(view->viewport(), Qt::Key_Right);
+        QCOMPARE(steps.count(), 2);
+        QCOMPARE(steps.at(0).first().toInt(), -1);
+        QCOMPARE(steps.at(1).first().toInt(), 1);
+    }
+
+    void ctrlWheelZoomsBy115()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        const double before = view->transform().m11();
+        wheel(*view, 120, Qt::ControlModifier);
+        QCOMPARE(view->transform().m11(), before * 1.15);
+        QVERIFY(view->isUserZoomed());
+        QCOMPARE(view->currentSlice(), 0);
+        // A user zoom survives a resize; a fitted view refits.
+        view->resize(300, 300);
+        QCOMPARE(view->transform().m11(), before * 1.15);
+        view->clearTransforms();
+        const double fitted = view->transform().m11();
+        view->resize(400, 400);
+        QVERIFY(view->transform().m11() > fitted);
+    }
+
+    void damagedSliceShowsMessageAndPagingGoesOn()
+    {
+        QStringList paths = m_paths;
+        const QString damaged = m_dir.filePath("BROKEN.dcm");
+        velmaris::gen::SeriesSpec spec = m_spec;
+        QVERIFY(velmaris::gen::writeDamagedFile(spec, velmaris::gen::Damage::TruncatedPixelData, damaged));
+        paths[1] = damaged;
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(QStringLiteral("1.2.3.damaged"), slicesFor(paths, 0.7));
+        QCOMPARE(view->messageText(), QString());
+        QTest::keyClick(view->viewport(), Qt::Key_Down);
+        QCOMPARE(view->currentSlice(), 1);
+        QCOMPARE(view->messageText(), QStringLiteral("Не удалось декодировать срез:\nBROKEN.dcm"));
+        QVERIFY(view->currentPixmap().isNull());
+        view->setMeasurementMode(MeasurementMode::EllipseRoi);
+        drag(*view, Qt::LeftButton, QPoint(150, 150), QPoint(250, 250));
+        QVERIFY2(view->measurements().first()->labelText().startsWith(QStringLiteral("HU недоступно: ")),
+                 qPrintable(view->measurements().first()->labelText()));
+        QTest::keyClick(view->viewport(), Qt::Key_Down);
+        QCOMPARE(view->currentSlice(), 2);
+        QCOMPARE(view->messageText(), QString());
+        QVERIFY(!view->currentPixmap().isNull());
+    }
+
+    void dropTakesOnlySeries()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        QSignalSpy dropped(view.get(), &ImageViewportWidget::seriesDropped);
+        QMimeData text;
+        text.setText(QStringLiteral("1.2.3"));
+        QDragEnterEvent refused(QPoint(100, 100), Qt::CopyAction, &text, Qt::LeftButton, {});
+        QApplication::sendEvent(view->viewport(), &refused);
+        QVERIFY(!refused.isAccepted());
+        QDropEvent refusedDrop(QPointF(100, 100), Qt::CopyAction, &text, Qt::LeftButton, {});
+        QApplication::sendEvent(view->viewport(), &refusedDrop);
+        QCOMPARE(dropped.count(), 0);
+
+        QMimeData series;
+        series.setData(seriesMime, "1.2.840.99");
+        QDragEnterEvent accepted(QPoint(100, 100), Qt::CopyAction, &series, Qt::LeftButton, {});
+        QApplication::sendEvent(view->viewport(), &accepted);
+        QVERIFY(accepted.isAccepted());
+        QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &series, Qt::LeftButton, {});
+        QApplication::sendEvent(view->viewport(), &drop);
+        QCOMPARE(dropped.count(), 1);
+        QCOMPARE(dropped.first().first().toString(), QStringLiteral("1.2.840.99"));
+    }
+
+    void returningSeriesGetsItsViewBack()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        QCOMPARE(view->window(), (render::WindowLevel{40, 400}));
+        view->showSlice(4);
+        wheel(*view, 120, Qt::ControlModifier);
+        drag(*view, Qt::MiddleButton, QPoint(200, 200), QPoint(210, 205));
+        QCOMPARE(view->window(), (render::WindowLevel{50, 420}));
+        view->rotateBy(90);
+        const QTransform transform = view->transform();
+
+        view->loadSeries(QStringLiteral("1.2.3.other"), slicesFor(m_otherPaths, 0.7));
+        QCOMPARE(view->currentSlice(), 0);
+        QCOMPARE(view->window(), (render::WindowLevel{40, 400}));
+        QCOMPARE(view->rotationAngle(), 0);
+
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        QCOMPARE(view->currentSlice(), 4);
+        QCOMPARE(view->window(), (render::WindowLevel{50, 420}));
+        QVERIFY(view->hasUserWindow());
+        QCOMPARE(view->rotationAngle(), 90);
+        QCOMPARE(view->transform(), transform);
+    }
+
+    void rulerLabelUsesPixelSpacing_data()
+    {
+        QTest::addColumn<double>("spacing");
+        QTest::addColumn<QString>("unit");
+        QTest::newRow("spacing 0.7") << 0.7 << QStringLiteral(" мм");
+        QTest::newRow("no spacing") << 0.0 << QStringLiteral(" px");
+    }
+    void rulerLabelUsesPixelSpacing()
+    {
+        QFETCH(double, spacing);
+        QFETCH(QString, unit);
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, spacing));
+        view->setMeasurementMode(MeasurementMode::Ruler);
+        const QPoint a(150, 160), b(230, 220);
+        drag(*view, Qt::LeftButton, a, b);
+        QCOMPARE(view->measurements().size(), 1);
+        const double length = imageLength(*view, a, b) * (spacing > 0 ? spacing : 1.0);
+        QCOMPARE(view->measurements().first()->labelText(), QString::number(length, 'f', 1) + unit);
+    }
+
+    void pickingByHandleLabelAndShapeThenDelete()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        unitScale(*view);
+        view->setMeasurementMode(MeasurementMode::Ruler);
+        drag(*view, Qt::LeftButton, QPoint(150, 150), QPoint(250, 150));
+        drag(*view, Qt::LeftButton, QPoint(150, 250), QPoint(250, 250));
+        QCOMPARE(view->measurements().size(), 2);
+        MeasurementItem *first = view->measurements().at(0);
+        MeasurementItem *second = view->measurements().at(1);
+        QCOMPARE(view->selectedMeasurement(), nullptr);
+
+        // By shape: 4 px off the first line is within the tolerance.
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(200, 154));
+        QCOMPARE(view->selectedMeasurement(), first);
+        QCOMPARE(view->measurements().size(), 2);
+
+        // By handle: the end point moves with the drag.
+        const QPointF oldEnd = first->points().at(1);
+        drag(*view, Qt::LeftButton, QPoint(248, 153), QPoint(268, 173));
+        QCOMPARE(first->points().at(1), oldEnd + QPointF(20, 20));
+        QCOMPARE(first->points().at(0), view->mapToScene(QPoint(150, 150)));
+
+        // By label: the second ruler's label is picked and dragged aside.
+        const QRectF labelRect =
+            second->label()->deviceTransform(view->viewportTransform()).mapRect(second->label()->boundingRect());
+        const QPoint onLabel = labelRect.center().toPoint();
+        const QPointF offsetBefore = second->labelOffset();
+        drag(*view, Qt::LeftButton, onLabel, onLabel + QPoint(0, 30));
+        QCOMPARE(view->selectedMeasurement(), second);
+        QCOMPARE(second->labelOffset(), offsetBefore + QPointF(0, 30));
+        QCOMPARE(second->points().at(0), view->mapToScene(QPoint(150, 250)));
+
+        // A press on nothing clears the selection and draws.
+        drag(*view, Qt::LeftButton, QPoint(100, 320), QPoint(150, 320));
+        QCOMPARE(view->selectedMeasurement(), nullptr);
+        QCOMPARE(view->measurements().size(), 3);
+        MeasurementItem *third = view->measurements().at(2);
+
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(125, 321));
+        QCOMPARE(view->selectedMeasurement(), third);
+        QTest::keyClick(view->viewport(), Qt::Key_Delete);
+        QCOMPARE(view->measurements(), (QList<MeasurementItem *>{first, second}));
+        QCOMPARE(view->selectedMeasurement(), second);
+        QTest::keyClick(view->viewport(), Qt::Key_Backspace);
+        QCOMPARE(view->measurements(), (QList<MeasurementItem *>{first}));
+        QCOMPARE(view->selectedMeasurement(), first);
+
+        view->setMeasurementMode(MeasurementMode::Angle);
+        QCOMPARE(view->selectedMeasurement(), nullptr);
+    }
+
+    void measurementsLiveOnTheirSlice()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        unitScale(*view);
+        view->setMeasurementMode(MeasurementMode::Ruler);
+        drag(*view, Qt::LeftButton, QPoint(150, 150), QPoint(250, 150));
+        view->showSlice(1);
+        drag(*view, Qt::LeftButton, QPoint(150, 250), QPoint(250, 250));
+        QCOMPARE(view->measurements().size(), 2);
+        QVERIFY(!view->measurements().at(0)->isVisible());
+        QVERIFY(view->measurements().at(1)->isVisible());
+        view->clearMeasurements(true);
+        QCOMPARE(view->measurements().size(), 1);
+        QCOMPARE(view->measurements().first()->slice(), 0);
+        view->loadSeries(QStringLiteral("1.2.3.other"), slicesFor(m_otherPaths, 0.7));
+        QVERIFY(view->measurements().isEmpty());
+    }
+
+    void ellipseRoiReportsStatistics()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        view->showSlice(2);
+        unitScale(*view);
+        view->setMeasurementMode(MeasurementMode::EllipseRoi);
+        const QPoint a(180, 185), b(212, 205);
+        drag(*view, Qt::LeftButton, a, b);
+        QCOMPARE(view->measurements().size(), 1);
+
+        MeasurementItem *roi = view->measurements().first();
+        QCOMPARE(roi->labelText(),
+                 expectedEllipseLabel(QRectF(view->mapToScene(a), view->mapToScene(b)).normalized()));
+
+        // Moving a corner recomputes the statistics on release.
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(196, 195));
+        QCOMPARE(view->selectedMeasurement(), roi);
+        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, b);
+        QTest::mouseMove(view->viewport(), b + QPoint(6, 8));
+        QCOMPARE(roi->labelText(), QStringLiteral("отпустите для пересчёта HU…"));
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, b + QPoint(6, 8));
+        QCOMPARE(roi->labelText(),
+                 expectedEllipseLabel(QRectF(view->mapToScene(a), view->mapToScene(b + QPoint(6, 8))).normalized()));
+    }
+
+    void calibrationRescalesRulers()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        unitScale(*view);
+        view->setMeasurementMode(MeasurementMode::Ruler);
+        drag(*view, Qt::LeftButton, QPoint(150, 300), QPoint(170, 300));
+        MeasurementItem *ruler = view->measurements().first();
+        QCOMPARE(ruler->labelText(), QStringLiteral("14.0 мм"));
+
+        view->setMeasurementMode(MeasurementMode::Calibration);
+        QStringList seen;
+        ModalAnswerer<QInputDialog> answerer([&seen](QInputDialog *dialog) {
+            auto *spin = dialog->findChild<QDoubleSpinBox *>();
+            seen = {dialog->windowTitle(), dialog->labelText(), QString::number(dialog->doubleValue()),
+                    QString::number(dialog->doubleMinimum()), QString::number(dialog->doubleMaximum()),
+                    QString::number(dialog->doubleDecimals()),
+                    spin != nullptr ? QString::number(spin->singleStep()) : QString()};
+            dialog->setDoubleValue(22.0);
+            dialog->accept();
+        });
+        drag(*view, Qt::LeftButton, QPoint(150, 150), QPoint(194, 150));
+        QCOMPARE(answerer.count, 1);
+        QCOMPARE(seen, (QStringList{QStringLiteral("Калибровка линейки"),
+                                    QStringLiteral("Реальный размер отмеченного объекта, мм\n(например, "
+                                                   "калибровочный шар 25 мм, монета 10 ₽ — 22 мм):"),
+                                    "25", "0.1", "2000", "2", "1"}));
+        QCOMPARE(view->measurements().size(), 1);
+        QCOMPARE(view->calibrationMmPerPixel(), 0.5);
+        QCOMPARE(ruler->labelText(), QStringLiteral("10.0 мм"));
+        QCOMPARE(QSettings().value("viewer/calibrationLastSizeMm").toDouble(), 22.0);
+
+        // The series keeps its calibration when it is opened again.
+        ImageViewportWidget again;
+        again.loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        QCOMPARE(again.calibrationMmPerPixel(), 0.5);
+
+        view->resetCalibration();
+        QCOMPARE(ruler->labelText(), QStringLiteral("14.0 мм"));
+    }
+
+    void shortCalibrationLineIsRefused()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        unitScale(*view);
+        view->setMeasurementMode(MeasurementMode::Calibration);
+        QString text;
+        ModalAnswerer<QMessageBox> answerer([&text](QMessageBox *box) {
+            text = box->text();
+            box->accept();
+        });
+        drag(*view, Qt::LeftButton, QPoint(150, 150), QPoint(152, 150));
+        QCOMPARE(answerer.count, 1);
+        QVERIFY(text.startsWith(QStringLiteral("Линия слишком короткая")));
+        QCOMPARE(view->calibrationMmPerPixel(), 0.0);
+    }
+
+    void arrowAsksForItsComment()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        view->setMeasurementMode(MeasurementMode::Arrow);
+        QStringList seen;
+        ModalAnswerer<velmaris::CommentInputDialog> answerer([&seen](velmaris::CommentInputDialog *dialog) {
+            auto *field = dialog->findChild<QLineEdit *>();
+            QStringList quick;
+            for (QPushButton *button : dialog->findChildren<QPushButton *>())
+                quick.append(button->text());
+            seen = QStringList{dialog->windowTitle(), field->placeholderText(),
+                               QString::number(dialog->minimumWidth())}
+                   + quick;
+            for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
+                if (button->text() == QStringLiteral("Киста"))
+                    button->click();
+            }
+            QTest::keyClick(field, Qt::Key_Return);
+        });
+        drag(*view, Qt::LeftButton, QPoint(150, 150), QPoint(220, 200));
+        QCOMPARE(answerer.count, 1);
+        QCOMPARE(seen.mid(0, 3), (QStringList{QStringLiteral("Комментарий к стрелке"),
+                                              QStringLiteral("Комментарий"), "360"}));
+        QVERIFY(seen.contains(QStringLiteral("Очаг")));
+        QVERIFY(seen.contains(QStringLiteral("Норма")));
+        QCOMPARE(view->measurements().size(), 1);
+        QCOMPARE(view->measurements().first()->labelText(), QStringLiteral("Киста"));
+    }
+    void shapesReadTheirNumbers()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        unitScale(*view);
+        auto last = [&view] { return view->measurements().last()->labelText(); };
+
+        view->setMeasurementMode(MeasurementMode::Angle);
+        drag(*view, Qt::LeftButton, QPoint(200, 200), QPoint(250, 200));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(200, 150));
+        QCOMPARE(last(), QStringLiteral("90.0°"));
+
+        view->setMeasurementMode(MeasurementMode::CobbAngle);
+        drag(*view, Qt::LeftButton, QPoint(100, 100), QPoint(200, 100));
+        QCOMPARE(last(), QStringLiteral("0.0°"));
+        drag(*view, Qt::LeftButton, QPoint(100, 300), QPoint(150, 250));
+        QCOMPARE(last(), QStringLiteral("Cobb 45.0°"));
+
+        view->setMeasurementMode(MeasurementMode::Polygon);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(120, 120));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(220, 120));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(220, 220));
+        // A real double click: press and release, then the double click.
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(120, 220));
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, QPoint(120, 220));
+        QVERIFY(view->measurements().last()->isFinished());
+        QCOMPARE(last(), QStringLiteral("S=4900.0 мм²  P=280.0 мм"));
+
+        view->setMeasurementMode(MeasurementMode::SmoothContour);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(300, 120));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(380, 120));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(380, 200));
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, QPoint(380, 200));
+        QCOMPARE(last(), QStringLiteral("S=1568.0 мм²  P=%1 мм").arg((160 + std::sqrt(12800.0)) * 0.7, 0, 'f', 1));
+
+        view->setMeasurementMode(MeasurementMode::FreehandRoi);
+        drag(*view, Qt::LeftButton, QPoint(20, 20), QPoint(60, 60));
+        QCOMPARE(last(), QStringLiteral("ROI пуст"));
+
+        view->setMeasurementMode(MeasurementMode::Text);
+        ModalAnswerer<velmaris::CommentInputDialog> answerer([](velmaris::CommentInputDialog *dialog) {
+            dialog->findChild<QLineEdit *>()->setText(QStringLiteral("Метка"));
+            dialog->accept();
+        });
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(300, 300));
+        QCOMPARE(answerer.count, 1);
+        QCOMPARE(last(), QStringLiteral("Метка"));
+        QCOMPARE(view->measurements().size(), 6);
+    }
+
+    void ellipseAreaOfATenPixelCircle()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.5));
+        unitScale(*view);
+        view->setMeasurementMode(MeasurementMode::EllipseArea);
+        drag(*view, Qt::LeftButton, QPoint(150, 150), QPoint(160, 160));
+        QCOMPARE(view->measurements().first()->labelText(), QStringLiteral("S=19.6 мм²  P=15.7 мм"));
+    }
+
+    void magnifierFollowsTheWheelWhileHeld()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        view->setMeasurementMode(MeasurementMode::Magnifier);
+        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, QPoint(200, 200));
+        QVERIFY(view->isMagnifierShown());
+        wheel(*view, 120);
+        QCOMPARE(view->magnifierFactor(), 2.5 * 1.25);
+        for (int i = 0; i < 10; ++i)
+            wheel(*view, 120);
+        QCOMPARE(view->magnifierFactor(), 8.0);
+        QCOMPARE(view->currentSlice(), 0);
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, QPoint(200, 200));
+        QVERIFY(!view->isMagnifierShown());
+    }
+
+    void quickButtonsFollowTheSettings()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        QCOMPARE(view->quickTools(), (QList<int>{3, 4, 5, 13, 10, 9}));
+        quicktools::saveQuickTools({11, -1, 3, 4, 5, 7});
+        QCOMPARE(view->quickTools(), (QList<int>{11, -1, 3, 4, 5, 7}));
+        const QList<QToolButton *> buttons = view->findChildren<QToolButton *>();
+        QCOMPARE(buttons.size(), 6);
+        QVERIFY(buttons.at(0)->isVisible());
+        QVERIFY(!buttons.at(1)->isVisible());
+        QSignalSpy requested(view.get(), &ImageViewportWidget::quickToolRequested);
+        buttons.at(0)->click();
+        QCOMPARE(requested.count(), 1);
+        QCOMPARE(requested.first().first().value<MeasurementMode>(), MeasurementMode::Polygon);
+    }
+
+    void controlStripOffersOnly2D()
+    {
+        ImageViewportWidget view;
+        const QList<QComboBox *> boxes = view.findChildren<QComboBox *>();
+        QCOMPARE(boxes.size(), 2);
+        QCOMPARE(boxes.at(0)->count(), 1);
+        QCOMPARE(boxes.at(0)->itemText(0), QStringLiteral("2D"));
+        QVERIFY(!boxes.at(1)->isEnabled());
+        auto *thickness = view.findChild<QDoubleSpinBox *>();
+        QVERIFY(!thickness->isEnabled());
+        QCOMPARE(thickness->maximum(), 100.0);
+        QCOMPARE(thickness->singleStep(), 5.0);
+        QCOMPARE(thickness->suffix(), QStringLiteral(" мм"));
+        QCOMPARE(view.findChild<QCheckBox *>()->text(), QStringLiteral("Выбрать"));
+    }
+
+    void overlayFollowsSliceAndTagsMode()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        view->showSlice(2);
+        QCOMPARE(view->sliceOverlayText().section('\n', 0, 0), QStringLiteral("Срез 3 / 6"));
+        QCOMPARE(view->windowOverlayText().section('\n', 0, 0), QStringLiteral("WL: 40  WW: 400"));
+        auto sliceLabel = [&view]() -> QLabel * {
+            for (QLabel *label : view->findChildren<QLabel *>()) {
+                if (label->text().startsWith(QStringLiteral("Срез ")))
+                    return label;
+            }
+            return nullptr;
+        };
+        QVERIFY(sliceLabel() != nullptr);
+        QVERIFY(sliceLabel()->isVisible());
+        view->setTagsDisplayMode(velmaris::TagsDisplayMode::Hidden);
+        QVERIFY(!sliceLabel()->isVisible());
+    }
+
+    void transformsRefitAndClear()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        QCOMPARE(view->sceneRect(), QRectF(-64, -64, 192, 192));
+        wheel(*view, 120, Qt::ControlModifier);
+        view->rotateBy(-90);
+        QCOMPARE(view->rotationAngle(), 270);
+        QVERIFY(!view->isUserZoomed());
+        view->rotateBy(180);
+        QCOMPARE(view->rotationAngle(), 90);
+        view->flipHorizontally();
+        QVERIFY(view->isFlippedHorizontally());
+        view->flipVertically();
+        QVERIFY(view->isFlippedVertically());
+        view->clearTransforms();
+        QCOMPARE(view->rotationAngle(), 0);
+        QVERIFY(!view->isFlippedHorizontally() && !view->isFlippedVertically());
+        QVERIFY(view->transform().m11() > 0 && view->transform().isScaling() && !view->transform().isRotating());
+    }
+
+    void rightDragZoomsInTheMarginAndPansInTheCentre()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        const double before = view->transform().m11();
+        drag(*view, Qt::RightButton, QPoint(20, 200), QPoint(20, 150));
+        QVERIFY(qFuzzyCompare(view->transform().m11(), before * std::pow(1.01, 50)));
+        QVERIFY(view->isUserZoomed());
+        const int h = view->horizontalScrollBar()->value();
+        const int v = view->verticalScrollBar()->value();
+        drag(*view, Qt::RightButton, QPoint(200, 200), QPoint(190, 215));
+        QCOMPARE(view->horizontalScrollBar()->value(), h + 10);
+        QCOMPARE(view->verticalScrollBar()->value(), v - 15);
+    }
+
+    void presetInversionAndFraction()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->setWindowPreset({-600, 1500});
+        QVERIFY(!view->hasUserWindow());
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        view->setWindowPreset({-600, 1500});
+        QCOMPARE(view->window(), (render::WindowLevel{-600, 1500}));
+        QVERIFY(view->hasUserWindow());
+        const QImage plain = view->currentPixmap().toImage();
+        view->setInverted(true);
+        const QImage inverted = view->currentPixmap().toImage();
+        QCOMPARE(qGray(inverted.pixel(10, 20)), 255 - qGray(plain.pixel(10, 20)));
+        view->setSliceByFraction(1.0);
+        QCOMPARE(view->currentSlice(), 5);
+        view->setSliceByFraction(0.4);
+        QCOMPARE(view->currentSlice(), 2);
+    }
+
+    void pagingToolPagesWithTheDrag()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        view->setMeasurementMode(MeasurementMode::Paging);
+        // 60 px in one move is at least 60 accumulated pixels, seven slices at
+        // any speed: the drag stops at the last slice, and back at the first.
+        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, QPoint(200, 100));
+        QTest::mouseMove(view->viewport(), QPoint(200, 160));
+        QCOMPARE(view->currentSlice(), 5);
+        QTest::mouseMove(view->viewport(), QPoint(200, 100));
+        QCOMPARE(view->currentSlice(), 0);
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, QPoint(200, 100));
+    }
+
+    void commentDialogLaysOutQuickLabels()
+    {
+        velmaris::CommentInputDialog dialog(QStringLiteral("Текстовая метка"), QStringLiteral("старый"));
+        auto *field = dialog.findChild<QLineEdit *>();
+        QCOMPARE(field->selectedText(), QStringLiteral("старый"));
+        auto *grid = dialog.findChild<QGridLayout *>();
+        QVERIFY(grid != nullptr);
+        QStringList placed;
+        for (int i = 0; i < grid->count(); ++i) {
+            int row = 0, column = 0, rows = 0, columns = 0;
+            grid->getItemPosition(i, &row, &column, &rows, &columns);
+            placed.append(QStringLiteral("%1:%2:%3")
+                              .arg(row)
+                              .arg(column)
+                              .arg(qobject_cast<QPushButton *>(grid->itemAt(i)->widget())->text()));
+        }
+        QCOMPARE(placed, (QStringList{"0:0:Очаг", "0:1:Стеноз", "0:2:Кальцинат", "0:3:Киста", "1:0:Лимфоузел",
+                                      "1:1:Патология", "1:2:ЗНО?", "1:3:Перелом", "2:0:Грыжа", "2:1:Норма"}));
+        qobject_cast<QPushButton *>(grid->itemAt(7)->widget())->click();
+        QCOMPARE(dialog.text(), QStringLiteral("Перелом"));
+        QCOMPARE(field->selectedText(), QStringLiteral("Перелом"));
+        QVERIFY(dialog.result() != QDialog::Accepted);
+    }
+
+    void referenceLinesCursorMarkerAndCursorTool()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        auto lines = [&view] {
+            QList<QLineF> found;
+            for (QGraphicsItem *item : view->scene()->items()) {
+                if (auto *line = qgraphicsitem_cast<QGraphicsLineItem *>(item))
+                    found.append(line->line());
+            }
+            return found;
+        };
+        view->setReferenceLines({QLineF(0, 32, 64, 32)});
+        QCOMPARE(lines(), (QList<QLineF>{QLineF(0, 32, 64, 32)}));
+        view->setReferenceLines({});
+        QVERIFY(lines().isEmpty());
+
+        auto marker = [&view]() -> QGraphicsItem * {
+            for (QGraphicsItem *item : view->scene()->items()) {
+                if (item->type() == QGraphicsPathItem::Type && item->isVisible()
+                    && dynamic_cast<MeasurementItem *>(item) == nullptr)
+                    return item;
+            }
+            return nullptr;
+        };
+        QCOMPARE(marker(), nullptr);
+        view->setCursor3DMarker(QPointF(10, 20));
+        QVERIFY(marker() != nullptr);
+        QCOMPARE(marker()->boundingRect().center(), QPointF(10, 20));
+        view->setCursor3DMarker(std::nullopt);
+        QCOMPARE(marker(), nullptr);
+
+        unitScale(*view);
+        view->setMeasurementMode(MeasurementMode::Cursor3D);
+        QSignalSpy clicked(view.get(), &ImageViewportWidget::cursor3DClicked);
+        QSignalSpy released(view.get(), &ImageViewportWidget::cursor3DReleased);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(190, 195));
+        QCOMPARE(clicked.count(), 1);
+        QCOMPARE(clicked.first().first().toPointF(), view->mapToScene(QPoint(190, 195)));
+        QCOMPARE(released.count(), 1);
+        QVERIFY(view->measurements().isEmpty());
+    }
+
+    void pressActivatesAndBorderMarksTheActivePanel()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        QSignalSpy activated(view.get(), &ImageViewportWidget::activated);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(100, 100));
+        QCOMPARE(activated.count(), 1);
+        QVERIFY(view->styleSheet().contains(QStringLiteral("transparent")));
+        view->setActive(true);
+        QVERIFY(view->styleSheet().contains(QStringLiteral("3px solid #33aaff")));
+    }
+};
+
+QTEST_MAIN(TestImageViewport)
+#include "test_image_viewport.moc"
