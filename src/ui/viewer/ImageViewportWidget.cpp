@@ -14,6 +14,8 @@
 #include "viewer/ShapeHitTest.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFileInfo>
@@ -74,6 +76,9 @@ ImageViewportWidget::ImageViewportWidget(QWidget *parent)
     m_message->setWordWrap(true);
     m_message->setStyleSheet(QStringLiteral("color: #ffd633; background: transparent;"));
     m_message->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_sideLabel = new QLabel(viewport());
+    m_sideLabel->setStyleSheet(QStringLiteral("color: #ffd633; background: transparent; font-weight: bold;"));
+    m_sideLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     m_slider->setRange(0, 0);
     m_slider->setEnabled(false);
@@ -268,6 +273,7 @@ void ImageViewportWidget::setMeasurementMode(Mode mode)
 {
     cancelDrawing();
     select(nullptr);
+    m_pathPoints.clear();
     m_mode = mode;
     m_magnifier->hide();
     setDragMode(mode == Mode::Browse ? QGraphicsView::ScrollHandDrag : QGraphicsView::NoDrag);
@@ -321,6 +327,54 @@ void ImageViewportWidget::fitToView()
     if (!m_pixmapItem->pixmap().isNull())
         centerOn(m_pixmapItem);
     m_userZoomed = false;
+    placeChildren(); // the side label follows rotation and flips
+}
+
+std::optional<QVector3D> ImageViewportWidget::patientPoint(const QPointF &imagePixelPos) const
+{
+    if (m_slices.isEmpty())
+        return std::nullopt;
+    const db::SliceRef &slice = m_slices.at(m_sliceIndex);
+    if (!slice.has_spatial_info)
+        return std::nullopt;
+    // A spacing that is not positive counts as one millimetre per pixel.
+    const double sx = slice.pixel_spacing_x > 0 ? slice.pixel_spacing_x : 1.0;
+    const double sy = slice.pixel_spacing_y > 0 ? slice.pixel_spacing_y : 1.0;
+    const QVector3D origin(slice.image_position_x, slice.image_position_y, slice.image_position_z);
+    const QVector3D row(slice.orientation_row_x, slice.orientation_row_y, slice.orientation_row_z);
+    const QVector3D column(slice.orientation_col_x, slice.orientation_col_y, slice.orientation_col_z);
+    return origin + row * float(imagePixelPos.x() * sx) + column * float(imagePixelPos.y() * sy);
+}
+
+QString ImageViewportWidget::sideLabelText() const
+{
+    if (m_slices.isEmpty() || !m_slices.at(m_sliceIndex).has_spatial_info)
+        return QString();
+    const db::SliceRef &slice = m_slices.at(m_sliceIndex);
+    // The screen's rightward direction in image pixels, through the view's
+    // rotation and flips, then in patient space.
+    const QTransform inverse = transform().inverted();
+    const QPointF step = inverse.map(QPointF(1, 0)) - inverse.map(QPointF(0, 0));
+    const QVector3D row(slice.orientation_row_x, slice.orientation_row_y, slice.orientation_row_z);
+    const QVector3D column(slice.orientation_col_x, slice.orientation_col_y, slice.orientation_col_z);
+    const QVector3D direction = row * float(step.x()) + column * float(step.y());
+    const float ax = std::abs(direction.x()), ay = std::abs(direction.y()), az = std::abs(direction.z());
+    if (ax < 1e-6f && ay < 1e-6f && az < 1e-6f)
+        return QString();
+    // Patient axes: +x towards the left, +y towards the back, +z towards the head.
+    if (ax >= ay && ax >= az)
+        return direction.x() > 0 ? QStringLiteral("L") : QStringLiteral("R");
+    if (ay >= az)
+        return direction.y() > 0 ? QStringLiteral("P") : QStringLiteral("A");
+    return direction.z() > 0 ? QStringLiteral("S") : QStringLiteral("I");
+}
+
+QImage ImageViewportWidget::copyCurrentImage() const
+{
+    const QImage picture = m_pixmapItem->pixmap().toImage();
+    if (!picture.isNull())
+        QGuiApplication::clipboard()->setImage(picture);
+    return picture;
 }
 
 void ImageViewportWidget::zoomBy(double factor)
@@ -348,6 +402,9 @@ void ImageViewportWidget::mousePressEvent(QMouseEvent *event)
         return;
     case Qt::RightButton:
         m_drag = inCentralArea(m_lastPos) ? Drag::Pan : Drag::Zoom;
+        // A right click that does not move opens the panel's series menu.
+        m_rightPress = true;
+        m_rightMoved = false;
         event->accept();
         return;
     case Qt::LeftButton:
@@ -387,6 +444,22 @@ void ImageViewportWidget::mousePressEvent(QMouseEvent *event)
             m_drag = Drag::Cursor;
             emit cursor3DClicked(mapToScene(m_lastPos));
         }
+        break;
+    case Mode::VertebraLabels:
+        if (!m_slices.isEmpty())
+            emit vertebraLabelClicked(mapToScene(m_lastPos));
+        break;
+    case Mode::CurvedMprPath:
+        if (const auto point = patientPoint(mapToScene(m_lastPos)))
+            m_pathPoints.append(*point);
+        break;
+    case Mode::VesselSeed:
+        if (const auto point = patientPoint(mapToScene(m_lastPos)))
+            emit vesselAutoTrackSeedPicked(*point);
+        break;
+    case Mode::AirwaySeed:
+        if (const auto point = patientPoint(mapToScene(m_lastPos)))
+            emit airwayAutoTraceSeedClicked(*point);
         break;
     default:
         if (!m_slices.isEmpty())
@@ -494,6 +567,8 @@ void ImageViewportWidget::mouseMoveEvent(QMouseEvent *event)
     const QPoint delta = pos - m_lastPos;
     const qint64 elapsed = m_lastMove.restart();
     m_lastPos = pos;
+    if (m_rightPress && delta.manhattanLength() > 0)
+        m_rightMoved = true;
     switch (m_drag) {
     case Drag::Window:
         m_display.drag(delta.x(), delta.y());
@@ -555,6 +630,15 @@ void ImageViewportWidget::mouseReleaseEvent(QMouseEvent *event)
 {
     const Drag drag = m_drag;
     m_drag = Drag::None;
+    if (event->button() == Qt::RightButton) {
+        const bool click = m_rightPress && !m_rightMoved;
+        m_rightPress = false;
+        if (click && !m_slices.isEmpty()) {
+            emit seriesMenuRequested(event->globalPosition().toPoint());
+            event->accept();
+            return;
+        }
+    }
     switch (drag) {
     case Drag::None:
         QGraphicsView::mouseReleaseEvent(event);
@@ -588,6 +672,16 @@ void ImageViewportWidget::mouseReleaseEvent(QMouseEvent *event)
 
 void ImageViewportWidget::mouseDoubleClickEvent(QMouseEvent *event)
 {
+    // A double click ends the centre line; it needs at least two points.
+    if (event->button() == Qt::LeftButton && m_mode == Mode::CurvedMprPath) {
+        if (const auto point = patientPoint(mapToScene(event->position().toPoint())))
+            m_pathPoints.append(*point);
+        if (m_pathPoints.size() >= 2)
+            emit curvedMprPathFinished(m_pathPoints);
+        m_pathPoints.clear();
+        event->accept();
+        return;
+    }
     if (event->button() != Qt::LeftButton || m_drawing == nullptr
         || (m_drawing->kind() != Mode::Polygon && m_drawing->kind() != Mode::SmoothContour)) {
         mousePressEvent(event);
@@ -883,6 +977,10 @@ void ImageViewportWidget::placeChildren()
                             : middle + sideLabelGap / 2 + row * buttonSide;
         m_quickButtons.at(i)->setGeometry(buttonX, y, buttonSide, buttonSide);
     }
+
+    m_sideLabel->setText(sideLabelText());
+    m_sideLabel->adjustSize();
+    m_sideLabel->move(buttonX + (buttonSide - m_sideLabel->width()) / 2, middle - m_sideLabel->height() / 2);
 
     // Patient top left under the strip, series top right, slice bottom left,
     // window bottom right.

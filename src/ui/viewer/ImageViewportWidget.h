@@ -15,6 +15,7 @@
 #include <QLineF>
 #include <QPointF>
 #include <QTransform>
+#include <QVector3D>
 
 #include <optional>
 
@@ -103,6 +104,16 @@ public:
     // The tools of the six quick buttons, −1 for an empty slot.
     QList<int> quickTools() const { return m_quickTools; }
 
+    // A point of the shown slice in patient millimetres; nothing when the
+    // slice carries no position and orientation.
+    std::optional<QVector3D> patientPoint(const QPointF &imagePixelPos) const;
+    // The patient direction towards the panel's right edge on screen ("L",
+    // "R", "A", "P", "S" or "I"), following rotation and flips; empty
+    // without spatial information.
+    QString sideLabelText() const;
+    // The picture as shown (window, inversion), also put on the clipboard.
+    QImage copyCurrentImage() const;
+
 signals:
     void sliceChanged(int index, int total);
     void activated();
@@ -111,6 +122,14 @@ signals:
     void quickToolRequested(render::MeasurementMode mode);
     void cursor3DClicked(const QPointF &imagePixelPos);
     void cursor3DReleased();
+    void seriesMenuRequested(const QPoint &globalPos);
+    void vertebraLabelClicked(const QPointF &imagePixelPos);
+    // Reconstructions come with the volume layer; declared so the viewer can
+    // already connect to it.
+    void reconstructionSliceChanged(int index, int total);
+    void curvedMprPathFinished(const QList<QVector3D> &physicalPoints);
+    void vesselAutoTrackSeedPicked(const QVector3D &physicalPoint);
+    void airwayAutoTraceSeedClicked(const QVector3D &physicalPoint);
 
 public slots:
     void setWindowPreset(const render::WindowLevel &window);
@@ -197,6 +216,10 @@ private:
     TagsDisplayMode m_tagsMode = TagsDisplayMode::Shown;
     QList<QGraphicsItem *> m_referenceLines;
     QGraphicsPathItem *m_cursorMarker = nullptr;
+    QLabel *m_sideLabel = nullptr;
+    QList<QVector3D> m_pathPoints; // clicks of the centre-line picking mode
+    bool m_rightPress = false;
+    bool m_rightMoved = false;
 
     QString m_seriesUid;
     QList<db::SliceRef> m_slices;

@@ -22,6 +22,9 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QVector3D>
 #include <QtTest>
 
 #include <cmath>
@@ -830,6 +833,122 @@ private slots:
         QVERIFY(view->styleSheet().contains(QStringLiteral("transparent")));
         view->setActive(true);
         QVERIFY(view->styleSheet().contains(QStringLiteral("3px solid #33aaff")));
+    }
+
+    void sideLabelFollowsTransforms_data()
+    {
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<bool>("flipH");
+        QTest::addColumn<QString>("side");
+        // Axial slices: image +x is the patient's left, image +y the back.
+        QTest::newRow("as acquired") << 0 << false << "L";
+        QTest::newRow("flipped") << 0 << true << "R";
+        QTest::newRow("turned clockwise") << 90 << false << "A";
+        QTest::newRow("turned around") << 180 << false << "R";
+    }
+    void sideLabelFollowsTransforms()
+    {
+        QFETCH(int, rotation);
+        QFETCH(bool, flipH);
+        QFETCH(QString, side);
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, spatialSlices());
+        if (flipH)
+            view->flipHorizontally();
+        if (rotation != 0)
+            view->rotateBy(rotation);
+        QCOMPARE(view->sideLabelText(), side);
+        view->loadSeries(m_spec.seriesInstanceUid + QStringLiteral(".flat"), slicesFor(m_paths, 0.7));
+        QCOMPARE(view->sideLabelText(), QString()); // no orientation, no side
+    }
+
+    void pickingModesReportPatientPoints()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, spatialSlices());
+        view->showSlice(2);
+        const QPointF pixel(5, 7);
+        const auto origin = velmaris::gen::slicePosition(m_spec, 2);
+        const QVector3D expected(float(origin[0] + 5 * m_spec.pixelSpacingColumn),
+                                 float(origin[1] + 7 * m_spec.pixelSpacingRow), float(origin[2]));
+        const auto point = view->patientPoint(pixel);
+        QVERIFY(point.has_value());
+        QVERIFY((*point - expected).length() < 1e-3f);
+
+        QSignalSpy seed(view.get(), &ImageViewportWidget::vesselAutoTrackSeedPicked);
+        view->setMeasurementMode(render::MeasurementMode::VesselSeed);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->mapFromScene(pixel));
+        QCOMPARE(seed.count(), 1);
+        QVERIFY((seed.first().first().value<QVector3D>() - *view->patientPoint(view->mapToScene(view->mapFromScene(pixel)))).length() < 1e-3f);
+
+        QSignalSpy path(view.get(), &ImageViewportWidget::curvedMprPathFinished);
+        view->setMeasurementMode(render::MeasurementMode::CurvedMprPath);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->mapFromScene(QPointF(10, 10)));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->mapFromScene(QPointF(20, 12)));
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->mapFromScene(QPointF(30, 30)));
+        QCOMPARE(path.count(), 1);
+        QVERIFY(path.first().first().value<QList<QVector3D>>().size() >= 3);
+
+        // Without position and orientation nothing can be reported.
+        view->loadSeries(m_spec.seriesInstanceUid + QStringLiteral(".flat"), slicesFor(m_paths, 0.7));
+        view->setMeasurementMode(render::MeasurementMode::AirwaySeed);
+        QSignalSpy airway(view.get(), &ImageViewportWidget::airwayAutoTraceSeedClicked);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->mapFromScene(pixel));
+        QCOMPARE(airway.count(), 0);
+    }
+
+    void rightClickAsksForTheSeriesMenu()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, spatialSlices());
+        QSignalSpy menu(view.get(), &ImageViewportWidget::seriesMenuRequested);
+        QTest::mouseClick(view->viewport(), Qt::RightButton, {}, QPoint(100, 100));
+        QCOMPARE(menu.count(), 1);
+        // A right drag pans instead.
+        QTest::mousePress(view->viewport(), Qt::RightButton, {}, QPoint(100, 100));
+        QMouseEvent move(QEvent::MouseMove, QPointF(130, 110), view->viewport()->mapToGlobal(QPointF(130, 110)),
+                         Qt::NoButton, Qt::RightButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(view->viewport(), &move);
+        QTest::mouseRelease(view->viewport(), Qt::RightButton, {}, QPoint(130, 110));
+        QCOMPARE(menu.count(), 1);
+    }
+
+    void copiesTheShownPicture()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, spatialSlices());
+        view->setInverted(true);
+        const QImage copy = view->copyCurrentImage();
+        QCOMPARE(copy.size(), QSize(m_spec.columns, m_spec.rows));
+        QCOMPARE(copy, view->currentPixmap().toImage());
+        QCOMPARE(QGuiApplication::clipboard()->image().size(), copy.size());
+    }
+
+private:
+    QList<db::SliceRef> spatialSlices() const
+    {
+        QList<db::SliceRef> slices = slicesFor(m_paths, 0.7);
+        for (int i = 0; i < slices.size(); ++i) {
+            db::SliceRef &s = slices[i];
+            const auto p = velmaris::gen::slicePosition(m_spec, i);
+            s.image_position_x = p[0];
+            s.image_position_y = p[1];
+            s.image_position_z = p[2];
+            s.orientation_row_x = m_spec.orientation[0];
+            s.orientation_row_y = m_spec.orientation[1];
+            s.orientation_row_z = m_spec.orientation[2];
+            s.orientation_col_x = m_spec.orientation[3];
+            s.orientation_col_y = m_spec.orientation[4];
+            s.orientation_col_z = m_spec.orientation[5];
+            s.pixel_spacing_x = m_spec.pixelSpacingColumn;
+            s.pixel_spacing_y = m_spec.pixelSpacingRow;
+            s.has_spatial_info = true;
+        }
+        return slices;
     }
 };
 
