@@ -436,7 +436,8 @@ void MainWindow::openViewer(const QString &studyUid, const QString &seriesUid)
     viewer->setAttribute(Qt::WA_DeleteOnClose);
     for (const db::SeriesRecord &series : m_database->listSeries(studyUid))
         viewer->showSeries(series.series_instance_uid, m_database->listInstances(series.series_instance_uid));
-    Q_UNUSED(seriesUid) // preselection belongs to the viewer's own layout
+    if (!seriesUid.isEmpty())
+        viewer->openSeries(seriesUid);
     if (ViewerWindow *old = m_viewerToReplace.data()) {
         m_viewerToReplace = nullptr;
         viewer->setGeometry(old->geometry());

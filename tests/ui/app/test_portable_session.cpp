@@ -2,6 +2,7 @@
 #include "seriesgen/SeriesGenerator.h"
 #include "ui/ModalBoxCatcher.h"
 #include "ui/app/PortableSession.h"
+#include "ui/viewer/ImageViewportWidget.h"
 #include "ui/viewer/ViewerWindow.h"
 
 #include <QSignalSpy>
@@ -64,6 +65,11 @@ void PortableSessionTest::showsSeriesAsTheyArrive()
     QCOMPARE(session.viewer()->seriesCount(), 2);
     QCOMPARE(session.viewer()->frameCount(ct.seriesInstanceUid), 3);
     QCOMPARE(session.viewer()->frameCount(enhanced.seriesInstanceUid), 4);
+    // The first series that arrived is on screen in the panel.
+    const QString shownSeries = session.viewer()->viewport()->seriesUid();
+    QVERIFY(shownSeries == ct.seriesInstanceUid || shownSeries == enhanced.seriesInstanceUid);
+    QVERIFY(!session.viewer()->viewport()->currentPixmap().isNull());
+    QCOMPARE(session.viewer()->viewport()->sliceCount(), session.viewer()->frameCount(shownSeries));
     QCOMPARE(ended.size(), 0);
     // Nothing is written where the installed workstation keeps its archive.
     QVERIFY(!QFileInfo::exists(dataDirectory));

@@ -3,6 +3,7 @@
 #include "ui/ModalBoxCatcher.h"
 #include "ui/browser/MainWindow.h"
 #include "ui/browser/StudyFilterBar.h"
+#include "ui/viewer/ImageViewportWidget.h"
 #include "ui/viewer/ViewerWindow.h"
 
 #include <QHeaderView>
@@ -313,6 +314,13 @@ void StudyBrowserTest::startupActionOpensLastStudyOnlyIfItExists()
     QVERIFY(opened.wait(5000));
     auto *viewer = opened.first().first().value<velmaris::ViewerWindow *>();
     QCOMPARE(viewer->studyUid(), QStringLiteral("1.2"));
+    viewer->close();
+
+    // A series chosen in the browser is the one the viewer shows.
+    window->openViewer(QStringLiteral("1.1"), QStringLiteral("1.1.1"));
+    QCOMPARE(opened.size(), 2);
+    viewer = opened.last().first().value<velmaris::ViewerWindow *>();
+    QCOMPARE(viewer->viewport()->seriesUid(), QStringLiteral("1.1.1"));
     viewer->close();
 }
 
