@@ -88,7 +88,10 @@ ImageViewportWidget::ImageViewportWidget(QWidget *parent)
     for (int i = 0; i < quicktools::slotCount; ++i) {
         auto *button = new QToolButton(this);
         button->setAutoRaise(true);
-        button->setStyleSheet(QStringLiteral("QToolButton { color: #ffd633; background: rgba(0, 0, 0, 150); }"));
+        // No padding: the application style's tool-button padding would leave
+        // no room for the two-letter caption.
+        button->setStyleSheet(QStringLiteral(
+            "QToolButton { color: #ffd633; background: rgba(0, 0, 0, 150); padding: 0px; font-size: 11px; }"));
         connect(button, &QToolButton::clicked, this, [this, i] {
             if (i < m_quickTools.size() && m_quickTools.at(i) != quicktools::emptySlot)
                 emit quickToolRequested(static_cast<Mode>(m_quickTools.at(i)));
@@ -967,7 +970,7 @@ void ImageViewportWidget::placeChildren()
     m_controlStrip->move(area.left() + 4, area.top() + 4);
 
     // Three quick buttons above the middle of the right edge, three below.
-    constexpr int buttonSide = 24;
+    constexpr int buttonSide = 26;
     constexpr int sideLabelGap = 24;
     const int buttonX = area.right() - sliderWidth - buttonSide - 4;
     const int middle = area.center().y();
