@@ -170,6 +170,8 @@ private slots:
         QVERIFY2(velmaris::gen::writeSeries(m_spec, m_dir.filePath("a"), &m_paths, &error), qPrintable(error));
         velmaris::gen::SeriesSpec other;
         other.slices = 3;
+        other.rows = 48; // a different matrix than the main series
+        other.columns = 40;
         QVERIFY2(velmaris::gen::writeSeries(other, m_dir.filePath("b"), &m_otherPaths, &error), qPrintable(error));
     }
     void init() { QSettings().clear(); }
@@ -926,6 +928,34 @@ private slots:
         QCOMPARE(copy.size(), QSize(m_spec.columns, m_spec.rows));
         QCOMPARE(copy, view->currentPixmap().toImage());
         QCOMPARE(QGuiApplication::clipboard()->image().size(), copy.size());
+    }
+
+    void mixedSizesAndExtremeZoom()
+    {
+        // One series whose slices differ in size, paged through after zooming
+        // far in and far out: every slice still shows at its own size.
+        auto view = shownViewport();
+        QVERIFY(view);
+        QList<db::SliceRef> mixed = slicesFor(m_paths, 0.7);
+        mixed.insert(1, slicesFor(m_otherPaths, 0.5).first());
+        view->loadSeries(QStringLiteral("mixed"), mixed);
+        for (int notch = 0; notch < 80; ++notch) {
+            QWheelEvent wheel(QPointF(50, 50), view->viewport()->mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, 120),
+                              Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(view->viewport(), &wheel);
+        }
+        QVERIFY(view->transform().m11() > 1000.0);
+        view->showSlice(1);
+        QCOMPARE(view->currentPixmap().size(), QSize(40, 48));
+        for (int notch = 0; notch < 160; ++notch) {
+            QWheelEvent wheel(QPointF(50, 50), view->viewport()->mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, -120),
+                              Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(view->viewport(), &wheel);
+        }
+        QVERIFY(view->transform().m11() < 0.001);
+        view->showSlice(0);
+        QCOMPARE(view->currentPixmap().size(), QSize(m_spec.columns, m_spec.rows));
+        QCOMPARE(view->messageText(), QString());
     }
 
 private:
