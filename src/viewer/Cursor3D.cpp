@@ -1,0 +1,42 @@
+#include "viewer/Cursor3D.h"
+
+#include <cmath>
+
+namespace render {
+
+std::optional<CursorTarget> cursorTarget(const QList<SliceGeometry> &series, int currentIndex,
+                                         const PatientPoint &point)
+{
+    if (currentIndex < 0 || currentIndex >= series.size())
+        return std::nullopt;
+    const std::optional<PatientPoint> normal = sliceNormal(series.at(currentIndex));
+    if (!normal || dotProduct(*normal, *normal) < 1e-6)
+        return std::nullopt;
+
+    const double pointLevel = dotProduct(*normal, point);
+    int best = -1;
+    double bestDistance = 0.0;
+    for (int i = 0; i < series.size(); ++i) {
+        if (!series.at(i).hasSpatialInfo)
+            continue;
+        const double distance = std::abs(dotProduct(*normal, series.at(i).position) - pointLevel);
+        if (best < 0 || distance < bestDistance) {
+            best = i;
+            bestDistance = distance;
+        }
+    }
+    if (best < 0)
+        return std::nullopt;
+    const std::optional<QPointF> pixel = patientToPixel(series.at(best), point);
+    if (!pixel)
+        return std::nullopt;
+    return CursorTarget{best, *pixel};
+}
+
+QString cursorNoSpatialInfoMessage()
+{
+    return QStringLiteral("3D-курсор: у этой серии нет пространственных координат — переимпортируйте "
+                          "исследование заново, чтобы они появились.");
+}
+
+} // namespace render

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "db/SliceRef.h"
+#include "viewer/SliceGeometry.h"
+
+#include <QPointF>
+
+#include <array>
+#include <optional>
+
+// Moving between a slice's image pixels and patient space, the geometry that
+// every panel link (reference lines, 3D cursor, vertebra labels) rests on.
+// Pixel (x, y) lies at position + x·spacingX·row + y·spacingY·column; a
+// spacing that is not positive counts as one millimetre per pixel, as the
+// panel's own picking does.
+namespace render {
+
+using PatientPoint = std::array<double, 3>; // millimetres
+
+inline double dotProduct(const PatientPoint &a, const PatientPoint &b)
+{
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+inline PatientPoint crossProduct(const PatientPoint &a, const PatientPoint &b)
+{
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+
+// The geometry a stored slice row carries.
+SliceGeometry sliceGeometry(const db::SliceRef &slice);
+
+// The patient point under an image pixel; none without spatial data.
+std::optional<PatientPoint> pixelToPatient(const SliceGeometry &slice, const QPointF &imagePixel);
+
+// The image pixel onto which a patient point projects along the slice
+// normal; none without spatial data or with a degenerate row/column pair.
+std::optional<QPointF> patientToPixel(const SliceGeometry &slice, const PatientPoint &point);
+
+// row × column, not normalised; none without spatial data.
+std::optional<PatientPoint> sliceNormal(const SliceGeometry &slice);
+
+// The plane through the slice's position with the unit normal row × column.
+struct SlicePlane
+{
+    PatientPoint origin{0.0, 0.0, 0.0};
+    PatientPoint normal{0.0, 0.0, 1.0}; // unit length
+};
+
+// None without spatial data or when row × column is (nearly) zero.
+std::optional<SlicePlane> slicePlane(const SliceGeometry &slice);
+
+// Unsigned distance in millimetres from the point to the plane.
+double distanceToPlane(const SlicePlane &plane, const PatientPoint &point);
+
+} // namespace render
