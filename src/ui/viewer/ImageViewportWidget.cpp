@@ -12,6 +12,8 @@
 #include "viewer/RoiStatistics.h"
 #include "viewer/RulerCalibration.h"
 #include "viewer/ShapeHitTest.h"
+#include "viewer/SlicePlane.h"
+#include "viewer/SliceSync.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -286,7 +288,7 @@ void ImageViewportWidget::setSliceByFraction(double fraction)
 {
     if (m_slices.isEmpty())
         return;
-    showSlice(static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * (sliceCount() - 1))));
+    showSlice(render::sliceForFraction(fraction, sliceCount()));
 }
 
 void ImageViewportWidget::onSliderMoved(int value)
@@ -337,16 +339,10 @@ std::optional<QVector3D> ImageViewportWidget::patientPoint(const QPointF &imageP
 {
     if (m_slices.isEmpty())
         return std::nullopt;
-    const db::SliceRef &slice = m_slices.at(m_sliceIndex);
-    if (!slice.has_spatial_info)
+    const auto point = render::pixelToPatient(render::sliceGeometry(m_slices.at(m_sliceIndex)), imagePixelPos);
+    if (!point)
         return std::nullopt;
-    // A spacing that is not positive counts as one millimetre per pixel.
-    const double sx = slice.pixel_spacing_x > 0 ? slice.pixel_spacing_x : 1.0;
-    const double sy = slice.pixel_spacing_y > 0 ? slice.pixel_spacing_y : 1.0;
-    const QVector3D origin(slice.image_position_x, slice.image_position_y, slice.image_position_z);
-    const QVector3D row(slice.orientation_row_x, slice.orientation_row_y, slice.orientation_row_z);
-    const QVector3D column(slice.orientation_col_x, slice.orientation_col_y, slice.orientation_col_z);
-    return origin + row * float(imagePixelPos.x() * sx) + column * float(imagePixelPos.y() * sy);
+    return QVector3D(float((*point)[0]), float((*point)[1]), float((*point)[2]));
 }
 
 QString ImageViewportWidget::sideLabelText() const
