@@ -435,7 +435,7 @@ void MainWindow::openViewer(const QString &studyUid, const QString &seriesUid)
     auto *viewer = new ViewerWindow(studyUid, false);
     viewer->setAttribute(Qt::WA_DeleteOnClose);
     for (const db::SeriesRecord &series : m_database->listSeries(studyUid))
-        viewer->showSeries(series.series_instance_uid, m_database->listInstances(series.series_instance_uid));
+        viewer->showSeries(series, m_database->listInstances(series.series_instance_uid));
     if (!seriesUid.isEmpty())
         viewer->openSeries(seriesUid);
     if (ViewerWindow *old = m_viewerToReplace.data()) {

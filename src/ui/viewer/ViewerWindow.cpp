@@ -1,140 +1,865 @@
 #include "ui/viewer/ViewerWindow.h"
 
 #include "app/HotkeyRegistry.h"
+#include "ui/viewer/DetachedPanelWindow.h"
 #include "ui/viewer/ImageViewportWidget.h"
+#include "ui/viewer/LayoutPicker.h"
+#include "ui/viewer/SeriesListWidget.h"
 #include "ui/viewer/WindowPresetMenu.h"
-#include "viewer/MeasurementMode.h"
+#include "viewer/CinePlayback.h"
+#include "viewer/Cursor3D.h"
+#include "viewer/ReferenceLines.h"
+#include "viewer/SlicePlane.h"
+#include "viewer/SliceSync.h"
+#include "viewer/ToolbarOrder.h"
 
 #include <QActionGroup>
-#include <QListWidget>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGraphicsSimpleTextItem>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QSplitter>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
 
 namespace velmaris {
 
+namespace {
+
+const QString referencePrefix = QStringLiteral("Референсные линии");
+
+} // namespace
+
 ViewerWindow::ViewerWindow(const QString &studyUid, bool portable, QWidget *parent)
-    : QMainWindow(parent), m_studyUid(studyUid)
+    : QMainWindow(parent), m_studyUid(studyUid), m_portable(portable)
 {
-    setWindowTitle(portable ? QStringLiteral("Velmaris — портативный просмотр")
-                            : QStringLiteral("Velmaris — просмотр"));
-    resize(1000, 700);
+    setWindowTitle(portable ? QStringLiteral("Панель просмотра — Velmaris (портативный режим)")
+                            : QStringLiteral("Панель просмотра — Velmaris"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    resize(1400, 900);
+
     auto *splitter = new QSplitter(Qt::Horizontal, this);
-    m_series = new QListWidget(splitter);
-    m_viewport = new ImageViewportWidget(splitter);
-    m_viewport->setActive(true);
-    splitter->addWidget(m_series);
-    splitter->addWidget(m_viewport);
-    splitter->setStretchFactor(0, 1);
-    splitter->setStretchFactor(1, 4);
+    m_seriesList = new SeriesListWidget(splitter);
+    m_grid = new QWidget(splitter);
+    m_gridLayout = new QGridLayout(m_grid);
+    m_gridLayout->setContentsMargins(0, 0, 0, 0);
+    m_gridLayout->setSpacing(2);
+    splitter->addWidget(m_seriesList);
+    splitter->addWidget(m_grid);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({180, 1220});
     setCentralWidget(splitter);
-    connect(m_series, &QListWidget::itemActivated, this, &ViewerWindow::onSeriesActivated);
-    connect(m_series, &QListWidget::itemClicked, this, &ViewerWindow::onSeriesActivated);
-    connect(m_viewport, &ImageViewportWidget::seriesDropped, this, &ViewerWindow::openSeries);
-    connect(m_viewport, &ImageViewportWidget::quickToolRequested, m_viewport,
-            &ImageViewportWidget::setMeasurementMode);
+    connect(m_seriesList, &SeriesListWidget::seriesActivated, this, &ViewerWindow::onSeriesThumbnailActivated);
+
+    m_listRefresh = new QTimer(this);
+    m_listRefresh->setSingleShot(true);
+    m_listRefresh->setInterval(0);
+    connect(m_listRefresh, &QTimer::timeout, this, &ViewerWindow::refreshSeriesList);
+
+    m_cineTimer = new QTimer(this);
+    m_cineTimer->setInterval(render::cineIntervalMs(render::cineDefaultRate));
+    connect(m_cineTimer, &QTimer::timeout, this, &ViewerWindow::onCineTick);
+
+    relayoutGrid();
+    setActiveViewport(0);
+    buildActions();
     buildMenus();
+    buildToolBars();
+    statusBar();
+}
+
+ViewerWindow::~ViewerWindow() = default;
+
+// ---------------------------------------------------------------- series
+
+void ViewerWindow::showSeries(const QString &seriesUid, const QList<db::SliceRef> &slices)
+{
+    const bool known = m_slices.contains(seriesUid);
+    if (!known)
+        m_seriesOrder.append(seriesUid);
+    m_slices.insert(seriesUid, slices);
+    QList<render::SliceGeometry> geometry;
+    geometry.reserve(slices.size());
+    for (const db::SliceRef &slice : slices)
+        geometry.append(render::sliceGeometry(slice));
+    m_geometry.insert(seriesUid, geometry);
+    // A portable import adds series file by file: rebuild the list once per
+    // event-loop turn rather than once per file.
+    m_listRefresh->start();
+
+    bool anyLoaded = false;
+    for (ImageViewportWidget *panel : panels()) {
+        if (panel->seriesUid().isEmpty())
+            continue;
+        anyLoaded = true;
+        if (panel->seriesUid() == seriesUid && slices.size() != panel->sliceCount()) {
+            // The shown series grew: keep the slice the user is looking at.
+            const int current = panel->currentSlice();
+            panel->loadSeries(seriesUid, slices);
+            panel->showSlice(current);
+        }
+    }
+    if (!anyLoaded)
+        openSeries(seriesUid);
+}
+
+void ViewerWindow::showSeries(const db::SeriesRecord &series, const QList<db::SliceRef> &slices)
+{
+    m_records.insert(series.series_instance_uid, series);
+    showSeries(series.series_instance_uid, slices);
+}
+
+void ViewerWindow::openSeries(const QString &seriesUid)
+{
+    if (!m_slices.contains(seriesUid))
+        return;
+    loadIntoPanel(viewport(), seriesUid);
+}
+
+void ViewerWindow::onSeriesThumbnailActivated(const QString &seriesUid)
+{
+    openSeries(seriesUid);
+}
+
+int ViewerWindow::frameCount(const QString &seriesUid) const
+{
+    return static_cast<int>(m_slices.value(seriesUid).size());
+}
+
+void ViewerWindow::loadIntoPanel(ImageViewportWidget *panel, const QString &seriesUid)
+{
+    const auto found = m_slices.constFind(seriesUid);
+    if (panel == nullptr || found == m_slices.cend())
+        return;
+    const QString description = seriesDescription(seriesUid);
+    panel->setOverlayHeader(QString(), description.isEmpty() ? seriesLabel(seriesUid)
+                                                             : seriesLabel(seriesUid) + QLatin1Char('\n') + description);
+    panel->loadSeries(seriesUid, *found);
+    if (panel == viewport()) {
+        const int row = m_seriesList->rowOfSeries(seriesUid);
+        if (row >= 0)
+            m_seriesList->setCurrentRow(row);
+    }
+    updateReferenceLines();
+    updateVertebraLabels();
+}
+
+QString ViewerWindow::seriesLabel(const QString &seriesUid) const
+{
+    const auto record = m_records.constFind(seriesUid);
+    if (record == m_records.cend())
+        return QStringLiteral("Серия %1").arg(m_seriesOrder.indexOf(seriesUid) + 1);
+    const QString number = record->series_number.isEmpty() ? QString::number(m_seriesOrder.indexOf(seriesUid) + 1)
+                                                            : record->series_number;
+    return QStringLiteral("%1 №%2").arg(record->modality, number).trimmed();
+}
+
+QString ViewerWindow::seriesDescription(const QString &seriesUid) const
+{
+    return m_records.value(seriesUid).series_description;
+}
+
+void ViewerWindow::refreshSeriesList()
+{
+    QList<SeriesListEntry> entries;
+    entries.reserve(m_seriesOrder.size());
+    for (const QString &uid : std::as_const(m_seriesOrder))
+        entries.append({uid, seriesLabel(uid), seriesDescription(uid), m_slices.value(uid)});
+    m_seriesList->setSeries(entries);
+    const int row = m_seriesList->rowOfSeries(viewport()->seriesUid());
+    if (row >= 0)
+        m_seriesList->setCurrentRow(row);
+}
+
+// ---------------------------------------------------------------- grid
+
+ViewerWindow::Cell &ViewerWindow::ensureCell(int row, int column)
+{
+    const int cellIndex = row * maxGridSide + column;
+    Cell &cell = m_cells[static_cast<std::size_t>(cellIndex)];
+    if (cell.panel != nullptr)
+        return cell;
+    cell.stack = new QStackedWidget(m_grid);
+    cell.panel = new ImageViewportWidget(cell.stack);
+    cell.stack->addWidget(cell.panel);
+
+    cell.placeholder = new QWidget(cell.stack);
+    cell.placeholder->setStyleSheet(QStringLiteral("background:#1a1a1a; color:#888;"));
+    auto *placeholderLayout = new QVBoxLayout(cell.placeholder);
+    auto *text = new QLabel(QStringLiteral("Панель отсоединена\nна отдельный экран"), cell.placeholder);
+    text->setAlignment(Qt::AlignCenter);
+    auto *back = new QPushButton(QStringLiteral("Прикрепить обратно"), cell.placeholder);
+    placeholderLayout->addStretch();
+    placeholderLayout->addWidget(text);
+    placeholderLayout->addWidget(back, 0, Qt::AlignCenter);
+    placeholderLayout->addStretch();
+    cell.stack->addWidget(cell.placeholder);
+    connect(back, &QPushButton::clicked, this, [this, cellIndex] { reattach(cellIndex); });
+
+    ImageViewportWidget *panel = cell.panel;
+    panel->setWheelSeries(m_actions.contains(QStringLiteral("wheelSeries"))
+                          && m_actions.value(QStringLiteral("wheelSeries"))->isChecked());
+    if (m_toolGroup != nullptr && m_toolGroup->checkedAction() != nullptr)
+        panel->setMeasurementMode(
+            static_cast<render::MeasurementMode>(m_toolGroup->checkedAction()->data().toInt()));
+    connect(panel, &ImageViewportWidget::activated, this, [this, panel] { setActiveViewport(indexOfPanel(panel)); });
+    connect(panel, &ImageViewportWidget::sliceChanged, this, [this, panel](int index, int total) {
+        onViewportSliceChanged(indexOfPanel(panel), index, total);
+    });
+    connect(panel, &ImageViewportWidget::seriesDropped, this, [this, panel](const QString &uid) {
+        setActiveViewport(indexOfPanel(panel));
+        loadIntoPanel(panel, uid);
+    });
+    connect(panel, &ImageViewportWidget::seriesStepRequested, this,
+            [this, panel](int direction) { onSeriesStepRequested(indexOfPanel(panel), direction); });
+    connect(panel, &ImageViewportWidget::seriesMenuRequested, this,
+            [this, panel](const QPoint &pos) { onSeriesMenuRequested(indexOfPanel(panel), pos); });
+    connect(panel, &ImageViewportWidget::cursor3DClicked, this,
+            [this, panel](const QPointF &pos) { onCursor3DClicked(indexOfPanel(panel), pos); });
+    connect(panel, &ImageViewportWidget::vertebraLabelClicked, this,
+            [this, panel](const QPointF &pos) { onVertebraLabelClicked(indexOfPanel(panel), pos); });
+    connect(panel, &ImageViewportWidget::quickToolRequested, this, &ViewerWindow::chooseTool);
+    return cell;
+}
+
+void ViewerWindow::relayoutGrid()
+{
+    for (Cell &cell : m_cells) {
+        if (cell.stack != nullptr) {
+            m_gridLayout->removeWidget(cell.stack);
+            cell.stack->hide();
+        }
+    }
+    for (int row = 0; row < m_rows; ++row) {
+        for (int column = 0; column < m_columns; ++column) {
+            Cell &cell = ensureCell(row, column);
+            m_gridLayout->addWidget(cell.stack, row, column);
+            cell.stack->show();
+        }
+    }
+    for (int row = 0; row < maxGridSide; ++row) {
+        m_gridLayout->setRowStretch(row, row < m_rows ? 1 : 0);
+        m_gridLayout->setColumnStretch(row, row < m_columns ? 1 : 0);
+    }
+}
+
+void ViewerWindow::onGridLayoutChosen(int rows, int columns)
+{
+    rows = std::clamp(rows, 1, maxGridSide);
+    columns = std::clamp(columns, 1, maxGridSide);
+    const int activeRow = m_activeCell / maxGridSide;
+    const int activeColumn = m_activeCell % maxGridSide;
+    // Cells that leave the grid hand their detached windows back first.
+    for (int cellIndex = 0; cellIndex < maxGridSide * maxGridSide; ++cellIndex) {
+        if (cellIndex / maxGridSide >= rows || cellIndex % maxGridSide >= columns)
+            reattach(cellIndex);
+    }
+    m_rows = rows;
+    m_columns = columns;
+    relayoutGrid();
+    if (activeRow >= rows || activeColumn >= columns)
+        setActiveViewport(0);
+    else
+        setActiveViewport(activeRow * columns + activeColumn);
+    updateReferenceLines();
+    updateVertebraLabels();
+}
+
+void ViewerWindow::onLayoutButtonClicked()
+{
+    auto *picker = new LayoutPicker(this);
+    picker->setAttribute(Qt::WA_DeleteOnClose);
+    connect(picker, &LayoutPicker::layoutChosen, this, &ViewerWindow::onGridLayoutChosen);
+    QWidget *anchor = m_toolBar;
+    if (auto *button = qobject_cast<QWidget *>(sender()))
+        anchor = button;
+    if (QAction *layout = m_actions.value(QStringLiteral("layout"))) {
+        for (QObject *object : layout->associatedObjects()) {
+            if (auto *widget = qobject_cast<QWidget *>(object); widget != nullptr && widget->isVisible())
+                anchor = widget;
+        }
+    }
+    picker->move(anchor->mapToGlobal(QPoint(0, anchor->height())));
+    picker->show();
+}
+
+QList<ImageViewportWidget *> ViewerWindow::panels() const
+{
+    QList<ImageViewportWidget *> list;
+    for (int row = 0; row < m_rows; ++row) {
+        for (int column = 0; column < m_columns; ++column)
+            list.append(m_cells[static_cast<std::size_t>(row * maxGridSide + column)].panel);
+    }
+    return list;
+}
+
+int ViewerWindow::indexOfPanel(const ImageViewportWidget *panel) const
+{
+    return static_cast<int>(panels().indexOf(panel));
+}
+
+ViewerWindow::Cell *ViewerWindow::cellAt(int viewportIndex)
+{
+    if (viewportIndex < 0 || viewportIndex >= m_rows * m_columns)
+        return nullptr;
+    return &m_cells[static_cast<std::size_t>((viewportIndex / m_columns) * maxGridSide + viewportIndex % m_columns)];
+}
+
+const ViewerWindow::Cell *ViewerWindow::cellAt(int viewportIndex) const
+{
+    return const_cast<ViewerWindow *>(this)->cellAt(viewportIndex);
+}
+
+ImageViewportWidget *ViewerWindow::panelAt(int viewportIndex) const
+{
+    const Cell *cell = cellAt(viewportIndex);
+    return cell != nullptr ? cell->panel : nullptr;
+}
+
+ImageViewportWidget *ViewerWindow::viewport() const
+{
+    return m_cells[static_cast<std::size_t>(m_activeCell)].panel;
+}
+
+int ViewerWindow::activeViewportIndex() const
+{
+    return indexOfPanel(viewport());
+}
+
+void ViewerWindow::setActiveViewport(int viewportIndex)
+{
+    if (viewportIndex < 0 || viewportIndex >= m_rows * m_columns)
+        return;
+    m_activeCell = (viewportIndex / m_columns) * maxGridSide + viewportIndex % m_columns;
+    for (ImageViewportWidget *panel : panels())
+        panel->setActive(panel == viewport());
+    for (const Cell &cell : m_cells) {
+        if (cell.panel != nullptr && indexOfPanel(cell.panel) < 0)
+            cell.panel->setActive(false);
+    }
+    const int row = m_seriesList->rowOfSeries(viewport()->seriesUid());
+    if (row >= 0)
+        m_seriesList->setCurrentRow(row);
+}
+
+// ---------------------------------------------------------------- links
+
+void ViewerWindow::onViewportSliceChanged(int sourceViewportIndex, int index, int total)
+{
+    const QAction *sync = m_actions.value(QStringLiteral("syncSlices"));
+    if (!m_syncing && sync != nullptr && sync->isChecked()) {
+        m_syncing = true;
+        const double fraction = render::sliceFraction(index, total);
+        const QList<ImageViewportWidget *> list = panels();
+        for (int i = 0; i < list.size(); ++i) {
+            if (i != sourceViewportIndex && list.at(i)->sliceCount() > 0)
+                list.at(i)->setSliceByFraction(fraction);
+        }
+        m_syncing = false;
+    }
+    if (!m_syncing) {
+        updateReferenceLines();
+        updateVertebraLabels();
+    }
+}
+
+render::SliceGeometry ViewerWindow::currentGeometry(const ImageViewportWidget *panel) const
+{
+    const auto found = m_geometry.constFind(panel->seriesUid());
+    if (found == m_geometry.cend() || panel->currentSlice() < 0 || panel->currentSlice() >= found->size())
+        return {};
+    return found->at(panel->currentSlice());
+}
+
+void ViewerWindow::updateReferenceLines()
+{
+    const QList<ImageViewportWidget *> list = panels();
+    const QAction *enabled = m_actions.value(QStringLiteral("referenceLines"));
+    if (enabled == nullptr || !enabled->isChecked()) {
+        for (ImageViewportWidget *panel : list)
+            panel->setReferenceLines({});
+        return;
+    }
+    QList<ImageViewportWidget *> loaded;
+    for (ImageViewportWidget *panel : list) {
+        if (panel->sliceCount() > 0)
+            loaded.append(panel);
+        else
+            panel->setReferenceLines({});
+    }
+    int withCoordinates = 0;
+    int linesFound = 0;
+    for (ImageViewportWidget *target : std::as_const(loaded)) {
+        const render::SliceGeometry targetGeometry = currentGeometry(target);
+        QList<QLineF> lines;
+        if (targetGeometry.hasSpatialInfo) {
+            ++withCoordinates;
+            const QSize size = target->currentPixmap().size();
+            for (ImageViewportWidget *source : std::as_const(loaded)) {
+                if (source == target)
+                    continue;
+                const auto line =
+                    render::referenceLine(currentGeometry(source), targetGeometry, size.width(), size.height());
+                if (line)
+                    lines.append(*line);
+            }
+        }
+        linesFound += static_cast<int>(lines.size());
+        target->setReferenceLines(lines);
+    }
+    const QString status =
+        render::referenceLinesStatus(static_cast<int>(loaded.size()), withCoordinates, linesFound);
+    if (!status.isEmpty())
+        showStatus(status);
+    else if (statusBar()->currentMessage().startsWith(referencePrefix))
+        statusBar()->clearMessage();
+}
+
+void ViewerWindow::onSeriesStepRequested(int viewportIndex, int direction)
+{
+    ImageViewportWidget *panel = panelAt(viewportIndex);
+    if (panel == nullptr || m_seriesOrder.isEmpty())
+        return;
+    const int current = static_cast<int>(m_seriesOrder.indexOf(panel->seriesUid()));
+    const int next = current < 0 ? 0 : current + (direction < 0 ? -1 : 1);
+    if (next < 0 || next >= m_seriesOrder.size())
+        return;
+    loadIntoPanel(panel, m_seriesOrder.at(next));
+}
+
+void ViewerWindow::onCursor3DClicked(int viewportIndex, const QPointF &imagePixel)
+{
+    ImageViewportWidget *source = panelAt(viewportIndex);
+    if (source == nullptr)
+        return;
+    const auto point = render::pixelToPatient(currentGeometry(source), imagePixel);
+    if (!point) {
+        showStatus(render::cursorNoSpatialInfoMessage());
+        return;
+    }
+    source->setCursor3DMarker(imagePixel);
+    // The moves below are the cursor's, not a page for sync to pass on.
+    m_syncing = true;
+    for (ImageViewportWidget *panel : panels()) {
+        if (panel == source || panel->sliceCount() == 0)
+            continue;
+        const auto target = render::cursorTarget(m_geometry.value(panel->seriesUid()), panel->currentSlice(), *point);
+        if (!target) {
+            panel->setCursor3DMarker(std::nullopt);
+            continue;
+        }
+        panel->setSliceByFraction(render::sliceFraction(target->sliceIndex, panel->sliceCount()));
+        panel->setCursor3DMarker(target->imagePixel);
+    }
+    m_syncing = false;
+    updateReferenceLines();
+    updateVertebraLabels();
+}
+
+void ViewerWindow::onVertebraLabelClicked(int viewportIndex, const QPointF &imagePixel)
+{
+    ImageViewportWidget *panel = panelAt(viewportIndex);
+    if (panel == nullptr)
+        return;
+    const render::VertebraClick result = m_labeler.click(currentGeometry(panel), imagePixel);
+    showStatus(result.statusMessage, result.statusTimeoutMs);
+    updateVertebraLabels();
+}
+
+void ViewerWindow::updateVertebraLabels()
+{
+    for (auto it = m_labelItems.begin(); it != m_labelItems.end(); ++it) {
+        qDeleteAll(it.value());
+        it.value().clear();
+    }
+    if (m_labeler.labels().isEmpty())
+        return;
+    for (ImageViewportWidget *panel : panels()) {
+        if (panel->sliceCount() == 0 || panel->scene() == nullptr)
+            continue;
+        QList<QGraphicsItem *> &items = m_labelItems[panel];
+        for (const render::VisibleVertebraLabel &label : m_labeler.visibleLabels(currentGeometry(panel))) {
+            auto *marker = panel->scene()->addEllipse(label.imagePixel.x() - 3, label.imagePixel.y() - 3, 6, 6,
+                                                      QPen(QColor(0xff, 0xd6, 0x33)), QBrush(QColor(0xff, 0xd6, 0x33)));
+            auto *text = panel->scene()->addSimpleText(label.name);
+            text->setBrush(QColor(0xff, 0xd6, 0x33));
+            text->setPos(label.imagePixel + QPointF(6, -8));
+            // The name stays readable at any zoom.
+            text->setFlag(QGraphicsItem::ItemIgnoresTransformations);
+            marker->setZValue(10);
+            text->setZValue(10);
+            items << marker << text;
+        }
+    }
+}
+
+// ---------------------------------------------------------------- tools
+
+void ViewerWindow::chooseTool(render::MeasurementMode mode)
+{
+    if (mode == render::MeasurementMode::VertebraLabels) {
+        QDialog dialog(this);
+        dialog.setWindowTitle(QStringLiteral("Метки позвонков"));
+        auto *form = new QFormLayout(&dialog);
+        auto *first = new QComboBox(&dialog);
+        first->setObjectName(QStringLiteral("firstLabel"));
+        first->addItems(render::vertebraNames());
+        first->setCurrentIndex(std::clamp(m_labeler.nextIndex(), 0, static_cast<int>(first->count()) - 1));
+        auto *order = new QComboBox(&dialog);
+        order->setObjectName(QStringLiteral("clickOrder"));
+        order->addItem(QStringLiteral("Вниз (к крестцу)"), 1);
+        order->addItem(QStringLiteral("Вверх (к черепу)"), -1);
+        order->setCurrentIndex(m_labeler.direction() == render::VertebraLabeler::Direction::TowardsSkull ? 1 : 0);
+        auto *hint = new QLabel(render::vertebraStartHint(first->currentText()), &dialog);
+        hint->setWordWrap(true);
+        connect(first, &QComboBox::currentTextChanged, hint,
+                [hint](const QString &name) { hint->setText(render::vertebraStartHint(name)); });
+        auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+        connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+        connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+        form->addRow(QStringLiteral("Первая метка:"), first);
+        form->addRow(QStringLiteral("Порядок кликов:"), order);
+        form->addRow(hint);
+        form->addRow(buttons);
+        if (dialog.exec() != QDialog::Accepted) {
+            // The previous tool stays chosen.
+            const render::MeasurementMode current = viewport()->measurementMode();
+            if (QAction *action = m_toolActions.value(static_cast<int>(current)))
+                action->setChecked(true);
+            return;
+        }
+        m_labeler.start(first->currentIndex(), order->currentData().toInt() < 0
+                                                   ? render::VertebraLabeler::Direction::TowardsSkull
+                                                   : render::VertebraLabeler::Direction::TowardsSacrum);
+    }
+    if (QAction *action = m_toolActions.value(static_cast<int>(mode)))
+        action->setChecked(true);
+    for (const Cell &cell : m_cells) {
+        if (cell.panel != nullptr)
+            cell.panel->setMeasurementMode(mode);
+    }
+}
+
+void ViewerWindow::onCineToggled(bool on)
+{
+    if (on)
+        m_cineTimer->start(render::cineIntervalMs(m_cineRate->value()));
+    else
+        m_cineTimer->stop();
+}
+
+void ViewerWindow::onCineRateChanged(int rate)
+{
+    m_cineTimer->setInterval(render::cineIntervalMs(rate));
+    if (m_cineTimer->isActive())
+        m_cineTimer->start();
+}
+
+void ViewerWindow::onCineTick()
+{
+    ImageViewportWidget *panel = viewport();
+    if (panel->sliceCount() > 1)
+        panel->showSlice(render::nextCineSlice(panel->currentSlice(), panel->sliceCount()));
+}
+
+void ViewerWindow::onBackToListTriggered()
+{
+    // The browser lives in a library above this one: found by class name, so
+    // the viewer needs no link to it.
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget != this && widget->inherits("velmaris::MainWindow")) {
+            if (widget->isMinimized())
+                widget->showNormal();
+            else
+                widget->show();
+            widget->raise();
+            widget->activateWindow();
+            break;
+        }
+    }
+    close();
+}
+
+void ViewerWindow::onResetCalibrationTriggered()
+{
+    ImageViewportWidget *panel = viewport();
+    if (panel->calibrationMmPerPixel() <= 0.0) {
+        showStatus(QStringLiteral("У серии в активной панели нет ручной калибровки."), 5000);
+        return;
+    }
+    panel->resetCalibration();
+    showStatus(QStringLiteral("Калибровка сброшена — снова используется PixelSpacing из DICOM."), 5000);
+}
+
+void ViewerWindow::onCopyOneTriggered()
+{
+    QGuiApplication::clipboard()->setPixmap(viewport()->grab());
+}
+
+void ViewerWindow::onCopyAllTriggered()
+{
+    QGuiApplication::clipboard()->setPixmap(m_grid->grab());
+}
+
+void ViewerWindow::showStatus(const QString &text, int timeoutMs)
+{
+    statusBar()->showMessage(text, timeoutMs);
+}
+
+// ---------------------------------------------------------------- detaching
+
+QMenu *ViewerWindow::buildSeriesMenu(int viewportIndex, QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    ImageViewportWidget *panel = panelAt(viewportIndex);
+    if (panel == nullptr)
+        return menu;
+    for (const QString &uid : std::as_const(m_seriesOrder)) {
+        const db::SeriesRecord record = m_records.value(uid);
+        const QString number = record.series_number.isEmpty() ? QString::number(m_seriesOrder.indexOf(uid) + 1)
+                                                              : record.series_number;
+        const QString description =
+            record.series_description.isEmpty() ? QStringLiteral("(без описания)") : record.series_description;
+        const QString text = QStringLiteral("%1№%2 · %3 · %4")
+                                 .arg(panel->seriesUid() == uid ? QStringLiteral("✓ ") : QString(), number,
+                                      description, QStringLiteral("%1 срез.").arg(frameCount(uid)));
+        QAction *entry = menu->addAction(text);
+        entry->setData(uid);
+        connect(entry, &QAction::triggered, this, [this, panel, uid] { loadIntoPanel(panel, uid); });
+    }
+    menu->addSeparator();
+    QAction *detach = menu->addAction(isViewportDetached(viewportIndex)
+                                          ? QStringLiteral("📌 Прикрепить обратно")
+                                          : QStringLiteral("🖥 Отсоединить на отдельный экран"));
+    connect(detach, &QAction::triggered, this, [this, viewportIndex] { toggleDetachViewport(viewportIndex); });
+    return menu;
+}
+
+void ViewerWindow::onSeriesMenuRequested(int viewportIndex, const QPoint &globalPos)
+{
+    QMenu *menu = buildSeriesMenu(viewportIndex, this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(globalPos);
+}
+
+bool ViewerWindow::isViewportDetached(int viewportIndex) const
+{
+    const Cell *cell = cellAt(viewportIndex);
+    return cell != nullptr && cell->detached != nullptr;
+}
+
+DetachedPanelWindow *ViewerWindow::detachedWindow(int viewportIndex) const
+{
+    const Cell *cell = cellAt(viewportIndex);
+    return cell != nullptr ? cell->detached : nullptr;
+}
+
+void ViewerWindow::toggleDetachViewport(int viewportIndex)
+{
+    Cell *cell = cellAt(viewportIndex);
+    if (cell == nullptr)
+        return;
+    const int cellIndex = static_cast<int>(cell - m_cells.data());
+    if (cell->detached != nullptr) {
+        reattach(cellIndex);
+        return;
+    }
+    cell->stack->removeWidget(cell->panel);
+    cell->detached = new DetachedPanelWindow(cell->panel, this);
+    cell->detached->setWindowTitle(QStringLiteral("Панель %1 — Velmaris").arg(viewportIndex + 1));
+    connect(cell->detached, &DetachedPanelWindow::reattachRequested, this, [this, cellIndex] { reattach(cellIndex); });
+    cell->stack->setCurrentWidget(cell->placeholder);
+    cell->detached->show();
+}
+
+void ViewerWindow::reattach(int cellIndex)
+{
+    Cell &cell = m_cells[static_cast<std::size_t>(cellIndex)];
+    if (cell.detached == nullptr)
+        return;
+    DetachedPanelWindow *window = cell.detached;
+    cell.detached = nullptr;
+    ImageViewportWidget *panel = window->takePanel();
+    if (panel != nullptr) {
+        cell.stack->insertWidget(0, panel);
+        cell.stack->setCurrentWidget(panel);
+    }
+    window->hide();
+    window->deleteLater();
+}
+
+void ViewerWindow::closeEvent(QCloseEvent *event)
+{
+    m_cineTimer->stop();
+    for (int cellIndex = 0; cellIndex < maxGridSide * maxGridSide; ++cellIndex) {
+        Cell &cell = m_cells[static_cast<std::size_t>(cellIndex)];
+        if (cell.detached == nullptr)
+            continue;
+        DetachedPanelWindow *window = cell.detached;
+        reattach(cellIndex);
+        delete window;
+    }
+    emit closed();
+    QMainWindow::closeEvent(event);
+}
+
+// ---------------------------------------------------------------- actions
+
+QAction *ViewerWindow::action(const QString &id) const
+{
+    return m_actions.value(id);
+}
+
+void ViewerWindow::buildActions()
+{
+    const auto add = [this](const QString &id, const QString &text, bool checkable = false) {
+        auto *action = new QAction(text, this);
+        action->setObjectName(id);
+        action->setCheckable(checkable);
+        const QKeySequence shortcut = HotkeyRegistry::shortcut(id);
+        if (!shortcut.isEmpty())
+            action->setShortcut(shortcut);
+        m_actions.insert(id, action);
+        return action;
+    };
+    if (!m_portable) {
+        connect(add(QStringLiteral("backToList"), QStringLiteral("К списку исследований")), &QAction::triggered, this,
+                &ViewerWindow::onBackToListTriggered);
+    }
+    connect(add(QStringLiteral("invert"), QStringLiteral("Инверсия"), true), &QAction::toggled, this,
+            [this](bool on) { viewport()->setInverted(on); });
+    connect(add(QStringLiteral("clearMeasurements"), QStringLiteral("Очистить измерения")), &QAction::triggered,
+            this, [this] { viewport()->clearMeasurements(false); });
+    add(QStringLiteral("syncSlices"), QStringLiteral("Синхронизация срезов"), true);
+    connect(add(QStringLiteral("wheelSeries"), QStringLiteral("Колесо: серии"), true), &QAction::toggled, this,
+            [this](bool on) {
+                for (const Cell &cell : m_cells) {
+                    if (cell.panel != nullptr)
+                        cell.panel->setWheelSeries(on);
+                }
+            });
+    QAction *reference = add(QStringLiteral("referenceLines"), QStringLiteral("Референсные линии"), true);
+    reference->setChecked(true);
+    connect(reference, &QAction::toggled, this, [this] { updateReferenceLines(); });
+
+    connect(add(QStringLiteral("viewer.copyOne"), QStringLiteral("Копировать в буфер обмена")), &QAction::triggered,
+            this, &ViewerWindow::onCopyOneTriggered);
+    connect(add(QStringLiteral("viewer.copyAll"), QStringLiteral("Копировать всё в буфер обмена")),
+            &QAction::triggered, this, &ViewerWindow::onCopyAllTriggered);
+    connect(add(QStringLiteral("viewer.rotateCcw"), QStringLiteral("Повернуть на 90° против часовой")),
+            &QAction::triggered, this, [this] { viewport()->rotateBy(-90); });
+    connect(add(QStringLiteral("viewer.rotateCw"), QStringLiteral("Повернуть на 90° по часовой")),
+            &QAction::triggered, this, [this] { viewport()->rotateBy(90); });
+    connect(add(QStringLiteral("rotate180"), QStringLiteral("Повернуть на 180°")), &QAction::triggered, this,
+            [this] { viewport()->rotateBy(180); });
+    connect(add(QStringLiteral("viewer.flipH"), QStringLiteral("Отразить горизонтально")), &QAction::triggered,
+            this, [this] { viewport()->flipHorizontally(); });
+    connect(add(QStringLiteral("viewer.flipV"), QStringLiteral("Отразить вертикально")), &QAction::triggered, this,
+            [this] { viewport()->flipVertically(); });
+    connect(add(QStringLiteral("viewer.clearTransform"), QStringLiteral("Очистить преобразования")),
+            &QAction::triggered, this, [this] { viewport()->clearTransforms(); });
+    connect(add(QStringLiteral("resetCalibration"), QStringLiteral("Сбросить калибровку серии")),
+            &QAction::triggered, this, &ViewerWindow::onResetCalibrationTriggered);
+    connect(add(QStringLiteral("clearVertebraLabels"), QStringLiteral("Удалить все метки позвонков")),
+            &QAction::triggered, this, [this] {
+                m_labeler.clear();
+                updateVertebraLabels();
+            });
+    connect(add(QStringLiteral("cine"), QStringLiteral("Cine — автоматическое листание срезов"), true),
+            &QAction::toggled, this, &ViewerWindow::onCineToggled);
+    connect(add(QStringLiteral("layout"), QStringLiteral("Раскладка")), &QAction::triggered, this,
+            &ViewerWindow::onLayoutButtonClicked);
+    for (QAction *action : std::as_const(m_actions))
+        addAction(action); // shortcuts work while any panel has focus
 }
 
 void ViewerWindow::buildMenus()
 {
     QMenu *tools = menuBar()->addMenu(QStringLiteral("Инструменты"));
-    auto *group = new QActionGroup(tools);
+    m_toolGroup = new QActionGroup(tools);
     for (int value = 0; value <= 21; ++value) {
         if (!render::isSelectableMode(value))
             continue;
         const auto mode = static_cast<render::MeasurementMode>(value);
         QAction *action = tools->addAction(render::measurementModeLabel(mode));
         action->setCheckable(true);
+        action->setData(value);
         action->setChecked(mode == render::MeasurementMode::Browse);
-        group->addAction(action);
-        connect(action, &QAction::triggered, m_viewport, [this, mode] { m_viewport->setMeasurementMode(mode); });
+        m_toolGroup->addAction(action);
+        m_toolActions.insert(value, action);
+        connect(action, &QAction::triggered, this, [this, mode] { chooseTool(mode); });
     }
     tools->addSeparator();
-    QAction *clear = tools->addAction(QStringLiteral("Очистить измерения"));
-    connect(clear, &QAction::triggered, m_viewport, [this] { m_viewport->clearMeasurements(false); });
+    tools->addAction(m_actions.value(QStringLiteral("clearMeasurements")));
+    tools->addAction(m_actions.value(QStringLiteral("clearVertebraLabels")));
+    tools->addAction(m_actions.value(QStringLiteral("resetCalibration")));
 
-    auto *presets = new WindowPresetMenu([this] { return m_viewport->window(); }, this);
+    auto *presets = new WindowPresetMenu([this] { return viewport()->window(); }, this);
     presets->setTitle(QStringLiteral("Window/Level presets"));
     menuBar()->addMenu(presets);
-    connect(presets, &WindowPresetMenu::presetChosen, m_viewport, &ImageViewportWidget::setWindowPreset);
+    connect(presets, &WindowPresetMenu::presetChosen, this,
+            [this](const render::WindowLevel &window) { viewport()->setWindowPreset(window); });
+
+    QMenu *annotations = menuBar()->addMenu(QStringLiteral("Аннотации"));
+    annotations->addAction(m_actions.value(QStringLiteral("referenceLines")));
 
     QMenu *view = menuBar()->addMenu(QStringLiteral("Вид"));
-    const auto addViewAction = [this, view](const QString &text, const QString &hotkey, auto handler) {
-        QAction *action = view->addAction(text);
-        if (!hotkey.isEmpty())
-            action->setShortcut(HotkeyRegistry::shortcut(hotkey));
-        connect(action, &QAction::triggered, m_viewport, handler);
-        return action;
-    };
-    addViewAction(QStringLiteral("Повернуть на 90° против часовой"), QStringLiteral("viewer.rotateCcw"),
-                  [this] { m_viewport->rotateBy(-90); });
-    addViewAction(QStringLiteral("Повернуть на 90° по часовой"), QStringLiteral("viewer.rotateCw"),
-                  [this] { m_viewport->rotateBy(90); });
-    addViewAction(QStringLiteral("Повернуть на 180°"), QString(), [this] { m_viewport->rotateBy(180); });
-    addViewAction(QStringLiteral("Отразить горизонтально"), QStringLiteral("viewer.flipH"),
-                  [this] { m_viewport->flipHorizontally(); });
-    addViewAction(QStringLiteral("Отразить вертикально"), QStringLiteral("viewer.flipV"),
-                  [this] { m_viewport->flipVertically(); });
-    addViewAction(QStringLiteral("Очистить преобразования"), QStringLiteral("viewer.clearTransform"),
-                  [this] { m_viewport->clearTransforms(); });
-    QAction *invert = view->addAction(QStringLiteral("Инверсия"));
-    invert->setCheckable(true);
-    connect(invert, &QAction::toggled, m_viewport, [this](bool on) { m_viewport->setInverted(on); });
-    addViewAction(QStringLiteral("Копировать в буфер обмена"), QStringLiteral("viewer.copyOne"),
-                  [this] { m_viewport->copyCurrentImage(); });
+    for (const char *id : {"viewer.rotateCcw", "viewer.rotateCw", "rotate180", "viewer.flipH", "viewer.flipV",
+                           "viewer.clearTransform"})
+        view->addAction(m_actions.value(QLatin1String(id)));
+    view->addSeparator();
+    view->addAction(m_actions.value(QStringLiteral("cine")));
+    view->addAction(m_actions.value(QStringLiteral("layout")));
+    view->addSeparator();
+    view->addAction(m_actions.value(QStringLiteral("viewer.copyOne")));
+    view->addAction(m_actions.value(QStringLiteral("viewer.copyAll")));
 }
 
-void ViewerWindow::showSeries(const QString &seriesUid, const QList<db::SliceRef> &slices)
+void ViewerWindow::buildToolBars()
 {
-    QListWidgetItem *item = nullptr;
-    for (int i = 0; i < m_series->count(); ++i) {
-        if (m_series->item(i)->data(Qt::UserRole).toString() == seriesUid)
-            item = m_series->item(i);
+    m_toolBar = addToolBar(QStringLiteral("Панель инструментов"));
+    m_toolBar->setObjectName(QStringLiteral("viewerToolBar"));
+    QStringList available;
+    for (const QString &id : render::defaultToolbarOrder()) {
+        if (m_actions.contains(id))
+            available.append(id);
     }
-    if (item == nullptr) {
-        item = new QListWidgetItem(m_series);
-        item->setData(Qt::UserRole, seriesUid);
+    const render::ToolbarLayout layout = render::loadToolbarLayout(available);
+    for (const QString &id : layout.order) {
+        QAction *action = m_actions.value(id);
+        m_toolBar->addAction(action);
+        // Toolbar actions live on the toolbar only, so hiding the action
+        // hides just its button.
+        action->setVisible(!layout.hidden.contains(id));
     }
-    item->setData(Qt::UserRole + 1, static_cast<int>(slices.size()));
-    item->setText(QStringLiteral("Серия %1: срезов %2").arg(seriesUid).arg(slices.size()));
-    m_slices.insert(seriesUid, slices);
 
-    if (m_viewport->seriesUid().isEmpty()) {
-        openSeries(seriesUid);
-    } else if (m_viewport->seriesUid() == seriesUid && slices.size() != m_viewport->sliceCount()) {
-        // The shown series grew: keep the slice the user is looking at.
-        const int current = m_viewport->currentSlice();
-        m_viewport->loadSeries(seriesUid, slices);
-        m_viewport->showSlice(current);
-    }
-}
-
-void ViewerWindow::openSeries(const QString &seriesUid)
-{
-    const auto found = m_slices.constFind(seriesUid);
-    if (found == m_slices.cend())
-        return;
-    m_viewport->loadSeries(seriesUid, *found);
-    for (int i = 0; i < m_series->count(); ++i) {
-        if (m_series->item(i)->data(Qt::UserRole).toString() == seriesUid)
-            m_series->setCurrentRow(i);
-    }
-}
-
-void ViewerWindow::onSeriesActivated(QListWidgetItem *item)
-{
-    if (item != nullptr)
-        openSeries(item->data(Qt::UserRole).toString());
-}
-
-int ViewerWindow::seriesCount() const
-{
-    return m_series->count();
-}
-
-int ViewerWindow::frameCount(const QString &seriesUid) const
-{
-    return static_cast<int>(m_slices.value(seriesUid).size());
+    QToolBar *viewBar = addToolBar(QStringLiteral("Вид"));
+    viewBar->setObjectName(QStringLiteral("viewerViewBar"));
+    viewBar->addAction(m_actions.value(QStringLiteral("layout")));
+    viewBar->addSeparator();
+    viewBar->addAction(m_actions.value(QStringLiteral("cine")));
+    viewBar->addWidget(new QLabel(QStringLiteral("Скорость:"), viewBar));
+    m_cineRate = new QSpinBox(viewBar);
+    m_cineRate->setRange(render::cineMinRate, render::cineMaxRate);
+    m_cineRate->setValue(render::cineDefaultRate);
+    m_cineRate->setSuffix(QStringLiteral(" кадр/сек"));
+    viewBar->addWidget(m_cineRate);
+    connect(m_cineRate, &QSpinBox::valueChanged, this, &ViewerWindow::onCineRateChanged);
 }
 
 } // namespace velmaris

@@ -1,47 +1,166 @@
 #pragma once
 
+#include "db/SeriesRecord.h"
 #include "db/SliceRef.h"
+#include "viewer/MeasurementMode.h"
+#include "viewer/SliceGeometry.h"
+#include "viewer/VertebraLabels.h"
 
 #include <QHash>
 #include <QList>
 #include <QMainWindow>
+#include <QPointF>
+#include <QStringList>
 
-class QListWidget;
-class QListWidgetItem;
+#include <array>
+
+class QAction;
+class QActionGroup;
+class QGraphicsItem;
+class QGridLayout;
+class QMenu;
+class QSpinBox;
+class QStackedWidget;
+class QTimer;
+class QToolBar;
 
 namespace velmaris {
 
+class DetachedPanelWindow;
 class ImageViewportWidget;
+class SeriesListWidget;
 
-// The image viewer, for now with one panel: the study's series on the left,
-// the panel with its tools on the right. The multi-panel viewer replaces it.
+// The window in which a study is read: its series as a thumbnail list on the
+// left, up to 3 × 3 image panels on the right, one of them active, linked by
+// synchronised paging, reference lines, the 3D cursor and vertebra labels.
 class ViewerWindow : public QMainWindow
 {
     Q_OBJECT
 public:
+    static constexpr int maxGridSide = 3;
+
     ViewerWindow(const QString &studyUid, bool portable, QWidget *parent = nullptr);
+    ~ViewerWindow() override;
 
     // Adds a series, or updates it when already listed (it grows while a
     // portable import runs). The first series added is shown at once.
     void showSeries(const QString &seriesUid, const QList<db::SliceRef> &slices);
-    // Shows a listed series in the panel.
+    // The same with the series row, whose number, modality and description
+    // label the list and the series menu.
+    void showSeries(const db::SeriesRecord &series, const QList<db::SliceRef> &slices);
+    // Shows a listed series in the active panel.
     void openSeries(const QString &seriesUid);
 
     QString studyUid() const { return m_studyUid; }
-    int seriesCount() const;
+    int seriesCount() const { return static_cast<int>(m_seriesOrder.size()); }
     int frameCount(const QString &seriesUid) const;
-    ImageViewportWidget *viewport() const { return m_viewport; }
+    // The active panel.
+    ImageViewportWidget *viewport() const;
 
-private slots:
-    void onSeriesActivated(QListWidgetItem *item);
+    int gridRows() const { return m_rows; }
+    int gridColumns() const { return m_columns; }
+    // The grid's panels in row-major order (detached ones included).
+    QList<ImageViewportWidget *> panels() const;
+    int activeViewportIndex() const;
+    void setActiveViewport(int viewportIndex);
+    bool isViewportDetached(int viewportIndex) const;
+    DetachedPanelWindow *detachedWindow(int viewportIndex) const;
+
+    SeriesListWidget *seriesList() const { return m_seriesList; }
+    QToolBar *mainToolBar() const { return m_toolBar; }
+    // A window action by its identifier (toolbar identifiers, the hotkey
+    // identifiers "viewer.*", "referenceLines", "cine", "layout"); null when
+    // this window has no such action.
+    QAction *action(const QString &id) const;
+    QSpinBox *cineRateBox() const { return m_cineRate; }
+    QTimer *cineTimer() const { return m_cineTimer; }
+    const render::VertebraLabeler &vertebraLabeler() const { return m_labeler; }
+
+    // Chooses the tool for every panel; the vertebra tool asks for the first
+    // label and the click direction first (nothing changes when cancelled).
+    void chooseTool(render::MeasurementMode mode);
+    // The series menu of a panel, as shown on its right click.
+    QMenu *buildSeriesMenu(int viewportIndex, QWidget *parent);
+
+signals:
+    // The detached panels' windows are gone and the window is closing.
+    void closed();
+
+public slots:
+    void onSeriesThumbnailActivated(const QString &seriesUid);
+    void onViewportSliceChanged(int sourceViewportIndex, int index, int total);
+    void onGridLayoutChosen(int rows, int columns);
+    void onSeriesMenuRequested(int viewportIndex, const QPoint &globalPos);
+    void toggleDetachViewport(int viewportIndex);
+    void onSeriesStepRequested(int viewportIndex, int direction);
+    void onCursor3DClicked(int viewportIndex, const QPointF &imagePixel);
+    void onVertebraLabelClicked(int viewportIndex, const QPointF &imagePixel);
+    void onCineToggled(bool on);
+    void onCineRateChanged(int rate);
+    void onCineTick();
+    void onBackToListTriggered();
+    void onResetCalibrationTriggered();
+    void onCopyOneTriggered();
+    void onCopyAllTriggered();
+    void onLayoutButtonClicked();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    struct Cell
+    {
+        QStackedWidget *stack = nullptr;
+        ImageViewportWidget *panel = nullptr;
+        QWidget *placeholder = nullptr;
+        DetachedPanelWindow *detached = nullptr;
+    };
+
+    void buildActions();
     void buildMenus();
+    void buildToolBars();
+    Cell &ensureCell(int row, int column);
+    void relayoutGrid();
+    int indexOfPanel(const ImageViewportWidget *panel) const;
+    ImageViewportWidget *panelAt(int viewportIndex) const;
+    Cell *cellAt(int viewportIndex);
+    const Cell *cellAt(int viewportIndex) const;
+    void loadIntoPanel(ImageViewportWidget *panel, const QString &seriesUid);
+    void refreshSeriesList();
+    void updateReferenceLines();
+    void updateVertebraLabels();
+    render::SliceGeometry currentGeometry(const ImageViewportWidget *panel) const;
+    QString seriesLabel(const QString &seriesUid) const;
+    QString seriesDescription(const QString &seriesUid) const;
+    void reattach(int cellIndex);
+    void showStatus(const QString &text, int timeoutMs = 0);
 
     QString m_studyUid;
-    QListWidget *m_series = nullptr;
-    ImageViewportWidget *m_viewport = nullptr;
+    bool m_portable = false;
+    SeriesListWidget *m_seriesList = nullptr;
+    QWidget *m_grid = nullptr;
+    QGridLayout *m_gridLayout = nullptr;
+    std::array<Cell, maxGridSide * maxGridSide> m_cells; // by row × 3 + column
+    int m_rows = 1;
+    int m_columns = 1;
+    int m_activeCell = 0;
+
+    QStringList m_seriesOrder;
     QHash<QString, QList<db::SliceRef>> m_slices;
+    QHash<QString, QList<render::SliceGeometry>> m_geometry;
+    QHash<QString, db::SeriesRecord> m_records;
+
+    QHash<QString, QAction *> m_actions;
+    QActionGroup *m_toolGroup = nullptr;
+    QHash<int, QAction *> m_toolActions;
+    QToolBar *m_toolBar = nullptr;
+    QSpinBox *m_cineRate = nullptr;
+    QTimer *m_cineTimer = nullptr;
+    QTimer *m_listRefresh = nullptr;
+
+    bool m_syncing = false; // followers of a broadcast must not broadcast again
+    render::VertebraLabeler m_labeler;
+    QHash<ImageViewportWidget *, QList<QGraphicsItem *>> m_labelItems;
 };
 
 } // namespace velmaris

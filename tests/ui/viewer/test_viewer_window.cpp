@@ -1,0 +1,532 @@
+#include "app/HotkeyRegistry.h"
+#include "ui/viewer/DetachedPanelWindow.h"
+#include "ui/viewer/ImageViewportWidget.h"
+#include "ui/viewer/LayoutPicker.h"
+#include "ui/viewer/SeriesListWidget.h"
+#include "ui/viewer/ViewerWindow.h"
+
+#include "seriesgen/SeriesGenerator.h"
+#include "viewer/SliceSync.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDialog>
+#include <QClipboard>
+#include <QGraphicsLineItem>
+#include <QGraphicsSimpleTextItem>
+#include <QMenu>
+#include <QPointer>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolBar>
+#include <QtTest>
+
+#include <memory>
+
+using render::MeasurementMode;
+using velmaris::ImageViewportWidget;
+using velmaris::ViewerWindow;
+
+namespace {
+
+// The rows the study database would hand to the viewer for a generated series.
+QList<db::SliceRef> slicesFor(const velmaris::gen::SeriesSpec &series, const QStringList &paths)
+{
+    QList<db::SliceRef> slices;
+    for (int i = 0; i < paths.size(); ++i) {
+        db::SliceRef slice;
+        slice.file_path = paths.at(i);
+        slice.instance_number = i + 1;
+        slice.pixel_spacing_x = series.pixelSpacingColumn;
+        slice.pixel_spacing_y = series.pixelSpacingRow;
+        slice.has_spatial_info = series.writeGeometry;
+        if (series.writeGeometry) {
+            const auto position = velmaris::gen::slicePosition(series, i);
+            slice.image_position_x = position[0];
+            slice.image_position_y = position[1];
+            slice.image_position_z = position[2];
+            slice.orientation_row_x = series.orientation[0];
+            slice.orientation_row_y = series.orientation[1];
+            slice.orientation_row_z = series.orientation[2];
+            slice.orientation_col_x = series.orientation[3];
+            slice.orientation_col_y = series.orientation[4];
+            slice.orientation_col_z = series.orientation[5];
+        }
+        slices.append(slice);
+    }
+    return slices;
+}
+
+int lineItems(const ImageViewportWidget *panel)
+{
+    int count = 0;
+    for (QGraphicsItem *item : panel->scene()->items()) {
+        if (item->type() == QGraphicsLineItem::Type)
+            ++count;
+    }
+    return count;
+}
+
+// A click at an image pixel of a panel, through the panel's own mouse handling.
+void clickImage(ImageViewportWidget *panel, const QPointF &imagePixel)
+{
+    QTest::mouseClick(panel->viewport(), Qt::LeftButton, Qt::NoModifier, panel->mapFromScene(imagePixel));
+}
+
+} // namespace
+
+class TestViewerWindow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QTemporaryDir m_config;
+    // Axial CT: 10 slices, z = 100 … 111.25 mm, x and y from −160 mm.
+    velmaris::gen::SeriesSpec m_axial;
+    // Coronal: 5 slices at y = −150 … −145 mm, z from 112 mm downwards.
+    velmaris::gen::SeriesSpec m_coronal;
+    // Without any geometry.
+    velmaris::gen::SeriesSpec m_flat;
+    QList<db::SliceRef> m_axialSlices;
+    QList<db::SliceRef> m_coronalSlices;
+    QList<db::SliceRef> m_flatSlices;
+
+    std::unique_ptr<ViewerWindow> makeViewer(bool portable = false)
+    {
+        auto viewer = std::make_unique<ViewerWindow>(QStringLiteral("1.2.3"), portable);
+        viewer->setAttribute(Qt::WA_DeleteOnClose, false); // owned by the test
+        viewer->showSeries(m_axial.seriesInstanceUid, m_axialSlices);
+        db::SeriesRecord coronal;
+        coronal.series_instance_uid = m_coronal.seriesInstanceUid;
+        coronal.modality = QStringLiteral("CT");
+        coronal.series_number = QStringLiteral("2");
+        coronal.series_description = QStringLiteral("Coronal");
+        viewer->showSeries(coronal, m_coronalSlices);
+        viewer->showSeries(m_flat.seriesInstanceUid, m_flatSlices);
+        viewer->show();
+        return viewer;
+    }
+    // Axial in panel 0, coronal in panel 1 of a 1 × 2 grid.
+    std::unique_ptr<ViewerWindow> makePair()
+    {
+        auto viewer = makeViewer();
+        viewer->onGridLayoutChosen(1, 2);
+        viewer->setActiveViewport(1);
+        viewer->openSeries(m_coronal.seriesInstanceUid);
+        return viewer;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(m_config.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+        QCoreApplication::setOrganizationName(QStringLiteral("Brennick"));
+        QCoreApplication::setApplicationName(QStringLiteral("Norvane"));
+        QString error;
+        QStringList paths;
+        m_axial.slices = 10;
+        QVERIFY2(velmaris::gen::writeSeries(m_axial, m_dir.filePath("axial"), &paths, &error), qPrintable(error));
+        m_axialSlices = slicesFor(m_axial, paths);
+        m_coronal.slices = 5;
+        m_coronal.seriesNumber = 2;
+        m_coronal.studyInstanceUid = m_axial.studyInstanceUid;
+        m_coronal.orientation = {1, 0, 0, 0, 0, -1};
+        m_coronal.origin = {-160.0, -150.0, 112.0};
+        QVERIFY2(velmaris::gen::writeSeries(m_coronal, m_dir.filePath("coronal"), &paths, &error), qPrintable(error));
+        m_coronalSlices = slicesFor(m_coronal, paths);
+        m_flat.slices = 3;
+        m_flat.seriesNumber = 3;
+        m_flat.writeGeometry = false;
+        QVERIFY2(velmaris::gen::writeSeries(m_flat, m_dir.filePath("flat"), &paths, &error), qPrintable(error));
+        m_flatSlices = slicesFor(m_flat, paths);
+    }
+    void init() { QSettings().clear(); }
+
+    void opensWithTheFirstSeriesShown()
+    {
+        auto viewer = makeViewer();
+        QCOMPARE(viewer->windowTitle(), QStringLiteral("Панель просмотра — Velmaris"));
+        QCOMPARE(viewer->size(), QSize(1400, 900));
+        QVERIFY(ViewerWindow(QStringLiteral("x"), false).testAttribute(Qt::WA_DeleteOnClose));
+        QCOMPARE(viewer->seriesCount(), 3);
+        QCOMPARE(viewer->frameCount(m_coronal.seriesInstanceUid), 5);
+        QCOMPARE(viewer->viewport()->seriesUid(), m_axial.seriesInstanceUid);
+        QVERIFY(viewer->action(QStringLiteral("backToList")) != nullptr);
+
+        // Rotate and flip act on the active panel, bound to the registry's keys.
+        QAction *rotate = viewer->action(QStringLiteral("viewer.rotateCw"));
+        QCOMPARE(rotate->shortcut(), velmaris::HotkeyRegistry::shortcut(QStringLiteral("viewer.rotateCw")));
+        rotate->trigger();
+        QCOMPARE(viewer->viewport()->rotationAngle(), 90);
+        viewer->action(QStringLiteral("viewer.flipH"))->trigger();
+        QVERIFY(viewer->viewport()->isFlippedHorizontally());
+        viewer->action(QStringLiteral("viewer.clearTransform"))->trigger();
+        QCOMPARE(viewer->viewport()->rotationAngle(), 0);
+        QTRY_COMPARE(viewer->seriesList()->count(), 3);
+
+        // A series picked in the list goes into the active panel.
+        emit viewer->seriesList()->seriesActivated(m_flat.seriesInstanceUid);
+        QCOMPARE(viewer->viewport()->seriesUid(), m_flat.seriesInstanceUid);
+
+        // A growing series keeps the slice shown.
+        viewer->openSeries(m_axial.seriesInstanceUid);
+        viewer->viewport()->showSlice(3);
+        viewer->showSeries(m_axial.seriesInstanceUid, m_axialSlices.mid(0, 8));
+        QCOMPARE(viewer->viewport()->sliceCount(), 8);
+        QCOMPARE(viewer->viewport()->currentSlice(), 3);
+
+        auto portable = makeViewer(true);
+        QVERIFY(portable->windowTitle() != viewer->windowTitle());
+        QVERIFY(portable->windowTitle().startsWith(QStringLiteral("Панель просмотра — Velmaris")));
+        QVERIFY(portable->action(QStringLiteral("backToList")) == nullptr);
+    }
+
+    void layoutChangesKeepSeriesWherePanelsStay()
+    {
+        auto viewer = makePair();
+        QCOMPARE(viewer->panels().size(), 2);
+        QCOMPARE(viewer->activeViewportIndex(), 1);
+        QVERIFY(viewer->panels().at(1)->isActive());
+        QVERIFY(!viewer->panels().at(0)->isActive());
+
+        viewer->onGridLayoutChosen(2, 2);
+        QCOMPARE(viewer->panels().size(), 4);
+        QCOMPARE(viewer->panels().at(0)->seriesUid(), m_axial.seriesInstanceUid);
+        QCOMPARE(viewer->panels().at(1)->seriesUid(), m_coronal.seriesInstanceUid);
+        QVERIFY(viewer->panels().at(2)->seriesUid().isEmpty());
+        QCOMPARE(viewer->activeViewportIndex(), 1);
+
+        viewer->onGridLayoutChosen(1, 1); // the coronal panel leaves the grid
+        QCOMPARE(viewer->panels().size(), 1);
+        QCOMPARE(viewer->viewport()->seriesUid(), m_axial.seriesInstanceUid);
+        viewer->onGridLayoutChosen(3, 3);
+        QCOMPARE(viewer->panels().size(), 9);
+        QCOMPARE(viewer->panels().at(1)->seriesUid(), m_coronal.seriesInstanceUid);
+
+        // A click activates its panel.
+        ImageViewportWidget *lower = viewer->panels().at(4);
+        QTest::mouseClick(lower->viewport(), Qt::LeftButton, Qt::NoModifier, lower->viewport()->rect().center());
+        QCOMPARE(viewer->viewport(), lower);
+        QVERIFY(lower->isActive());
+        QVERIFY(!viewer->panels().at(0)->isActive());
+
+        // A series dropped onto a panel shows there.
+        emit lower->seriesDropped(m_flat.seriesInstanceUid);
+        QCOMPARE(lower->seriesUid(), m_flat.seriesInstanceUid);
+    }
+
+    void layoutPickerChoosesRowsAndColumns()
+    {
+        velmaris::LayoutPicker picker;
+        QCOMPARE(picker.size(), QSize(118, 140));
+        QCOMPARE(picker.caption(), QStringLiteral("Выберите раскладку"));
+        QSignalSpy chosen(&picker, &velmaris::LayoutPicker::layoutChosen);
+        picker.show();
+        QTest::mouseMove(&picker, velmaris::LayoutPicker::cellCenter(1, 2));
+        QCOMPARE(picker.caption(), QStringLiteral("2 × 3"));
+        QTest::mouseClick(&picker, Qt::LeftButton, Qt::NoModifier, velmaris::LayoutPicker::cellCenter(1, 2));
+        QCOMPARE(chosen.size(), 1);
+        QCOMPARE(chosen.first().at(0).toInt(), 2);
+        QCOMPARE(chosen.first().at(1).toInt(), 3);
+    }
+
+    void syncedPagingFollowsByFractionWithoutFeedback()
+    {
+        auto viewer = makePair();
+        ImageViewportWidget *leader = viewer->panels().at(0);     // 10 slices
+        ImageViewportWidget *follower = viewer->panels().at(1);   // 5 slices
+        leader->showSlice(9);
+        QCOMPARE(follower->currentSlice(), 0); // sync is off at start
+
+        viewer->action(QStringLiteral("syncSlices"))->setChecked(true);
+        QSignalSpy leaderPages(leader, &ImageViewportWidget::sliceChanged);
+        QSignalSpy followerPages(follower, &ImageViewportWidget::sliceChanged);
+        struct Case { int index; int expected; };
+        for (const Case c : {Case{9, 4}, Case{5, 2}, Case{0, 0}, Case{4, 2}}) {
+            leader->showSlice(c.index);
+            QCOMPARE(follower->currentSlice(), c.expected);
+            QCOMPARE(follower->currentSlice(), render::syncedSliceIndex(c.index, 10, 5));
+        }
+        // Each page of the leader moved the follower once, and nothing came back.
+        QCOMPARE(leaderPages.size(), 4);
+        QCOMPARE(followerPages.size(), 4);
+        QCOMPARE(leader->currentSlice(), 4);
+    }
+
+    void referenceLineStatusMessages()
+    {
+        auto viewer = makeViewer();
+        const QString needTwo =
+            QStringLiteral("Референсные линии: нужно минимум 2 панели с загруженными сериями.");
+        QCOMPARE(viewer->statusBar()->currentMessage(), needTwo);
+
+        viewer->onGridLayoutChosen(1, 2);
+        viewer->setActiveViewport(1);
+        viewer->openSeries(m_axial.seriesInstanceUid); // two axial panels: parallel
+        QVERIFY(viewer->statusBar()->currentMessage().startsWith(
+            QStringLiteral("Референсные линии: координаты есть, но видимые плоскости практически параллельны")));
+
+        viewer->openSeries(m_flat.seriesInstanceUid);
+        viewer->setActiveViewport(0);
+        viewer->openSeries(m_flat.seriesInstanceUid);
+        QVERIFY(viewer->statusBar()->currentMessage().startsWith(
+            QStringLiteral("Референсные линии: ни у одной серии нет координат ImagePositionPatient/Orientation")));
+    }
+
+    void axialAndCoronalHandALineToEachPanel()
+    {
+        auto viewer = makePair();
+        ImageViewportWidget *axial = viewer->panels().at(0);
+        ImageViewportWidget *coronal = viewer->panels().at(1);
+        QCOMPARE(lineItems(axial), 1);
+        QCOMPARE(lineItems(coronal), 1);
+        QVERIFY(viewer->statusBar()->currentMessage().isEmpty());
+
+        // The coronal panel's line follows the axial slice: z = 100 + 1.25·i,
+        // 0.7 mm per row downwards from z = 112.
+        const auto lineY = [coronal] {
+            for (QGraphicsItem *item : coronal->scene()->items()) {
+                if (auto *line = qgraphicsitem_cast<QGraphicsLineItem *>(item))
+                    return line->line().y1();
+            }
+            return -1.0;
+        };
+        QVERIFY(std::abs(lineY() - (112.0 - 100.0) / 0.7) < 1e-6);
+        axial->showSlice(8);
+        QVERIFY(std::abs(lineY() - (112.0 - 110.0) / 0.7) < 1e-6);
+
+        viewer->action(QStringLiteral("referenceLines"))->setChecked(false);
+        QCOMPARE(lineItems(axial), 0);
+        QCOMPARE(lineItems(coronal), 0);
+    }
+
+    void cursor3DMovesTheOtherPanelToTheNearestSlice()
+    {
+        auto viewer = makePair();
+        ImageViewportWidget *axial = viewer->panels().at(0);
+        ImageViewportWidget *coronal = viewer->panels().at(1);
+        viewer->chooseTool(MeasurementMode::Cursor3D);
+        QCOMPARE(axial->measurementMode(), MeasurementMode::Cursor3D);
+
+        // z = 112 − 0.7·10 = 105 mm lies on axial slice 4 (100 + 4 × 1.25).
+        clickImage(coronal, QPointF(32.0, 10.0));
+        QCOMPARE(axial->currentSlice(), 4);
+        // y = −150 mm lies on coronal slice 0; clicking the axial at y pixel of
+        // −146.25 mm (row 19.64) moves the coronal to slice 3.
+        clickImage(axial, QPointF(20.0, (-146.25 + 160.0) / 0.7));
+        QCOMPARE(coronal->currentSlice(), 3);
+
+        viewer->setActiveViewport(1);
+        viewer->openSeries(m_flat.seriesInstanceUid);
+        clickImage(coronal, QPointF(10.0, 10.0));
+        QCOMPARE(viewer->statusBar()->currentMessage(),
+                 QStringLiteral("3D-курсор: у этой серии нет пространственных координат — переимпортируйте "
+                                "исследование заново, чтобы они появились."));
+    }
+
+    void vertebraLabelsPlacedAndRemovedByClicks()
+    {
+        auto viewer = makeViewer();
+        ImageViewportWidget *panel = viewer->viewport();
+        // Answer the tool's dialog: first label L1, clicks towards the skull.
+        QTimer::singleShot(0, this, [] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog != nullptr);
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Метки позвонков"));
+            dialog->findChild<QComboBox *>(QStringLiteral("firstLabel"))->setCurrentText(QStringLiteral("L1"));
+            dialog->findChild<QComboBox *>(QStringLiteral("clickOrder"))->setCurrentIndex(1);
+            dialog->accept();
+        });
+        viewer->chooseTool(MeasurementMode::VertebraLabels);
+        QCOMPARE(panel->measurementMode(), MeasurementMode::VertebraLabels);
+
+        clickImage(panel, QPointF(32.0, 20.0));
+        QCOMPARE(viewer->statusBar()->currentMessage(), QStringLiteral("Поставлена метка L1. Следующая: Th12."));
+        clickImage(panel, QPointF(32.0, 50.0));
+        QCOMPARE(viewer->statusBar()->currentMessage(), QStringLiteral("Поставлена метка Th12. Следующая: Th11."));
+        QCOMPARE(viewer->vertebraLabeler().labels().size(), 2);
+        QStringList drawn;
+        for (QGraphicsItem *item : panel->scene()->items()) {
+            if (auto *text = qgraphicsitem_cast<QGraphicsSimpleTextItem *>(item))
+                drawn.append(text->text());
+        }
+        QVERIFY(drawn.contains(QStringLiteral("L1")));
+        QVERIFY(drawn.contains(QStringLiteral("Th12")));
+        // A click next to a shown label removes it.
+        clickImage(panel, QPointF(33.0, 21.0));
+        QCOMPARE(viewer->statusBar()->currentMessage(), QStringLiteral("Метка L1 удалена."));
+        QCOMPARE(viewer->vertebraLabeler().labels().size(), 1);
+
+        viewer->action(QStringLiteral("clearVertebraLabels"))->trigger();
+        QVERIFY(viewer->vertebraLabeler().labels().isEmpty());
+
+        viewer->openSeries(m_flat.seriesInstanceUid);
+        clickImage(panel, QPointF(10.0, 10.0));
+        QVERIFY(viewer->statusBar()->currentMessage().startsWith(
+            QStringLiteral("Метки позвонков: у этой серии нет пространственных координат")));
+    }
+
+    void cinePlaysAtTheChosenRate()
+    {
+        auto viewer = makeViewer();
+        QCOMPARE(viewer->cineRateBox()->value(), 10);
+        QCOMPARE(viewer->cineRateBox()->suffix(), QStringLiteral(" кадр/сек"));
+        QCOMPARE(viewer->cineTimer()->interval(), 100);
+        viewer->cineRateBox()->setValue(7);
+        QCOMPARE(viewer->cineTimer()->interval(), 142);
+        viewer->cineRateBox()->setValue(60);
+        QCOMPARE(viewer->cineTimer()->interval(), 16);
+
+        ImageViewportWidget *panel = viewer->viewport();
+        panel->showSlice(8);
+        viewer->action(QStringLiteral("cine"))->setChecked(true);
+        QVERIFY(viewer->cineTimer()->isActive());
+        QTRY_COMPARE(panel->currentSlice(), 9);
+        QTRY_COMPARE(panel->currentSlice(), 0); // wraps
+        viewer->action(QStringLiteral("cine"))->setChecked(false);
+        QVERIFY(!viewer->cineTimer()->isActive());
+    }
+
+    void toolbarOrderMergesStoredAndDefault_data()
+    {
+        QTest::addColumn<bool>("firstStart");
+        QTest::addColumn<QStringList>("expectedOrder");
+        QTest::addColumn<QStringList>("expectedHidden");
+        QTest::newRow("first start writes the default")
+            << true
+            << QStringList{"backToList", "invert", "clearMeasurements", "syncSlices", "wheelSeries"}
+            << QStringList{};
+        QTest::newRow("stored order, then the missing ones")
+            << false
+            << QStringList{"wheelSeries", "invert", "backToList", "clearMeasurements", "syncSlices"}
+            << QStringList{"invert"};
+    }
+    void toolbarOrderMergesStoredAndDefault()
+    {
+        QFETCH(bool, firstStart);
+        QFETCH(QStringList, expectedOrder);
+        QFETCH(QStringList, expectedHidden);
+        QSettings settings;
+        settings.setValue(QStringLiteral("toolbar/order"), QStringList{"wheelSeries", "gone", "invert", "invert"});
+        settings.setValue(QStringLiteral("toolbar/hidden"), QStringList{"invert"});
+        settings.setValue(QStringLiteral("toolbar/resetToDefaultDone_v3"), !firstStart);
+        settings.sync();
+
+        auto viewer = makeViewer();
+        QStringList order;
+        QStringList hidden;
+        for (QAction *action : viewer->mainToolBar()->actions()) {
+            order.append(action->objectName());
+            if (!action->isVisible())
+                hidden.append(action->objectName());
+        }
+        QCOMPARE(order, expectedOrder);
+        QCOMPARE(hidden, expectedHidden);
+        QCOMPARE(viewer->action(QStringLiteral("syncSlices"))->text(), QStringLiteral("Синхронизация срезов"));
+        QCOMPARE(viewer->action(QStringLiteral("wheelSeries"))->text(), QStringLiteral("Колесо: серии"));
+        QVERIFY(QSettings().value(QStringLiteral("toolbar/resetToDefaultDone_v3")).toBool());
+    }
+
+    void detachedPanelsReturnAndCloseWithTheViewer()
+    {
+        auto owned = makePair();
+        ImageViewportWidget *coronal = owned->panels().at(1);
+
+        std::unique_ptr<QMenu> menu(owned->buildSeriesMenu(1, nullptr));
+        QStringList texts;
+        for (QAction *action : menu->actions())
+            texts.append(action->text());
+        QCOMPARE(texts.size(), 5);
+        QCOMPARE(texts.at(1), QStringLiteral("✓ №2 · Coronal · 5 срез."));
+        QCOMPARE(texts.at(0), QStringLiteral("№1 · (без описания) · 10 срез."));
+        QCOMPARE(texts.last(), QStringLiteral("🖥 Отсоединить на отдельный экран"));
+        menu->actions().last()->trigger();
+        QVERIFY(owned->isViewportDetached(1));
+        QPointer<velmaris::DetachedPanelWindow> window = owned->detachedWindow(1);
+        QCOMPARE(window->panel(), coronal);
+        QVERIFY(window->isVisible());
+        QCOMPARE(static_cast<QWidget *>(coronal)->window(), window.data());
+        menu.reset(owned->buildSeriesMenu(1, nullptr));
+        QCOMPARE(menu->actions().last()->text(), QStringLiteral("📌 Прикрепить обратно"));
+
+        // Closing the window puts the panel back into its cell.
+        window->close();
+        QVERIFY(!owned->isViewportDetached(1));
+        QCOMPARE(static_cast<QWidget *>(coronal)->window(), owned.get());
+        QCOMPARE(coronal->seriesUid(), m_coronal.seriesInstanceUid);
+
+        owned->toggleDetachViewport(1);
+        owned->toggleDetachViewport(0);
+        QPointer<velmaris::DetachedPanelWindow> first = owned->detachedWindow(0);
+        QPointer<velmaris::DetachedPanelWindow> second = owned->detachedWindow(1);
+        QVERIFY(first && second);
+        // The viewer deletes itself on close, and its detached windows with it.
+        QPointer<ViewerWindow> viewer = owned.release();
+        viewer->setAttribute(Qt::WA_DeleteOnClose);
+        viewer->close();
+        QVERIFY(!first);
+        QVERIFY(!second);
+        QTRY_VERIFY(!viewer);
+    }
+
+    void wheelStepsThroughSeriesWhenAsked()
+    {
+        auto viewer = makeViewer();
+        ImageViewportWidget *panel = viewer->viewport();
+        const auto wheel = [panel](int delta) {
+            const QPointF at = panel->viewport()->rect().center();
+            QWheelEvent event(at, panel->viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(panel->viewport(), &event);
+        };
+        wheel(-120);
+        QCOMPARE(panel->seriesUid(), m_axial.seriesInstanceUid); // pages while the option is off
+        QCOMPARE(panel->currentSlice(), 1);
+
+        viewer->action(QStringLiteral("wheelSeries"))->setChecked(true);
+        wheel(-120);
+        QCOMPARE(panel->seriesUid(), m_coronal.seriesInstanceUid);
+        wheel(-120);
+        QCOMPARE(panel->seriesUid(), m_flat.seriesInstanceUid);
+        wheel(-120); // the last series stays
+        QCOMPARE(panel->seriesUid(), m_flat.seriesInstanceUid);
+        wheel(120);
+        QCOMPARE(panel->seriesUid(), m_coronal.seriesInstanceUid);
+    }
+
+    void copiesOnePanelOrTheWholeGrid()
+    {
+        auto viewer = makePair();
+        QGuiApplication::clipboard()->clear();
+        viewer->action(QStringLiteral("viewer.copyOne"))->trigger();
+        const QSize one = QGuiApplication::clipboard()->pixmap().size();
+        QCOMPARE(one, viewer->viewport()->size());
+        viewer->action(QStringLiteral("viewer.copyAll"))->trigger();
+        QVERIFY(QGuiApplication::clipboard()->pixmap().width() > one.width());
+    }
+
+    void backToListClosesTheViewer()
+    {
+        QPointer<ViewerWindow> viewer = makeViewer().release();
+        viewer->setAttribute(Qt::WA_DeleteOnClose);
+        viewer->action(QStringLiteral("backToList"))->trigger();
+        QTRY_VERIFY(!viewer);
+    }
+
+    void resetCalibrationWithoutOne()
+    {
+        auto viewer = makeViewer();
+        viewer->action(QStringLiteral("resetCalibration"))->trigger();
+        QCOMPARE(viewer->statusBar()->currentMessage(),
+                 QStringLiteral("У серии в активной панели нет ручной калибровки."));
+    }
+};
+
+QTEST_MAIN(TestViewerWindow)
+#include "test_viewer_window.moc"
