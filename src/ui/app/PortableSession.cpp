@@ -50,6 +50,7 @@ void PortableSession::onFileFound(const dicom::DicomFileSummary &summary)
         m_viewerCreated = true;
         m_viewer = new ViewerWindow(summary.study_instance_uid, true);
         m_viewer->setAttribute(Qt::WA_DeleteOnClose);
+        m_viewer->setArchive(m_database); // the disc's other studies can be compared
         // Closing the only window of a portable session ends the program.
         connect(m_viewer, &QObject::destroyed, this, &PortableSession::ended);
         m_viewer->showSeries(summary.series_instance_uid, slices);

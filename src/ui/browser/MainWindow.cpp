@@ -11,6 +11,7 @@
 #include "ui/browser/CleanupSettingsDialog.h"
 #include "ui/browser/StudyFilterBar.h"
 #include "ui/dialogs/HotkeyDialog.h"
+#include "ui/dialogs/QuickToolsDialog.h"
 #include "ui/viewer/ViewerWindow.h"
 
 #include <QActionGroup>
@@ -176,6 +177,12 @@ void MainWindow::buildToolBar()
     connect(light, &QAction::toggled, this, [this](bool checked) {
         QSettings().setValue(QStringLiteral("theme/dark"), !checked);
         emit themeChangeRequested(!checked);
+    });
+    QAction *quickButtons = settingsMenu->addAction(QStringLiteral("Кнопки быстрых измерений…"));
+    quickButtons->setToolTip(QStringLiteral("Шесть кнопок на правом краю снимка: какие инструменты в них показывать"));
+    connect(quickButtons, &QAction::triggered, this, [this] {
+        QuickToolsDialog dialog(this);
+        dialog.exec();
     });
     QAction *hotkeys = settingsMenu->addAction(QStringLiteral("Горячие клавиши…"));
     connect(hotkeys, &QAction::triggered, this, [this] {
@@ -434,6 +441,7 @@ void MainWindow::openViewer(const QString &studyUid, const QString &seriesUid)
     // Top-level, not a child of the browser: closing it never touches this window.
     auto *viewer = new ViewerWindow(studyUid, false);
     viewer->setAttribute(Qt::WA_DeleteOnClose);
+    viewer->setArchive(m_database);
     for (const db::SeriesRecord &series : m_database->listSeries(studyUid))
         viewer->showSeries(series, m_database->listInstances(series.series_instance_uid));
     if (!seriesUid.isEmpty())

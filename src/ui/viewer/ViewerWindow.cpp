@@ -1,6 +1,9 @@
 #include "ui/viewer/ViewerWindow.h"
 
 #include "app/HotkeyRegistry.h"
+#include "ui/viewer/StudyPickerDialog.h"
+#include "db/Database.h"
+#include "ui/dialogs/QuickToolsDialog.h"
 #include "ui/viewer/DetachedPanelWindow.h"
 #include "ui/viewer/ImageViewportWidget.h"
 #include "ui/viewer/LayoutPicker.h"
@@ -16,6 +19,9 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
+#include <QMessageBox>
+#include <QDate>
+#include <QCursor>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
@@ -181,9 +187,96 @@ void ViewerWindow::refreshSeriesList()
     for (const QString &uid : std::as_const(m_seriesOrder))
         entries.append({uid, seriesLabel(uid), seriesDescription(uid), m_slices.value(uid)});
     m_seriesList->setSeries(entries);
+    for (const Comparison &comparison : std::as_const(m_comparisons))
+        m_seriesList->addComparison(comparison.header, comparison.series);
     const int row = m_seriesList->rowOfSeries(viewport()->seriesUid());
     if (row >= 0)
         m_seriesList->setCurrentRow(row);
+}
+
+// ---------------------------------------------------------------- comparison
+
+void ViewerWindow::setArchive(db::Database *archive)
+{
+    m_archive = archive;
+}
+
+namespace {
+
+QString shownDate(const QString &yyyymmdd)
+{
+    const QDate date = QDate::fromString(yyyymmdd, QStringLiteral("yyyyMMdd"));
+    return date.isValid() ? date.toString(QStringLiteral("dd.MM.yyyy")) : yyyymmdd;
+}
+
+} // namespace
+
+void ViewerWindow::onCompareTriggered()
+{
+    if (m_archive.isNull())
+        return;
+    const QList<db::StudyRecord> all = m_archive->listStudies();
+    QString patientId;
+    QList<db::StudyRecord> others;
+    for (const db::StudyRecord &study : all) {
+        if (study.study_instance_uid == m_studyUid)
+            patientId = study.patient_id;
+        else
+            others.append(study);
+    }
+    QMenu menu(this);
+    for (const db::StudyRecord &study : m_archive->listOtherStudiesOfPatient(patientId, m_studyUid)) {
+        const QString description =
+            study.study_description.isEmpty() ? QStringLiteral("(без описания)") : study.study_description;
+        QAction *item = menu.addAction(QStringLiteral("%1 · %2").arg(shownDate(study.study_date), description));
+        const QString uid = study.study_instance_uid;
+        connect(item, &QAction::triggered, this, [this, uid] { addComparisonStudy(uid); });
+    }
+    menu.addSeparator();
+    QAction *manual = menu.addAction(QStringLiteral("Выбрать вручную…"));
+    manual->setToolTip(QStringLiteral("Если найденное по ID пациента — не то, или нужно сравнить с чем-то другим"));
+    menu.setToolTipsVisible(true);
+    connect(manual, &QAction::triggered, this, [this, others] {
+        StudyPickerDialog picker(others, this);
+        if (picker.exec() == QDialog::Accepted && !picker.selectedStudyUid().isEmpty())
+            addComparisonStudy(picker.selectedStudyUid());
+    });
+    menu.exec(QCursor::pos());
+}
+
+bool ViewerWindow::addComparisonStudy(const QString &studyUid)
+{
+    if (m_archive.isNull())
+        return false;
+    const QList<db::SeriesRecord> series = m_archive->listSeries(studyUid);
+    if (series.isEmpty()) {
+        QMessageBox::information(this, QStringLiteral("Сравнение"),
+                                 QStringLiteral("В выбранном исследовании не найдено ни одной серии."));
+        return false;
+    }
+    db::StudyRecord study;
+    for (const db::StudyRecord &record : m_archive->listStudies()) {
+        if (record.study_instance_uid == studyUid)
+            study = record;
+    }
+    Comparison comparison;
+    comparison.header = SeriesListWidget::comparisonHeaderText(study.study_date, study.patient_name,
+                                                               study.study_description);
+    for (const db::SeriesRecord &record : series) {
+        const QList<db::SliceRef> slices = m_archive->listInstances(record.series_instance_uid);
+        m_records.insert(record.series_instance_uid, record);
+        m_slices.insert(record.series_instance_uid, slices);
+        QList<render::SliceGeometry> geometry;
+        geometry.reserve(slices.size());
+        for (const db::SliceRef &slice : slices)
+            geometry.append(render::sliceGeometry(slice));
+        m_geometry.insert(record.series_instance_uid, geometry);
+        comparison.series.append({record.series_instance_uid, seriesLabel(record.series_instance_uid),
+                                  record.series_description, slices});
+    }
+    m_seriesList->addComparison(comparison.header, comparison.series);
+    m_comparisons.append(comparison);
+    return true;
 }
 
 // ---------------------------------------------------------------- grid
@@ -741,6 +834,9 @@ void ViewerWindow::buildActions()
         connect(add(QStringLiteral("backToList"), QStringLiteral("К списку исследований")), &QAction::triggered, this,
                 &ViewerWindow::onBackToListTriggered);
     }
+    QAction *compare = add(QStringLiteral("compare"), QStringLiteral("Сравнить с…"));
+    compare->setToolTip(QStringLiteral("Открыть другое исследование этого же пациента рядом, для сравнения"));
+    connect(compare, &QAction::triggered, this, &ViewerWindow::onCompareTriggered);
     connect(add(QStringLiteral("invert"), QStringLiteral("Инверсия"), true), &QAction::toggled, this,
             [this](bool on) { viewport()->setInverted(on); });
     connect(add(QStringLiteral("clearMeasurements"), QStringLiteral("Очистить измерения")), &QAction::triggered,
@@ -808,6 +904,11 @@ void ViewerWindow::buildMenus()
     tools->addAction(m_actions.value(QStringLiteral("clearMeasurements")));
     tools->addAction(m_actions.value(QStringLiteral("clearVertebraLabels")));
     tools->addAction(m_actions.value(QStringLiteral("resetCalibration")));
+    QAction *quickButtons = tools->addAction(QStringLiteral("Настроить быстрые кнопки…"));
+    connect(quickButtons, &QAction::triggered, this, [this] {
+        QuickToolsDialog dialog(this);
+        dialog.exec(); // saving tells every open panel to rebuild its buttons
+    });
 
     auto *presets = new WindowPresetMenu([this] { return viewport()->window(); }, this);
     presets->setTitle(QStringLiteral("Window/Level presets"));

@@ -2,11 +2,13 @@
 
 #include "db/SeriesRecord.h"
 #include "db/SliceRef.h"
+#include "ui/viewer/SeriesListWidget.h"
 #include "viewer/MeasurementMode.h"
 #include "viewer/SliceGeometry.h"
 #include "viewer/VertebraLabels.h"
 
 #include <QHash>
+#include <QPointer>
 #include <QList>
 #include <QMainWindow>
 #include <QPointF>
@@ -23,6 +25,10 @@ class QSpinBox;
 class QStackedWidget;
 class QTimer;
 class QToolBar;
+
+namespace db {
+class Database;
+}
 
 namespace velmaris {
 
@@ -50,6 +56,12 @@ public:
     void showSeries(const db::SeriesRecord &series, const QList<db::SliceRef> &slices);
     // Shows a listed series in the active panel.
     void openSeries(const QString &seriesUid);
+
+    // The archive to compare with; without it "Сравнить с…" has nothing to offer.
+    void setArchive(db::Database *archive);
+    // Adds another study's series to the list under a header, ready to be
+    // dragged into panels. False (after telling the user) when it has none.
+    bool addComparisonStudy(const QString &studyUid);
 
     QString studyUid() const { return m_studyUid; }
     int seriesCount() const { return static_cast<int>(m_seriesOrder.size()); }
@@ -102,6 +114,7 @@ public slots:
     void onResetCalibrationTriggered();
     void onCopyOneTriggered();
     void onCopyAllTriggered();
+    void onCompareTriggered();
     void onLayoutButtonClicked();
 
 protected:
@@ -146,6 +159,14 @@ private:
     int m_activeCell = 0;
 
     QStringList m_seriesOrder;
+    QPointer<db::Database> m_archive;
+    // Studies opened beside this one, re-added whenever the list is rebuilt.
+    struct Comparison
+    {
+        QString header;
+        QList<SeriesListEntry> series;
+    };
+    QList<Comparison> m_comparisons;
     QHash<QString, QList<db::SliceRef>> m_slices;
     QHash<QString, QList<render::SliceGeometry>> m_geometry;
     QHash<QString, db::SeriesRecord> m_records;

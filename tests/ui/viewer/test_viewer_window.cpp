@@ -4,6 +4,9 @@
 #include "ui/viewer/LayoutPicker.h"
 #include "ui/viewer/SeriesListWidget.h"
 #include "ui/viewer/ViewerWindow.h"
+#include "ui/ModalBoxCatcher.h"
+#include "dicom/DicomSummaryReader.h"
+#include "db/Database.h"
 
 #include "seriesgen/SeriesGenerator.h"
 #include "viewer/SliceSync.h"
@@ -23,6 +26,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
 
 #include <memory>
@@ -400,11 +405,11 @@ private slots:
         QTest::addColumn<QStringList>("expectedHidden");
         QTest::newRow("first start writes the default")
             << true
-            << QStringList{"backToList", "invert", "clearMeasurements", "syncSlices", "wheelSeries"}
+            << QStringList{"backToList", "invert", "compare", "clearMeasurements", "syncSlices", "wheelSeries"}
             << QStringList{};
         QTest::newRow("stored order, then the missing ones")
             << false
-            << QStringList{"wheelSeries", "invert", "backToList", "clearMeasurements", "syncSlices"}
+            << QStringList{"wheelSeries", "invert", "backToList", "compare", "clearMeasurements", "syncSlices"}
             << QStringList{"invert"};
     }
     void toolbarOrderMergesStoredAndDefault()
@@ -517,6 +522,70 @@ private slots:
         viewer->setAttribute(Qt::WA_DeleteOnClose);
         viewer->action(QStringLiteral("backToList"))->trigger();
         QTRY_VERIFY(!viewer);
+    }
+
+    void comparesWithAnotherStudyOfThePatient()
+    {
+        // An archive with this study, an earlier one of the same patient and
+        // one whose series are gone.
+        db::Database archive(nullptr);
+        QVERIFY(archive.open(QStringLiteral(":memory:")));
+        QVector<dicom::DicomFileSummary> summaries;
+        for (const db::SliceRef &slice : m_coronalSlices) {
+            auto summary = dicom::readSummary(slice.file_path);
+            QVERIFY(summary.has_value());
+            summary->study_instance_uid = QStringLiteral("9.9.9");
+            summary->series_instance_uid = QStringLiteral("9.9.9.1");
+            summary->study_date = QStringLiteral("20230105");
+            summary->study_description = QStringLiteral("Прошлое КТ");
+            summaries << *summary;
+        }
+        auto current = dicom::readSummary(m_axialSlices.first().file_path);
+        QVERIFY(current.has_value());
+        current->study_instance_uid = QStringLiteral("1.2.3");
+        summaries << *current;
+        auto empty = *current;
+        empty.study_instance_uid = QStringLiteral("8.8.8");
+        empty.series_instance_uid = QStringLiteral("8.8.8.1");
+        empty.sop_instance_uid = QStringLiteral("8.8.8.1.1");
+        summaries << empty;
+        QCOMPARE(archive.insertSummaries(summaries), summaries.size());
+        QSqlQuery drop(QSqlDatabase::database(archive.connectionName()));
+        QVERIFY(drop.exec(QStringLiteral("DELETE FROM instances WHERE series_instance_uid = '8.8.8.1'")));
+        QVERIFY(drop.exec(QStringLiteral("DELETE FROM series WHERE study_instance_uid = '8.8.8'")));
+
+        auto viewer = makeViewer();
+        viewer->setArchive(&archive);
+
+        // The menu offers the patient's other studies by date and description.
+        QStringList offered;
+        QTimer inspect;
+        connect(&inspect, &QTimer::timeout, this, [&offered] {
+            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+                for (QAction *action : menu->actions())
+                    offered << action->text();
+                menu->close();
+            }
+        });
+        inspect.start(10);
+        viewer->action(QStringLiteral("compare"))->trigger();
+        inspect.stop();
+        QVERIFY2(offered.contains(QStringLiteral("05.01.2023 · Прошлое КТ")), qPrintable(offered.join(u'|')));
+        QVERIFY(offered.contains(QStringLiteral("Выбрать вручную…")));
+
+        const int before = viewer->seriesList()->count();
+        QVERIFY(viewer->addComparisonStudy(QStringLiteral("9.9.9")));
+        QCOMPARE(viewer->seriesList()->count(), before + 2); // header and one series
+        QVERIFY(viewer->seriesList()->seriesUidAt(before).isEmpty());
+        QCOMPARE(viewer->seriesList()->seriesUidAt(before + 1), QStringLiteral("9.9.9.1"));
+        viewer->openSeries(QStringLiteral("9.9.9.1"));
+        QCOMPARE(viewer->viewport()->seriesUid(), QStringLiteral("9.9.9.1"));
+        QCOMPARE(viewer->viewport()->sliceCount(), m_coronalSlices.size());
+
+        velmaris::testing::ModalBoxCatcher catcher;
+        QVERIFY(!viewer->addComparisonStudy(QStringLiteral("8.8.8")));
+        QCOMPARE(catcher.title, QStringLiteral("Сравнение"));
+        QCOMPARE(catcher.text, QStringLiteral("В выбранном исследовании не найдено ни одной серии."));
     }
 
     void resetCalibrationWithoutOne()

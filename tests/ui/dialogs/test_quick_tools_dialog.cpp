@@ -1,0 +1,177 @@
+#include "ui/dialogs/QuickToolsDialog.h"
+#include "viewer/QuickTools.h"
+#include "viewer/QuickToolsNotifier.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using velmaris::QuickToolsDialog;
+
+namespace {
+
+const QString storeKey = QStringLiteral("viewer/quickTools");
+
+QVariant storedList()
+{
+    return QSettings().value(storeKey);
+}
+
+QString labelOf(const QuickToolsDialog &dialog, int slot)
+{
+    for (const QLabel *label : dialog.findChildren<QLabel *>()) {
+        if (label->buddy() == dialog.toolCombo(slot))
+            return label->text();
+    }
+    return {};
+}
+
+QPushButton *button(const QuickToolsDialog &dialog, QDialogButtonBox::StandardButton which)
+{
+    return dialog.findChild<QDialogButtonBox *>()->button(which);
+}
+
+QPushButton *defaultsButton(const QuickToolsDialog &dialog)
+{
+    for (QPushButton *candidate : dialog.findChildren<QPushButton *>()) {
+        if (candidate->text() == QStringLiteral("По умолчанию"))
+            return candidate;
+    }
+    return nullptr;
+}
+
+void choose(QComboBox *combo, int tool)
+{
+    combo->setCurrentIndex(combo->findData(tool));
+}
+
+} // namespace
+
+class QuickToolsDialogTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+        QCoreApplication::setOrganizationName(QStringLiteral("Brennick"));
+        QCoreApplication::setApplicationName(QStringLiteral("Norvane"));
+    }
+    void init() { QSettings().clear(); }
+
+    void rowLabels_data()
+    {
+        QTest::addColumn<int>("slot");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("above 1") << 0 << "Над меткой, 1:";
+        QTest::newRow("above 2") << 1 << "Над меткой, 2:";
+        QTest::newRow("above 3") << 2 << "Над меткой, 3:";
+        QTest::newRow("below 1") << 3 << "Под меткой, 1:";
+        QTest::newRow("below 2") << 4 << "Под меткой, 2:";
+        QTest::newRow("below 3") << 5 << "Под меткой, 3:";
+    }
+    void rowLabels()
+    {
+        QFETCH(int, slot);
+        QFETCH(QString, label);
+        QuickToolsDialog dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Кнопки быстрых измерений"));
+        QCOMPARE(labelOf(dialog, slot), label);
+    }
+
+    void comboOffersEmptyAndEveryToolButBrowse()
+    {
+        QuickToolsDialog dialog;
+        QVERIFY(!dialog.toolCombo(-1));
+        QVERIFY(!dialog.toolCombo(6));
+        const QComboBox *combo = dialog.toolCombo(0);
+        QList<int> values;
+        for (int i = 0; i < combo->count(); ++i)
+            values.append(combo->itemData(i).toInt());
+        QCOMPARE(values, (QList<int>{-1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 19, 20, 21}));
+        QCOMPARE(combo->itemText(0), QStringLiteral("— пусто —"));
+        QCOMPARE(combo->itemText(combo->findData(14)), QStringLiteral("Угол Кобба"));
+    }
+
+    void combosShowTheStoredList()
+    {
+        quicktools::saveQuickTools({14, 19, -1, 3, 21, 11});
+        QuickToolsDialog dialog;
+        QCOMPARE(dialog.chosenTools(), (QList<int>{14, 19, -1, 3, 21, 11}));
+        QCOMPARE(dialog.toolCombo(1)->currentText(), QStringLiteral("Лупа"));
+    }
+
+    void defaultsFillTheCombosWithoutWriting()
+    {
+        quicktools::saveQuickTools({14, 19, -1, 3, 21, 11});
+        const QVariant before = storedList();
+        QuickToolsDialog dialog;
+        QSignalSpy changed(quicktools::Notifier::instance(), &quicktools::Notifier::changed);
+        QPushButton *defaults = defaultsButton(dialog);
+        QVERIFY(defaults);
+        defaults->click();
+        QCOMPARE(dialog.chosenTools(), (QList<int>{3, 4, 5, 13, 10, 9}));
+        QCOMPARE(storedList(), before);
+        QCOMPARE(changed.count(), 0);
+    }
+
+    void okWritesTheChosenListAndNotifies()
+    {
+        QuickToolsDialog dialog;
+        choose(dialog.toolCombo(0), 20);
+        choose(dialog.toolCombo(5), 15);
+        QSignalSpy changed(quicktools::Notifier::instance(), &quicktools::Notifier::changed);
+        button(dialog, QDialogButtonBox::Ok)->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(quicktools::loadQuickTools(), (QList<int>{20, 4, 5, 13, 10, 15}));
+    }
+
+    void cancelWritesNothing()
+    {
+        QuickToolsDialog dialog;
+        choose(dialog.toolCombo(2), 7);
+        defaultsButton(dialog)->click();
+        choose(dialog.toolCombo(3), 8);
+        QSignalSpy changed(quicktools::Notifier::instance(), &quicktools::Notifier::changed);
+        button(dialog, QDialogButtonBox::Cancel)->click();
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QVERIFY(!QSettings().contains(storeKey));
+        QCOMPARE(changed.count(), 0);
+    }
+
+    void emptySlotRoundTrips_data()
+    {
+        QTest::addColumn<int>("slot");
+        QTest::newRow("above 1") << 0;
+        QTest::newRow("below 3") << 5;
+    }
+    void emptySlotRoundTrips()
+    {
+        QFETCH(int, slot);
+        {
+            QuickToolsDialog dialog;
+            choose(dialog.toolCombo(slot), quicktools::emptySlot);
+            QCOMPARE(dialog.toolCombo(slot)->currentText(), QStringLiteral("— пусто —"));
+            button(dialog, QDialogButtonBox::Ok)->click();
+        }
+        QList<int> expected = quicktools::defaultQuickTools();
+        expected[slot] = quicktools::emptySlot;
+        QCOMPARE(quicktools::loadQuickTools(), expected);
+        QuickToolsDialog reopened;
+        QCOMPARE(reopened.chosenTools(), expected);
+        QCOMPARE(reopened.toolCombo(slot)->currentIndex(), 0);
+    }
+
+private:
+    QTemporaryDir m_config;
+};
+
+QTEST_MAIN(QuickToolsDialogTest)
+#include "test_quick_tools_dialog.moc"
