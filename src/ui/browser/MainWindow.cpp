@@ -442,6 +442,15 @@ void MainWindow::openViewer(const QString &studyUid, const QString &seriesUid)
     auto *viewer = new ViewerWindow(studyUid, false);
     viewer->setAttribute(Qt::WA_DeleteOnClose);
     viewer->setArchive(m_database);
+    connect(viewer, &ViewerWindow::backToListRequested, this, [this, viewer] {
+        setViewerToReplace(viewer);
+        if (isMinimized())
+            showNormal();
+        else
+            show();
+        raise();
+        activateWindow();
+    });
     for (const db::SeriesRecord &series : m_database->listSeries(studyUid))
         viewer->showSeries(series, m_database->listInstances(series.series_instance_uid));
     if (!seriesUid.isEmpty())

@@ -11,6 +11,7 @@
 #include "ui/viewer/WindowPresetMenu.h"
 #include "viewer/CinePlayback.h"
 #include "viewer/Cursor3D.h"
+#include "viewer/OverlayText.h"
 #include "viewer/ReferenceLines.h"
 #include "viewer/SlicePlane.h"
 #include "viewer/SliceSync.h"
@@ -32,6 +33,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMetaMethod>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -153,7 +155,7 @@ void ViewerWindow::loadIntoPanel(ImageViewportWidget *panel, const QString &seri
     if (panel == nullptr || found == m_slices.cend())
         return;
     const QString description = seriesDescription(seriesUid);
-    panel->setOverlayHeader(QString(), description.isEmpty() ? seriesLabel(seriesUid)
+    panel->setOverlayHeader(m_patientTextOfSeries.value(seriesUid, m_patientText), description.isEmpty() ? seriesLabel(seriesUid)
                                                              : seriesLabel(seriesUid) + QLatin1Char('\n') + description);
     panel->loadSeries(seriesUid, *found);
     if (panel == viewport()) {
@@ -199,6 +201,19 @@ void ViewerWindow::refreshSeriesList()
 void ViewerWindow::setArchive(db::Database *archive)
 {
     m_archive = archive;
+    if (archive == nullptr)
+        return;
+    for (const db::StudyRecord &study : archive->listStudies()) {
+        if (study.study_instance_uid == m_studyUid) {
+            m_patientText = render::patientOverlayText(study.patient_name, study.patient_id, study.study_date,
+                                                       study.study_time);
+            break;
+        }
+    }
+    for (ImageViewportWidget *panel : panels()) {
+        if (!panel->seriesUid().isEmpty())
+            loadIntoPanel(panel, panel->seriesUid());
+    }
 }
 
 namespace {
@@ -259,6 +274,10 @@ bool ViewerWindow::addComparisonStudy(const QString &studyUid)
         if (record.study_instance_uid == studyUid)
             study = record;
     }
+    const QString patientText = render::patientOverlayText(study.patient_name, study.patient_id, study.study_date,
+                                                           study.study_time);
+    for (const db::SeriesRecord &record : series)
+        m_patientTextOfSeries.insert(record.series_instance_uid, patientText);
     Comparison comparison;
     comparison.header = SeriesListWidget::comparisonHeaderText(study.study_date, study.patient_name,
                                                                study.study_description);
@@ -672,18 +691,13 @@ void ViewerWindow::onCineTick()
 
 void ViewerWindow::onBackToListTriggered()
 {
-    // The browser lives in a library above this one: found by class name, so
-    // the viewer needs no link to it.
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (widget != this && widget->inherits("velmaris::MainWindow")) {
-            if (widget->isMinimized())
-                widget->showNormal();
-            else
-                widget->show();
-            widget->raise();
-            widget->activateWindow();
-            break;
-        }
+    // With a browser listening the window only steps aside: the next viewer
+    // opened takes its place and geometry. Without one there is nothing to
+    // return to but closing.
+    if (isSignalConnected(QMetaMethod::fromSignal(&ViewerWindow::backToListRequested))) {
+        hide();
+        emit backToListRequested();
+        return;
     }
     close();
 }

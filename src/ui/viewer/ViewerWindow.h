@@ -97,6 +97,9 @@ public:
 signals:
     // The detached panels' windows are gone and the window is closing.
     void closed();
+    // "К списку исследований": the browser shows itself and takes this
+    // window as the one the next viewer replaces.
+    void backToListRequested();
 
 public slots:
     void onSeriesThumbnailActivated(const QString &seriesUid);
@@ -160,6 +163,9 @@ private:
 
     QStringList m_seriesOrder;
     QPointer<db::Database> m_archive;
+    // The patient corner of the panels: for this study, and per comparison series.
+    QString m_patientText;
+    QHash<QString, QString> m_patientTextOfSeries;
     // Studies opened beside this one, re-added whenever the list is rebuilt.
     struct Comparison
     {

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPointer>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -81,6 +82,7 @@ private slots:
     void corruptArchiveIsReported();
     void startupActionOpensLastStudyOnlyIfItExists();
     void columnWidthsPersist();
+    void backToListHandsTheViewerOverToTheNextOne();
 
 private:
     QString file(const QString &relative);
@@ -316,7 +318,7 @@ void StudyBrowserTest::startupActionOpensLastStudyOnlyIfItExists()
     QCOMPARE(viewer->studyUid(), QStringLiteral("1.2"));
     viewer->close();
 
-    // A series chosen in the browser is the one the viewer shows.
+        // A series chosen in the browser is the one the viewer shows.
     window->openViewer(QStringLiteral("1.1"), QStringLiteral("1.1.1"));
     QCOMPARE(opened.size(), 2);
     viewer = opened.last().first().value<velmaris::ViewerWindow *>();
@@ -332,6 +334,26 @@ void StudyBrowserTest::columnWidthsPersist()
     }
     auto window = makeWindow();
     QCOMPARE(window->studyTable()->columnWidth(2), 233);
+}
+
+void StudyBrowserTest::backToListHandsTheViewerOverToTheNextOne()
+{
+    auto window = makeWindow();
+    QSignalSpy opened(window.get(), &MainWindow::viewerOpened);
+    window->openViewer(QStringLiteral("1.2"));
+    QPointer<velmaris::ViewerWindow> first = opened.last().first().value<velmaris::ViewerWindow *>();
+    first->showNormal();
+    first->setGeometry(QRect(40, 50, 900, 640));
+    const QRect geometry = first->geometry();
+    first->action(QStringLiteral("backToList"))->trigger();
+    QVERIFY(first && first->isHidden()); // stepped aside, not closed yet
+
+    window->openViewer(QStringLiteral("1.3"));
+    auto *second = opened.last().first().value<velmaris::ViewerWindow *>();
+    QTRY_VERIFY(first.isNull()); // replaced
+    QCOMPARE(second->geometry(), geometry);
+    QVERIFY(!second->isMaximized());
+    second->close();
 }
 
 int main(int argc, char *argv[])
