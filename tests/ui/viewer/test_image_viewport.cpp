@@ -1,4 +1,5 @@
 #include "ui/viewer/CommentInputDialog.h"
+#include "ui/viewer/GeneratedSlices.h"
 #include "ui/viewer/ImageViewportWidget.h"
 #include "ui/viewer/MeasurementItem.h"
 
@@ -961,24 +962,7 @@ private slots:
 private:
     QList<db::SliceRef> spatialSlices() const
     {
-        QList<db::SliceRef> slices = slicesFor(m_paths, 0.7);
-        for (int i = 0; i < slices.size(); ++i) {
-            db::SliceRef &s = slices[i];
-            const auto p = velmaris::gen::slicePosition(m_spec, i);
-            s.image_position_x = p[0];
-            s.image_position_y = p[1];
-            s.image_position_z = p[2];
-            s.orientation_row_x = m_spec.orientation[0];
-            s.orientation_row_y = m_spec.orientation[1];
-            s.orientation_row_z = m_spec.orientation[2];
-            s.orientation_col_x = m_spec.orientation[3];
-            s.orientation_col_y = m_spec.orientation[4];
-            s.orientation_col_z = m_spec.orientation[5];
-            s.pixel_spacing_x = m_spec.pixelSpacingColumn;
-            s.pixel_spacing_y = m_spec.pixelSpacingRow;
-            s.has_spatial_info = true;
-        }
-        return slices;
+        return velmaris::testing::slicesFor(m_spec, m_paths);
     }
 };
 

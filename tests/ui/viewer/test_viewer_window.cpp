@@ -1,5 +1,6 @@
 #include "app/HotkeyRegistry.h"
 #include "ui/viewer/DetachedPanelWindow.h"
+#include "ui/viewer/GeneratedSlices.h"
 #include "ui/viewer/ImageViewportWidget.h"
 #include "ui/viewer/LayoutPicker.h"
 #include "ui/viewer/SeriesListWidget.h"
@@ -38,33 +39,7 @@ using velmaris::ViewerWindow;
 
 namespace {
 
-// The rows the study database would hand to the viewer for a generated series.
-QList<db::SliceRef> slicesFor(const velmaris::gen::SeriesSpec &series, const QStringList &paths)
-{
-    QList<db::SliceRef> slices;
-    for (int i = 0; i < paths.size(); ++i) {
-        db::SliceRef slice;
-        slice.file_path = paths.at(i);
-        slice.instance_number = i + 1;
-        slice.pixel_spacing_x = series.pixelSpacingColumn;
-        slice.pixel_spacing_y = series.pixelSpacingRow;
-        slice.has_spatial_info = series.writeGeometry;
-        if (series.writeGeometry) {
-            const auto position = velmaris::gen::slicePosition(series, i);
-            slice.image_position_x = position[0];
-            slice.image_position_y = position[1];
-            slice.image_position_z = position[2];
-            slice.orientation_row_x = series.orientation[0];
-            slice.orientation_row_y = series.orientation[1];
-            slice.orientation_row_z = series.orientation[2];
-            slice.orientation_col_x = series.orientation[3];
-            slice.orientation_col_y = series.orientation[4];
-            slice.orientation_col_z = series.orientation[5];
-        }
-        slices.append(slice);
-    }
-    return slices;
-}
+using velmaris::testing::slicesFor;
 
 int lineItems(const ImageViewportWidget *panel)
 {
