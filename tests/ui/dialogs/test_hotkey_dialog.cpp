@@ -1,3 +1,4 @@
+#include "ui/PrivateSettings.h"
 #include "app/HotkeyRegistry.h"
 #include "ui/ModalBoxCatcher.h"
 #include "ui/dialogs/HotkeyDialog.h"
@@ -54,9 +55,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_config.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
-        QCoreApplication::setOrganizationName(QStringLiteral("Brennick"));
-        QCoreApplication::setApplicationName(QStringLiteral("Norvane"));
+        velmaris::testing::usePrivateSettings(m_config.path());
     }
     void init() { QSettings().clear(); }
 

@@ -1,3 +1,4 @@
+#include "ui/PrivateSettings.h"
 #include "ui/dialogs/QuickToolsDialog.h"
 #include "viewer/QuickTools.h"
 #include "viewer/QuickToolsNotifier.h"
@@ -59,9 +60,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_config.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
-        QCoreApplication::setOrganizationName(QStringLiteral("Brennick"));
-        QCoreApplication::setApplicationName(QStringLiteral("Norvane"));
+        velmaris::testing::usePrivateSettings(m_config.path());
     }
     void init() { QSettings().clear(); }
 

@@ -1,3 +1,4 @@
+#include "ui/PrivateSettings.h"
 #include "ui/viewer/CommentInputDialog.h"
 #include "ui/viewer/GeneratedSlices.h"
 #include "ui/viewer/ImageViewportWidget.h"
@@ -163,9 +164,7 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         QVERIFY(m_config.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
-        QCoreApplication::setOrganizationName(QStringLiteral("Brennick"));
-        QCoreApplication::setApplicationName(QStringLiteral("Norvane"));
+        velmaris::testing::usePrivateSettings(m_config.path());
         m_spec.slices = 6;
         QString error;
         QVERIFY2(velmaris::gen::writeSeries(m_spec, m_dir.filePath("a"), &m_paths, &error), qPrintable(error));

@@ -1,3 +1,4 @@
+#include "ui/PrivateSettings.h"
 #include "app/HotkeyRegistry.h"
 #include "ui/viewer/DetachedPanelWindow.h"
 #include "ui/viewer/GeneratedSlices.h"
@@ -105,9 +106,7 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         QVERIFY(m_config.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
-        QCoreApplication::setOrganizationName(QStringLiteral("Brennick"));
-        QCoreApplication::setApplicationName(QStringLiteral("Norvane"));
+        velmaris::testing::usePrivateSettings(m_config.path());
         QString error;
         QStringList paths;
         m_axial.slices = 10;
