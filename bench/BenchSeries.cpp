@@ -34,6 +34,19 @@ QStringList ctSeries(const QString &folder, int files, int size)
     return paths;
 }
 
+QList<db::SliceRef> sliceRefs(const QStringList &paths)
+{
+    QList<db::SliceRef> slices;
+    for (int i = 0; i < paths.size(); ++i) {
+        db::SliceRef slice;
+        slice.file_path = paths.at(i);
+        slice.instance_number = i + 1;
+        slice.pixel_spacing_x = slice.pixel_spacing_y = 0.7;
+        slices.append(slice);
+    }
+    return slices;
+}
+
 qint64 readAllBytes(const QStringList &paths)
 {
     qint64 total = 0;

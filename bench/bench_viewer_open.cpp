@@ -27,18 +27,6 @@
 
 namespace {
 
-QList<db::SliceRef> slicesFor(const QStringList &paths)
-{
-    QList<db::SliceRef> slices;
-    for (int i = 0; i < paths.size(); ++i) {
-        db::SliceRef slice;
-        slice.file_path = paths.at(i);
-        slice.instance_number = i + 1;
-        slice.pixel_spacing_x = slice.pixel_spacing_y = 0.7;
-        slices.append(slice);
-    }
-    return slices;
-}
 
 double msSince(const QElapsedTimer &timer)
 {
@@ -97,7 +85,7 @@ int main(int argc, char **argv)
     probe.start();
     auto *viewer = new velmaris::ViewerWindow(QStringLiteral("bench.study"), false);
     for (int i = 0; i < seriesCount; ++i)
-        viewer->showSeries(QStringLiteral("bench.series.%1").arg(i), slicesFor(series.at(i)));
+        viewer->showSeries(QStringLiteral("bench.series.%1").arg(i), velmaris::bench::sliceRefs(series.at(i)));
     viewer->show();
     double firstImage = -1.0;
     double thumbnails = -1.0;

@@ -64,18 +64,6 @@ QStringList jpegLsSeries(const QString &folder, int files, int size)
     return paths;
 }
 
-QList<db::SliceRef> slicesFor(const QStringList &paths)
-{
-    QList<db::SliceRef> slices;
-    for (int i = 0; i < paths.size(); ++i) {
-        db::SliceRef slice;
-        slice.file_path = paths.at(i);
-        slice.instance_number = i + 1;
-        slice.pixel_spacing_x = slice.pixel_spacing_y = 0.7;
-        slices.append(slice);
-    }
-    return slices;
-}
 
 Figures renderAlone(const QStringList &paths)
 {
@@ -95,7 +83,7 @@ Figures pageThrough(const QStringList &paths)
     velmaris::ImageViewportWidget view;
     view.resize(512, 512);
     view.show();
-    view.loadSeries(QStringLiteral("bench.series"), slicesFor(paths));
+    view.loadSeries(QStringLiteral("bench.series"), velmaris::bench::sliceRefs(paths));
     QApplication::processEvents();
 
     QElapsedTimer timer;
