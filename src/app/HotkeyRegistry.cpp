@@ -3,6 +3,7 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <iterator>
 
 namespace velmaris {
 
@@ -23,7 +24,7 @@ const QList<HotkeyEntry> &HotkeyRegistry::entries()
         {QStringLiteral("mainwindow.openFolder"), QStringLiteral("Открыть каталог DICOM"),
          portable(QStringLiteral("Ctrl+Shift+O"))},
         {QStringLiteral("viewer.export"), QStringLiteral("Экспортировать изображения"),
-         portable(QStringLiteral("Ctrl+E"))},
+         portable(QStringLiteral("Ctrl+E")), false},
         {QStringLiteral("viewer.copyOne"), QStringLiteral("Копировать в буфер обмена"),
          portable(QStringLiteral("Ctrl+C"))},
         {QStringLiteral("viewer.copyAll"), QStringLiteral("Копировать всё в буфер обмена"),
@@ -38,9 +39,17 @@ const QList<HotkeyEntry> &HotkeyRegistry::entries()
          portable(QStringLiteral("Ctrl+Shift+]"))},
         {QStringLiteral("viewer.clearTransform"), QStringLiteral("Очистить преобразования"),
          portable(QStringLiteral("Ctrl+Shift+\\"))},
-        {QStringLiteral("viewer.mprWindow"), QStringLiteral("Открыть MPR"), portable(QStringLiteral("F2"))},
+        {QStringLiteral("viewer.mprWindow"), QStringLiteral("Открыть MPR"), portable(QStringLiteral("F2")), false},
     };
     return table;
+}
+
+QList<HotkeyEntry> HotkeyRegistry::availableEntries()
+{
+    QList<HotkeyEntry> out;
+    std::copy_if(entries().cbegin(), entries().cend(), std::back_inserter(out),
+                 [](const HotkeyEntry &entry) { return entry.available; });
+    return out;
 }
 
 QKeySequence HotkeyRegistry::shortcut(const QString &id)

@@ -13,6 +13,9 @@ struct HotkeyEntry
     QString id;
     QString label;
     QKeySequence defaultSequence;
+    // False while the window or action it belongs to does not exist yet; such
+    // entries keep their identifier and binding but are not offered.
+    bool available = true;
 };
 
 // The rebindable shortcuts of the program. User bindings live in the settings
@@ -24,6 +27,8 @@ class HotkeyRegistry
 public:
     // Every entry, in the order the dialog lists them.
     static const QList<HotkeyEntry> &entries();
+    // The entries whose action exists, as the hotkey dialog offers them.
+    static QList<HotkeyEntry> availableEntries();
 
     // The user's binding when one is stored, else the default; an unknown
     // identifier has no shortcut.

@@ -26,7 +26,7 @@ HotkeyDialog::HotkeyDialog(QWidget *parent) : QDialog(parent)
     setModal(true);
     resize(520, 420);
 
-    const QList<HotkeyEntry> &entries = HotkeyRegistry::entries();
+    const QList<HotkeyEntry> entries = HotkeyRegistry::availableEntries();
     m_table = new QTableWidget(static_cast<int>(entries.size()), 2, this);
     m_table->setHorizontalHeaderLabels({QStringLiteral("Действие"), QStringLiteral("Клавиша")});
     m_table->horizontalHeader()->setSectionResizeMode(labelColumn, QHeaderView::Stretch);
@@ -65,7 +65,7 @@ void HotkeyDialog::onResetAllClicked()
     // Takes effect in the store at once, without "Сохранить": the user asked
     // for the defaults, and cancelling afterwards should not bring back
     // bindings they just threw away.
-    const QList<HotkeyEntry> &entries = HotkeyRegistry::entries();
+    const QList<HotkeyEntry> entries = HotkeyRegistry::availableEntries();
     for (int row = 0; row < entries.size(); ++row) {
         HotkeyRegistry::reset(entries[row].id);
         if (auto *editor = qobject_cast<QKeySequenceEdit *>(m_table->cellWidget(row, keyColumn)))
@@ -75,7 +75,7 @@ void HotkeyDialog::onResetAllClicked()
 
 void HotkeyDialog::onSaveClicked()
 {
-    const QList<HotkeyEntry> &entries = HotkeyRegistry::entries();
+    const QList<HotkeyEntry> entries = HotkeyRegistry::availableEntries();
     for (int row = 0; row < entries.size(); ++row) {
         if (auto *editor = qobject_cast<QKeySequenceEdit *>(m_table->cellWidget(row, keyColumn)))
             HotkeyRegistry::store(entries[row].id, editor->keySequence());
