@@ -3,6 +3,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace velmaris {
 
 namespace {
@@ -11,7 +13,11 @@ const QString idleCaption = QStringLiteral("Выберите раскладку"
 
 LayoutPicker::LayoutPicker(QWidget *parent) : QWidget(parent, Qt::Popup), m_caption(idleCaption)
 {
-    setFixedSize(118, 140);
+    // Wide enough for the caption in the application's font, at least the
+    // cells with their margins.
+    const int captionWidth = fontMetrics().horizontalAdvance(idleCaption) + 2 * margin;
+    setFixedSize(std::max(2 * margin + 3 * cellSize, captionWidth),
+                 2 * margin + 3 * cellSize + fontMetrics().height() + margin);
     setMouseTracking(true);
 }
 

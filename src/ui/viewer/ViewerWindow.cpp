@@ -390,6 +390,10 @@ void ViewerWindow::onGridLayoutChosen(int rows, int columns)
         setActiveViewport(activeRow * columns + activeColumn);
     updateReferenceLines();
     updateVertebraLabels();
+    // Panels that left the grid took the keyboard focus with them; it goes
+    // back to the active panel, so the arrow keys page rather than change a
+    // tool-bar box.
+    viewport()->setFocus(Qt::OtherFocusReason);
 }
 
 void ViewerWindow::onLayoutButtonClicked()
@@ -973,6 +977,8 @@ void ViewerWindow::buildToolBars()
     m_cineRate->setRange(render::cineMinRate, render::cineMaxRate);
     m_cineRate->setValue(render::cineDefaultRate);
     m_cineRate->setSuffix(QStringLiteral(" кадр/сек"));
+    // Reachable by a click only: focus moving on from a panel never lands here.
+    m_cineRate->setFocusPolicy(Qt::ClickFocus);
     viewBar->addWidget(m_cineRate);
     connect(m_cineRate, &QSpinBox::valueChanged, this, &ViewerWindow::onCineRateChanged);
 }
