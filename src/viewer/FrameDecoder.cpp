@@ -62,6 +62,7 @@ struct HeaderProbe
     bool ok = false;
     int samplesPerPixel = 1;
     int frames = 1;
+    double pixelAspectRatio = 1.0;
     // Set when uncompressed Pixel Data is shorter than the frames need.
     bool pixelDataShort = false;
 };
@@ -128,6 +129,12 @@ HeaderProbe probeHeader(RenderCache &cache, const QString &path)
     Sint32 frames = 0;
     if (ds->findAndGetSint32(DCM_NumberOfFrames, frames).good() && frames > 0)
         probe.frames = frames;
+    // Pixel Aspect Ratio is the vertical size over the horizontal one.
+    Sint32 vertical = 0;
+    Sint32 horizontal = 0;
+    if (ds->findAndGetSint32(DCM_PixelAspectRatio, vertical, 0).good()
+        && ds->findAndGetSint32(DCM_PixelAspectRatio, horizontal, 1).good() && vertical > 0 && horizontal > 0)
+        probe.pixelAspectRatio = double(vertical) / double(horizontal);
 
     // Uncompressed Pixel Data must hold every frame: DicomImage would pad a
     // short value with zeros and report success. Compressed data is checked
@@ -247,6 +254,7 @@ RenderedFrame renderFrame(const QString &path, int frameIndex, const WindowReque
 
     const HeaderProbe probe = probeHeader(cache, path);
     result.frameCount = probe.frames;
+    result.pixelAspectRatio = probe.pixelAspectRatio;
     // Without a readable header nothing can vouch for the pixel data length,
     // and DicomImage would parse the same bytes again.
     if (!probe.ok || probe.pixelDataShort)

@@ -39,6 +39,9 @@ struct RenderedFrame
     double windowWidth = 0.0;
     // The file's Number of Frames, 1 when absent or not positive.
     int frameCount = 1;
+    // A pixel's height over its width by Pixel Aspect Ratio; 1 when the file
+    // has none. Pixel Spacing, where present, says the same more precisely.
+    double pixelAspectRatio = 1.0;
     bool ok = false;
 };
 

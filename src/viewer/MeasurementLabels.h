@@ -1,6 +1,11 @@
 #pragma once
 
+#include "viewer/MeasurementMode.h"
+#include "viewer/MeasurementScale.h"
 #include "viewer/RoiStatistics.h"
+
+#include <QList>
+#include <QPointF>
 
 #include <QString>
 #include <QStringList>
@@ -21,6 +26,15 @@ QString cobbAngleLabel(double degrees);
 // "S=%1 мм²  P=%2 мм" with area × scale² and perimeter × scale, else
 // "S=%1 px²  P=%2 px".
 QString areaPerimeterLabel(double areaPx, double perimeterPx, double scale);
+
+// The label of a measurement whose number is plain geometry: ruler and
+// calibration line, angle, Cobb angle (the first line's tilt while the second
+// is missing), ellipse area, and a finished polygon or smoothed contour.
+// Points are in image pixels; distances and angles are taken after `scale`,
+// so non-square pixels measure true millimetres and true angles. Empty for
+// the other kinds and for shapes that cannot be measured yet.
+QString geometryLabel(MeasurementMode kind, const QList<QPointF> &points, const PixelScale &scale,
+                      bool finished);
 
 // "ROI пуст" for an empty record, else
 // "Mean %1  Min %2  Max %3  SD %4  (n=%5)" (mean and SD 1 decimal, minimum and

@@ -215,20 +215,67 @@ private slots:
         QTest::addColumn<double>("calibration");
         QTest::addColumn<double>("rowSpacing");
         QTest::addColumn<double>("columnSpacing");
-        QTest::addColumn<double>("scale");
-        QTest::newRow("mean spacing") << 0.0 << 0.5 << 0.7 << 0.6;
-        QTest::newRow("22 mm over 44 px") << render::calibrationMmPerPixel(22, 44) << 0.5 << 0.7 << 0.5;
-        QTest::newRow("row only") << 0.0 << 0.5 << 0.0 << 0.5;
-        QTest::newRow("column only") << 0.0 << -1.0 << 0.7 << 0.7;
-        QTest::newRow("none") << 0.0 << 0.0 << 0.0 << 0.0;
+        QTest::addColumn<double>("aspectRatio"); // Pixel Aspect Ratio, vertical over horizontal
+        QTest::addColumn<double>("x");
+        QTest::addColumn<double>("y");
+        QTest::addColumn<bool>("millimetres");
+        QTest::newRow("each axis its spacing") << 0.0 << 0.5 << 0.7 << 1.0 << 0.7 << 0.5 << true;
+        QTest::newRow("22 mm over 44 px") << render::calibrationMmPerPixel(22, 44) << 0.7 << 0.7 << 1.0 << 0.5 << 0.5
+                                          << true;
+        QTest::newRow("calibration keeps proportions") << 0.5 << 1.4 << 0.7 << 1.0 << 0.5 << 1.0 << true;
+        QTest::newRow("row only") << 0.0 << 0.5 << 0.0 << 1.0 << 0.5 << 0.5 << true;
+        QTest::newRow("column only") << 0.0 << -1.0 << 0.7 << 1.0 << 0.7 << 0.7 << true;
+        QTest::newRow("none") << 0.0 << 0.0 << 0.0 << 1.0 << 1.0 << 1.0 << false;
+        QTest::newRow("aspect ratio only") << 0.0 << 0.0 << 0.0 << 2.0 << 1.0 << 2.0 << false;
     }
     void scale()
     {
         QFETCH(double, calibration);
         QFETCH(double, rowSpacing);
         QFETCH(double, columnSpacing);
-        QFETCH(double, scale);
-        QCOMPARE(render::measurementScale(calibration, rowSpacing, columnSpacing), scale);
+        QFETCH(double, aspectRatio);
+        QFETCH(double, x);
+        QFETCH(double, y);
+        QFETCH(bool, millimetres);
+        const render::PixelScale scale = render::measurementScale(calibration, rowSpacing, columnSpacing, aspectRatio);
+        QCOMPARE(scale.x, x);
+        QCOMPARE(scale.y, y);
+        QCOMPARE(scale.millimetres, millimetres);
+    }
+
+    // Pixels of 1.4 mm (rows) × 0.7 mm (columns): every number is that of the
+    // shape in millimetres, worked out here from the millimetre geometry.
+    void nonSquarePixelsMeasureTrueMillimetres_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<Points>("points");
+        QTest::addColumn<QString>("label");
+        const auto mm = [](double value) { return QString::number(value, 'f', 1); };
+        const double pi = 3.14159265358979;
+        QTest::newRow("300 mm across") << int(MeasurementMode::Ruler) << Points{{0, 10}, {300 / 0.7, 10}}
+                                       << mm(300) + QStringLiteral(" мм");
+        QTest::newRow("220 mm down") << int(MeasurementMode::Ruler) << Points{{5, 0}, {5, 220 / 1.4}}
+                                     << mm(220) + QStringLiteral(" мм");
+        // 30 mm right and 40 mm down.
+        QTest::newRow("3-4-5 diagonal") << int(MeasurementMode::Ruler) << Points{{0, 0}, {30 / 0.7, 40 / 1.4}}
+                                        << mm(50) + QStringLiteral(" мм");
+        // Equal millimetres along both arms' directions: a true 45°.
+        QTest::newRow("45 degrees") << int(MeasurementMode::Angle) << Points{{0, 0}, {40, 0}, {40, -20}}
+                                    << QStringLiteral("45.0°");
+        // A circle of 7 mm radius is 20 × 10 pixels.
+        QTest::newRow("round phantom") << int(MeasurementMode::EllipseArea) << Points{{0, 0}, {20, 10}}
+                                       << QStringLiteral("S=%1 мм²  P=%2 мм").arg(mm(pi * 49), mm(2 * pi * 7));
+        // A 14 mm square.
+        QTest::newRow("square") << int(MeasurementMode::Polygon) << Points{{0, 0}, {20, 0}, {20, 10}, {0, 10}}
+                                << QStringLiteral("S=%1 мм²  P=%2 мм").arg(mm(196), mm(56));
+    }
+    void nonSquarePixelsMeasureTrueMillimetres()
+    {
+        QFETCH(int, kind);
+        QFETCH(Points, points);
+        QFETCH(QString, label);
+        const render::PixelScale scale = render::measurementScale(0.0, 1.4, 0.7);
+        QCOMPARE(render::geometryLabel(MeasurementMode(kind), points, scale, true), label);
     }
 
     void paging_data()

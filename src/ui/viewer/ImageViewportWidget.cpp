@@ -52,6 +52,24 @@ const QString seriesMimeType = QStringLiteral("application/x-dicom-series-uid");
 constexpr double wheelZoomStep = 1.15;
 constexpr double dragZoomBase = 1.01;
 
+// The widest line of a multi-line text.
+int textWidth(const QFontMetrics &metrics, const QString &text)
+{
+    int widest = 0;
+    for (const QString &line : text.split(QLatin1Char('\n')))
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    return widest;
+}
+
+// Each line cut to `width` pixels with an ellipsis where it is longer.
+QString elidedLines(const QFontMetrics &metrics, const QString &text, int width)
+{
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString &line : lines)
+        line = metrics.elidedText(line, Qt::ElideRight, width);
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace
 
 ImageViewportWidget::ImageViewportWidget(QWidget *parent)
@@ -73,14 +91,19 @@ ImageViewportWidget::ImageViewportWidget(QWidget *parent)
     setDragMode(QGraphicsView::ScrollHandDrag);
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
+    // Shapes being drawn follow the pointer between clicks, buttons up.
+    viewport()->setMouseTracking(true);
 
     m_message->setAlignment(Qt::AlignCenter);
     m_message->setWordWrap(true);
     m_message->setStyleSheet(QStringLiteral("color: #ffd633; background: transparent;"));
     m_message->setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_sideLabel = new QLabel(viewport());
-    m_sideLabel->setStyleSheet(QStringLiteral("color: #ffd633; background: transparent; font-weight: bold;"));
-    m_sideLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+    for (const Qt::Edge edge : {Qt::LeftEdge, Qt::TopEdge, Qt::RightEdge, Qt::BottomEdge}) {
+        auto *letter = new QLabel(this);
+        letter->setStyleSheet(QStringLiteral("color: #ffd633; background: transparent; font-weight: bold;"));
+        letter->setAttribute(Qt::WA_TransparentForMouseEvents);
+        m_edgeLabels.insert(edge, letter);
+    }
 
     m_slider->setRange(0, 0);
     m_slider->setEnabled(false);
@@ -216,6 +239,8 @@ void ImageViewportWidget::redraw()
         return;
     }
     m_failedFile.clear();
+    const double previousAspect = pixelAspect();
+    m_frameAspect = frame.pixelAspectRatio;
     const QImage picture = m_display.isInverted() ? render::invertedImage(frame.image) : frame.image;
     m_pixmapItem->setPixmap(QPixmap::fromImage(picture));
     const qreal w = picture.width();
@@ -225,6 +250,10 @@ void ImageViewportWidget::redraw()
     m_display.adoptRenderedWindow(render::WindowLevel{frame.windowCenter, frame.windowWidth});
     updateMessage();
     updateOverlay();
+    // A slice whose pixels have other proportions than the last one's (a
+    // mixed series) is drawn anew in its own.
+    if (std::abs(pixelAspect() - previousAspect) > 1e-6 && !m_userZoomed)
+        fitToView();
 }
 
 QString ImageViewportWidget::messageText() const
@@ -324,15 +353,34 @@ void ImageViewportWidget::clearTransforms()
 
 void ImageViewportWidget::fitToView()
 {
-    resetTransform();
-    if (!m_pixmapItem->pixmap().isNull())
-        fitInView(m_pixmapItem, Qt::KeepAspectRatio);
-    scale(m_flipH ? -1 : 1, m_flipV ? -1 : 1);
-    rotate(m_rotation);
+    // Scene units stay image pixels, so measurements and ROIs keep working in
+    // pixels; the view stretches the rows by the pixel aspect first (true
+    // proportions), then rotates, flips and scales the whole to fit.
+    QTransform shape = QTransform::fromScale(1.0, pixelAspect());
+    shape *= QTransform().rotate(m_rotation);
+    shape *= QTransform::fromScale(m_flipH ? -1 : 1, m_flipV ? -1 : 1);
+    double fit = 1.0;
+    if (!m_pixmapItem->pixmap().isNull()) {
+        // The same two-pixel margin QGraphicsView::fitInView keeps.
+        const QRectF room = QRectF(viewport()->rect()).adjusted(2, 2, -2, -2);
+        const QRectF shown = shape.mapRect(m_pixmapItem->boundingRect());
+        if (shown.width() > 0 && shown.height() > 0 && !room.isEmpty())
+            fit = std::min(room.width() / shown.width(), room.height() / shown.height());
+    }
+    setTransform(shape * QTransform::fromScale(fit, fit));
     if (!m_pixmapItem->pixmap().isNull())
         centerOn(m_pixmapItem);
     m_userZoomed = false;
-    placeChildren(); // the side label follows rotation and flips
+    placeChildren(); // the orientation letters follow rotation and flips
+    placeLabels();
+}
+
+double ImageViewportWidget::pixelAspect() const
+{
+    if (m_slices.isEmpty())
+        return 1.0;
+    const db::SliceRef &slice = m_slices.at(m_sliceIndex);
+    return render::pixelAspect(slice.pixel_spacing_y, slice.pixel_spacing_x, m_frameAspect);
 }
 
 std::optional<QVector3D> ImageViewportWidget::patientPoint(const QPointF &imagePixelPos) const
@@ -345,15 +393,22 @@ std::optional<QVector3D> ImageViewportWidget::patientPoint(const QPointF &imageP
     return QVector3D(float((*point)[0]), float((*point)[1]), float((*point)[2]));
 }
 
-QString ImageViewportWidget::sideLabelText() const
+QString ImageViewportWidget::orientationLabelText(Qt::Edge edge) const
 {
     if (m_slices.isEmpty() || !m_slices.at(m_sliceIndex).has_spatial_info)
         return QString();
     const db::SliceRef &slice = m_slices.at(m_sliceIndex);
-    // The screen's rightward direction in image pixels, through the view's
-    // rotation and flips, then in patient space.
+    // The screen direction towards the edge in image pixels, through the
+    // view's rotation and flips, then in patient space.
+    QPointF towards(1, 0);
+    if (edge == Qt::LeftEdge)
+        towards = QPointF(-1, 0);
+    else if (edge == Qt::TopEdge)
+        towards = QPointF(0, -1);
+    else if (edge == Qt::BottomEdge)
+        towards = QPointF(0, 1);
     const QTransform inverse = transform().inverted();
-    const QPointF step = inverse.map(QPointF(1, 0)) - inverse.map(QPointF(0, 0));
+    const QPointF step = inverse.map(towards) - inverse.map(QPointF(0, 0));
     const QVector3D row(slice.orientation_row_x, slice.orientation_row_y, slice.orientation_row_z);
     const QVector3D column(slice.orientation_col_x, slice.orientation_col_y, slice.orientation_col_z);
     const QVector3D direction = row * float(step.x()) + column * float(step.y());
@@ -370,7 +425,7 @@ QString ImageViewportWidget::sideLabelText() const
 
 QImage ImageViewportWidget::copyCurrentImage() const
 {
-    const QImage picture = m_pixmapItem->pixmap().toImage();
+    const QImage picture = render::withTrueProportions(m_pixmapItem->pixmap().toImage(), pixelAspect());
     if (!picture.isNull())
         QGuiApplication::clipboard()->setImage(picture);
     return picture;
@@ -380,6 +435,13 @@ void ImageViewportWidget::zoomBy(double factor)
 {
     scale(factor, factor);
     m_userZoomed = true;
+    placeLabels();
+}
+
+void ImageViewportWidget::scrollContentsBy(int dx, int dy)
+{
+    QGraphicsView::scrollContentsBy(dx, dy);
+    placeLabels();
 }
 
 bool ImageViewportWidget::inCentralArea(const QPoint &pos) const
@@ -509,6 +571,15 @@ bool ImageViewportWidget::pickMeasurement(const QPoint &viewPos)
 
 void ImageViewportWidget::startTool(const QPointF &imagePos)
 {
+    if (m_drawing != nullptr && m_floating) {
+        // The click places the point that followed the pointer; a drag from
+        // here still moves it until the release.
+        m_floating = false;
+        m_drawing->setPoint(static_cast<int>(m_drawing->points().size()) - 1, imagePos);
+        m_drag = Drag::Draw;
+        relabel(m_drawing, true);
+        return;
+    }
     if (m_drawing != nullptr) {
         // The next vertex of a polygon, the third point of an angle or the
         // start of the second Cobb line.
@@ -613,9 +684,10 @@ void ImageViewportWidget::mouseMoveEvent(QMouseEvent *event)
             m_selected->setLabelOffset(m_selected->labelOffset() + mapToScene(pos) - mapToScene(pos - delta));
         break;
     case Drag::None:
-        // A polygon in progress follows the pointer with its next vertex.
+        // A polygon in progress follows the pointer with its next vertex, an
+        // angle or Cobb angle with the arm still to be placed.
         if (m_drawing != nullptr && !m_drawing->points().isEmpty()
-            && (m_drawing->kind() == Mode::Polygon || m_drawing->kind() == Mode::SmoothContour)) {
+            && (m_floating || m_drawing->kind() == Mode::Polygon || m_drawing->kind() == Mode::SmoothContour)) {
             m_drawing->setPoint(static_cast<int>(m_drawing->points().size()) - 1, mapToScene(pos));
             relabel(m_drawing, true);
         }
@@ -645,11 +717,9 @@ void ImageViewportWidget::mouseReleaseEvent(QMouseEvent *event)
     case Drag::Draw:
         if (m_drawing != nullptr) {
             const Mode kind = m_drawing->kind();
-            const qsizetype count = m_drawing->points().size();
-            const bool waitsForMore = kind == Mode::Polygon || kind == Mode::SmoothContour
-                                      || (kind == Mode::Angle && count < 3)
-                                      || (kind == Mode::CobbAngle && count < 4);
-            if (!waitsForMore)
+            if (kind == Mode::Angle || kind == Mode::CobbAngle)
+                settleArm(mapToScene(event->position().toPoint()));
+            else if (kind != Mode::Polygon && kind != Mode::SmoothContour)
                 finishDrawing();
         }
         break;
@@ -696,10 +766,35 @@ void ImageViewportWidget::mouseDoubleClickEvent(QMouseEvent *event)
     event->accept();
 }
 
+void ImageViewportWidget::settleArm(const QPointF &imagePos)
+{
+    // An arm placed by a click (no drag) follows the pointer until the next
+    // click; an angle whose first arm was dragged out shows its second arm
+    // following the pointer at once.
+    const Mode kind = m_drawing->kind();
+    const QList<QPointF> &p = m_drawing->points();
+    const int last = static_cast<int>(p.size()) - 1;
+    const int lineStart = kind == Mode::Angle ? 0 : last - 1;
+    if (last >= 1 && p.at(last) == p.at(lineStart)) {
+        m_floating = true;
+        return;
+    }
+    if (p.size() >= (kind == Mode::Angle ? 3 : 4)) {
+        finishDrawing();
+        return;
+    }
+    if (kind == Mode::Angle) {
+        m_drawing->appendPoint(imagePos);
+        m_floating = true;
+        relabel(m_drawing, true);
+    }
+}
+
 void ImageViewportWidget::finishDrawing()
 {
     MeasurementItem *item = m_drawing;
     m_drawing = nullptr;
+    m_floating = false;
     if (item == nullptr)
         return;
     item->setFinished(true);
@@ -726,7 +821,10 @@ void ImageViewportWidget::finishDrawing()
 
 void ImageViewportWidget::calibrateWith(MeasurementItem *line)
 {
-    const QList<QPointF> &points = line->points();
+    // Measured in pixel widths: the calibration keeps the pixels' proportions
+    // and scales both directions alike.
+    const render::PixelScale widths = render::measurementScale(0.0, 0.0, 0.0, pixelAspect());
+    const QList<QPointF> points = widths.map(line->points());
     const double length = points.size() < 2 ? 0.0 : QLineF(points.at(0), points.at(1)).length();
     if (length < render::minimumCalibrationLinePx) {
         QMessageBox::information(this, render::calibrationDialogTitle(), render::calibrationLineTooShortText());
@@ -742,6 +840,7 @@ void ImageViewportWidget::calibrateWith(MeasurementItem *line)
     m_calibration = render::calibrationMmPerPixel(size, length);
     render::storeCalibration(m_seriesUid, m_calibration);
     relabelAll();
+    updateOverlay();
 }
 
 void ImageViewportWidget::resetCalibration()
@@ -751,14 +850,15 @@ void ImageViewportWidget::resetCalibration()
     render::removeCalibration(m_seriesUid);
     m_calibration = 0.0;
     relabelAll();
+    updateOverlay();
 }
 
-double ImageViewportWidget::measurementScale() const
+render::PixelScale ImageViewportWidget::measurementScale() const
 {
     if (m_slices.isEmpty())
-        return m_calibration;
+        return render::measurementScale(m_calibration, 0.0, 0.0);
     const db::SliceRef &slice = m_slices.at(m_sliceIndex);
-    return render::measurementScale(m_calibration, slice.pixel_spacing_y, slice.pixel_spacing_x);
+    return render::measurementScale(m_calibration, slice.pixel_spacing_y, slice.pixel_spacing_x, m_frameAspect);
 }
 
 bool ImageViewportWidget::ensureDecodedFrame()
@@ -774,33 +874,17 @@ bool ImageViewportWidget::ensureDecodedFrame()
 void ImageViewportWidget::relabel(MeasurementItem *item, bool pending)
 {
     const QList<QPointF> &p = item->points();
-    const double scale = measurementScale();
     const QRectF rect = p.size() >= 2 ? QRectF(p.at(0), p.at(1)).normalized() : QRectF();
     QString text;
     switch (item->kind()) {
     case Mode::Ruler:
     case Mode::Calibration:
-        if (p.size() >= 2)
-            text = render::lengthLabel(QLineF(p.at(0), p.at(1)).length(), scale);
-        break;
     case Mode::Angle:
-        if (p.size() >= 3)
-            text = render::angleLabel(render::angleDegrees(p.at(0), p.at(1), p.at(2)));
-        break;
     case Mode::CobbAngle:
-        if (p.size() >= 4)
-            text = render::cobbAngleLabel(render::cobbAngleDegrees(p.at(0), p.at(1), p.at(2), p.at(3)));
-        else if (p.size() >= 2)
-            text = render::angleLabel(render::lineTiltDegrees(p.at(0), p.at(1)));
-        break;
     case Mode::EllipseArea:
-        text = render::areaPerimeterLabel(render::ellipseArea(rect.width() / 2, rect.height() / 2),
-                                          render::ellipsePerimeter(rect.width() / 2, rect.height() / 2), scale);
-        break;
     case Mode::Polygon:
     case Mode::SmoothContour:
-        if (item->isFinished())
-            text = render::areaPerimeterLabel(render::polygonArea(p), render::polygonPerimeter(p), scale);
+        text = render::geometryLabel(item->kind(), p, measurementScale(), item->isFinished());
         break;
     case Mode::EllipseRoi:
     case Mode::FreehandRoi:
@@ -823,6 +907,7 @@ void ImageViewportWidget::relabel(MeasurementItem *item, bool pending)
         break;
     }
     item->setLabelText(text);
+    placeLabels();
 }
 
 void ImageViewportWidget::relabelAll()
@@ -848,8 +933,10 @@ void ImageViewportWidget::removeMeasurement(MeasurementItem *item)
 {
     if (item == m_selected)
         m_selected = nullptr;
-    if (item == m_drawing)
+    if (item == m_drawing) {
         m_drawing = nullptr;
+        m_floating = false;
+    }
     m_measurements.removeOne(item);
     delete item;
 }
@@ -872,6 +959,7 @@ void ImageViewportWidget::deleteSelected()
 void ImageViewportWidget::cancelDrawing()
 {
     m_drag = Drag::None;
+    m_floating = false;
     if (m_drawing != nullptr)
         removeMeasurement(m_drawing);
 }
@@ -890,6 +978,84 @@ void ImageViewportWidget::updateMeasurementVisibility()
 {
     for (MeasurementItem *item : std::as_const(m_measurements))
         item->setVisible(item->slice() == m_sliceIndex);
+    placeLabels();
+}
+
+QRect ImageViewportWidget::labelArea() const
+{
+    // The image area left of the quick buttons and the slider.
+    QRect area = viewport()->rect().adjusted(2, 2, -2, -2);
+    int right = area.right();
+    for (const QToolButton *button : m_quickButtons) {
+        if (!button->isHidden())
+            right = std::min(right, viewport()->mapFrom(this, button->geometry().topLeft()).x() - 4);
+    }
+    if (!m_slider->isHidden())
+        right = std::min(right, viewport()->mapFrom(this, m_slider->geometry().topLeft()).x() - 4);
+    area.setRight(right);
+    return area;
+}
+
+void ImageViewportWidget::placeLabels()
+{
+    // Labels keep their size on screen, so they are placed in view pixels:
+    // an arrow's comment stands off its tail, away from what the head points
+    // at; no label runs past the image area or covers another one.
+    const QRect area = labelArea();
+    QList<QRectF> placed;
+    for (MeasurementItem *item : std::as_const(m_measurements)) {
+        item->setLabelShift(QPointF());
+        if (item->slice() != m_sliceIndex || item->labelText().isEmpty())
+            continue;
+        QRectF box = item->label()->deviceTransform(viewportTransform()).mapRect(item->label()->boundingRect());
+        QPointF shift;
+        if (item->kind() == Mode::Arrow && item->points().size() >= 2) {
+            const QPointF tail = mapFromScene(item->points().at(0));
+            const QPointF head = mapFromScene(item->points().at(1));
+            QPointF away = tail - head;
+            const double length = std::hypot(away.x(), away.y());
+            away = length > 0.0 ? away / length : QPointF(0, -1);
+            const double reach = std::hypot(box.width(), box.height()) / 2 + 4;
+            shift = box.topLeft() + away * reach - box.center();
+        }
+        box.translate(shift);
+        const auto keepInside = [&area](QRectF &rect) {
+            QPointF move;
+            if (rect.right() > area.right())
+                move.rx() = area.right() - rect.right();
+            if (rect.left() + move.x() < area.left())
+                move.rx() = area.left() - rect.left();
+            if (rect.bottom() > area.bottom())
+                move.ry() = area.bottom() - rect.bottom();
+            if (rect.top() + move.y() < area.top())
+                move.ry() = area.top() - rect.top();
+            rect.translate(move);
+            return move;
+        };
+        shift += keepInside(box);
+        // Step below the labels it would cover, or above them when there is
+        // no room below.
+        for (const int direction : {1, -1}) {
+            QRectF candidate = box;
+            for (int attempt = 0; attempt < placed.size() + 1; ++attempt) {
+                const auto covered = std::find_if(placed.cbegin(), placed.cend(), [&candidate](const QRectF &other) {
+                    return other.intersects(candidate);
+                });
+                if (covered == placed.cend())
+                    break;
+                candidate.moveTop(direction > 0 ? covered->bottom() + 2 : covered->top() - 2 - candidate.height());
+            }
+            const bool clear = std::none_of(placed.cbegin(), placed.cend(),
+                                            [&candidate](const QRectF &other) { return other.intersects(candidate); });
+            if (clear && candidate.top() >= area.top() && candidate.bottom() <= area.bottom()) {
+                shift += candidate.topLeft() - box.topLeft();
+                box = candidate;
+                break;
+            }
+        }
+        item->setLabelShift(shift);
+        placed.append(box);
+    }
 }
 
 void ImageViewportWidget::wheelEvent(QWheelEvent *event)
@@ -977,20 +1143,67 @@ void ImageViewportWidget::placeChildren()
         m_quickButtons.at(i)->setGeometry(buttonX, y, buttonSide, buttonSide);
     }
 
-    m_sideLabel->setText(sideLabelText());
-    m_sideLabel->adjustSize();
-    m_sideLabel->move(buttonX + (buttonSide - m_sideLabel->width()) / 2, middle - m_sideLabel->height() / 2);
-
-    // Patient top left under the strip, series top right, slice bottom left,
-    // window bottom right.
-    if (m_overlayLabels.size() == 4) {
-        const int margin = 6;
-        const int right = buttonX - margin;
-        m_overlayLabels.at(0)->move(area.left() + margin, m_controlStrip->geometry().bottom() + margin);
-        m_overlayLabels.at(1)->move(right - m_overlayLabels.at(1)->width(), area.top() + margin);
-        m_overlayLabels.at(2)->move(area.left() + margin, area.bottom() - margin - m_overlayLabels.at(2)->height());
+    // Corner texts: patient top left (under the strip when it is shown),
+    // series top right, slice bottom left, window bottom right. When the two
+    // texts of a row would run into each other, each keeps half the row and
+    // its lines are cut with an ellipsis.
+    const int margin = 6;
+    const int right = buttonX - margin;
+    const int left = area.left() + margin;
+    const int top = (m_controlStrip->isHidden() ? area.top() : m_controlStrip->geometry().bottom()) + margin;
+    if (m_overlayLabels.size() == 4 && m_overlayTexts.size() == 4) {
+        const int row = std::max(0, right - left);
+        for (int i = 0; i < 4; ++i) {
+            QLabel *label = m_overlayLabels.at(i);
+            const QFontMetrics metrics = label->fontMetrics();
+            const int both = textWidth(metrics, m_overlayTexts.at(i)) + textWidth(metrics, m_overlayTexts.at(i ^ 1));
+            const int room = both + 2 * margin > row ? std::max(24, row / 2 - margin) : row;
+            label->setText(elidedLines(metrics, m_overlayTexts.at(i), room));
+            label->adjustSize();
+        }
+        m_overlayLabels.at(0)->move(left, top);
+        m_overlayLabels.at(1)->move(right - m_overlayLabels.at(1)->width(), top);
+        m_overlayLabels.at(2)->move(left, area.bottom() - margin - m_overlayLabels.at(2)->height());
         m_overlayLabels.at(3)->move(right - m_overlayLabels.at(3)->width(),
                                     area.bottom() - margin - m_overlayLabels.at(3)->height());
+    }
+
+    // Orientation letters in the middle of each edge of the image area; the
+    // right one stands left of the quick-button column, not inside it, and
+    // the top and bottom ones step aside from the corner texts.
+    for (auto it = m_edgeLabels.cbegin(); it != m_edgeLabels.cend(); ++it) {
+        QLabel *letter = it.value();
+        letter->setText(orientationLabelText(it.key()));
+        letter->adjustSize();
+        const int centreX = (area.left() + right) / 2 - letter->width() / 2;
+        const int centreY = middle - letter->height() / 2;
+        QRect box(QPoint(), letter->size());
+        switch (it.key()) {
+        case Qt::LeftEdge:
+            box.moveTo(left, centreY);
+            break;
+        case Qt::RightEdge:
+            box.moveTo(right - letter->width(), centreY);
+            break;
+        case Qt::TopEdge:
+            box.moveTo(centreX, top);
+            for (int i : {0, 1}) {
+                const QLabel *corner = m_overlayLabels.value(i);
+                if (corner != nullptr && !corner->isHidden() && corner->geometry().intersects(box))
+                    box.moveTop(corner->geometry().bottom() + 2);
+            }
+            break;
+        case Qt::BottomEdge:
+            box.moveTo(centreX, area.bottom() - margin - letter->height());
+            for (int i : {2, 3}) {
+                const QLabel *corner = m_overlayLabels.value(i);
+                if (corner != nullptr && !corner->isHidden() && corner->geometry().intersects(box))
+                    box.moveBottom(corner->geometry().top() - 2);
+            }
+            break;
+        }
+        letter->move(box.topLeft());
+        letter->setVisible(!letter->text().isEmpty());
     }
 }
 
@@ -1030,8 +1243,10 @@ void ImageViewportWidget::buildControlStrip()
         "QComboBox, QDoubleSpinBox, QCheckBox { color: #ffd633; background: rgba(0, 0, 0, 150); }"));
     auto *layout = new QHBoxLayout(m_controlStrip);
     layout->setContentsMargins(4, 2, 4, 2);
-    // Only the plain 2D view exists so far; the reconstruction planes are
-    // offered once the panel can show them.
+    // Reconstruction planes, slabs and printing do not exist yet: the strip
+    // and its controls stay hidden until they do, so that nothing is shown
+    // that cannot act.
+    m_controlStrip->hide();
     m_planeBox = new QComboBox(m_controlStrip);
     m_planeBox->addItem(QStringLiteral("2D"));
     m_slabBox = new QComboBox(m_controlStrip);
@@ -1099,12 +1314,9 @@ void ImageViewportWidget::setTagsDisplayMode(TagsDisplayMode mode)
 
 void ImageViewportWidget::updateOverlay()
 {
-    const QStringList texts{m_patientText, m_seriesText, sliceOverlayText(), windowOverlayText()};
-    for (int i = 0; i < m_overlayLabels.size(); ++i) {
-        m_overlayLabels.at(i)->setText(texts.at(i));
-        m_overlayLabels.at(i)->adjustSize();
-        m_overlayLabels.at(i)->setVisible(m_tagsMode == TagsDisplayMode::Shown && !texts.at(i).isEmpty());
-    }
+    m_overlayTexts = QStringList{m_patientText, m_seriesText, sliceOverlayText(), windowOverlayText()};
+    for (int i = 0; i < m_overlayLabels.size(); ++i)
+        m_overlayLabels.at(i)->setVisible(m_tagsMode == TagsDisplayMode::Shown && !m_overlayTexts.at(i).isEmpty());
     placeChildren();
 }
 
@@ -1152,9 +1364,12 @@ void ImageViewportWidget::updateMagnifier(const QPoint &viewPos)
     // The picture under the pointer, enlarged by the factor over what the
     // view shows now.
     const double viewScale = std::max(std::hypot(transform().m11(), transform().m12()), 1e-6);
-    const double sourceSide = box.width() / (viewScale * m_magnifierFactor);
+    // Rows are drawn taller or shorter by the pixel aspect, so the square lens
+    // covers proportionally fewer or more of them.
+    const double sourceWidth = box.width() / (viewScale * m_magnifierFactor);
+    const double sourceHeight = sourceWidth / pixelAspect();
     const QPointF centre = mapToScene(viewPos);
-    const QRectF source(centre - QPointF(sourceSide / 2, sourceSide / 2), QSizeF(sourceSide, sourceSide));
+    const QRectF source(centre - QPointF(sourceWidth / 2, sourceHeight / 2), QSizeF(sourceWidth, sourceHeight));
     QPixmap lens(box);
     lens.fill(Qt::black);
     {

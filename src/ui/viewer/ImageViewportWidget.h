@@ -5,6 +5,7 @@
 #include "viewer/DisplayState.h"
 #include "viewer/FrameDecoder.h"
 #include "viewer/MeasurementMode.h"
+#include "viewer/MeasurementScale.h"
 #include "viewer/PagingAccumulator.h"
 #include "viewer/WindowLevel.h"
 
@@ -87,7 +88,10 @@ public:
     // Millimetres per pixel set by hand for this series (0 when none), and
     // the scale the labels use now.
     double calibrationMmPerPixel() const { return m_calibration; }
-    double measurementScale() const;
+    render::PixelScale measurementScale() const;
+    // How much taller than wide a pixel of the shown slice is drawn, so that
+    // the picture keeps its true proportions (1 for square pixels).
+    double pixelAspect() const;
     void resetCalibration();
 
     // The magnifier's factor (1.5 … 8.0) while the tool "Лупа" is held.
@@ -110,8 +114,11 @@ public:
     // The patient direction towards the panel's right edge on screen ("L",
     // "R", "A", "P", "S" or "I"), following rotation and flips; empty
     // without spatial information.
-    QString sideLabelText() const;
-    // The picture as shown (window, inversion), also put on the clipboard.
+    QString sideLabelText() const { return orientationLabelText(Qt::RightEdge); }
+    // The same for any edge of the panel.
+    QString orientationLabelText(Qt::Edge edge) const;
+    // The picture as shown (window, inversion, true proportions), also put on
+    // the clipboard.
     QImage copyCurrentImage() const;
 
 signals:
@@ -151,6 +158,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private slots:
     void onSliderMoved(int value);
@@ -193,6 +201,9 @@ private:
     void calibrateWith(MeasurementItem *line);
     bool ensureDecodedFrame();
     void updateMeasurementVisibility();
+    void placeLabels();
+    QRect labelArea() const;
+    void settleArm(const QPointF &imagePos);
     void updateOverlay();
     void updateMagnifier(const QPoint &viewPos);
     void buildControlStrip();
@@ -211,12 +222,13 @@ private:
     QLabel *m_magnifier = nullptr;
     double m_magnifierFactor = 2.5;
     QList<QLabel *> m_overlayLabels; // patient, series, slice, window
+    QStringList m_overlayTexts;      // their full texts, before any cut
     QString m_patientText;
     QString m_seriesText;
     TagsDisplayMode m_tagsMode = TagsDisplayMode::Shown;
     QList<QGraphicsItem *> m_referenceLines;
     QGraphicsPathItem *m_cursorMarker = nullptr;
-    QLabel *m_sideLabel = nullptr;
+    QHash<Qt::Edge, QLabel *> m_edgeLabels; // orientation letters
     QList<QVector3D> m_pathPoints; // clicks of the centre-line picking mode
     bool m_rightPress = false;
     bool m_rightMoved = false;
@@ -225,6 +237,7 @@ private:
     QList<db::SliceRef> m_slices;
     int m_sliceIndex = 0;
     QString m_failedFile;
+    double m_frameAspect = 1.0; // Pixel Aspect Ratio of the shown frame
     render::DisplayState m_display;
     QHash<QString, ViewMemory> m_memory;
 
@@ -239,6 +252,9 @@ private:
     QList<MeasurementItem *> m_measurements;
     MeasurementItem *m_selected = nullptr;
     MeasurementItem *m_drawing = nullptr;
+    // The last point of the shape being drawn follows the pointer until the
+    // next click places it (angle arms, Cobb lines drawn by clicks).
+    bool m_floating = false;
     int m_handleIndex = -1;
     bool m_handleMoved = false;
     render::DecodedFrame m_decoded;

@@ -1,5 +1,6 @@
 #include "ui/viewer/MeasurementItem.h"
 
+#include "ui/viewer/OutlinedTextItem.h"
 #include "viewer/SmoothContour.h"
 
 #include <QBrush>
@@ -43,7 +44,7 @@ MeasurementItem::MeasurementItem(MeasurementMode kind, int slice, QGraphicsItem 
     : QGraphicsPathItem(parent)
     , m_kind(kind)
     , m_slice(slice)
-    , m_label(new QGraphicsSimpleTextItem(this))
+    , m_label(new OutlinedTextItem(this))
 {
     // Lines keep one screen pixel of width and the label its size at any zoom.
     QPen pen(overlayColour, 0);
@@ -96,6 +97,11 @@ void MeasurementItem::setLabelOffset(const QPointF &offset)
     m_label->setPos(labelAnchor() + m_labelOffset);
 }
 
+void MeasurementItem::setLabelShift(const QPointF &screenPixels)
+{
+    m_label->setTransform(QTransform::fromTranslate(screenPixels.x(), screenPixels.y()));
+}
+
 void MeasurementItem::setHighlighted(bool highlighted)
 {
     m_highlighted = highlighted;
@@ -119,6 +125,7 @@ QPointF MeasurementItem::labelAnchor() const
         return cornersRect(m_points).topRight();
     case MeasurementMode::Angle:
     case MeasurementMode::Text:
+    case MeasurementMode::Arrow:
         return m_points.first();
     default:
         return m_points.last();

@@ -13,7 +13,8 @@ namespace velmaris {
 
 // One measurement over a slice: its points in image pixels, drawn as a path,
 // and a text label that keeps its size on screen whatever the zoom. The label
-// sits at a default anchor of the shape plus an offset the user may drag.
+// sits at a default anchor of the shape plus an offset the user may drag; an
+// arrow's comment sits at its tail, away from what the head points at.
 class MeasurementItem : public QGraphicsPathItem
 {
 public:
@@ -40,6 +41,9 @@ public:
     QGraphicsSimpleTextItem *label() const { return m_label; }
     QPointF labelOffset() const { return m_labelOffset; }
     void setLabelOffset(const QPointF &offset);
+    // A shift in screen pixels the panel adds to keep the label clear of the
+    // panel's edges, of other labels and of what an arrow points at.
+    void setLabelShift(const QPointF &screenPixels);
 
     void setHighlighted(bool highlighted);
     bool isHighlighted() const { return m_highlighted; }

@@ -1,6 +1,7 @@
 #include "ui/viewer/SeriesListWidget.h"
 
 #include "viewer/FrameDecoder.h"
+#include "viewer/PixelAspect.h"
 
 #include <QDate>
 #include <QFont>
@@ -157,7 +158,8 @@ void SeriesListWidget::appendSeriesItems(const QList<SeriesListEntry> &series)
         if (entry.slices.isEmpty())
             continue;
         const db::SliceRef &middle = entry.slices.at(entry.slices.size() / 2);
-        m_pending.append({entry.seriesUid, middle.file_path, middle.frame_index});
+        m_pending.append({entry.seriesUid, middle.file_path, middle.frame_index, middle.pixel_spacing_y,
+                          middle.pixel_spacing_x});
     }
 }
 
@@ -177,8 +179,9 @@ void SeriesListWidget::startNextThumbnail()
         const render::RenderedFrame frame =
             render::renderFrame(job.path, job.frameIndex, render::WindowRequest{});
         if (frame.ok && !frame.image.isNull()) {
-            result.image = frame.image.scaled(kIconSide, kIconSide, Qt::KeepAspectRatio,
-                                              Qt::SmoothTransformation);
+            const double aspect = render::pixelAspect(job.rowSpacing, job.columnSpacing, frame.pixelAspectRatio);
+            result.image = render::withTrueProportions(frame.image, aspect)
+                               .scaled(kIconSide, kIconSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
             result.ok = true;
         }
         return result;

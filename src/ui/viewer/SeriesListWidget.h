@@ -65,6 +65,8 @@ private:
         QString seriesUid;
         QString path;
         int frameIndex = 0;
+        double rowSpacing = 0.0;
+        double columnSpacing = 0.0;
     };
     struct ThumbnailResult {
         QString seriesUid;

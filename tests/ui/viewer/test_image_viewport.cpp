@@ -154,6 +154,12 @@ private:
             .arg(n);
     }
 
+    // Where a measurement's label is drawn, in view pixels.
+    static QRectF viewRect(const ImageViewportWidget &view, MeasurementItem *item)
+    {
+        return item->label()->deviceTransform(view.viewportTransform()).mapRect(item->label()->boundingRect());
+    }
+
     static double imageLength(const ImageViewportWidget &view, QPoint a, QPoint b)
     {
         return QLineF(view.mapToScene(a), view.mapToScene(b)).length();
@@ -490,6 +496,13 @@ private slots:
         QCOMPARE(view->measurements().size(), 1);
         QCOMPARE(view->calibrationMmPerPixel(), 0.5);
         QCOMPARE(ruler->labelText(), QStringLiteral("10.0 мм"));
+        const auto overlaySays = [&view](const QString &words) {
+            const QList<QLabel *> labels = view->findChildren<QLabel *>();
+            return std::any_of(labels.cbegin(), labels.cend(), [&words](const QLabel *label) {
+                return label->isVisible() && label->text().contains(words);
+            });
+        };
+        QVERIFY(overlaySays(QStringLiteral("Калибровка: 0.5000 мм/пикс")));
         QCOMPARE(QSettings().value("viewer/calibrationLastSizeMm").toDouble(), 22.0);
 
         // The series keeps its calibration when it is opened again.
@@ -499,6 +512,7 @@ private slots:
 
         view->resetCalibration();
         QCOMPARE(ruler->labelText(), QStringLiteral("14.0 мм"));
+        QVERIFY(!overlaySays(QStringLiteral("Калибровка")));
     }
 
     void shortCalibrationLineIsRefused()
@@ -548,6 +562,134 @@ private slots:
         QVERIFY(seen.contains(QStringLiteral("Норма")));
         QCOMPARE(view->measurements().size(), 1);
         QCOMPARE(view->measurements().first()->labelText(), QStringLiteral("Киста"));
+        // The comment stands off the tail, clear of what the head points at.
+        const QRectF box = viewRect(*view, view->measurements().first());
+        QVERIFY(!box.contains(QPointF(220, 200)));
+        QVERIFY(QLineF(box.center(), QPointF(150, 150)).length() < QLineF(box.center(), QPointF(220, 200)).length());
+        QVERIFY(!box.intersects(QRectF(QPointF(150, 150), QPointF(220, 200)).normalized().adjusted(2, 2, -2, -2)));
+    }
+
+    void angleAndCobbArmsFollowThePointerBeforeTheClick_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QList<QPoint>>("clicks");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QList<int>>("following"); // clicks after which an arm follows the pointer
+        // One view pixel per image pixel: angles are those of the clicks.
+        QTest::newRow("angle") << int(MeasurementMode::Angle)
+                               << QList<QPoint>{{200, 200}, {260, 200}, {200, 140}} << QStringLiteral("90.0°")
+                               << QList<int>{1, 2};
+        // The second Cobb line starts where the third click puts it.
+        QTest::newRow("cobb") << int(MeasurementMode::CobbAngle)
+                              << QList<QPoint>{{120, 200}, {180, 200}, {120, 250}, {180, 310}}
+                              << QStringLiteral("Cobb 45.0°") << QList<int>{1, 3};
+    }
+    void angleAndCobbArmsFollowThePointerBeforeTheClick()
+    {
+        QFETCH(int, kind);
+        QFETCH(QList<QPoint>, clicks);
+        QFETCH(QString, label);
+        QFETCH(QList<int>, following);
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        unitScale(*view);
+        view->setMeasurementMode(MeasurementMode(kind));
+        for (int i = 0; i < clicks.size(); ++i) {
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, clicks.at(i));
+            QCOMPARE(view->measurements().size(), 1);
+            if (!following.contains(i + 1))
+                continue;
+            // Before the next click, the arm being drawn already reaches the pointer.
+            const QPoint pointer = clicks.at(i + 1) + QPoint(3, 3);
+            QTest::mouseMove(view->viewport(), pointer);
+            MeasurementItem *item = view->measurements().first();
+            QVERIFY2(item->mapToScene(item->path()).boundingRect().adjusted(-1, -1, 1, 1).contains(
+                         view->mapToScene(pointer)),
+                     qPrintable(QStringLiteral("click %1").arg(i + 1)));
+        }
+        QCOMPARE(view->measurements().first()->labelText(), label);
+        QVERIFY(view->measurements().first()->isFinished());
+    }
+
+    void labelsStayInsideThePanelAndApart()
+    {
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        view->setMeasurementMode(MeasurementMode::EllipseRoi);
+        // An ROI at the right edge: its long statistics label stays left of the
+        // quick buttons.
+        const QRectF image = view->mapFromScene(QRectF(0, 0, 64, 64)).boundingRect();
+        const QPoint right(int(image.right()) - 4, int(image.center().y()));
+        drag(*view, Qt::LeftButton, right - QPoint(40, 30), right);
+        QVERIFY(view->measurements().first()->labelText().startsWith(QStringLiteral("Mean")));
+        const QRectF roi = viewRect(*view, view->measurements().first());
+        int buttonsLeft = view->viewport()->width();
+        for (QToolButton *button : view->findChildren<QToolButton *>()) {
+            if (button->isVisible())
+                buttonsLeft = std::min(buttonsLeft, view->viewport()->mapFrom(view.get(), button->pos()).x());
+        }
+        QVERIFY2(roi.right() <= buttonsLeft, qPrintable(QStringLiteral("%1 > %2").arg(roi.right()).arg(buttonsLeft)));
+        QVERIFY(roi.left() >= 0);
+        // Two rulers ending at the same point: their labels do not cover each other.
+        view->setMeasurementMode(MeasurementMode::Ruler);
+        drag(*view, Qt::LeftButton, QPoint(120, 150), QPoint(200, 200));
+        drag(*view, Qt::LeftButton, QPoint(130, 260), QPoint(200, 200));
+        const QList<MeasurementItem *> items = view->measurements();
+        QCOMPARE(items.size(), 3);
+        QVERIFY(!viewRect(*view, items.at(1)).intersects(viewRect(*view, items.at(2))));
+        QVERIFY(!viewRect(*view, items.at(0)).intersects(viewRect(*view, items.at(2))));
+    }
+
+    // A 1.4 mm (rows) × 0.7 mm (columns) phantom of 440 × 160 pixels, 308 ×
+    // 224 mm: drawn in its true proportions and measured in true millimetres.
+    void nonSquarePixelsShowAndMeasureTrueProportions()
+    {
+        velmaris::gen::SeriesSpec phantom;
+        phantom.slices = 1;
+        phantom.rows = 160;
+        phantom.columns = 440;
+        phantom.pixelSpacingRow = 1.4;
+        phantom.pixelSpacingColumn = 0.7;
+        QStringList paths;
+        QString error;
+        QVERIFY2(velmaris::gen::writeSeries(phantom, m_dir.filePath("phantom"), &paths, &error), qPrintable(error));
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(phantom.seriesInstanceUid, velmaris::testing::slicesFor(phantom, paths));
+
+        // Ten millimetres are as long on screen across as down.
+        const QPointF origin = view->mapFromScene(QPointF(0, 0));
+        const double across = QLineF(origin, view->mapFromScene(QPointF(10 / 0.7, 0))).length();
+        const double down = QLineF(origin, view->mapFromScene(QPointF(0, 10 / 1.4))).length();
+        QVERIFY2(std::abs(across - down) < 0.01 * across, qPrintable(QStringLiteral("%1 vs %2").arg(across).arg(down)));
+        const QRectF shown = view->mapFromScene(QRectF(0, 0, 440, 160)).boundingRect();
+        QVERIFY(shown.width() <= view->viewport()->width() && shown.height() <= view->viewport()->height());
+
+        // The ruler over known distances; a view pixel is about 1.2 mm here.
+        view->setMeasurementMode(MeasurementMode::Ruler);
+        const auto measure = [&view](QPointF from, QPointF to) {
+            drag(*view, Qt::LeftButton, view->mapFromScene(from), view->mapFromScene(to));
+            return view->measurements().last()->labelText().section(' ', 0, 0).toDouble();
+        };
+        QVERIFY(std::abs(measure(QPointF(0, 80), QPointF(300 / 0.7, 80)) - 300.0) <= 1.5);
+        QVERIFY(std::abs(measure(QPointF(100, 0), QPointF(100, 220 / 1.4)) - 220.0) <= 1.5);
+
+        // A circle of 70 mm diameter is round on screen and measures as one.
+        view->setMeasurementMode(MeasurementMode::EllipseArea);
+        const QPointF centre(220, 80);
+        const QPointF half(35 / 0.7, 35 / 1.4);
+        drag(*view, Qt::LeftButton, view->mapFromScene(centre - half), view->mapFromScene(centre + half));
+        const QRectF circle = view->mapFromScene(QRectF(centre - half, centre + half)).boundingRect();
+        QVERIFY(std::abs(circle.width() - circle.height()) <= 2);
+        const double area = view->measurements().last()->labelText().section('=', 1).section(' ', 0, 0).toDouble();
+        QVERIFY2(std::abs(area - 3.14159265 * 35 * 35) < 0.03 * 3.14159265 * 35 * 35, qPrintable(QString::number(area)));
+
+        // The copy has the true proportions too.
+        const QImage copy = view->copyCurrentImage();
+        QCOMPARE(copy.width(), 440);
+        QCOMPARE(copy.height(), 320);
     }
     void shapesReadTheirNumbers()
     {
@@ -646,20 +788,17 @@ private slots:
         QCOMPARE(requested.first().first().value<MeasurementMode>(), MeasurementMode::Polygon);
     }
 
-    void controlStripOffersOnly2D()
+    void controlStripStaysHiddenUntilItCanAct()
     {
-        ImageViewportWidget view;
-        const QList<QComboBox *> boxes = view.findChildren<QComboBox *>();
-        QCOMPARE(boxes.size(), 2);
-        QCOMPARE(boxes.at(0)->count(), 1);
-        QCOMPARE(boxes.at(0)->itemText(0), QStringLiteral("2D"));
-        QVERIFY(!boxes.at(1)->isEnabled());
-        auto *thickness = view.findChild<QDoubleSpinBox *>();
-        QVERIFY(!thickness->isEnabled());
-        QCOMPARE(thickness->maximum(), 100.0);
-        QCOMPARE(thickness->singleStep(), 5.0);
-        QCOMPARE(thickness->suffix(), QStringLiteral(" мм"));
-        QCOMPARE(view.findChild<QCheckBox *>()->text(), QStringLiteral("Выбрать"));
+        // Planes, slabs and printing do not exist yet: nothing of the strip shows.
+        auto view = shownViewport();
+        QVERIFY(view);
+        view->loadSeries(m_spec.seriesInstanceUid, slicesFor(m_paths, 0.7));
+        for (QWidget *control : view->findChildren<QWidget *>()) {
+            if (qobject_cast<QComboBox *>(control) || qobject_cast<QDoubleSpinBox *>(control)
+                || qobject_cast<QCheckBox *>(control))
+                QVERIFY(!control->isVisible());
+        }
     }
 
     void overlayFollowsSliceAndTagsMode()
@@ -841,18 +980,18 @@ private slots:
     {
         QTest::addColumn<int>("rotation");
         QTest::addColumn<bool>("flipH");
-        QTest::addColumn<QString>("side");
+        QTest::addColumn<QString>("sides"); // left, top, right, bottom
         // Axial slices: image +x is the patient's left, image +y the back.
-        QTest::newRow("as acquired") << 0 << false << "L";
-        QTest::newRow("flipped") << 0 << true << "R";
-        QTest::newRow("turned clockwise") << 90 << false << "A";
-        QTest::newRow("turned around") << 180 << false << "R";
+        QTest::newRow("as acquired") << 0 << false << "RALP";
+        QTest::newRow("flipped") << 0 << true << "LARP";
+        QTest::newRow("turned clockwise") << 90 << false << "PRAL";
+        QTest::newRow("turned around") << 180 << false << "LPRA";
     }
     void sideLabelFollowsTransforms()
     {
         QFETCH(int, rotation);
         QFETCH(bool, flipH);
-        QFETCH(QString, side);
+        QFETCH(QString, sides);
         auto view = shownViewport();
         QVERIFY(view);
         view->loadSeries(m_spec.seriesInstanceUid, spatialSlices());
@@ -860,7 +999,24 @@ private slots:
             view->flipHorizontally();
         if (rotation != 0)
             view->rotateBy(rotation);
-        QCOMPARE(view->sideLabelText(), side);
+        QString shown;
+        for (const Qt::Edge edge : {Qt::LeftEdge, Qt::TopEdge, Qt::RightEdge, Qt::BottomEdge})
+            shown += view->orientationLabelText(edge);
+        QCOMPARE(shown, sides);
+        QCOMPARE(view->sideLabelText(), sides.mid(2, 1));
+        // Each letter is on screen, and the right one is not among the quick buttons.
+        QStringList letters;
+        for (QLabel *label : view->findChildren<QLabel *>()) {
+            if (label->isVisible() && label->text().size() == 1) {
+                letters << label->text();
+                for (QToolButton *button : view->findChildren<QToolButton *>())
+                    QVERIFY(!button->isVisible() || !button->geometry().intersects(label->geometry()));
+            }
+        }
+        letters.sort();
+        QStringList expected = sides.split(QString(), Qt::SkipEmptyParts);
+        expected.sort();
+        QCOMPARE(letters, expected);
         view->loadSeries(m_spec.seriesInstanceUid + QStringLiteral(".flat"), slicesFor(m_paths, 0.7));
         QCOMPARE(view->sideLabelText(), QString()); // no orientation, no side
     }
