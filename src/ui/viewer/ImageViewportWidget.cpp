@@ -1151,13 +1151,22 @@ void ImageViewportWidget::placeChildren()
     const int right = buttonX - margin;
     const int left = area.left() + margin;
     const int top = (m_controlStrip->isHidden() ? area.top() : m_controlStrip->geometry().bottom()) + margin;
+    // The middle of the top and bottom rows belongs to the orientation letters.
+    int letterZone = 0;
+    for (QLabel *letter : std::as_const(m_edgeLabels)) {
+        letter->setText(orientationLabelText(m_edgeLabels.key(letter)));
+        letter->adjustSize();
+        if (!letter->text().isEmpty())
+            letterZone = std::max(letterZone, letter->width() + 2 * margin);
+    }
     if (m_overlayLabels.size() == 4 && m_overlayTexts.size() == 4) {
         const int row = std::max(0, right - left);
         for (int i = 0; i < 4; ++i) {
             QLabel *label = m_overlayLabels.at(i);
             const QFontMetrics metrics = label->fontMetrics();
             const int both = textWidth(metrics, m_overlayTexts.at(i)) + textWidth(metrics, m_overlayTexts.at(i ^ 1));
-            const int room = both + 2 * margin > row ? std::max(24, row / 2 - margin) : row;
+            const int half = std::max(24, (row - letterZone) / 2 - margin);
+            const int room = both + 2 * margin + letterZone > row ? std::min(half, row) : row;
             label->setText(elidedLines(metrics, m_overlayTexts.at(i), room));
             label->adjustSize();
         }
@@ -1173,8 +1182,6 @@ void ImageViewportWidget::placeChildren()
     // the top and bottom ones step aside from the corner texts.
     for (auto it = m_edgeLabels.cbegin(); it != m_edgeLabels.cend(); ++it) {
         QLabel *letter = it.value();
-        letter->setText(orientationLabelText(it.key()));
-        letter->adjustSize();
         const int centreX = (area.left() + right) / 2 - letter->width() / 2;
         const int centreY = middle - letter->height() / 2;
         QRect box(QPoint(), letter->size());

@@ -33,8 +33,19 @@ SeriesListWidget::SeriesListWidget(QWidget *parent)
     : QListWidget(parent)
     , m_watcher(new QFutureWatcher<ThumbnailResult>(this))
 {
-    setViewMode(QListView::ListMode);
+    // Captions under the thumbnails, one column: the list is narrow beside the
+    // panels, and captions beside the icons were cut to a few letters. Each
+    // line that is still too long ends in an ellipsis; the tool tip holds it
+    // whole.
+    setViewMode(QListView::IconMode);
+    setFlow(QListView::TopToBottom);
+    setWrapping(false);
+    setMovement(QListView::Static);
+    setResizeMode(QListView::Adjust);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideRight);
     setIconSize(QSize(kIconSide, kIconSide));
+    setGridSize(QSize(kIconSide + 36, kIconSide + 3 * fontMetrics().lineSpacing() + 12));
     setSpacing(2);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -152,7 +163,7 @@ void SeriesListWidget::appendSeriesItems(const QList<SeriesListEntry> &series)
     for (const SeriesListEntry &entry : series) {
         auto *listItem = new QListWidgetItem(placeholder, seriesItemText(entry));
         listItem->setData(kSeriesUidRole, entry.seriesUid);
-        listItem->setToolTip(entry.label);
+        listItem->setToolTip(listItem->text());
         listItem->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled);
         addItem(listItem);
         if (entry.slices.isEmpty())

@@ -93,6 +93,15 @@ private slots:
         QCOMPARE(list.rowOfSeries(QStringLiteral("1.2.1")), 0);
         QCOMPARE(list.rowOfSeries(QStringLiteral("absent")), -1);
         QCOMPARE(list.iconSize(), QSize(120, 120));
+        // At the viewer's width each caption line has the icon's width and
+        // more, under the icon rather than squeezed beside it.
+        list.resize(180, 600);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        const QRect cell = list.visualItemRect(list.item(0));
+        QVERIFY(cell.width() >= list.fontMetrics().horizontalAdvance(described.label + QStringLiteral(" Axial")));
+        QVERIFY(cell.height() >= 120 + 3 * list.fontMetrics().lineSpacing());
+        QVERIFY(list.viewport()->rect().contains(cell));
         QSignalSpy finished(&list, &SeriesListWidget::thumbnailsFinished);
         QVERIFY(finished.wait());
     }
@@ -134,6 +143,15 @@ private slots:
         QCOMPARE(icon.size(), QSize(120, 80));
         QCOMPARE(icon, expectedThumbnail(entry.slices.at(2).file_path, 0));
         QVERIFY(icon != expectedThumbnail(entry.slices.at(0).file_path, 0));
+
+        // Pixels of 1.4 mm (rows) × 0.7 mm (columns): 67.2 × 89.6 mm, so the
+        // icon stands upright in those proportions.
+        SeriesListEntry tall = makeEntry(QStringLiteral("3.2"), QStringLiteral("Tall"), 1, 64, 96);
+        tall.slices.first().pixel_spacing_y = 1.4;
+        tall.slices.first().pixel_spacing_x = 0.7;
+        list.setSeries({tall});
+        QVERIFY(finished.wait());
+        QCOMPARE(iconImage(list, 0).size(), QSize(90, 120));
     }
 
     void multiFrameSeriesUsesItsMiddleFrame()
