@@ -183,6 +183,12 @@ int summary(const Arguments &args, Output &output)
 {
     if (args.positional.isEmpty() || args.database || args.hasImageOptions())
         return output.usage();
+    // A named pipe or device would make the reader wait for ever.
+    for (const QString &path : args.positional) {
+        const QFileInfo info(path);
+        if (info.exists() && !info.isFile())
+            return output.fail(QStringLiteral("Не является обычным файлом: %1").arg(path));
+    }
     for (const QString &path : args.positional) {
         const auto summary = dicom::readSummary(path);
         output.record(QJsonObject{

@@ -90,11 +90,92 @@ quint64 saturatingAdd(quint64 a, quint64 b)
 
 } // namespace
 
+namespace {
+
+void noteDamaged(ExtractionReport *report, const QString &name)
+{
+    if (report != nullptr)
+        report->damagedEntries.append(name);
+}
+
+QString numberedEntry(int index)
+{
+    return QStringLiteral("элемент №%1").arg(index + 1);
+}
+
+// Streams the entries of an archive libarchive has opened. Entry by entry, so
+// a damaged entry or an unreadable name costs that entry alone.
+bool extractEntries(struct archive *reader, const QString &folder, ExtractionBudget &budget, QString *error,
+                    ExtractionReport *report)
+{
+    int fileIndex = 0;
+    int entryIndex = -1;
+    struct archive_entry *entry = nullptr;
+    for (;;) {
+        const int header = archive_read_next_header(reader, &entry);
+        if (header == ARCHIVE_EOF || header == ARCHIVE_FATAL)
+            break;
+        ++entryIndex;
+        if (header != ARCHIVE_OK && header != ARCHIVE_WARN)
+            continue; // ARCHIVE_RETRY/FAILED: this header only
+        if (archive_entry_filetype(entry) != AE_IFREG)
+            continue;
+        const char *name = archive_entry_pathname_utf8(entry);
+        if (name == nullptr)
+            name = archive_entry_pathname(entry);
+        if (name == nullptr) {
+            noteDamaged(report, numberedEntry(entryIndex));
+            archive_read_data_skip(reader);
+            continue;
+        }
+        const QString filePath = entryFilePath(folder, fileIndex++);
+        // Sizes come one entry at a time; a lie is caught while streaming.
+        if (archive_entry_size_is_set(entry) != 0 && archive_entry_size(entry) > 0
+            && !budget.admits(static_cast<quint64>(archive_entry_size(entry)))) {
+            if (error != nullptr)
+                *error = budget.exhaustedMessage();
+            return false;
+        }
+        la_ssize_t failure = ARCHIVE_OK;
+        const auto readBlock = [reader, &failure](char *buffer, qint64 size) {
+            const la_ssize_t count = archive_read_data(reader, buffer, static_cast<size_t>(size));
+            if (count < 0)
+                failure = count;
+            return static_cast<qint64>(count);
+        };
+        const EntryOutcome outcome = streamEntry(filePath, readBlock, budget);
+        if (outcome == EntryOutcome::OutOfSpace) {
+            if (error != nullptr)
+                *error = budget.exhaustedMessage();
+            return false;
+        }
+        if (outcome == EntryOutcome::ReadFailed) {
+            noteDamaged(report, QString::fromUtf8(name));
+            if (failure == ARCHIVE_FATAL)
+                break;
+        }
+        if (outcome == EntryOutcome::LeftOut)
+            archive_read_data_skip(reader);
+    }
+    return true;
+}
+
+} // namespace
+
 bool extractZipArchive(const QString &archivePath, const QString &folder, ExtractionBudget &budget,
-                       QString *error)
+                       QString *error, ExtractionReport *report)
 {
     int code = 0;
     ZipArchive archive(zip_open(QFile::encodeName(archivePath).constData(), ZIP_RDONLY, &code));
+    if (!archive && code == ZIP_ER_INCONS) {
+        // libzip refuses the whole central directory for one inconsistent
+        // entry (a name flagged UTF-8 that is not); read entry by entry.
+        ArchiveReader reader(archive_read_new());
+        archive_read_support_format_zip(reader.get());
+        if (archive_read_open_filename(reader.get(), QFile::encodeName(archivePath).constData(), kBlockSize)
+            == ARCHIVE_OK)
+            return extractEntries(reader.get(), folder, budget, error, report);
+    }
     if (!archive) {
         if (error != nullptr)
             *error = QStringLiteral("Не удалось открыть ZIP-архив (код ошибки libzip: %1)").arg(code);
@@ -121,24 +202,29 @@ bool extractZipArchive(const QString &archivePath, const QString &folder, Extrac
     for (zip_int64_t i = 0; i < count; ++i) {
         if (!isZipFileEntry(archive.get(), i))
             continue;
+        const QString name = QString::fromUtf8(zip_get_name(archive.get(), i, ZIP_FL_ENC_GUESS));
         ZipEntryFile entry(zip_fopen_index(archive.get(), i, 0));
-        if (!entry)
+        if (!entry) {
+            noteDamaged(report, name);
             continue;
+        }
         const auto readBlock = [&entry](char *buffer, qint64 size) {
             return static_cast<qint64>(zip_fread(entry.get(), buffer, static_cast<zip_uint64_t>(size)));
         };
-        if (streamEntry(entryFilePath(folder, static_cast<int>(i)), readBlock, budget)
-            == EntryOutcome::OutOfSpace) {
+        const EntryOutcome outcome = streamEntry(entryFilePath(folder, static_cast<int>(i)), readBlock, budget);
+        if (outcome == EntryOutcome::OutOfSpace) {
             if (error != nullptr)
                 *error = budget.exhaustedMessage();
             return false;
         }
+        if (outcome == EntryOutcome::ReadFailed)
+            noteDamaged(report, name);
     }
     return true;
 }
 
 bool extract7zArchive(const QString &archivePath, const QString &folder, ExtractionBudget &budget,
-                      QString *error)
+                      QString *error, ExtractionReport *report)
 {
     ArchiveReader reader(archive_read_new());
     archive_read_support_format_7zip(reader.get());
@@ -149,35 +235,7 @@ bool extract7zArchive(const QString &archivePath, const QString &folder, Extract
                          .arg(QString::fromLocal8Bit(archive_error_string(reader.get())));
         return false;
     }
-
-    int fileIndex = 0;
-    struct archive_entry *entry = nullptr;
-    while (archive_read_next_header(reader.get(), &entry) == ARCHIVE_OK) {
-        if (archive_entry_filetype(entry) != AE_IFREG)
-            continue;
-        const QString filePath = entryFilePath(folder, fileIndex++);
-        // 7z states sizes one entry at a time; a lie is caught while streaming.
-        if (archive_entry_size_is_set(entry) != 0 && archive_entry_size(entry) > 0
-            && !budget.admits(static_cast<quint64>(archive_entry_size(entry)))) {
-            if (error != nullptr)
-                *error = budget.exhaustedMessage();
-            return false;
-        }
-        const auto readBlock = [&reader](char *buffer, qint64 size) {
-            return static_cast<qint64>(archive_read_data(reader.get(), buffer, static_cast<size_t>(size)));
-        };
-        const EntryOutcome outcome = streamEntry(filePath, readBlock, budget);
-        if (outcome == EntryOutcome::OutOfSpace) {
-            if (error != nullptr)
-                *error = budget.exhaustedMessage();
-            return false;
-        }
-        if (outcome == EntryOutcome::ReadFailed)
-            break;
-        if (outcome == EntryOutcome::LeftOut)
-            archive_read_data_skip(reader.get());
-    }
-    return true;
+    return extractEntries(reader.get(), folder, budget, error, report);
 }
 
 } // namespace dicom

@@ -1,6 +1,7 @@
 #include "dicom/DcmtkSupport.h"
 
 #include "dicom/DicomText.h"
+#include "dicom/NestingScan.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcdict.h>
@@ -40,70 +41,21 @@ void prepareDcmtk()
     });
 }
 
-int itemNestingDepth(const QString &path, int limit)
+bool isSpecialFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return 0; // the loader will report the file itself
-    const qint64 size = file.size();
-    if (size < 16)
-        return 0;
-    const uchar *data = file.map(0, size);
-    if (data == nullptr)
-        return 0;
-    const auto n = static_cast<std::size_t>(size);
-
-    // Item tags (FFFE,E000) and item delimiters (FFFE,E00D), little or big
-    // endian. A match inside a value only over-estimates the depth.
-    std::size_t openUndefined = 0;
-    std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> definedEnds;
-    int deepest = 0;
-    const uchar *p = data;
-    const uchar *end = data + n;
-    while ((p = static_cast<const uchar *>(std::memchr(p, 0xE0, static_cast<std::size_t>(end - p))))) {
-        const std::size_t at = static_cast<std::size_t>(p - data);
-        ++p;
-        std::size_t tag = 0;
-        bool bigEndian = false;
-        uchar kind = 0;
-        if (at >= 3 && data[at - 3] == 0xFE && data[at - 2] == 0xFF
-            && (data[at - 1] == 0x00 || data[at - 1] == 0x0D)) {
-            tag = at - 3;
-            kind = data[at - 1];
-        } else if (at >= 2 && at + 1 < n && data[at - 2] == 0xFF && data[at - 1] == 0xFE
-                   && (data[at + 1] == 0x00 || data[at + 1] == 0x0D)) {
-            tag = at - 2;
-            kind = data[at + 1];
-            bigEndian = true;
-        } else {
-            continue;
-        }
-        while (!definedEnds.empty() && definedEnds.top() <= tag)
-            definedEnds.pop();
-        if (kind == 0x0D) {
-            if (openUndefined > 0)
-                --openUndefined;
-            continue;
-        }
-        if (tag + 8 > n)
-            break;
-        const uchar *l = data + tag + 4;
-        const quint32 length = bigEndian
-            ? (quint32(l[0]) << 24 | quint32(l[1]) << 16 | quint32(l[2]) << 8 | quint32(l[3]))
-            : (quint32(l[3]) << 24 | quint32(l[2]) << 16 | quint32(l[1]) << 8 | quint32(l[0]));
-        if (length == 0xFFFFFFFFu)
-            ++openUndefined;
-        else
-            definedEnds.push(std::min<std::size_t>(n, tag + 8 + length));
-        deepest = std::max(deepest, static_cast<int>(openUndefined + definedEnds.size()));
-        if (deepest > limit)
-            break;
-    }
-    return deepest;
+    const QFileInfo info(path);
+    return info.exists() && !info.isFile();
 }
 
 std::unique_ptr<DcmFileFormat> loadFile(const QString &path, LoadMode mode, QString *conditionText)
 {
+    // A named pipe or device would block the reader or never end; only
+    // regular files are read.
+    if (isSpecialFile(path)) {
+        if (conditionText)
+            *conditionText = QStringLiteral("Не является обычным файлом: %1").arg(path);
+        return nullptr;
+    }
     prepareDcmtk();
     // DCMTK's parser recurses once per nesting level, so a hostile file of
     // endlessly nested sequences would overflow the stack. Real objects nest a

@@ -27,9 +27,9 @@ enum class LoadMode {
 // Item nesting deeper than this is refused before DCMTK sees the file.
 constexpr int maxItemNesting = 512;
 
-// An upper bound of the sequence item nesting depth of a file, found by a scan
-// of its bytes; stops counting once past `limit`.
-int itemNestingDepth(const QString &path, int limit);
+// True for something that exists but is no regular file (a named pipe, a
+// device, a folder): opening one could block or never end, so it is not read.
+bool isSpecialFile(const QString &path);
 
 // Loads a file (with or without meta header). Returns null on failure and, when
 // asked, the DCMTK condition text.

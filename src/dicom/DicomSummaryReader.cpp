@@ -233,6 +233,8 @@ std::optional<DicomFileSummary> readSummaryFullLoad(const QString &filePath)
 
 bool isDicomFile(const QString &filePath)
 {
+    if (detail::isSpecialFile(filePath))
+        return false;
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly))
         return false;

@@ -10,6 +10,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QCoreApplication>
+
+#include <cerrno>
+#include <csignal>
 
 namespace dicom {
 
@@ -20,6 +24,37 @@ namespace {
 QString md5Hex(const QString &text)
 {
     return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+const QString temporaryPrefix = QStringLiteral("velmaris-archive-");
+
+// Unpacking folders left behind by imports whose process died before it
+// could remove them ("velmaris-archive-<pid>-XXXXXX"): a process that no
+// longer exists cannot be using its folder.
+void removeAbandonedFolders()
+{
+    const QDir temp(QDir::tempPath());
+    const QStringList folders =
+        temp.entryList({temporaryPrefix + QLatin1Char('*')}, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QString &name : folders) {
+        const QString pidText = name.mid(temporaryPrefix.size()).section(QLatin1Char('-'), 0, 0);
+        bool ok = false;
+        const qint64 pid = pidText.toLongLong(&ok);
+        if (!ok || pid <= 0 || pid == QCoreApplication::applicationPid())
+            continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        QDir(temp.filePath(name)).removeRecursively();
+    }
+}
+
+QString damagedEntriesMessage(const QStringList &names)
+{
+    constexpr int shown = 10;
+    QString list = names.mid(0, shown).join(QStringLiteral(", "));
+    if (names.size() > shown)
+        list += QStringLiteral(" …");
+    return QStringLiteral("Повреждённые элементы архива пропущены (%1): %2").arg(names.size()).arg(list);
 }
 
 QStringList filesBelow(const QString &folder)
@@ -68,7 +103,12 @@ void ZipImportWorker::run()
 ZipImportWorker::Outcome ZipImportWorker::importArchive()
 {
     Outcome outcome;
-    QTemporaryDir temporary(QDir(QDir::tempPath()).filePath(QStringLiteral("velmaris-archive-XXXXXX")));
+    removeAbandonedFolders();
+    // The process id in the name lets a later import clean up after this one
+    // should the process die before its folder is removed.
+    QTemporaryDir temporary(QDir(QDir::tempPath())
+                                .filePath(temporaryPrefix + QString::number(QCoreApplication::applicationPid())
+                                          + QStringLiteral("-XXXXXX")));
     if (!temporary.isValid()) {
         outcome.message = QStringLiteral("Не удалось создать временную папку для распаковки");
         return outcome;
@@ -80,8 +120,9 @@ ZipImportWorker::Outcome ZipImportWorker::importArchive()
     ExtractionBudget budget(temporary.path(), m_storageRoot, m_diskReserveBytes);
     const bool is7z = m_archivePath.endsWith(QLatin1String(".7z"), Qt::CaseInsensitive);
     QString error;
-    const bool extracted = is7z ? extract7zArchive(m_archivePath, temporary.path(), budget, &error)
-                                : extractZipArchive(m_archivePath, temporary.path(), budget, &error);
+    ExtractionReport report;
+    const bool extracted = is7z ? extract7zArchive(m_archivePath, temporary.path(), budget, &error, &report)
+                                : extractZipArchive(m_archivePath, temporary.path(), budget, &error, &report);
     if (!extracted) {
         outcome.message = error;
         return outcome;
@@ -114,12 +155,18 @@ ZipImportWorker::Outcome ZipImportWorker::importArchive()
         emit progress(outcome.imported + outcome.skipped);
     }
 
+    QStringList messages;
+    if (!report.damagedEntries.isEmpty()) {
+        outcome.skipped += int(report.damagedEntries.size());
+        messages.append(damagedEntriesMessage(report.damagedEntries));
+    }
     if (copyFailures > 0) {
-        outcome.message = QStringLiteral("Не удалось скопировать файлов в постоянное хранилище: %1 (пропущены, "
+        messages.append(QStringLiteral("Не удалось скопировать файлов в постоянное хранилище: %1 (пропущены, "
                                          "не импортированы). Возможная причина — слишком длинный путь к папке "
                                          "данных пользователя.")
-                              .arg(copyFailures);
+                              .arg(copyFailures));
     }
+    outcome.message = messages.join(QLatin1Char('\n'));
     return outcome;
 }
 

@@ -1,6 +1,7 @@
 #include "viewer/FrameDecoder.h"
 
 #include "dicom/DcmtkSupport.h"
+#include "dicom/NestingScan.h"
 
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
@@ -110,7 +111,7 @@ HeaderProbe probeHeader(RenderCache &cache, const QString &path)
     HeaderProbe probe;
     dicom::detail::prepareDcmtk();
     renderProbeCount.fetch_add(1, std::memory_order_relaxed);
-    if (!nestingAcceptable(cache, path))
+    if (dicom::detail::isSpecialFile(path) || !nestingAcceptable(cache, path))
         return probe;
     DcmFileFormat file;
     const QByteArray name = nativePath(path);

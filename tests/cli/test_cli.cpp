@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using velmaris::gen::Kind;
 using velmaris::gen::SeriesSpec;
 
@@ -175,6 +177,7 @@ void CliTest::initTestCase()
     QVERIFY(velmaris::gen::writeDamagedFile(damaged, velmaris::gen::Damage::TruncatedPixelData,
                                             m_folder + QStringLiteral("/junk/truncated.dcm")));
     QVERIFY(velmaris::testing::writeBytes(m_folder + QStringLiteral("/junk/readme.txt"), "not an image"));
+    QCOMPARE(::mkfifo(QFile::encodeName(m_dir.filePath(QStringLiteral("pipe.dcm"))).constData(), 0600), 0);
 }
 
 void CliTest::summaryReportsEveryFileInOrder()
@@ -290,6 +293,10 @@ void CliTest::exitCodes_data()
     QTest::newRow("studies of a missing index")
         << QStringList{QStringLiteral("studies"), QStringLiteral("--db"), missing} << 1;
     QTest::newRow("tags of a missing file") << QStringList{QStringLiteral("tags"), missing} << 1;
+    // A named pipe is refused, never opened: reading it would wait for a writer.
+    const QString pipe = m_dir.filePath(QStringLiteral("pipe.dcm"));
+    QTest::newRow("summary of a named pipe") << QStringList{QStringLiteral("summary"), pipe} << 1;
+    QTest::newRow("tags of a named pipe") << QStringList{QStringLiteral("tags"), pipe} << 1;
 }
 
 void CliTest::exitCodes()

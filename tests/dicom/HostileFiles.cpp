@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QtEndian>
 
+#include <zlib.h>
+
 namespace velmaris::testing {
 
 namespace {
@@ -41,18 +43,20 @@ QByteArray shortElement(quint16 group, quint16 element, const char vr[2], const 
     return out;
 }
 
-QByteArray dicmHeader()
+QByteArray dicmHeader(const QByteArray &transferSyntax)
 {
     QByteArray out(128, '\0');
     out.append("DICM", 4);
-    out.append(shortElement(0x0002, 0x0010, "UI", evenPadded("1.2.840.10008.1.2.1", '\0')));
+    out.append(shortElement(0x0002, 0x0010, "UI", evenPadded(transferSyntax, '\0')));
     return out;
 }
 
-QByteArray deeplyNested(int depth)
+namespace {
+
+QByteArray nestedSequences(int depth)
 {
-    QByteArray out = dicmHeader();
-    out.reserve(out.size() + depth * 20);
+    QByteArray out;
+    out.reserve(depth * 20);
     for (int i = 0; i < depth; ++i) {
         // (0008,1115) SQ, undefined length, then an item of undefined length.
         appendU16(out, 0x0008);
@@ -64,6 +68,34 @@ QByteArray deeplyNested(int depth)
         appendU32(out, 0xFFFFFFFFu);
     }
     return out;
+}
+
+// Raw deflate without a zlib header, as the deflated transfer syntax stores it.
+QByteArray rawDeflate(const QByteArray &data)
+{
+    z_stream stream{};
+    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&stream, uLong(data.size()))), '\0');
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.truncate(int(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+} // namespace
+
+QByteArray deeplyNested(int depth)
+{
+    return dicmHeader() + nestedSequences(depth);
+}
+
+QByteArray deflatedNested(int depth)
+{
+    return dicmHeader("1.2.840.10008.1.2.1.99") + rawDeflate(nestedSequences(depth));
 }
 
 QByteArray oversizedLength(quint32 declaredLength)

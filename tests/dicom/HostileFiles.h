@@ -7,14 +7,17 @@
 // writer would produce them.
 namespace velmaris::testing {
 
-// 128-byte preamble, "DICM" and a meta group naming Explicit VR Little Endian.
-QByteArray dicmHeader();
+// 128-byte preamble, "DICM" and a meta group naming the transfer syntax,
+// Explicit VR Little Endian unless told otherwise.
+QByteArray dicmHeader(const QByteArray &transferSyntax = "1.2.840.10008.1.2.1");
 
 // An explicit-VR little-endian element with a short (16-bit) length field.
 QByteArray shortElement(quint16 group, quint16 element, const char vr[2], const QByteArray &value);
 
 // A dataset whose sequences nest `depth` levels deep, never closed.
 QByteArray deeplyNested(int depth);
+// The same in the deflated transfer syntax: a few kilobytes on disk.
+QByteArray deflatedNested(int depth);
 
 // Study/series/SOP UIDs, then Pixel Data claiming `declaredLength` bytes of
 // which only a few follow.

@@ -6,6 +6,7 @@
 #include <QDirIterator>
 #include <QStorageInfo>
 #include <QTemporaryDir>
+#include <QProcess>
 #include <QtTest>
 
 #include <archive.h>
@@ -31,7 +32,8 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeZip(const QString &path, const QList<Entry> &entries)
+// `stored` keeps each entry's bytes as they are, so a test can damage one.
+bool writeZip(const QString &path, const QList<Entry> &entries, bool stored = false)
 {
     int code = 0;
     zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
@@ -47,6 +49,8 @@ bool writeZip(const QString &path, const QList<Entry> &entries)
         }
         if (e.folder)
             zip_source_free(source);
+        else if (stored)
+            zip_set_file_compression(archive, zip_get_num_entries(archive, 0) - 1, ZIP_CM_STORE, 0);
     }
     return zip_close(archive) == 0;
 }
@@ -129,6 +133,9 @@ private slots:
     void damaged7zKeepsWhatCameBefore_data();
     void damaged7zKeepsWhatCameBefore();
     void copyFailuresAreCountedAndReported();
+    void damagedZipEntriesAreCountedAndNamed_data();
+    void damagedZipEntriesAreCountedAndNamed();
+    void foldersOfDeadImportsAreRemoved();
     void archiveLargerThanFreeSpaceLeavesNothing_data();
     void archiveLargerThanFreeSpaceLeavesNothing();
 
@@ -291,18 +298,21 @@ void ZipImportTest::damaged7zKeepsWhatCameBefore_data()
 {
     QTest::addColumn<bool>("truncate");
     QTest::addColumn<int>("expectedImported");
+    QTest::addColumn<QString>("message");
     // 7z keeps its list of entries at the end: cut in half, nothing is left
     // to read.
-    QTest::newRow("truncated halfway") << true << 0;
-    // The third entry fails its checksum; the two before it are kept, the
-    // damaged one never reaches storage, and reading ends there.
-    QTest::newRow("third entry damaged") << false << 2;
+    QTest::newRow("truncated halfway") << true << 0 << QString();
+    // The third entry fails its checksum: it never reaches storage and is
+    // named, and the entries before and after it are kept.
+    QTest::newRow("third entry damaged") << false << 4
+                                         << QStringLiteral("Повреждённые элементы архива пропущены (1): IMG2");
 }
 
 void ZipImportTest::damaged7zKeepsWhatCameBefore()
 {
     QFETCH(bool, truncate);
     QFETCH(int, expectedImported);
+    QFETCH(QString, message);
     QList<Entry> entries;
     qsizetype thirdEnd = 32; // the packed data follows the 32-byte signature header
     for (const QByteArray &file : m_firstFiles + m_secondFiles) {
@@ -324,16 +334,81 @@ void ZipImportTest::damaged7zKeepsWhatCameBefore()
     }
     QVERIFY(velmaris::testing::writeBytes(archive, bytes));
     const Import result = runImport(archive, m_storage);
-    QCOMPARE(result.message, QString());
+    QCOMPARE(result.message, message);
     QCOMPARE(result.imported, expectedImported);
-    // Whether libarchive reports the bad checksum while the entry streams (the
-    // partial file is dropped) or only at the next header (the file is there
-    // but unreadable and skipped) varies; either way it never reaches storage.
-    QVERIFY(result.skipped <= (truncate ? 0 : 1));
+    QCOMPARE(result.skipped, truncate ? 0 : 1);
     int stored = 0;
     for (QDirIterator it(m_storage, QDir::Files, QDirIterator::Subdirectories); it.hasNext(); it.next())
         ++stored;
     QCOMPARE(stored, expectedImported);
+    QVERIFY(tmpIsEmpty());
+}
+
+void ZipImportTest::damagedZipEntriesAreCountedAndNamed_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("named");
+    // The second entry's data fails its CRC check.
+    QTest::newRow("CRC error") << "crc" << "IMG1";
+    // The second entry's name is flagged UTF-8 but is not: libzip refuses the
+    // whole central directory for it.
+    QTest::newRow("name flagged UTF-8 that is not") << "name" << "элемент №2";
+}
+
+void ZipImportTest::damagedZipEntriesAreCountedAndNamed()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, named);
+    const QList<Entry> entries{{"IMG0", m_firstFiles[0]}, {"IMG1", m_firstFiles[1]}, {"IMG2", m_firstFiles[2]}};
+    const QString archive = archivePath(QStringLiteral("damaged-%1.zip").arg(damage));
+    QVERIFY(writeZip(archive, entries, true));
+    QByteArray bytes = readAll(archive);
+    if (damage == QLatin1String("crc")) {
+        const qsizetype at = bytes.indexOf(m_firstFiles[1].right(64));
+        QVERIFY(at > 0);
+        bytes[at + 10] = static_cast<char>(bytes[at + 10] ^ 0x55);
+    } else {
+        // The name in the local header and in the central directory, each with
+        // its general-purpose flags (bit 11: UTF-8) at a fixed distance before it.
+        for (const auto &[signature, flagsAt, nameAt] : {std::tuple("PK\x03\x04", 6, 30), std::tuple("PK\x01\x02", 8, 46)}) {
+            for (qsizetype header = bytes.indexOf(signature); header >= 0; header = bytes.indexOf(signature, header + 4)) {
+                if (bytes.mid(header + nameAt, 4) != "IMG1")
+                    continue;
+                bytes[header + nameAt + 3] = '\xff';
+                bytes[header + flagsAt + 1] = static_cast<char>(bytes[header + flagsAt + 1] | 0x08);
+            }
+        }
+    }
+    QVERIFY(velmaris::testing::writeBytes(archive, bytes));
+    const Import result = runImport(archive, m_storage);
+    QCOMPARE(result.imported, 2);
+    QCOMPARE(result.skipped, 1);
+    QCOMPARE(result.message, QStringLiteral("Повреждённые элементы архива пропущены (1): %1").arg(named));
+    QVERIFY(tmpIsEmpty());
+}
+
+void ZipImportTest::foldersOfDeadImportsAreRemoved()
+{
+    // An import whose process died (a crash mid-way) left its folder; the next
+    // import removes it, and never a folder of a living process.
+    QProcess finished;
+    finished.start(QStringLiteral("true"), {});
+    QVERIFY(finished.waitForStarted());
+    const qint64 deadPid = finished.processId();
+    QVERIFY(finished.waitForFinished());
+    const QDir tmp(m_tmp);
+    const QString dead = QStringLiteral("velmaris-archive-%1-AbCdEf").arg(deadPid);
+    const QString living = QStringLiteral("velmaris-archive-1-AbCdEf"); // init lives as long as the machine
+    for (const QString &name : {dead, living}) {
+        QVERIFY(tmp.mkpath(name + QStringLiteral("/sub")));
+        QVERIFY(velmaris::testing::writeBytes(tmp.filePath(name + QStringLiteral("/sub/e00000000")), "left over"));
+    }
+    const QString archive = archivePath(QStringLiteral("after-crash.zip"));
+    QVERIFY(writeZip(archive, {{"IMG0", m_firstFiles[0]}}));
+    QCOMPARE(runImport(archive, m_storage).imported, 1);
+    QVERIFY(!tmp.exists(dead));
+    QVERIFY(tmp.exists(living));
+    QVERIFY(QDir(tmp.filePath(living)).removeRecursively());
     QVERIFY(tmpIsEmpty());
 }
 

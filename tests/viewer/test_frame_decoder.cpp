@@ -6,6 +6,7 @@
 
 #include "dicom/CodecRegistration.h"
 #include "dicom/DatasetEditor.h"
+#include "dicom/HostileFiles.h"
 #include "seriesgen/SeriesGenerator.h"
 #include "viewer/FrameDecoder.h"
 
@@ -27,6 +28,8 @@
 #include <QtTest>
 
 #include <atomic>
+
+#include <sys/stat.h>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -827,6 +830,18 @@ void FrameDecoderTest::errorTexts()
     QVERIFY(!render::loadDecodedFrame(frame, text, 0, &error));
     QVERIFY2(error.startsWith(QLatin1String("loadFile: ")), qPrintable(error));
     QVERIFY(!renderDefault(text).ok);
+
+    // Sequences nested 50,000 deep behind deflate, and a named pipe (opening
+    // it would block until a writer came): refused, the process alive.
+    const QString nested = m_dir.filePath(QStringLiteral("deflated-nested.dcm"));
+    QVERIFY(velmaris::testing::writeBytes(nested, velmaris::testing::deflatedNested(50000)));
+    QVERIFY(!render::loadDecodedFrame(frame, nested, 0, &error));
+    QVERIFY(!renderDefault(nested).ok);
+    const QString pipe = m_dir.filePath(QStringLiteral("pipe.dcm"));
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QVERIFY(!render::loadDecodedFrame(frame, pipe, 0, &error));
+    QCOMPARE(error, QStringLiteral("loadFile: Не является обычным файлом: %1").arg(pipe));
+    QVERIFY(!renderDefault(pipe).ok);
 }
 
 void FrameDecoderTest::concurrentCallers()
