@@ -1079,8 +1079,8 @@ QString ImageViewportWidget::sliceOverlayText() const
     if (m_slices.isEmpty())
         return {};
     const db::SliceRef &slice = m_slices.at(m_sliceIndex);
-    return render::sliceOverlayText(m_sliceIndex, sliceCount(), slice.slice_thickness, slice.slice_location,
-                                    m_calibration);
+    return render::sliceOverlayText(m_sliceIndex, sliceCount(), slice.slice_thickness,
+                                    render::overlaySlicePosition(m_slices, m_sliceIndex), m_calibration);
 }
 
 QString ImageViewportWidget::windowOverlayText() const

@@ -681,6 +681,19 @@ private slots:
         QVERIFY(sliceLabel()->isVisible());
         view->setTagsDisplayMode(velmaris::TagsDisplayMode::Hidden);
         QVERIFY(!sliceLabel()->isVisible());
+
+        // Without Slice Location (the index reads it as 0) the position comes
+        // from Image Position (Patient) along the normal: z = 100 + 2 × 1.25.
+        QList<db::SliceRef> positioned = velmaris::testing::slicesFor(m_spec, m_paths);
+        view->loadSeries(QStringLiteral("1.2.3.positioned"), positioned);
+        view->showSlice(2);
+        QCOMPARE(view->sliceOverlayText().section('\n', 1, 1), QStringLiteral("Позиция: 102.5 мм"));
+        // A stored Slice Location is shown as it is.
+        for (int i = 0; i < positioned.size(); ++i)
+            positioned[i].slice_location = -10.0 * i;
+        view->loadSeries(QStringLiteral("1.2.3.located"), positioned);
+        view->showSlice(2);
+        QCOMPARE(view->sliceOverlayText().section('\n', 1, 1), QStringLiteral("Позиция: -20.0 мм"));
     }
 
     void transformsRefitAndClear()
