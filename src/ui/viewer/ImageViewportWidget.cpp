@@ -211,11 +211,13 @@ void ImageViewportWidget::redraw()
     const render::RenderedFrame frame = render::renderFrame(slice.file_path, slice.frame_index, request);
     if (!frame.ok) {
         m_failedFile = QFileInfo(slice.file_path).fileName();
+        m_objectWithoutImage = frame.objectWithoutImage;
         m_pixmapItem->setPixmap(QPixmap());
         updateMessage();
         return;
     }
     m_failedFile.clear();
+    m_objectWithoutImage.clear();
     const QImage picture = m_display.isInverted() ? render::invertedImage(frame.image) : frame.image;
     m_pixmapItem->setPixmap(QPixmap::fromImage(picture));
     const qreal w = picture.width();
@@ -242,6 +244,8 @@ void ImageViewportWidget::updateMessage()
     QString text;
     if (m_slices.isEmpty())
         text = tr("Выберите серию слева, чтобы открыть срезы");
+    else if (!m_objectWithoutImage.isEmpty())
+        text = tr("Объект без изображения: %1").arg(m_objectWithoutImage);
     else if (!m_failedFile.isEmpty())
         text = tr("Не удалось декодировать срез:\n%1").arg(m_failedFile);
     m_message->setText(text);

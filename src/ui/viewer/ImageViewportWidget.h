@@ -72,8 +72,8 @@ public:
     void setActive(bool active);
     bool isActive() const { return m_active; }
 
-    // The text over the panel: the empty-panel hint, a decoding failure, or
-    // empty while a slice is shown.
+    // The text over the panel: the empty-panel hint, a decoding failure, the
+    // note that the object holds no image, or empty while a slice is shown.
     QString messageText() const;
     QPixmap currentPixmap() const;
 
@@ -225,6 +225,7 @@ private:
     QList<db::SliceRef> m_slices;
     int m_sliceIndex = 0;
     QString m_failedFile;
+    QString m_objectWithoutImage; // what the shown object is when it holds no image
     render::DisplayState m_display;
     QHash<QString, ViewMemory> m_memory;
 

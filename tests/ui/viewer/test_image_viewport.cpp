@@ -267,6 +267,8 @@ private slots:
         velmaris::gen::SeriesSpec spec = m_spec;
         QVERIFY(velmaris::gen::writeDamagedFile(spec, velmaris::gen::Damage::TruncatedPixelData, damaged));
         paths[1] = damaged;
+        // A structured report filed in the series: it holds no image at all.
+        paths[3] = QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files/test-SR.dcm");
         auto view = shownViewport();
         QVERIFY(view);
         view->loadSeries(QStringLiteral("1.2.3.damaged"), slicesFor(paths, 0.7));
@@ -283,6 +285,11 @@ private slots:
         QCOMPARE(view->currentSlice(), 2);
         QCOMPARE(view->messageText(), QString());
         QVERIFY(!view->currentPixmap().isNull());
+        QTest::keyClick(view->viewport(), Qt::Key_Down);
+        QCOMPARE(view->messageText(), QStringLiteral("Объект без изображения: SR"));
+        QVERIFY(view->currentPixmap().isNull());
+        QTest::keyClick(view->viewport(), Qt::Key_Down);
+        QCOMPARE(view->messageText(), QString());
     }
 
     void dropTakesOnlySeries()
