@@ -172,6 +172,15 @@ const char kInstanceUpsert[] =
     "slice_thickness   = excluded.slice_thickness, "
     "slice_location    = excluded.slice_location;";
 
+// Whether the instances row `i` is one the viewer pages through. Objects without
+// an image (structured reports, waveforms, encapsulated documents: neither
+// Rows nor Columns) are left out of a series that also has images, so that
+// its slice count and paging hold images only; a series made of such objects
+// alone keeps them, so that it still opens and says what it holds.
+const char kDisplayableRow[] =
+    "(i.rows > 0 OR i.columns > 0 OR NOT EXISTS (SELECT 1 FROM instances j "
+    "WHERE j.series_instance_uid = i.series_instance_uid AND (j.rows > 0 OR j.columns > 0)))";
+
 // listStudies and listOtherStudiesOfPatient share this select list, FROM and JOIN.
 const char kStudySelect[] =
     "SELECT st.study_instance_uid, p.patient_id, p.patient_name, p.birth_date, p.sex, "
@@ -692,10 +701,11 @@ QList<SeriesRecord> Database::listSeries(const QString &studyUid)
         QStringLiteral(
             "SELECT se.series_instance_uid, se.study_instance_uid, se.modality, "
             "se.series_description, se.series_number, "
-            "(SELECT COUNT(*) FROM instances i WHERE i.series_instance_uid = se.series_instance_uid), "
+            "(SELECT COUNT(*) FROM instances i WHERE i.series_instance_uid = se.series_instance_uid AND %1), "
             "se.body_part_examined, se.laterality "
             "FROM series se WHERE se.study_instance_uid = :uid "
-            "ORDER BY CAST(se.series_number AS INTEGER);"),
+            "ORDER BY CAST(se.series_number AS INTEGER);")
+            .arg(QLatin1String(kDisplayableRow)),
         {{QStringLiteral(":uid"), text(studyUid)}});
     if (!q)
         return out;
@@ -725,7 +735,8 @@ QList<SliceRef> Database::listInstances(const QString &seriesUid)
             "orientation_col_x, orientation_col_y, orientation_col_z, has_spatial_info, frame_index, "
             "acquisition_time_seconds, temporal_position_index, frame_of_reference_uid, "
             "trigger_time_ms, cardiac_number_of_images "
-            "FROM instances WHERE series_instance_uid = :uid ORDER BY instance_number ASC;"),
+            "FROM instances i WHERE series_instance_uid = :uid AND %1 ORDER BY instance_number ASC;")
+            .arg(QLatin1String(kDisplayableRow)),
         {{QStringLiteral(":uid"), text(seriesUid)}});
     if (!q)
         return out;

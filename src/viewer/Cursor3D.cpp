@@ -1,7 +1,5 @@
 #include "viewer/Cursor3D.h"
 
-#include <cmath>
-
 namespace render {
 
 std::optional<CursorTarget> cursorTarget(const QList<SliceGeometry> &series, int currentIndex,
@@ -13,24 +11,13 @@ std::optional<CursorTarget> cursorTarget(const QList<SliceGeometry> &series, int
     if (!normal || dotProduct(*normal, *normal) < 1e-6)
         return std::nullopt;
 
-    const double pointLevel = dotProduct(*normal, point);
-    int best = -1;
-    double bestDistance = 0.0;
-    for (int i = 0; i < series.size(); ++i) {
-        if (!series.at(i).hasSpatialInfo)
-            continue;
-        const double distance = std::abs(dotProduct(*normal, series.at(i).position) - pointLevel);
-        if (best < 0 || distance < bestDistance) {
-            best = i;
-            bestDistance = distance;
-        }
-    }
-    if (best < 0)
+    const std::optional<int> best = nearestSliceAlong(series, *normal, point);
+    if (!best)
         return std::nullopt;
-    const std::optional<QPointF> pixel = patientToPixel(series.at(best), point);
+    const std::optional<QPointF> pixel = patientToPixel(series.at(*best), point);
     if (!pixel)
         return std::nullopt;
-    return CursorTarget{best, *pixel};
+    return CursorTarget{*best, *pixel};
 }
 
 QString cursorNoSpatialInfoMessage()

@@ -6,6 +6,7 @@
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/dcmimgle/dcmimage.h>
 // Registers DicomImage's colour support (RGB, YBR, palette) for the process.
@@ -66,6 +67,8 @@ struct HeaderProbe
     double pixelAspectRatio = 1.0;
     // Set when uncompressed Pixel Data is shorter than the frames need.
     bool pixelDataShort = false;
+    // What the object is when it has no pixel data of any kind.
+    QString objectWithoutImage;
 };
 
 struct RenderCache
@@ -106,6 +109,37 @@ bool nestingAcceptable(RenderCache &cache, const QString &path)
     return true;
 }
 
+bool hasAnyPixelData(DcmDataset &ds)
+{
+    // Float and double float data are images too, even where DicomImage
+    // cannot draw them: those stay decoding failures.
+    return ds.tagExists(DCM_PixelData) || ds.tagExists(DCM_FloatPixelData)
+           || ds.tagExists(DCM_DoubleFloatPixelData);
+}
+
+QString datasetText(DcmDataset &ds, const DcmTagKey &tag)
+{
+    OFString value;
+    if (ds.findAndGetOFString(tag, value).bad())
+        return QString();
+    return QString::fromLatin1(value.c_str(), qsizetype(value.length())).trimmed();
+}
+
+// How the viewer names an object without pixel data: the modality (SR, ECG,
+// DOC) says most in the fewest words; the SOP class stands in without one.
+QString objectKind(DcmDataset &ds)
+{
+    const QString modality = datasetText(ds, DCM_Modality);
+    if (!modality.isEmpty())
+        return modality;
+    const QString sopClass = datasetText(ds, DCM_SOPClassUID);
+    if (sopClass.isEmpty())
+        return QStringLiteral("?");
+    const QByteArray uid = sopClass.toLatin1();
+    const char *name = dcmFindNameOfUID(uid.constData(), nullptr);
+    return name != nullptr ? QString::fromLatin1(name) : sopClass;
+}
+
 HeaderProbe probeHeader(RenderCache &cache, const QString &path)
 {
     HeaderProbe probe;
@@ -136,6 +170,10 @@ HeaderProbe probeHeader(RenderCache &cache, const QString &path)
     if (ds->findAndGetSint32(DCM_PixelAspectRatio, vertical, 0).good()
         && ds->findAndGetSint32(DCM_PixelAspectRatio, horizontal, 1).good() && vertical > 0 && horizontal > 0)
         probe.pixelAspectRatio = double(vertical) / double(horizontal);
+    if (!hasAnyPixelData(*ds)) {
+        probe.objectWithoutImage = objectKind(*ds);
+        return probe;
+    }
 
     // Uncompressed Pixel Data must hold every frame: DicomImage would pad a
     // short value with zeros and report success. Compressed data is checked
@@ -256,9 +294,10 @@ RenderedFrame renderFrame(const QString &path, int frameIndex, const WindowReque
     const HeaderProbe probe = probeHeader(cache, path);
     result.frameCount = probe.frames;
     result.pixelAspectRatio = probe.pixelAspectRatio;
+    result.objectWithoutImage = probe.objectWithoutImage;
     // Without a readable header nothing can vouch for the pixel data length,
     // and DicomImage would parse the same bytes again.
-    if (!probe.ok || probe.pixelDataShort)
+    if (!probe.ok || probe.pixelDataShort || !probe.objectWithoutImage.isEmpty())
         return result;
 
     int frame = frameIndex == -1 ? probe.frames / 2 : frameIndex;

@@ -43,6 +43,11 @@ struct RenderedFrame
     // has none. Pixel Spacing, where present, says the same more precisely.
     double pixelAspectRatio = 1.0;
     bool ok = false;
+    // Set (with ok false) for an object that holds no image at all, such as
+    // a structured report, a waveform or an encapsulated document: what it
+    // is, by its Modality, else the name of its SOP class, else that class's
+    // UID, else "?". Empty for every file that has Pixel Data.
+    QString objectWithoutImage;
 };
 
 // The measured values of one frame.
@@ -60,9 +65,9 @@ struct DecodedFrame
 // Renders frame `frameIndex` of the file: -1 is the middle frame (frame count
 // / 2), any other index is clamped to the file's frames. Never throws; a file
 // that cannot be drawn gives ok = false (frameCount still filled in when the
-// header could be read). A file whose header cannot be read, or whose
-// uncompressed Pixel Data is shorter than its frames need, is refused before
-// DicomImage sees it.
+// header could be read, objectWithoutImage when it has no Pixel Data). A file
+// whose header cannot be read, or whose uncompressed Pixel Data is shorter
+// than its frames need, is refused before DicomImage sees it.
 RenderedFrame renderFrame(const QString &path, int frameIndex, const WindowRequest &window);
 
 // Reads the values of frame `frameIndex` (clamped to the file's frames) into

@@ -1,8 +1,11 @@
 #include "viewer/OverlayText.h"
 
+#include "viewer/SlicePlane.h"
+
 #include <QDate>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 
 namespace render {
@@ -93,6 +96,17 @@ QString sliceOverlayText(int sliceIndex, int sliceCount, double sliceThickness, 
     if (calibrationMmPerPixel > 0.0)
         details += QStringLiteral("\nКалибровка: %1 мм/пикс").arg(calibrationMmPerPixel, 0, 'f', 4);
     return QStringLiteral("Срез %1 / %2\n%3").arg(sliceIndex + 1).arg(sliceCount).arg(details);
+}
+
+double overlaySlicePosition(const QList<db::SliceRef> &series, int index)
+{
+    if (index < 0 || index >= series.size())
+        return 0.0;
+    const bool locationsStored = std::any_of(series.cbegin(), series.cend(),
+                                             [](const db::SliceRef &slice) { return slice.slice_location != 0.0; });
+    if (locationsStored)
+        return series.at(index).slice_location;
+    return positionAlongNormal(sliceGeometry(series.at(index))).value_or(0.0);
 }
 
 QString windowOverlayText(const WindowLevel &window, double repetitionTime, double echoTime)

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "db/SliceRef.h"
 #include "viewer/ReconstructionPlane.h"
 #include "viewer/SlabMode.h"
 #include "viewer/WindowLevel.h"
 
+#include <QList>
 #include <QString>
 
 namespace render {
@@ -32,6 +34,12 @@ QString seriesOverlayText(const SeriesOverlayInfo &info);
 // pixel) adds a line when it is positive.
 QString sliceOverlayText(int sliceIndex, int sliceCount, double sliceThickness, double sliceLocation,
                          double calibrationMmPerPixel);
+
+// The position that line shows for slice `index` of `series`: its Slice
+// Location, or, in a series that carries none (the index stores an absent
+// one as 0, so every row reads 0), where the slice lies along its normal by
+// Image Position (Patient). 0 when neither is known.
+double overlaySlicePosition(const QList<db::SliceRef> &series, int index);
 
 // "WL: c  WW: w" rounded half away from zero, then TR/TE when either is known
 // (an empty line otherwise, so the block keeps its height).

@@ -85,4 +85,32 @@ double distanceToPlane(const SlicePlane &plane, const PatientPoint &point)
     return std::abs(dotProduct(plane.normal, offset));
 }
 
+std::optional<double> positionAlongNormal(const SliceGeometry &slice)
+{
+    const std::optional<SlicePlane> plane = slicePlane(slice);
+    if (!plane)
+        return std::nullopt;
+    return dotProduct(plane->normal, plane->origin);
+}
+
+std::optional<int> nearestSliceAlong(const QList<SliceGeometry> &series, const PatientPoint &normal,
+                                     const PatientPoint &point)
+{
+    const double pointLevel = dotProduct(normal, point);
+    int best = -1;
+    double bestDistance = 0.0;
+    for (int i = 0; i < series.size(); ++i) {
+        if (!series.at(i).hasSpatialInfo)
+            continue;
+        const double distance = std::abs(dotProduct(normal, series.at(i).position) - pointLevel);
+        if (best < 0 || distance < bestDistance) {
+            best = i;
+            bestDistance = distance;
+        }
+    }
+    if (best < 0)
+        return std::nullopt;
+    return best;
+}
+
 } // namespace render

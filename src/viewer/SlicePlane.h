@@ -3,6 +3,7 @@
 #include "db/SliceRef.h"
 #include "viewer/SliceGeometry.h"
 
+#include <QList>
 #include <QPointF>
 
 #include <array>
@@ -52,5 +53,16 @@ std::optional<SlicePlane> slicePlane(const SliceGeometry &slice);
 
 // Unsigned distance in millimetres from the point to the plane.
 double distanceToPlane(const SlicePlane &plane, const PatientPoint &point);
+
+// Where the slice lies along its own unit normal: n · position in
+// millimetres, the value Slice Location is meant to carry. None without
+// spatial data or when row × column is (nearly) zero.
+std::optional<double> positionAlongNormal(const SliceGeometry &slice);
+
+// The slice of `series` whose position along `normal` lies nearest to that of
+// `point` (the first on ties); slices without spatial data are passed over.
+// The normal need not be unit length. None when no slice has spatial data.
+std::optional<int> nearestSliceAlong(const QList<SliceGeometry> &series, const PatientPoint &normal,
+                                     const PatientPoint &point);
 
 } // namespace render

@@ -1,4 +1,5 @@
 #include "db/Database.h"
+#include "dicom/DicomSummaryReader.h"
 
 #include <QDir>
 #include <QFile>
@@ -338,6 +339,7 @@ private slots:
     void protectedFlagSurvivesReimport();
 
     void archiveQueries();
+    void objectsWithoutImageOutOfImageSeries();
     void deleteStudy_data();
     void deleteStudy();
     void statistics();
@@ -849,6 +851,39 @@ void TestDatabase::archiveQueries()
     QCOMPARE(info->height_cm, reference.height_cm);
     QCOMPARE(index.db.patientInfoForStudy(QStringLiteral("2.3")).value_or(db::PatientInfo()).weight_kg, 61.0);
     QVERIFY(!index.db.patientInfoForStudy(QStringLiteral("9.9")).has_value());
+}
+
+void TestDatabase::objectsWithoutImageOutOfImageSeries()
+{
+    // A real structured report (no Rows, no Columns), filed once beside two
+    // CT slices and once in a series of its own.
+    const std::optional<DicomFileSummary> report = dicom::readSummary(
+        QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files/test-SR.dcm"));
+    QVERIFY(report);
+    DicomFileSummary beside = *report;
+    beside.patient_id = QStringLiteral("PAT-1");
+    beside.study_instance_uid = QStringLiteral("1.2.3.100");
+    beside.series_instance_uid = QStringLiteral("1.2.3.100.1");
+    DicomFileSummary alone = beside;
+    alone.series_instance_uid = QStringLiteral("1.2.3.100.2");
+    alone.sop_instance_uid = QStringLiteral("1.2.3.100.2.1");
+    TempIndex index;
+    QVERIFY(index.open());
+    QVERIFY2(index.insertAll({ctSummary(QStringLiteral("1.2.3.100.1.1"), QStringLiteral("/a/1")), beside,
+                              ctSummary(QStringLiteral("1.2.3.100.1.2"), QStringLiteral("/a/2")), alone}),
+             qPrintable(index.db.lastError()));
+
+    QStringList paths;
+    for (const db::SliceRef &slice : index.db.listInstances(QStringLiteral("1.2.3.100.1")))
+        paths.append(slice.file_path);
+    QCOMPARE(sorted(paths), (QStringList{QStringLiteral("/a/1"), QStringLiteral("/a/2")}));
+    const QList<db::SliceRef> onlyReport = index.db.listInstances(QStringLiteral("1.2.3.100.2"));
+    QCOMPARE(onlyReport.size(), 1);
+    QCOMPARE(onlyReport.first().file_path, report->file_path);
+    QStringList counts;
+    for (const db::SeriesRecord &series : index.db.listSeries(QStringLiteral("1.2.3.100")))
+        counts.append(QStringLiteral("%1 x%2").arg(series.series_instance_uid).arg(series.instance_count));
+    QCOMPARE(sorted(counts), (QStringList{QStringLiteral("1.2.3.100.1 x2"), QStringLiteral("1.2.3.100.2 x1")}));
 }
 
 void TestDatabase::deleteStudy_data()

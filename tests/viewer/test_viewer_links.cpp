@@ -36,6 +36,22 @@ SliceGeometry axial(double height, double spacing = 1.0)
     return slice({0, 0, height}, {1, 0, 0}, {0, 1, 0}, spacing, spacing);
 }
 
+// A stored slice row at height z, rows along x, with the given column direction.
+db::SliceRef sliceRow(double height, const QList<double> &column, const QString &frame, bool spatial)
+{
+    db::SliceRef row;
+    row.image_position_z = height;
+    row.orientation_row_x = 1;
+    row.orientation_col_x = column.at(0);
+    row.orientation_col_y = column.at(1);
+    row.orientation_col_z = column.at(2);
+    row.pixel_spacing_x = 1;
+    row.pixel_spacing_y = 1;
+    row.frame_of_reference_uid = frame;
+    row.has_spatial_info = spatial;
+    return row;
+}
+
 bool samePoint(const QPointF &a, const QPointF &b)
 {
     return std::abs(a.x() - b.x()) < 1e-9 && std::abs(a.y() - b.y()) < 1e-9;
@@ -80,6 +96,49 @@ private slots:
         QFETCH(int, targetTotal);
         QFETCH(int, targetIndex);
         QCOMPARE(render::syncedSliceIndex(sourceIndex, sourceTotal, targetTotal), targetIndex);
+    }
+
+    void syncedSliceByPosition_data()
+    {
+        QTest::addColumn<QList<double>>("followerHeights"); // z of the follower's slices
+        QTest::addColumn<QList<double>>("followerColumn");
+        QTest::addColumn<QString>("followerFrame");
+        QTest::addColumn<bool>("followerSpatial");
+        QTest::addColumn<QList<int>>("followerSlices"); // for the leader at z = 60, 52, 44, 40
+        const QList<double> wider{64, 60, 56, 52, 48, 44, 40, 36};
+        const QList<double> axialColumn{0, 1, 0};
+        QTest::newRow("wider range: the same heights")
+            << wider << axialColumn << "1.2.3" << true << QList<int>{1, 3, 5, 6};
+        QTest::newRow("range below: nearest heights")
+            << QList<double>{50, 45, 40, 35, 30} << axialColumn << "1.2.3" << true << QList<int>{0, 0, 1, 2};
+        QTest::newRow("opposite normal")
+            << wider << QList<double>{0, -1, 0} << "1.2.3" << true << QList<int>{1, 3, 5, 6};
+        // The fraction rule: lround(7 × i / 3) for i = 0 … 3.
+        const QList<int> byFraction{0, 2, 5, 7};
+        QTest::newRow("coronal follower") << wider << QList<double>{0, 0, -1} << "1.2.3" << true << byFraction;
+        QTest::newRow("other frame of reference") << wider << axialColumn << "1.2.4" << true << byFraction;
+        QTest::newRow("follower without spatial data") << wider << axialColumn << "1.2.3" << false << byFraction;
+    }
+    void syncedSliceByPosition()
+    {
+        QFETCH(QList<double>, followerHeights);
+        QFETCH(QList<double>, followerColumn);
+        QFETCH(QString, followerFrame);
+        QFETCH(bool, followerSpatial);
+        QFETCH(QList<int>, followerSlices);
+        QList<db::SliceRef> leader;
+        for (double z : {60.0, 52.0, 44.0, 40.0})
+            leader.append(sliceRow(z, {0, 1, 0}, QStringLiteral("1.2.3"), true));
+        QList<db::SliceRef> follower;
+        for (double z : followerHeights)
+            follower.append(sliceRow(z, followerColumn, followerFrame, followerSpatial));
+        int shown = 0;
+        QList<int> paired;
+        for (int i = 0; i < leader.size(); ++i) {
+            shown = render::syncedSliceIndex(leader, i, follower, shown);
+            paired.append(shown);
+        }
+        QCOMPARE(paired, followerSlices);
     }
 
     void sliceForFraction_data()

@@ -234,6 +234,7 @@ void ImageViewportWidget::redraw()
     const render::RenderedFrame frame = render::renderFrame(slice.file_path, slice.frame_index, request);
     if (!frame.ok) {
         m_failedFile = QFileInfo(slice.file_path).fileName();
+        m_objectWithoutImage = frame.objectWithoutImage;
         m_pixmapItem->setPixmap(QPixmap());
         updateMessage();
         return;
@@ -241,6 +242,7 @@ void ImageViewportWidget::redraw()
     m_failedFile.clear();
     const double previousAspect = pixelAspect();
     m_frameAspect = frame.pixelAspectRatio;
+    m_objectWithoutImage.clear();
     const QImage picture = m_display.isInverted() ? render::invertedImage(frame.image) : frame.image;
     m_pixmapItem->setPixmap(QPixmap::fromImage(picture));
     const qreal w = picture.width();
@@ -271,6 +273,8 @@ void ImageViewportWidget::updateMessage()
     QString text;
     if (m_slices.isEmpty())
         text = tr("Выберите серию слева, чтобы открыть срезы");
+    else if (!m_objectWithoutImage.isEmpty())
+        text = tr("Объект без изображения: %1").arg(m_objectWithoutImage);
     else if (!m_failedFile.isEmpty())
         text = tr("Не удалось декодировать срез:\n%1").arg(m_failedFile);
     m_message->setText(text);
@@ -1301,8 +1305,8 @@ QString ImageViewportWidget::sliceOverlayText() const
     if (m_slices.isEmpty())
         return {};
     const db::SliceRef &slice = m_slices.at(m_sliceIndex);
-    return render::sliceOverlayText(m_sliceIndex, sliceCount(), slice.slice_thickness, slice.slice_location,
-                                    m_calibration);
+    return render::sliceOverlayText(m_sliceIndex, sliceCount(), slice.slice_thickness,
+                                    render::overlaySlicePosition(m_slices, m_sliceIndex), m_calibration);
 }
 
 QString ImageViewportWidget::windowOverlayText() const

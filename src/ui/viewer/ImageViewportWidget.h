@@ -73,8 +73,8 @@ public:
     void setActive(bool active);
     bool isActive() const { return m_active; }
 
-    // The text over the panel: the empty-panel hint, a decoding failure, or
-    // empty while a slice is shown.
+    // The text over the panel: the empty-panel hint, a decoding failure, the
+    // note that the object holds no image, or empty while a slice is shown.
     QString messageText() const;
     QPixmap currentPixmap() const;
 
@@ -238,6 +238,7 @@ private:
     int m_sliceIndex = 0;
     QString m_failedFile;
     double m_frameAspect = 1.0; // Pixel Aspect Ratio of the shown frame
+    QString m_objectWithoutImage; // what the shown object is when it holds no image
     render::DisplayState m_display;
     QHash<QString, ViewMemory> m_memory;
 

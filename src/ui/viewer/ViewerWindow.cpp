@@ -480,11 +480,21 @@ void ViewerWindow::onViewportSliceChanged(int sourceViewportIndex, int index, in
     const QAction *sync = m_actions.value(QStringLiteral("syncSlices"));
     if (!m_syncing && sync != nullptr && sync->isChecked()) {
         m_syncing = true;
-        const double fraction = render::sliceFraction(index, total);
         const QList<ImageViewportWidget *> list = panels();
+        const ImageViewportWidget *source = panelAt(sourceViewportIndex);
+        const QList<db::SliceRef> sourceSlices =
+            source != nullptr ? m_slices.value(source->seriesUid()) : QList<db::SliceRef>();
         for (int i = 0; i < list.size(); ++i) {
-            if (i != sourceViewportIndex && list.at(i)->sliceCount() > 0)
-                list.at(i)->setSliceByFraction(fraction);
+            ImageViewportWidget *follower = list.at(i);
+            if (i == sourceViewportIndex || follower->sliceCount() == 0)
+                continue;
+            // The rows differ from the panel's only while a growing series is
+            // being reloaded; the fraction of the panel's own count pairs those.
+            follower->showSlice(sourceSlices.size() == total
+                                    ? render::syncedSliceIndex(sourceSlices, index,
+                                                               m_slices.value(follower->seriesUid()),
+                                                               follower->currentSlice())
+                                    : render::syncedSliceIndex(index, total, follower->sliceCount()));
         }
         m_syncing = false;
     }

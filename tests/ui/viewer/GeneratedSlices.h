@@ -31,6 +31,7 @@ inline QList<db::SliceRef> slicesFor(const velmaris::gen::SeriesSpec &series, co
             slice.orientation_col_x = series.orientation[3];
             slice.orientation_col_y = series.orientation[4];
             slice.orientation_col_z = series.orientation[5];
+            slice.frame_of_reference_uid = series.frameOfReferenceUid;
         }
         slices.append(slice);
     }

@@ -273,6 +273,8 @@ private slots:
         velmaris::gen::SeriesSpec spec = m_spec;
         QVERIFY(velmaris::gen::writeDamagedFile(spec, velmaris::gen::Damage::TruncatedPixelData, damaged));
         paths[1] = damaged;
+        // A structured report filed in the series: it holds no image at all.
+        paths[3] = QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files/test-SR.dcm");
         auto view = shownViewport();
         QVERIFY(view);
         view->loadSeries(QStringLiteral("1.2.3.damaged"), slicesFor(paths, 0.7));
@@ -289,6 +291,11 @@ private slots:
         QCOMPARE(view->currentSlice(), 2);
         QCOMPARE(view->messageText(), QString());
         QVERIFY(!view->currentPixmap().isNull());
+        QTest::keyClick(view->viewport(), Qt::Key_Down);
+        QCOMPARE(view->messageText(), QStringLiteral("Объект без изображения: SR"));
+        QVERIFY(view->currentPixmap().isNull());
+        QTest::keyClick(view->viewport(), Qt::Key_Down);
+        QCOMPARE(view->messageText(), QString());
     }
 
     void dropTakesOnlySeries()
@@ -820,6 +827,19 @@ private slots:
         QVERIFY(sliceLabel()->isVisible());
         view->setTagsDisplayMode(velmaris::TagsDisplayMode::Hidden);
         QVERIFY(!sliceLabel()->isVisible());
+
+        // Without Slice Location (the index reads it as 0) the position comes
+        // from Image Position (Patient) along the normal: z = 100 + 2 × 1.25.
+        QList<db::SliceRef> positioned = velmaris::testing::slicesFor(m_spec, m_paths);
+        view->loadSeries(QStringLiteral("1.2.3.positioned"), positioned);
+        view->showSlice(2);
+        QCOMPARE(view->sliceOverlayText().section('\n', 1, 1), QStringLiteral("Позиция: 102.5 мм"));
+        // A stored Slice Location is shown as it is.
+        for (int i = 0; i < positioned.size(); ++i)
+            positioned[i].slice_location = -10.0 * i;
+        view->loadSeries(QStringLiteral("1.2.3.located"), positioned);
+        view->showSlice(2);
+        QCOMPARE(view->sliceOverlayText().section('\n', 1, 1), QStringLiteral("Позиция: -20.0 мм"));
     }
 
     void transformsRefitAndClear()

@@ -72,9 +72,12 @@ class TestViewerWindow : public QObject
     velmaris::gen::SeriesSpec m_coronal;
     // Without any geometry.
     velmaris::gen::SeriesSpec m_flat;
+    // Axial in the frame of m_axial, over another range: 5 slices, z = 104 … 114 mm.
+    velmaris::gen::SeriesSpec m_shortAxial;
     QList<db::SliceRef> m_axialSlices;
     QList<db::SliceRef> m_coronalSlices;
     QList<db::SliceRef> m_flatSlices;
+    QList<db::SliceRef> m_shortAxialSlices;
 
     std::unique_ptr<ViewerWindow> makeViewer(bool portable = false)
     {
@@ -124,6 +127,15 @@ private slots:
         m_flat.writeGeometry = false;
         QVERIFY2(velmaris::gen::writeSeries(m_flat, m_dir.filePath("flat"), &paths, &error), qPrintable(error));
         m_flatSlices = slicesFor(m_flat, paths);
+        m_shortAxial.slices = 5;
+        m_shortAxial.seriesNumber = 4;
+        m_shortAxial.studyInstanceUid = m_axial.studyInstanceUid;
+        m_shortAxial.frameOfReferenceUid = m_axial.frameOfReferenceUid;
+        m_shortAxial.origin = {-160.0, -160.0, 104.0};
+        m_shortAxial.sliceSpacing = 2.5;
+        QVERIFY2(velmaris::gen::writeSeries(m_shortAxial, m_dir.filePath("short"), &paths, &error),
+                 qPrintable(error));
+        m_shortAxialSlices = slicesFor(m_shortAxial, paths);
     }
     void init() { QSettings().clear(); }
 
@@ -225,26 +237,37 @@ private slots:
         QCOMPARE(chosen.first().at(1).toInt(), 3);
     }
 
-    void syncedPagingFollowsByFractionWithoutFeedback()
+    void syncedPagingFollowsByPositionOrFractionWithoutFeedback()
     {
         auto viewer = makePair();
-        ImageViewportWidget *leader = viewer->panels().at(0);     // 10 slices
-        ImageViewportWidget *follower = viewer->panels().at(1);   // 5 slices
+        viewer->onGridLayoutChosen(1, 3);
+        viewer->showSeries(m_shortAxial.seriesInstanceUid, m_shortAxialSlices);
+        viewer->setActiveViewport(2);
+        viewer->openSeries(m_shortAxial.seriesInstanceUid);
+        ImageViewportWidget *leader = viewer->panels().at(0);     // 10 slices, z = 100 … 111.25
+        ImageViewportWidget *coronal = viewer->panels().at(1);    // 5 slices
+        ImageViewportWidget *shortAxial = viewer->panels().at(2); // 5 slices, z = 104 … 114
         leader->showSlice(9);
-        QCOMPARE(follower->currentSlice(), 0); // sync is off at start
+        QCOMPARE(coronal->currentSlice(), 0); // sync is off at start
+        QCOMPARE(shortAxial->currentSlice(), 0);
 
         viewer->action(QStringLiteral("syncSlices"))->setChecked(true);
         QSignalSpy leaderPages(leader, &ImageViewportWidget::sliceChanged);
-        QSignalSpy followerPages(follower, &ImageViewportWidget::sliceChanged);
-        struct Case { int index; int expected; };
-        for (const Case c : {Case{9, 4}, Case{5, 2}, Case{0, 0}, Case{4, 2}}) {
+        QSignalSpy coronalPages(coronal, &ImageViewportWidget::sliceChanged);
+        QSignalSpy shortAxialPages(shortAxial, &ImageViewportWidget::sliceChanged);
+        // The coronal crosses the axials: it follows by fraction. The other
+        // axial stays level: 111.25 → 111.5, 106.25 → 106.5, 100 and 105 → 104.
+        struct Case { int index; int coronal; int shortAxial; };
+        for (const Case c : {Case{9, 4, 3}, Case{5, 2, 1}, Case{0, 0, 0}, Case{4, 2, 0}}) {
             leader->showSlice(c.index);
-            QCOMPARE(follower->currentSlice(), c.expected);
-            QCOMPARE(follower->currentSlice(), render::syncedSliceIndex(c.index, 10, 5));
+            QCOMPARE(coronal->currentSlice(), c.coronal);
+            QCOMPARE(coronal->currentSlice(), render::syncedSliceIndex(c.index, 10, 5));
+            QCOMPARE(shortAxial->currentSlice(), c.shortAxial);
         }
-        // Each page of the leader moved the follower once, and nothing came back.
+        // Each page of the leader moved each follower once, and nothing came back.
         QCOMPARE(leaderPages.size(), 4);
-        QCOMPARE(followerPages.size(), 4);
+        QCOMPARE(coronalPages.size(), 4);
+        QCOMPARE(shortAxialPages.size(), 4);
         QCOMPARE(leader->currentSlice(), 4);
     }
 
