@@ -1,5 +1,7 @@
 #include "db/StudyTableRow.h"
 
+#include "dicom/DicomText.h"
+
 namespace db {
 
 QString formatStudyDateTime(const QString &date, const QString &time)
@@ -7,8 +9,9 @@ QString formatStudyDateTime(const QString &date, const QString &time)
     QString text = date.size() == 8
                        ? QStringLiteral("%1-%2-%3").arg(date.left(4), date.mid(4, 2), date.mid(6, 2))
                        : date;
-    if (time.size() >= 6)
-        text += QStringLiteral(" %1:%2:%3").arg(time.left(2), time.mid(2, 2), time.mid(4, 2));
+    const QString shownTime = dicom::displayDicomTime(time);
+    if (!shownTime.isEmpty())
+        text += QStringLiteral(" %1").arg(shownTime);
     return text;
 }
 
@@ -19,7 +22,8 @@ QList<StudyTableRow> buildStudyRows(const QList<StudyRecord> &studies)
     int unnamed = 0;
     for (const StudyRecord &study : studies) {
         StudyTableRow row;
-        const QString name = study.patient_name.isEmpty() ? QStringLiteral("No Name") : study.patient_name;
+        const QString shownName = dicom::displayPersonName(study.patient_name);
+        const QString name = shownName.isEmpty() ? QStringLiteral("No Name") : shownName;
         row.text[StudyTableRow::PatientName] = study.is_protected ? QStringLiteral("🔒 %1").arg(name) : name;
         row.text[StudyTableRow::PatientId] = study.patient_id.isEmpty()
                                                  ? QStringLiteral("%1").arg(++unnamed, 4, 10, QLatin1Char('0'))

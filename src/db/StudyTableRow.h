@@ -21,9 +21,11 @@ struct StudyTableRow
 
 // Rows in list order. Studies without a patient ID are numbered "0001",
 // "0002" … in that order, so they can still be told apart and searched.
+// Names are shown with blanks for the DICOM "^" separators.
 QList<StudyTableRow> buildStudyRows(const QList<StudyRecord> &studies);
 
-// "20240131" + "083005.123" → "2024-01-31 08:30:05"; other dates as stored.
+// "20240131" + "083005.123" or "08:30:05" → "2024-01-31 08:30:05"; other dates
+// as stored.
 QString formatStudyDateTime(const QString &date, const QString &time);
 
 } // namespace db

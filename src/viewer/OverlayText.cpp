@@ -1,5 +1,7 @@
 #include "viewer/OverlayText.h"
 
+#include "dicom/DicomText.h"
+
 #include <QDate>
 #include <QStringList>
 
@@ -66,8 +68,9 @@ QString slabModeName(SlabMode mode)
 QString patientOverlayText(const QString &patientName, const QString &patientId, const QString &studyDate,
                            const QString &studyTime)
 {
-    const QString name = patientName.isEmpty() ? QStringLiteral("(без имени)") : patientName;
-    const QString dateLine = QStringLiteral("%1  %2").arg(displayDate(studyDate), studyTime);
+    const QString shownName = dicom::displayPersonName(patientName);
+    const QString name = shownName.isEmpty() ? QStringLiteral("(без имени)") : shownName;
+    const QString dateLine = QStringLiteral("%1  %2").arg(displayDate(studyDate), dicom::displayDicomTime(studyTime));
     return QStringLiteral("%1\nID: %2\n%3").arg(name, patientId, dateLine);
 }
 

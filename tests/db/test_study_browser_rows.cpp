@@ -54,7 +54,7 @@ void StudyBrowserRowsTest::columnTexts()
     QCOMPARE(rows[0].text[StudyTableRow::PatientId], QStringLiteral("0001"));
     QCOMPARE(rows[2].text[StudyTableRow::PatientId], QStringLiteral("0002")); // numbered in list order
     QCOMPARE(rows[1].text[StudyTableRow::PatientId], QStringLiteral("P7"));
-    QCOMPARE(rows[1].text[StudyTableRow::PatientName], QStringLiteral("🔒 Иванов^Иван"));
+    QCOMPARE(rows[1].text[StudyTableRow::PatientName], QStringLiteral("🔒 Иванов Иван"));
     QVERIFY(rows[1].isProtected);
     QCOMPARE(rows[0].text[StudyTableRow::Counts], QStringLiteral("3 / 250"));
     QCOMPARE(rows[0].modalityList, QStringLiteral("CT,SR"));
@@ -67,7 +67,9 @@ void StudyBrowserRowsTest::dateTimeFormat_data()
     QTest::addColumn<QString>("time");
     QTest::addColumn<QString>("shown");
     QTest::newRow("date and time with fraction") << "20240131" << "083005.123" << "2024-01-31 08:30:05";
-    QTest::newRow("short time left out") << "20240131" << "0830" << "2024-01-31";
+    QTest::newRow("time stored with colons") << "20240131" << "14:04:38" << "2024-01-31 14:04:38";
+    QTest::newRow("hours and minutes") << "20240131" << "0830" << "2024-01-31 08:30:00";
+    QTest::newRow("time that is no time, as stored") << "20240131" << "9x" << "2024-01-31 9x";
     QTest::newRow("odd date as stored") << "2024.01.31" << "083005" << "2024.01.31 08:30:05";
     QTest::newRow("nothing") << "" << "" << "";
 }
@@ -93,6 +95,10 @@ void StudyBrowserRowsTest::filters_data()
     const QStringList all{"today", "yesterday", "week", "older", "undated", "noid"};
     QTest::newRow("no filter") << "" << QStringList() << R::Any << QDate() << QDate() << all;
     QTest::newRow("name, any case") << "ИВАН" << QStringList() << R::Any << QDate() << QDate() << QStringList{"today"};
+    QTest::newRow("name as shown") << "петров пётр" << QStringList() << R::Any << QDate() << QDate()
+                                   << QStringList{"yesterday"};
+    QTest::newRow("name as stored") << "Петров^Пётр" << QStringList() << R::Any << QDate() << QDate()
+                                    << QStringList{"yesterday"};
     QTest::newRow("patient id") << "p2" << QStringList() << R::Any << QDate() << QDate() << QStringList{"yesterday"};
     QTest::newRow("generated id") << "0001" << QStringList() << R::Any << QDate() << QDate() << QStringList{"noid"};
     QTest::newRow("blank text") << "   " << QStringList() << R::Any << QDate() << QDate() << all;
