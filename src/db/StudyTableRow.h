@@ -17,6 +17,9 @@ struct StudyTableRow
     QString studyUid;
     bool isProtected = false;
     QString modalityList;
+    // Set when the study's Patient ID is met with other names in the list:
+    // the ID then carries a "⚠" and this text names them all.
+    QString patientIdToolTip;
 };
 
 // Rows in list order. Studies without a patient ID are numbered "0001",

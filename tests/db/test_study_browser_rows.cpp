@@ -48,14 +48,29 @@ void StudyBrowserRowsTest::columnTexts()
         first,
         study(QStringLiteral("2"), QStringLiteral("Иванов^Иван"), QStringLiteral("P7"), QString(), QStringLiteral("MR"), true),
         study(QStringLiteral("3"), QStringLiteral("Петров"), QString(), QString(), QString()),
+        // One Patient ID, two people; the same person again, spelt otherwise;
+        // a study without a name says nothing about whose ID it is.
+        study(QStringLiteral("4"), QStringLiteral("Сидоров^Олег"), QStringLiteral("P7"), QString(), QString()),
+        study(QStringLiteral("5"), QStringLiteral("ИВАНОВ^Иван"), QStringLiteral("P7"), QString(), QString()),
+        study(QStringLiteral("6"), QString(), QStringLiteral("P8"), QString(), QString()),
+        study(QStringLiteral("7"), QStringLiteral("Орлов^Пётр"), QStringLiteral("P8"), QString(), QString()),
     });
-    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows.size(), 7);
     QCOMPARE(rows[0].text[StudyTableRow::PatientName], QStringLiteral("No Name"));
     QCOMPARE(rows[0].text[StudyTableRow::PatientId], QStringLiteral("0001"));
     QCOMPARE(rows[2].text[StudyTableRow::PatientId], QStringLiteral("0002")); // numbered in list order
-    QCOMPARE(rows[1].text[StudyTableRow::PatientId], QStringLiteral("P7"));
     QCOMPARE(rows[1].text[StudyTableRow::PatientName], QStringLiteral("🔒 Иванов Иван"));
     QVERIFY(rows[1].isProtected);
+    // A Patient ID with more than one name is marked, not hidden.
+    for (int i : {1, 3, 4}) {
+        QCOMPARE(rows[i].text[StudyTableRow::PatientId], QStringLiteral("P7 ⚠"));
+        QCOMPARE(rows[i].patientIdToolTip,
+                 QStringLiteral("Этот ID пациента встречается с разными именами: Иванов Иван, Сидоров Олег"));
+    }
+    for (int i : {0, 2, 5, 6}) {
+        QVERIFY(!rows[i].text[StudyTableRow::PatientId].contains(QStringLiteral("⚠")));
+        QVERIFY(rows[i].patientIdToolTip.isEmpty());
+    }
     QCOMPARE(rows[0].text[StudyTableRow::Counts], QStringLiteral("3 / 250"));
     QCOMPARE(rows[0].modalityList, QStringLiteral("CT,SR"));
     QCOMPARE(rows[2].studyUid, QStringLiteral("3"));

@@ -344,6 +344,8 @@ void MainWindow::reloadStudies()
                 item->setData(protectedRole, row.isProtected);
                 item->setData(modalitiesRole, row.modalityList);
             }
+            if (column == db::StudyTableRow::PatientId)
+                item->setToolTip(row.patientIdToolTip);
             m_studies->setItem(static_cast<int>(i), column, item);
         }
     }
