@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     g++ cmake ninja-build pkgconf ccache
-    qt6-base-dev libqt6opengl6-dev libqt6sql6-sqlite qt6-websockets-dev
+    qt6-base-dev libqt6opengl6-dev libqt6sql6-sqlite qt6-websockets-dev qt6-translations-l10n
     libdcmtk-dev dcmtk libzip-dev libarchive-dev libssh2-1-dev libssl-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev ffmpeg
     libburn-dev libisofs-dev xorriso genisoimage libopenjp2-7-dev

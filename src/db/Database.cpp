@@ -1,5 +1,8 @@
 #include "db/Database.h"
 
+#include "dicom/DicomSummaryReader.h"
+#include "dicom/DicomText.h"
+
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -39,7 +42,10 @@ const std::array<const char *, 7> kSchema = {
     " study_description TEXT,"
     " accession_number TEXT,"
     " referring_physician TEXT,"
-    " is_protected INTEGER DEFAULT 0"
+    " is_protected INTEGER DEFAULT 0,"
+    " patient_name TEXT,"
+    " birth_date TEXT,"
+    " sex TEXT"
     ");",
 
     "CREATE TABLE IF NOT EXISTS series ("
@@ -95,7 +101,7 @@ const std::array<const char *, 7> kSchema = {
 
 // Indexes written by earlier versions lack these columns. Each statement
 // fails harmlessly once its column exists, so all of them run on every open.
-const std::array<const char *, 22> kMigrations = {
+const std::array<const char *, 25> kMigrations = {
     "ALTER TABLE instances ADD COLUMN repetition_time REAL;",
     "ALTER TABLE instances ADD COLUMN echo_time REAL;",
     "ALTER TABLE instances ADD COLUMN image_position_x REAL;",
@@ -118,6 +124,12 @@ const std::array<const char *, 22> kMigrations = {
     "ALTER TABLE instances ADD COLUMN cardiac_number_of_images INTEGER DEFAULT 0;",
     "ALTER TABLE patients ADD COLUMN weight_kg REAL;",
     "ALTER TABLE patients ADD COLUMN height_cm REAL;",
+    // What a study's own files say about its patient: different people may
+    // share one Patient ID (anonymised sets, the empty ID, reused test IDs),
+    // and the patients row keyed by that ID only keeps the last import's name.
+    "ALTER TABLE studies ADD COLUMN patient_name TEXT;",
+    "ALTER TABLE studies ADD COLUMN birth_date TEXT;",
+    "ALTER TABLE studies ADD COLUMN sex TEXT;",
 };
 
 const char kPatientUpsert[] =
@@ -132,14 +144,17 @@ const char kPatientUpsert[] =
 
 const char kStudyUpsert[] =
     "INSERT INTO studies (study_instance_uid, patient_id, study_date, study_time, "
-    "study_description, accession_number, referring_physician) "
-    "VALUES (:uid, :patient_id, :date, :time, :desc, :acc, :ref) "
+    "study_description, accession_number, referring_physician, patient_name, birth_date, sex) "
+    "VALUES (:uid, :patient_id, :date, :time, :desc, :acc, :ref, :name, :birth, :sex) "
     "ON CONFLICT(study_instance_uid) DO UPDATE SET "
     "study_date          = excluded.study_date, "
     "study_time          = excluded.study_time, "
     "study_description   = excluded.study_description, "
     "accession_number    = excluded.accession_number, "
-    "referring_physician = excluded.referring_physician;";
+    "referring_physician = excluded.referring_physician, "
+    "patient_name        = excluded.patient_name, "
+    "birth_date          = excluded.birth_date, "
+    "sex                 = excluded.sex;";
 
 const char kSeriesUpsert[] =
     "INSERT INTO series (series_instance_uid, study_instance_uid, series_number, "
@@ -182,8 +197,12 @@ const char kDisplayableRow[] =
     "WHERE j.series_instance_uid = i.series_instance_uid AND (j.rows > 0 OR j.columns > 0)))";
 
 // listStudies and listOtherStudiesOfPatient share this select list, FROM and JOIN.
+// The patient's name, birth date and sex are the study's own; the patients row
+// stands in only for a study indexed before those columns whose files could
+// not be read since (see fillStudyPatients).
 const char kStudySelect[] =
-    "SELECT st.study_instance_uid, p.patient_id, p.patient_name, p.birth_date, p.sex, "
+    "SELECT st.study_instance_uid, p.patient_id, COALESCE(st.patient_name, p.patient_name), "
+    "COALESCE(st.birth_date, p.birth_date), COALESCE(st.sex, p.sex), "
     "p.weight_kg, st.study_date, st.study_time, st.study_description, st.accession_number, "
     "(SELECT COUNT(*) FROM series se WHERE se.study_instance_uid = st.study_instance_uid), "
     "(SELECT COUNT(*) FROM instances i JOIN series se ON se.series_instance_uid = i.series_instance_uid "
@@ -381,6 +400,7 @@ struct Database::Private
 
     bool insertOne(const dicom::DicomFileSummary &s, QString *error);
     bool inTransaction() const;
+    void fillStudyPatients();
 };
 
 bool Database::Private::insertOne(const dicom::DicomFileSummary &s, QString *error)
@@ -402,7 +422,10 @@ bool Database::Private::insertOne(const dicom::DicomFileSummary &s, QString *err
                  {QStringLiteral(":time"), text(s.study_time)},
                  {QStringLiteral(":desc"), text(s.study_description)},
                  {QStringLiteral(":acc"), text(s.accession_number)},
-                 {QStringLiteral(":ref"), text(s.referring_physician)}},
+                 {QStringLiteral(":ref"), text(s.referring_physician)},
+                 {QStringLiteral(":name"), text(s.patient_name)},
+                 {QStringLiteral(":birth"), text(s.birth_date)},
+                 {QStringLiteral(":sex"), text(s.sex)}},
                 error))
         return false;
 
@@ -500,6 +523,64 @@ bool Database::Private::insertOne(const dicom::DicomFileSummary &s, QString *err
     return true;
 }
 
+// Studies indexed before they kept their patient's name, birth date and sex
+// get them from one of their own files. This runs once per index, not on every
+// open: PRAGMA user_version records that it was done. Each study costs one
+// header read (the summary reader stops before Pixel Data), and a file that
+// cannot be read (a disc taken out, a folder moved) is not tried again at
+// every start; such a study is filled at its next import and until then lists
+// the patients row's values. Failures here leave the index as it was.
+void Database::Private::fillStudyPatients()
+{
+    constexpr int filledVersion = 1;
+    {
+        QSqlQuery version(db);
+        if (!version.exec(QStringLiteral("PRAGMA user_version;")) || !version.next()
+            || version.value(0).toInt() >= filledVersion)
+            return;
+    }
+
+    QList<QPair<QString, QString>> unfilled; // study UID, one of its files
+    {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!q.exec(QStringLiteral(
+                "SELECT st.study_instance_uid, (SELECT i.file_path FROM instances i "
+                "JOIN series se ON se.series_instance_uid = i.series_instance_uid "
+                "WHERE se.study_instance_uid = st.study_instance_uid LIMIT 1) "
+                "FROM studies st WHERE st.patient_name IS NULL;")))
+            return;
+        while (q.next())
+            unfilled.append({q.value(0).toString(), q.value(1).toString()});
+    }
+
+    TransactionGuard transaction(db);
+    QSqlQuery update(db);
+    if (!update.prepare(QStringLiteral(
+            "UPDATE studies SET patient_name = :name, birth_date = :birth, sex = :sex "
+            "WHERE study_instance_uid = :uid;")))
+        return;
+    for (const auto &[studyUid, filePath] : std::as_const(unfilled)) {
+        if (filePath.isEmpty())
+            continue;
+        const std::optional<dicom::DicomFileSummary> summary = dicom::readSummary(filePath);
+        // A path now taken by another study's file says nothing about this one.
+        if (!summary || summary->study_instance_uid != studyUid)
+            continue;
+        bind(update, {{QStringLiteral(":name"), text(summary->patient_name)},
+                      {QStringLiteral(":birth"), text(summary->birth_date)},
+                      {QStringLiteral(":sex"), text(summary->sex)},
+                      {QStringLiteral(":uid"), text(studyUid)}});
+        if (!update.exec())
+            return;
+    }
+    QString ignored;
+    if (!transaction.commit(&ignored))
+        return;
+    QSqlQuery done(db);
+    done.exec(QStringLiteral("PRAGMA user_version = %1;").arg(filledVersion));
+}
+
 bool Database::Private::inTransaction() const
 {
     // Qt offers no way to ask whether SQLite still holds the transaction open;
@@ -579,6 +660,7 @@ bool Database::open(const QString &path)
         d->lastError = schemaError;
         return false;
     }
+    d->fillStudyPatients();
     return true;
 }
 
@@ -679,7 +761,8 @@ QList<StudyRecord> Database::listStudies()
 }
 
 QList<StudyRecord> Database::listOtherStudiesOfPatient(const QString &patientId,
-                                                       const QString &excludeStudyUid)
+                                                       const QString &excludeStudyUid,
+                                                       const QString &patientName)
 {
     QList<StudyRecord> out;
     std::optional<QSqlQuery> q = d->query(
@@ -689,8 +772,14 @@ QList<StudyRecord> Database::listOtherStudiesOfPatient(const QString &patientId,
         {{QStringLiteral(":pid"), text(patientId)}, {QStringLiteral(":exclude"), text(excludeStudyUid)}});
     if (!q)
         return out;
-    while (q->next())
-        out.append(readStudy(*q));
+    // One Patient ID may stand for several people; a name tells them apart,
+    // however its components were spaced or cased in each study's files.
+    const QString name = dicom::normalizedPersonName(patientName);
+    while (q->next()) {
+        StudyRecord study = readStudy(*q);
+        if (name.isEmpty() || dicom::normalizedPersonName(study.patient_name) == name)
+            out.append(std::move(study));
+    }
     return out;
 }
 
@@ -825,7 +914,7 @@ bool Database::setStudyProtected(const QString &studyUid, bool isProtected)
 std::optional<PatientInfo> Database::patientInfoForStudy(const QString &studyUid)
 {
     std::optional<QSqlQuery> q = d->query(
-        QStringLiteral("SELECT p.sex, p.weight_kg, p.height_cm FROM studies st "
+        QStringLiteral("SELECT COALESCE(st.sex, p.sex), p.weight_kg, p.height_cm FROM studies st "
                        "JOIN patients p ON p.patient_id = st.patient_id "
                        "WHERE st.study_instance_uid = :uid LIMIT 1"),
         {{QStringLiteral(":uid"), text(studyUid)}});

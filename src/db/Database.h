@@ -46,8 +46,12 @@ public:
                         QVector<bool> *results = nullptr, QStringList *errors = nullptr);
 
     QList<StudyRecord> listStudies();
+    // Newest first. With a patient name only the studies whose own name is
+    // the same (compared as dicom::normalizedPersonName) are kept: different
+    // people may share one Patient ID.
     QList<StudyRecord> listOtherStudiesOfPatient(const QString &patientId,
-                                                 const QString &excludeStudyUid);
+                                                 const QString &excludeStudyUid,
+                                                 const QString &patientName = QString());
     QList<SeriesRecord> listSeries(const QString &studyUid);
     QList<SliceRef> listInstances(const QString &seriesUid);
     QStringList studyFilePaths(const QString &studyUid);

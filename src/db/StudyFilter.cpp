@@ -1,5 +1,7 @@
 #include "db/StudyFilter.h"
 
+#include "dicom/DicomText.h"
+
 #include <algorithm>
 
 namespace db {
@@ -28,9 +30,17 @@ QPair<QDate, QDate> StudyFilter::dateBounds(const QDate &today) const
 bool StudyFilter::accepts(const StudyTableRow &row, const QDate &today) const
 {
     const QString needle = text.trimmed();
-    if (!needle.isEmpty() && !row.text[StudyTableRow::PatientName].contains(needle, Qt::CaseInsensitive)
-        && !row.text[StudyTableRow::PatientId].contains(needle, Qt::CaseInsensitive)) {
-        return false;
+    if (!needle.isEmpty()) {
+        // Names are shown with blanks, but a name copied from elsewhere
+        // ("Иванов^Иван") is typed with the DICOM separators.
+        const QString shownNeedle = dicom::displayPersonName(needle);
+        const auto found = [&row](const QString &part) {
+            return !part.isEmpty()
+                   && (row.text[StudyTableRow::PatientName].contains(part, Qt::CaseInsensitive)
+                       || row.text[StudyTableRow::PatientId].contains(part, Qt::CaseInsensitive));
+        };
+        if (!found(needle) && !found(shownNeedle))
+            return false;
     }
     if (!modalities.isEmpty()) {
         // A substring test: "MR" also finds a list holding a longer code.

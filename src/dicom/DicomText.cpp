@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include <array>
+#include <cmath>
 
 namespace dicom {
 
@@ -121,6 +122,43 @@ std::optional<double> parseDicomTime(const QString &input)
             seconds = 0.0;
     }
     return hours * 3600.0 + minutes * 60.0 + seconds;
+}
+
+QTime parseDicomTimeOfDay(const QString &text)
+{
+    const std::optional<double> seconds = parseDicomTime(text);
+    constexpr double secondsPerDay = 24 * 3600;
+    if (!seconds || *seconds < 0.0 || *seconds >= secondsPerDay)
+        return QTime();
+    // Whole milliseconds, cut rather than rounded: 23:59:59.9999 stays in its day.
+    return QTime::fromMSecsSinceStartOfDay(static_cast<int>(std::floor(*seconds * 1000.0)));
+}
+
+QString displayDicomTime(const QString &text, bool withSeconds)
+{
+    const QTime time = parseDicomTimeOfDay(text);
+    if (!time.isValid())
+        return text.trimmed();
+    return time.toString(withSeconds ? QStringLiteral("HH:mm:ss") : QStringLiteral("HH:mm"));
+}
+
+QString displayPersonName(const QString &stored)
+{
+    // Groups after "=" repeat the name in ideographic and phonetic writing;
+    // the first one that holds anything is the one to show.
+    for (const QString &group : stored.split(QLatin1Char('='))) {
+        QString shown = group;
+        shown.replace(QLatin1Char('^'), QLatin1Char(' '));
+        shown = shown.simplified();
+        if (!shown.isEmpty())
+            return shown;
+    }
+    return QString();
+}
+
+QString normalizedPersonName(const QString &stored)
+{
+    return displayPersonName(stored).toCaseFolded();
 }
 
 } // namespace dicom

@@ -1,5 +1,6 @@
 #include "viewer/OverlayText.h"
 
+#include "dicom/DicomText.h"
 #include "viewer/SlicePlane.h"
 
 #include <QDate>
@@ -69,8 +70,9 @@ QString slabModeName(SlabMode mode)
 QString patientOverlayText(const QString &patientName, const QString &patientId, const QString &studyDate,
                            const QString &studyTime)
 {
-    const QString name = patientName.isEmpty() ? QStringLiteral("(без имени)") : patientName;
-    const QString dateLine = QStringLiteral("%1  %2").arg(displayDate(studyDate), studyTime);
+    const QString shownName = dicom::displayPersonName(patientName);
+    const QString name = shownName.isEmpty() ? QStringLiteral("(без имени)") : shownName;
+    const QString dateLine = QStringLiteral("%1  %2").arg(displayDate(studyDate), dicom::displayDicomTime(studyTime));
     return QStringLiteral("%1\nID: %2\n%3").arg(name, patientId, dateLine);
 }
 

@@ -21,8 +21,9 @@ struct SeriesOverlayInfo
     QString laterality; // as stored: "LEFT", "RIGHT", "L", "R" or empty
 };
 
-// Name (or "(без имени)"), "ID: …" and a date line "<date>  <time>"; a date
-// stored as yyyyMMdd is shown as dd.MM.yyyy, anything else as stored.
+// Name (or "(без имени)"), "ID: …" and a date line "<date>  <time>"; the
+// stored DICOM name is shown with blanks for its "^", a date stored as
+// yyyyMMdd as dd.MM.yyyy (anything else as stored) and a time as HH:mm:ss.
 QString patientOverlayText(const QString &patientName, const QString &patientId, const QString &studyDate,
                            const QString &studyTime);
 

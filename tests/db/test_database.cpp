@@ -1,5 +1,8 @@
 #include "db/Database.h"
+#include "db/StudyFilter.h"
+#include "db/StudyTableRow.h"
 #include "dicom/DicomSummaryReader.h"
+#include "seriesgen/SeriesGenerator.h"
 
 #include <QDir>
 #include <QFile>
@@ -336,6 +339,8 @@ private slots:
     void frameRows();
     void patientWithoutId_data();
     void patientWithoutId();
+    void studiesSharingPatientId_data();
+    void studiesSharingPatientId();
     void protectedFlagSurvivesReimport();
 
     void archiveQueries();
@@ -744,6 +749,119 @@ void TestDatabase::patientWithoutId()
     QCOMPARE(index.db.statistics().patients, 1);
     QVERIFY(index.db.deleteStudy(QStringLiteral("5.2")));
     QCOMPARE(index.db.statistics().patients, 0);
+}
+
+void TestDatabase::studiesSharingPatientId_data()
+{
+    QTest::addColumn<bool>("oldIndex"); // indexed by a version that kept names only per Patient ID
+    QTest::newRow("imported") << false;
+    QTest::newRow("old index, filled from its files") << true;
+}
+
+void TestDatabase::studiesSharingPatientId()
+{
+    QFETCH(bool, oldIndex);
+    TempIndex index;
+    // Two people under one reused Patient ID, each study with a file of its own.
+    velmaris::gen::SeriesSpec first;
+    first.slices = 1;
+    first.patientId = QStringLiteral("SHARED");
+    first.patientName = QStringLiteral("Иванов^Иван Петрович");
+    first.birthDate = QStringLiteral("19620314");
+    first.sex = QStringLiteral("M");
+    velmaris::gen::SeriesSpec second = first;
+    second.patientName = QStringLiteral("Петрова^Анна");
+    second.birthDate = QStringLiteral("19850704");
+    second.sex = QStringLiteral("F");
+    second.studyDate = QStringLiteral("20240301");
+    QStringList firstFiles, secondFiles;
+    QVERIFY(velmaris::gen::writeSeries(first, index.dir.filePath(QStringLiteral("a")), &firstFiles));
+    QVERIFY(velmaris::gen::writeSeries(second, index.dir.filePath(QStringLiteral("b")), &secondFiles));
+    const QString a = first.studyInstanceUid;
+    const QString b = second.studyInstanceUid;
+    // A study of the old index whose file is gone.
+    const QString lost = QStringLiteral("9.9.9");
+
+    if (oldIndex) {
+        {
+            RawConnection raw(index.path);
+            QStringList sql = kFirstVersionSchema;
+            // The patients row holds whatever was imported last.
+            sql << QStringLiteral("INSERT INTO patients VALUES ('SHARED', 'Петрова^Анна', '19850704', 'F');");
+            const auto study = [&sql](const QString &uid, const QString &date, const QString &file) {
+                sql << QStringLiteral("INSERT INTO studies (study_instance_uid, patient_id, study_date) "
+                                      "VALUES ('%1', 'SHARED', '%2');").arg(uid, date)
+                    << QStringLiteral("INSERT INTO series (series_instance_uid, study_instance_uid, series_number) "
+                                      "VALUES ('%1.1', '%1', '1');").arg(uid)
+                    << QStringLiteral("INSERT INTO instances (sop_instance_uid, series_instance_uid, file_path) "
+                                      "VALUES ('%1.1.1', '%1.1', '%2');").arg(uid, file);
+            };
+            study(a, first.studyDate, firstFiles.value(0));
+            study(b, second.studyDate, secondFiles.value(0));
+            study(lost, QStringLiteral("20100101"), index.dir.filePath(QStringLiteral("gone.dcm")));
+            for (const QString &statement : std::as_const(sql))
+                QCOMPARE(raw.exec(statement), QString());
+        }
+        QVERIFY2(index.open(), qPrintable(index.db.lastError()));
+    } else {
+        QVERIFY(index.open());
+        for (const QString &file : firstFiles + secondFiles) {
+            const std::optional<DicomFileSummary> summary = dicom::readSummary(file);
+            QVERIFY(summary.has_value());
+            QVERIFY2(index.db.insertSummary(*summary), qPrintable(index.db.lastError()));
+        }
+    }
+
+    // Each study under the name, birth date and sex of its own files.
+    QHash<QString, db::StudyRecord> byUid;
+    const QList<db::StudyRecord> studies = index.db.listStudies();
+    for (const db::StudyRecord &r : studies)
+        byUid.insert(r.study_instance_uid, r);
+    QCOMPARE(byUid.size(), oldIndex ? 3 : 2);
+    for (const velmaris::gen::SeriesSpec *spec : {&first, &second}) {
+        const db::StudyRecord r = byUid.value(spec->studyInstanceUid);
+        QCOMPARE(r.patient_id, QStringLiteral("SHARED"));
+        QCOMPARE(r.patient_name, spec->patientName);
+        QCOMPARE(r.birth_date, spec->birthDate);
+        QCOMPARE(r.sex, spec->sex);
+        QCOMPARE(index.db.patientInfoForStudy(spec->studyInstanceUid).value_or(db::PatientInfo()).sex, spec->sex);
+    }
+    if (oldIndex) {
+        // Unreadable files leave the patients row to stand in.
+        QCOMPARE(byUid.value(lost).patient_name, second.patientName);
+        QCOMPARE(RawConnection(index.path).rows(QStringLiteral("SELECT quote(patient_name) FROM studies "
+                                                               "WHERE study_instance_uid = '9.9.9';")),
+                 QStringList{QStringLiteral("NULL")});
+    }
+
+    // The browser flags the ID and finds each person under their own name.
+    const QList<db::StudyTableRow> rows = db::buildStudyRows(studies);
+    for (const db::StudyTableRow &row : rows) {
+        QCOMPARE(row.text[db::StudyTableRow::PatientId], QStringLiteral("SHARED ⚠"));
+        QVERIFY(row.patientIdToolTip.contains(QStringLiteral("Иванов Иван Петрович")));
+        QVERIFY(row.patientIdToolTip.contains(QStringLiteral("Петрова Анна")));
+    }
+    const auto found = [&rows](const QString &text) {
+        db::StudyFilter filter;
+        filter.text = text;
+        QStringList uids;
+        for (const db::StudyTableRow &row : rows) {
+            if (filter.accepts(row, QDate(2024, 3, 15)))
+                uids << row.studyUid;
+        }
+        return sorted(uids);
+    };
+    QCOMPARE(found(QStringLiteral("Иванов")), QStringList{a});
+    QCOMPARE(found(QStringLiteral("Иванов^Иван")), QStringList{a});
+    QCOMPARE(found(QStringLiteral("Петрова Анна")), oldIndex ? sorted({b, lost}) : QStringList{b});
+
+    // Priors for comparison come from the same person only.
+    QCOMPARE(studyUids(index.db.listOtherStudiesOfPatient(QStringLiteral("SHARED"), a, first.patientName)),
+             QStringList());
+    QCOMPARE(studyUids(index.db.listOtherStudiesOfPatient(QStringLiteral("SHARED"), lost,
+                                                          QStringLiteral("ИВАНОВ^Иван^Петрович"))),
+             QStringList{a});
+    QCOMPARE(index.db.listOtherStudiesOfPatient(QStringLiteral("SHARED"), a).size(), oldIndex ? 2 : 1);
 }
 
 void TestDatabase::protectedFlagSurvivesReimport()

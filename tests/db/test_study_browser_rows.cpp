@@ -48,14 +48,29 @@ void StudyBrowserRowsTest::columnTexts()
         first,
         study(QStringLiteral("2"), QStringLiteral("Иванов^Иван"), QStringLiteral("P7"), QString(), QStringLiteral("MR"), true),
         study(QStringLiteral("3"), QStringLiteral("Петров"), QString(), QString(), QString()),
+        // One Patient ID, two people; the same person again, spelt otherwise;
+        // a study without a name says nothing about whose ID it is.
+        study(QStringLiteral("4"), QStringLiteral("Сидоров^Олег"), QStringLiteral("P7"), QString(), QString()),
+        study(QStringLiteral("5"), QStringLiteral("ИВАНОВ^Иван"), QStringLiteral("P7"), QString(), QString()),
+        study(QStringLiteral("6"), QString(), QStringLiteral("P8"), QString(), QString()),
+        study(QStringLiteral("7"), QStringLiteral("Орлов^Пётр"), QStringLiteral("P8"), QString(), QString()),
     });
-    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows.size(), 7);
     QCOMPARE(rows[0].text[StudyTableRow::PatientName], QStringLiteral("No Name"));
     QCOMPARE(rows[0].text[StudyTableRow::PatientId], QStringLiteral("0001"));
     QCOMPARE(rows[2].text[StudyTableRow::PatientId], QStringLiteral("0002")); // numbered in list order
-    QCOMPARE(rows[1].text[StudyTableRow::PatientId], QStringLiteral("P7"));
-    QCOMPARE(rows[1].text[StudyTableRow::PatientName], QStringLiteral("🔒 Иванов^Иван"));
+    QCOMPARE(rows[1].text[StudyTableRow::PatientName], QStringLiteral("🔒 Иванов Иван"));
     QVERIFY(rows[1].isProtected);
+    // A Patient ID with more than one name is marked, not hidden.
+    for (int i : {1, 3, 4}) {
+        QCOMPARE(rows[i].text[StudyTableRow::PatientId], QStringLiteral("P7 ⚠"));
+        QCOMPARE(rows[i].patientIdToolTip,
+                 QStringLiteral("Этот ID пациента встречается с разными именами: Иванов Иван, Сидоров Олег"));
+    }
+    for (int i : {0, 2, 5, 6}) {
+        QVERIFY(!rows[i].text[StudyTableRow::PatientId].contains(QStringLiteral("⚠")));
+        QVERIFY(rows[i].patientIdToolTip.isEmpty());
+    }
     QCOMPARE(rows[0].text[StudyTableRow::Counts], QStringLiteral("3 / 250"));
     QCOMPARE(rows[0].modalityList, QStringLiteral("CT,SR"));
     QCOMPARE(rows[2].studyUid, QStringLiteral("3"));
@@ -67,7 +82,9 @@ void StudyBrowserRowsTest::dateTimeFormat_data()
     QTest::addColumn<QString>("time");
     QTest::addColumn<QString>("shown");
     QTest::newRow("date and time with fraction") << "20240131" << "083005.123" << "2024-01-31 08:30:05";
-    QTest::newRow("short time left out") << "20240131" << "0830" << "2024-01-31";
+    QTest::newRow("time stored with colons") << "20240131" << "14:04:38" << "2024-01-31 14:04:38";
+    QTest::newRow("hours and minutes") << "20240131" << "0830" << "2024-01-31 08:30:00";
+    QTest::newRow("time that is no time, as stored") << "20240131" << "9x" << "2024-01-31 9x";
     QTest::newRow("odd date as stored") << "2024.01.31" << "083005" << "2024.01.31 08:30:05";
     QTest::newRow("nothing") << "" << "" << "";
 }
@@ -93,6 +110,10 @@ void StudyBrowserRowsTest::filters_data()
     const QStringList all{"today", "yesterday", "week", "older", "undated", "noid"};
     QTest::newRow("no filter") << "" << QStringList() << R::Any << QDate() << QDate() << all;
     QTest::newRow("name, any case") << "ИВАН" << QStringList() << R::Any << QDate() << QDate() << QStringList{"today"};
+    QTest::newRow("name as shown") << "петров пётр" << QStringList() << R::Any << QDate() << QDate()
+                                   << QStringList{"yesterday"};
+    QTest::newRow("name as stored") << "Петров^Пётр" << QStringList() << R::Any << QDate() << QDate()
+                                    << QStringList{"yesterday"};
     QTest::newRow("patient id") << "p2" << QStringList() << R::Any << QDate() << QDate() << QStringList{"yesterday"};
     QTest::newRow("generated id") << "0001" << QStringList() << R::Any << QDate() << QDate() << QStringList{"noid"};
     QTest::newRow("blank text") << "   " << QStringList() << R::Any << QDate() << QDate() << all;

@@ -17,6 +17,8 @@ private slots:
     void cp1251MatchesIconv();
     void parsesTimes_data();
     void parsesTimes();
+    void displaysPersonNames_data();
+    void displaysPersonNames();
     void recognisesPreamble_data();
     void recognisesPreamble();
 };
@@ -82,22 +84,29 @@ void DicomTextTest::parsesTimes_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("hasValue");
     QTest::addColumn<double>("seconds");
+    QTest::addColumn<QString>("shown"); // as a person reads it, with seconds
 
-    QTest::newRow("HHMMSS.frac") << "101530.5" << true << 36930.5;
-    QTest::newRow("HH:MM") << "10:15" << true << 36900.0;
-    QTest::newRow("HH:MM:SS.frac") << "10:15:30.25" << true << 36930.25;
-    QTest::newRow("single digit") << "1" << false << 0.0;
-    QTest::newRow("hours only") << "07" << true << 25200.0;
-    QTest::newRow("three characters") << "101" << true << 36000.0;
-    QTest::newRow("five characters") << "10153" << true << 36900.0;
-    QTest::newRow("unparsable minutes") << "10xx30" << true << 36030.0;
-    QTest::newRow("unparsable hours") << "xx1530" << false << 0.0;
-    QTest::newRow("colon, bad minutes") << "10:x" << false << 0.0;
-    QTest::newRow("colon, empty seconds") << "10:15:" << false << 0.0;
-    QTest::newRow("colon alone") << ":" << false << 0.0;
-    QTest::newRow("trimmed") << "  101530 " << true << 36930.0;
-    QTest::newRow("empty") << "" << false << 0.0;
-    QTest::newRow("blank") << "   " << false << 0.0;
+    QTest::newRow("HHMMSS.frac") << "101530.5" << true << 36930.5 << "10:15:30";
+    QTest::newRow("HHMMSS") << "091500" << true << 33300.0 << "09:15:00";
+    QTest::newRow("HHMMSS.fff") << "091500.123" << true << 33300.123 << "09:15:00";
+    QTest::newRow("HHMM") << "0915" << true << 33300.0 << "09:15:00";
+    QTest::newRow("HH:MM") << "10:15" << true << 36900.0 << "10:15:00";
+    QTest::newRow("HH:MM:SS") << "14:04:38" << true << 50678.0 << "14:04:38";
+    QTest::newRow("HH:MM:SS.frac") << "10:15:30.25" << true << 36930.25 << "10:15:30";
+    QTest::newRow("last second of the day") << "235959.999" << true << 86399.999 << "23:59:59";
+    QTest::newRow("past the day") << "240000" << true << 86400.0 << "240000";
+    QTest::newRow("single digit") << "1" << false << 0.0 << "1";
+    QTest::newRow("hours only") << "07" << true << 25200.0 << "07:00:00";
+    QTest::newRow("three characters") << "101" << true << 36000.0 << "10:00:00";
+    QTest::newRow("five characters") << "10153" << true << 36900.0 << "10:15:00";
+    QTest::newRow("unparsable minutes") << "10xx30" << true << 36030.0 << "10:00:30";
+    QTest::newRow("unparsable hours") << "xx1530" << false << 0.0 << "xx1530";
+    QTest::newRow("colon, bad minutes") << "10:x" << false << 0.0 << "10:x";
+    QTest::newRow("colon, empty seconds") << "10:15:" << false << 0.0 << "10:15:";
+    QTest::newRow("colon alone") << ":" << false << 0.0 << ":";
+    QTest::newRow("trimmed") << "  101530 " << true << 36930.0 << "10:15:30";
+    QTest::newRow("empty") << "" << false << 0.0 << "";
+    QTest::newRow("blank") << "   " << false << 0.0 << "";
 }
 
 void DicomTextTest::parsesTimes()
@@ -105,10 +114,43 @@ void DicomTextTest::parsesTimes()
     QFETCH(QString, text);
     QFETCH(bool, hasValue);
     QFETCH(double, seconds);
+    QFETCH(QString, shown);
     const auto value = dicom::parseDicomTime(text);
     QCOMPARE(value.has_value(), hasValue);
     if (hasValue)
         QCOMPARE(*value, seconds);
+    QCOMPARE(dicom::displayDicomTime(text), shown);
+    // Without seconds the same time is cut after the minutes.
+    const QTime time = dicom::parseDicomTimeOfDay(text);
+    QCOMPARE(dicom::displayDicomTime(text, false), time.isValid() ? shown.left(5) : shown);
+}
+
+void DicomTextTest::displaysPersonNames_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("sameAs"); // another stored form of the same name
+
+    QTest::newRow("family, given, middle") << "Иванов^Иван^Петрович" << "Иванов Иван Петрович"
+                                           << "ИВАНОВ^Иван Петрович";
+    QTest::newRow("blank inside a component") << "Иванов^Иван Петрович" << "Иванов Иван Петрович"
+                                              << "Иванов Иван Петрович";
+    QTest::newRow("empty components") << "Doe^^^Dr" << "Doe Dr" << "doe^dr";
+    QTest::newRow("trailing carets") << "Петров^^" << "Петров" << "Петров";
+    QTest::newRow("ideographic group after") << "Yamada^Tarou=山田^太郎" << "Yamada Tarou" << "Yamada^Tarou";
+    QTest::newRow("only a later group") << "=山田^太郎" << "山田 太郎" << "山田^太郎";
+    QTest::newRow("no carets") << "Аноним" << "Аноним" << "аноним";
+    QTest::newRow("empty") << "" << "" << "^";
+}
+
+void DicomTextTest::displaysPersonNames()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, shown);
+    QFETCH(QString, sameAs);
+    QCOMPARE(dicom::displayPersonName(stored), shown);
+    QCOMPARE(dicom::normalizedPersonName(sameAs), dicom::normalizedPersonName(stored));
+    QVERIFY(dicom::normalizedPersonName(stored) != dicom::normalizedPersonName(QStringLiteral("Другой^") + stored));
 }
 
 void DicomTextTest::recognisesPreamble_data()

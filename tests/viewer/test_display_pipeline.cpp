@@ -159,7 +159,10 @@ private slots:
         QTest::newRow("no descriptions") << seriesOverlayText({"", "", "3", "CT", "", ""})
                                          << "(без описания)\n(без описания)\nСерия 3 · CT";
         QTest::newRow("patient") << patientOverlayText("Иванов^Пётр", "P-7", "20240315", "101500")
-                                 << "Иванов^Пётр\nID: P-7\n15.03.2024  101500";
+                                 << "Иванов Пётр\nID: P-7\n15.03.2024  10:15:00";
+        QTest::newRow("patient, time with colons")
+            << patientOverlayText("Иванов^Иван Петрович", "P-7", "20240315", "14:04:38.5")
+            << "Иванов Иван Петрович\nID: P-7\n15.03.2024  14:04:38";
         QTest::newRow("no name, odd date") << patientOverlayText("", "P-7", "2024-03-15", "")
                                            << "(без имени)\nID: P-7\n2024-03-15  ";
         QTest::newRow("thin axial") << reconstructionOverlayText(ReconstructionPlane::Axial, SlabMode::Mip, 0, 7, 40)

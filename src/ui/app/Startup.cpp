@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/InstanceForwarder.h"
 #include "app/LocalApiServer.h"
+#include "app/QtTranslations.h"
 #include "app/StartupSettings.h"
 #include "dicom/CodecRegistration.h"
 #include "dicom/DicomFileSummary.h"
@@ -32,6 +33,8 @@ void setIdentity(QApplication &app)
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app.ico")));
     app.setQuitOnLastWindowClosed(false);
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    if (!installQtTranslations(app))
+        qWarning("Startup: Qt translations for Russian not found; standard dialogs stay in English");
 }
 
 int runPortable(QApplication &app)

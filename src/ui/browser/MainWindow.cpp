@@ -9,6 +9,7 @@
 #include "dicom/ZipImportWorker.h"
 #include "platform/OpticalDrives.h"
 #include "ui/browser/CleanupSettingsDialog.h"
+#include "ui/browser/SortHeaderView.h"
 #include "ui/browser/StudyFilterBar.h"
 #include "ui/dialogs/HotkeyDialog.h"
 #include "ui/dialogs/QuickToolsDialog.h"
@@ -79,6 +80,32 @@ QTableWidgetItem *textItem(const QString &text)
     item->setFlags(item->flags() & ~Qt::ItemIsEditable);
     return item;
 }
+
+// The leading whole number of a series number, 0 when there is none: the
+// index orders series the same way ("10" after "9", "scout" as 0).
+qint64 leadingNumber(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    qsizetype end = trimmed.startsWith(QLatin1Char('-')) || trimmed.startsWith(QLatin1Char('+')) ? 1 : 0;
+    while (end < trimmed.size() && trimmed.at(end).isDigit())
+        ++end;
+    return trimmed.left(end).toLongLong();
+}
+
+// A series number cell that sorts by number rather than by text.
+class SeriesNumberItem : public QTableWidgetItem
+{
+public:
+    explicit SeriesNumberItem(const QString &text) : QTableWidgetItem(text)
+    {
+        setFlags(flags() & ~Qt::ItemIsEditable);
+    }
+
+    bool operator<(const QTableWidgetItem &other) const override
+    {
+        return leadingNumber(text()) < leadingNumber(other.text());
+    }
+};
 
 } // namespace
 
@@ -216,6 +243,7 @@ void MainWindow::buildTables()
     m_filterBar = new StudyFilterBar(left);
     leftLayout->addWidget(m_filterBar);
     m_studies = new QTableWidget(0, db::StudyTableRow::ColumnCount, left);
+    m_studies->setHorizontalHeader(new SortHeaderView(Qt::Horizontal, m_studies));
     m_studies->setHorizontalHeaderLabels({QStringLiteral("Пациент"), QStringLiteral("ID пациента"),
                                           QStringLiteral("Дата и время"), QStringLiteral("Описание исследования"),
                                           QStringLiteral("Модальность"), QStringLiteral("Серий/срезов")});
@@ -232,10 +260,13 @@ void MainWindow::buildTables()
     const int studyWidths[] = {170, 90, 140, 190, 90};
     for (int column = 0; column < 5; ++column)
         m_studies->setColumnWidth(column, studyWidths[column]);
+    // Newest studies on top; the rows follow the arrow from the first reload on.
+    m_studies->horizontalHeader()->setSortIndicator(db::StudyTableRow::DateTime, Qt::DescendingOrder);
     m_studies->setSortingEnabled(true);
     leftLayout->addWidget(m_studies);
 
     m_series = new QTableWidget(0, 4, this);
+    m_series->setHorizontalHeader(new SortHeaderView(Qt::Horizontal, m_series));
     m_series->setHorizontalHeaderLabels({QStringLiteral("№"), QStringLiteral("Модальность"),
                                          QStringLiteral("Описание серии"), QStringLiteral("Срезов")});
     m_series->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -243,6 +274,7 @@ void MainWindow::buildTables()
     m_series->horizontalHeader()->setStretchLastSection(true);
     m_series->verticalHeader()->setVisible(false);
     m_series->setWordWrap(false);
+    m_series->horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder);
     m_series->setSortingEnabled(true);
     const int seriesWidths[] = {50, 100, 220};
     for (int column = 0; column < 3; ++column)
@@ -344,6 +376,8 @@ void MainWindow::reloadStudies()
                 item->setData(protectedRole, row.isProtected);
                 item->setData(modalitiesRole, row.modalityList);
             }
+            if (column == db::StudyTableRow::PatientId)
+                item->setToolTip(row.patientIdToolTip);
             m_studies->setItem(static_cast<int>(i), column, item);
         }
     }
@@ -396,7 +430,7 @@ void MainWindow::showSeriesOf(const QString &studyUid)
     m_series->setRowCount(static_cast<int>(series.size()));
     for (int i = 0; i < series.size(); ++i) {
         const db::SeriesRecord &s = series.at(i);
-        QTableWidgetItem *number = textItem(s.series_number);
+        QTableWidgetItem *number = new SeriesNumberItem(s.series_number);
         number->setData(Qt::UserRole, s.series_instance_uid);
         m_series->setItem(i, 0, number);
         m_series->setItem(i, 1, textItem(s.modality));

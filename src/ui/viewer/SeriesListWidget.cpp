@@ -1,5 +1,6 @@
 #include "ui/viewer/SeriesListWidget.h"
 
+#include "dicom/DicomText.h"
 #include "viewer/FrameDecoder.h"
 #include "viewer/PixelAspect.h"
 
@@ -75,12 +76,13 @@ QString SeriesListWidget::seriesItemText(const SeriesListEntry &entry)
     return QStringLiteral("%1\n%2\n%3 срез.").arg(entry.label, description).arg(entry.slices.size());
 }
 
-QString SeriesListWidget::comparisonHeaderText(const QString &studyDate, const QString &otherData,
+QString SeriesListWidget::comparisonHeaderText(const QString &studyDate, const QString &patientName,
                                                const QString &description)
 {
     const QDate date = QDate::fromString(studyDate, QStringLiteral("yyyyMMdd"));
     const QString shownDate = date.isValid() ? date.toString(QStringLiteral("dd.MM.yyyy")) : studyDate;
-    const QString shownData = otherData.isEmpty() ? QStringLiteral("(без имени)") : otherData;
+    const QString name = dicom::displayPersonName(patientName);
+    const QString shownData = name.isEmpty() ? QStringLiteral("(без имени)") : name;
     const QString shownDescription = description.isEmpty() ? QStringLiteral("(без описания)")
                                                            : description;
     return QStringLiteral("── %1 · %2 ──\n%3").arg(shownDate, shownData, shownDescription);

@@ -44,10 +44,11 @@ public:
     // whose middle slice cannot be drawn keeps its placeholder: false).
     bool thumbnailReady(const QString &seriesUid) const;
 
-    // "── dd.MM.yyyy · otherData ──\ndescription" for a comparison study;
-    // studyDate is "yyyyMMdd" (an unparsable date is shown as stored),
+    // "── dd.MM.yyyy · name ──\ndescription" for a comparison study;
+    // studyDate is "yyyyMMdd" (an unparsable date is shown as stored), the
+    // stored DICOM name is shown with blanks for its "^", and
     // "(без имени)" / "(без описания)" stand in for empty values.
-    static QString comparisonHeaderText(const QString &studyDate, const QString &otherData,
+    static QString comparisonHeaderText(const QString &studyDate, const QString &patientName,
                                         const QString &description);
     // "label\ndescription\nN срез." as a series item shows it.
     static QString seriesItemText(const SeriesListEntry &entry);

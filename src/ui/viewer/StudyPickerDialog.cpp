@@ -1,6 +1,7 @@
 #include "ui/viewer/StudyPickerDialog.h"
 
 #include "db/StudyTableRow.h"
+#include "dicom/DicomText.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
@@ -84,11 +85,15 @@ QString StudyPickerDialog::selectedStudyUid() const
 void StudyPickerDialog::applyFilter(const QString &text)
 {
     const QString needle = text.trimmed();
+    // Names are shown with blanks; one typed with the DICOM "^" finds them too.
+    const QString shownNeedle = dicom::displayPersonName(needle);
     for (int row = 0; row < m_table->rowCount(); ++row) {
         bool match = needle.isEmpty();
         for (int column = 0; !match && column < m_table->columnCount(); ++column) {
             const QTableWidgetItem *cell = m_table->item(row, column);
-            match = cell && cell->text().contains(needle, Qt::CaseInsensitive);
+            match = cell
+                    && (cell->text().contains(needle, Qt::CaseInsensitive)
+                        || (!shownNeedle.isEmpty() && cell->text().contains(shownNeedle, Qt::CaseInsensitive)));
         }
         m_table->setRowHidden(row, !match);
     }

@@ -232,15 +232,19 @@ void ViewerWindow::onCompareTriggered()
         return;
     const QList<db::StudyRecord> all = m_archive->listStudies();
     QString patientId;
+    QString patientName;
     QList<db::StudyRecord> others;
     for (const db::StudyRecord &study : all) {
-        if (study.study_instance_uid == m_studyUid)
+        if (study.study_instance_uid == m_studyUid) {
             patientId = study.patient_id;
-        else
+            patientName = study.patient_name;
+        } else {
             others.append(study);
+        }
     }
     QMenu menu(this);
-    for (const db::StudyRecord &study : m_archive->listOtherStudiesOfPatient(patientId, m_studyUid)) {
+    // Only the same person's studies: the ID alone may be shared by several.
+    for (const db::StudyRecord &study : m_archive->listOtherStudiesOfPatient(patientId, m_studyUid, patientName)) {
         const QString description =
             study.study_description.isEmpty() ? QStringLiteral("(без описания)") : study.study_description;
         QAction *item = menu.addAction(QStringLiteral("%1 · %2").arg(shownDate(study.study_date), description));

@@ -53,6 +53,32 @@ int visibleRows(const QTableWidget *table)
     return n;
 }
 
+// Whether the sort arrow drawn over a column's header points up: with the
+// title blanked, the pixels that the indicator changes are narrow at the
+// arrow's tip and wide at its base.
+bool arrowPointsUp(QTableWidget *table, int column)
+{
+    QHeaderView *header = table->horizontalHeader();
+    QTableWidgetItem *title = table->horizontalHeaderItem(column);
+    const QString text = title->text();
+    title->setText(QString());
+    const QRect rect(header->sectionViewportPosition(column), 0, header->sectionSize(column), header->height());
+    const QImage with = header->grab(rect).toImage();
+    header->setSortIndicatorShown(false);
+    const QImage without = header->grab(rect).toImage();
+    header->setSortIndicatorShown(true);
+    title->setText(text);
+    QList<int> widths;
+    for (int y = 0; y < with.height(); ++y) {
+        int width = 0;
+        for (int x = 0; x < with.width(); ++x)
+            width += with.pixel(x, y) != without.pixel(x, y) ? 1 : 0;
+        if (width > 0)
+            widths << width;
+    }
+    return widths.size() > 1 && widths.last() > widths.first();
+}
+
 int rowOf(const QTableWidget *table, const QString &uid)
 {
     for (int r = 0; r < table->rowCount(); ++r) {
@@ -71,6 +97,7 @@ private slots:
     void init();
     void cleanup();
     void filterBarHidesRows();
+    void opensNewestFirstUnderAMatchingArrow();
     void rightClickSelectsRowAndProtectionDisablesDelete();
     void protectionToggles();
     void deleteFromListKeepsFiles();
@@ -142,6 +169,70 @@ void StudyBrowserTest::filterBarHidesRows()
     QVERIFY(!window->studyTable()->isRowHidden(rowOf(window->studyTable(), QStringLiteral("1.2"))));
     window->filterBar()->textField()->clear();
     QCOMPARE(visibleRows(window->studyTable()), 3);
+}
+
+void StudyBrowserTest::opensNewestFirstUnderAMatchingArrow()
+{
+    // Two newer studies on one day, whose names sort the other way round, of
+    // two people sharing one Patient ID; the first with series out of order.
+    QVector<dicom::DicomFileSummary> more =
+        studyFiles(QStringLiteral("2.1"), QStringLiteral("Антонов"), QStringLiteral("20240401"),
+                   {file(QStringLiteral("more/a")), file(QStringLiteral("more/b")), file(QStringLiteral("more/c"))});
+    const QStringList numbers{QStringLiteral("10"), QStringLiteral("2"), QStringLiteral("9")};
+    for (int i = 0; i < more.size(); ++i) {
+        more[i].series_instance_uid = QStringLiteral("2.1.%1").arg(i);
+        more[i].series_number = numbers.at(i);
+        more[i].study_time = QStringLiteral("080000");
+    }
+    more += studyFiles(QStringLiteral("2.2"), QStringLiteral("Яковлев"), QStringLiteral("20240401"),
+                       {file(QStringLiteral("more/d"))});
+    more.last().study_time = QStringLiteral("07:30:00");
+    for (dicom::DicomFileSummary &s : more)
+        s.patient_id = QStringLiteral("SHARED");
+    {
+        db::Database seed(nullptr);
+        QVERIFY(seed.open(m_data + QStringLiteral("/index.sqlite3")));
+        QCOMPARE(seed.insertSummaries(more), more.size());
+    }
+
+    auto window = makeWindow();
+    QTableWidget *studies = window->studyTable();
+    QHeaderView *header = studies->horizontalHeader();
+    QCOMPARE(header->sortIndicatorSection(), 2);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    QVERIFY(!arrowPointsUp(studies, 2));
+    QStringList order;
+    for (int r = 0; r < studies->rowCount(); ++r)
+        order << studies->item(r, 0)->data(Qt::UserRole).toString();
+    QCOMPARE(order, (QStringList{QStringLiteral("2.1"), QStringLiteral("2.2"), QStringLiteral("1.3"),
+                                 QStringLiteral("1.2"), QStringLiteral("1.1")}));
+    QCOMPARE(studies->item(1, 2)->text(), QStringLiteral("2024-04-01 07:30:00"));
+    QCOMPARE(studies->item(1, 0)->text(), QStringLiteral("Яковлев Тест"));
+    // A click turns the order and the arrow with it.
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(2) + 5, header->height() / 2));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    QCOMPARE(studies->item(0, 0)->data(Qt::UserRole).toString(), QStringLiteral("1.1"));
+    QVERIFY(arrowPointsUp(studies, 2));
+
+    // The shared Patient ID is marked and says whose it is.
+    for (const QString &uid : {QStringLiteral("2.1"), QStringLiteral("2.2")}) {
+        const QTableWidgetItem *id = studies->item(rowOf(studies, uid), 1);
+        QCOMPARE(id->text(), QStringLiteral("SHARED ⚠"));
+        QCOMPARE(id->toolTip(),
+                 QStringLiteral("Этот ID пациента встречается с разными именами: Антонов Тест, Яковлев Тест"));
+    }
+    QVERIFY(studies->item(rowOf(studies, QStringLiteral("1.1")), 1)->toolTip().isEmpty());
+
+    // Series by number, ascending.
+    window->selectStudy(QStringLiteral("2.1"));
+    QTableWidget *series = window->seriesTable();
+    QStringList shown;
+    for (int r = 0; r < series->rowCount(); ++r)
+        shown << series->item(r, 0)->text();
+    QCOMPARE(shown, (QStringList{QStringLiteral("2"), QStringLiteral("9"), QStringLiteral("10")}));
+    QCOMPARE(series->horizontalHeader()->sortIndicatorSection(), 0);
+    QVERIFY(arrowPointsUp(series, 0));
 }
 
 void StudyBrowserTest::rightClickSelectsRowAndProtectionDisablesDelete()

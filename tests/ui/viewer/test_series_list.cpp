@@ -290,8 +290,8 @@ private slots:
         QTest::addColumn<QString>("other");
         QTest::addColumn<QString>("description");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("all given") << "20240115" << "Иванов И.И." << "КТ груди"
-                                   << "── 15.01.2024 · Иванов И.И. ──\nКТ груди";
+        QTest::newRow("all given") << "20240115" << "Иванов^Иван^Иванович" << "КТ груди"
+                                   << "── 15.01.2024 · Иванов Иван Иванович ──\nКТ груди";
         QTest::newRow("empty name and description") << "20231201" << "" << ""
                                                      << "── 01.12.2023 · (без имени) ──\n(без описания)";
         QTest::newRow("unparsable date as stored") << "2024" << "X" << "Y" << "── 2024 · X ──\nY";
