@@ -9,7 +9,9 @@ SortHeaderView::SortHeaderView(Qt::Orientation orientation, QWidget *parent)
 {
     // What a table view sets up on the header it makes for itself.
     setSectionsClickable(true);
-    setHighlightSections(true);
+    // No bold captions over a selected row: the wider text no longer fit
+    // its column, and the row shows its selection itself.
+    setHighlightSections(false);
 }
 
 void SortHeaderView::initStyleOptionForIndex(QStyleOptionHeader *option, int logicalIndex) const

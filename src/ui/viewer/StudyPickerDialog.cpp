@@ -45,6 +45,8 @@ StudyPickerDialog::StudyPickerDialog(const QList<db::StudyRecord> &studies, QWid
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->setVisible(false);
     m_table->horizontalHeader()->setStretchLastSection(true);
+    // Bold captions over the selected row would not fit their columns.
+    m_table->horizontalHeader()->setHighlightSections(false);
     m_table->setWordWrap(false);
     for (int row = 0; row < rows.size(); ++row) {
         for (int column = 0; column < db::StudyTableRow::ColumnCount; ++column) {
