@@ -22,6 +22,7 @@
 #include <limits>
 #include <algorithm>
 #include <mutex>
+#include <new>
 #include <queue>
 #include <vector>
 
@@ -215,13 +216,62 @@ bool saveReplacing(DcmFileFormat &file, const QString &destination, E_TransferSy
     return true;
 }
 
-E_TransferSyntax uncompressedWriteXfer(DcmDataset &dataset)
+bool pixelDataDecodable(DcmItem &dataset, bool encapsulated, quint64 fileBytes, int framesToDecode,
+                        QString *reason)
+{
+    const auto refuse = [reason](const QString &text) {
+        if (reason)
+            *reason = text;
+        return false;
+    };
+    const qint32 samples = integer(dataset, DCM_SamplesPerPixel).value_or(1);
+    if (samples != 1 && samples != 3)
+        return refuse(QStringLiteral("Samples per Pixel = %1 не поддерживается (допустимы 1 и 3)").arg(samples));
+    const quint64 rows = quint64(std::max(0, integer(dataset, DCM_Rows).value_or(0)));
+    const quint64 columns = quint64(std::max(0, integer(dataset, DCM_Columns).value_or(0)));
+    const quint64 bits = quint64(std::max(0, integer(dataset, DCM_BitsAllocated).value_or(0)));
+    const quint64 declaredFrames = quint64(std::max(1, integer(dataset, DCM_NumberOfFrames).value_or(1)));
+    const quint64 frames = framesToDecode > 0 ? std::min(declaredFrames, quint64(framesToDecode)) : declaredFrames;
+    // At most 65535² × 3 × 8 bytes a frame: the product cannot overflow
+    // before it is compared, as long as it is taken in two steps.
+    const quint64 frameBytes = rows * columns * quint64(samples) * ((bits + 7) / 8);
+    const quint64 decoded = frameBytes == 0 ? 0
+                            : frames > maxDecodedPixelBytes / frameBytes ? maxDecodedPixelBytes + 1
+                                                                          : frames * frameBytes;
+    const auto megabytes = [](quint64 bytes) { return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 0); };
+    if (decoded > maxDecodedPixelBytes)
+        return refuse(QStringLiteral("Объявленный размер изображения не декодируется: %1 × %2, кадров %3 "
+                                     "(больше %4 МБ)")
+                          .arg(columns)
+                          .arg(rows)
+                          .arg(declaredFrames)
+                          .arg(megabytes(maxDecodedPixelBytes)));
+    const quint64 plausible = std::max(compressionRatioFloorBytes,
+                                       fileBytes > maxDecodedPixelBytes / maxCompressionRatio
+                                           ? maxDecodedPixelBytes
+                                           : fileBytes * maxCompressionRatio);
+    if (encapsulated && decoded > plausible)
+        return refuse(QStringLiteral("Объявленный размер изображения не согласуется со сжатыми данными: %1 × %2, "
+                                     "кадров %3 (%4 МБ из файла в %5 байт)")
+                          .arg(columns)
+                          .arg(rows)
+                          .arg(declaredFrames)
+                          .arg(megabytes(decoded))
+                          .arg(fileBytes));
+    return true;
+}
+
+E_TransferSyntax uncompressedWriteXfer(DcmDataset &dataset, quint64 fileBytes)
 {
     const E_TransferSyntax original = dataset.getOriginalXfer();
-    if (DcmXfer(original).isEncapsulated()
-        && dataset.chooseRepresentation(EXS_LittleEndianExplicit, nullptr).good()
-        && dataset.canWriteXfer(EXS_LittleEndianExplicit)) {
-        return EXS_LittleEndianExplicit;
+    if (!DcmXfer(original).isEncapsulated() || !pixelDataDecodable(dataset, true, fileBytes, 0, nullptr))
+        return original;
+    try {
+        if (dataset.chooseRepresentation(EXS_LittleEndianExplicit, nullptr).good()
+            && dataset.canWriteXfer(EXS_LittleEndianExplicit))
+            return EXS_LittleEndianExplicit;
+    } catch (const std::bad_alloc &) {
+        // Not enough memory to decode: the file is written as it was read.
     }
     return original;
 }

@@ -63,8 +63,23 @@ DcmItem *firstItem(DcmItem &item, const DcmTagKey &sequenceTag);
 bool saveReplacing(DcmFileFormat &file, const QString &destination, E_TransferSyntax xfer,
                    QString *conditionText = nullptr);
 
+// Decoders allocate what a header declares before they look at the data. A
+// declaration no real image makes is refused before any decoder sees it:
+// Samples per Pixel other than 1 or 3; more than maxDecodedPixelBytes once
+// decoded; for encapsulated data, more than maxCompressionRatio times the
+// bytes of the file (above a floor that any small file may decode to).
+inline constexpr quint64 maxDecodedPixelBytes = 4ULL << 30;
+inline constexpr quint64 maxCompressionRatio = 10000;
+inline constexpr quint64 compressionRatioFloorBytes = 64ULL << 20;
+
+// Checks the declared size of `framesToDecode` frames (0: every frame) of the
+// dataset's Pixel Data. On refusal returns false with the Russian reason.
+bool pixelDataDecodable(DcmItem &dataset, bool encapsulated, quint64 fileBytes, int framesToDecode,
+                        QString *reason);
+
 // The transfer syntax to write a loaded file in: compressed data is decoded to
-// Explicit VR Little Endian when possible, else kept as read.
-E_TransferSyntax uncompressedWriteXfer(DcmDataset &dataset);
+// Explicit VR Little Endian when possible (and plausible in size), else kept
+// as read.
+E_TransferSyntax uncompressedWriteXfer(DcmDataset &dataset, quint64 fileBytes);
 
 } // namespace dicom::detail

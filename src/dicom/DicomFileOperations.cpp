@@ -64,7 +64,7 @@ bool anonymizeFile(const QString &sourcePath, const QString &destinationPath,
         ds.putAndInsertString(tag, "");
 
     makeParentFolder(destinationPath);
-    const E_TransferSyntax xfer = detail::uncompressedWriteXfer(ds);
+    const E_TransferSyntax xfer = detail::uncompressedWriteXfer(ds, quint64(QFileInfo(sourcePath).size()));
     if (!detail::saveReplacing(*file, destinationPath, xfer)) {
         setError(error, QStringLiteral("Не удалось сохранить: %1").arg(destinationPath));
         return false;

@@ -89,7 +89,7 @@ bool writeTags(const QString &filePath, const QList<DicomTagEntry> &entries, QSt
     // The file is replaced through a temporary sibling, which would succeed on a
     // write-protected file; honour the protection instead.
     const QFileInfo info(filePath);
-    const E_TransferSyntax xfer = detail::uncompressedWriteXfer(*ds);
+    const E_TransferSyntax xfer = detail::uncompressedWriteXfer(*ds, quint64(info.size()));
     if (!info.isWritable() || !detail::saveReplacing(*file, filePath, xfer)) {
         if (error)
             *error = QStringLiteral("Не удалось сохранить файл: %1").arg(filePath);

@@ -69,6 +69,9 @@ struct HeaderProbe
     bool pixelDataShort = false;
     // What the object is when it has no pixel data of any kind.
     QString objectWithoutImage;
+    // Set when the declared size is more than could be decoded (see
+    // dicom::detail::pixelDataDecodable); DicomImage never sees such a file.
+    bool sizeRefused = false;
 };
 
 struct RenderCache
@@ -172,6 +175,13 @@ HeaderProbe probeHeader(RenderCache &cache, const QString &path)
         probe.pixelAspectRatio = double(vertical) / double(horizontal);
     if (!hasAnyPixelData(*ds)) {
         probe.objectWithoutImage = objectKind(*ds);
+        return probe;
+    }
+    // A colour cine is opened one frame at a time, anything else whole.
+    const int decodedFrames = probe.samplesPerPixel > 1 && probe.frames > wholeColourFrameLimit ? 1 : 0;
+    if (!dicom::detail::pixelDataDecodable(*ds, DcmXfer(ds->getOriginalXfer()).isEncapsulated(),
+                                           quint64(QFileInfo(path).size()), decodedFrames, nullptr)) {
+        probe.sizeRefused = true;
         return probe;
     }
 
@@ -285,6 +295,11 @@ void convert(const Sample *first, std::size_t count, double slope, double interc
 
 } // namespace
 
+namespace {
+RenderedFrame renderWithImage(RenderCache &cache, const QString &path, const QString &key, bool partial, int frame,
+                              const WindowRequest &window, RenderedFrame result);
+} // namespace
+
 RenderedFrame renderFrame(const QString &path, int frameIndex, const WindowRequest &window)
 {
     RenderedFrame result;
@@ -297,7 +312,7 @@ RenderedFrame renderFrame(const QString &path, int frameIndex, const WindowReque
     result.objectWithoutImage = probe.objectWithoutImage;
     // Without a readable header nothing can vouch for the pixel data length,
     // and DicomImage would parse the same bytes again.
-    if (!probe.ok || probe.pixelDataShort || !probe.objectWithoutImage.isEmpty())
+    if (!probe.ok || probe.pixelDataShort || probe.sizeRefused || !probe.objectWithoutImage.isEmpty())
         return result;
 
     int frame = frameIndex == -1 ? probe.frames / 2 : frameIndex;
@@ -306,6 +321,22 @@ RenderedFrame renderFrame(const QString &path, int frameIndex, const WindowReque
     const bool partial = probe.samplesPerPixel > 1 && probe.frames > wholeColourFrameLimit;
     const QString key = partial ? QStringLiteral("%1#%2").arg(path, QString::number(frame)) : path;
 
+    // Whatever the header check let through, a decoder that runs out of
+    // memory ends this call, not the process.
+    try {
+        return renderWithImage(cache, path, key, partial, frame, window, result);
+    } catch (const std::bad_alloc &) {
+        cache.image.reset();
+        cache.key.clear();
+        return result;
+    }
+}
+
+namespace {
+
+RenderedFrame renderWithImage(RenderCache &cache, const QString &path, const QString &key, bool partial, int frame,
+                              const WindowRequest &window, RenderedFrame result)
+{
     DicomImage *image = nullptr;
     if (cache.image && cache.key == key && cache.image->getStatus() == EIS_Normal) {
         image = cache.image.get();
@@ -364,6 +395,8 @@ RenderedFrame renderFrame(const QString &path, int frameIndex, const WindowReque
     return result;
 }
 
+} // namespace
+
 bool loadDecodedFrame(DecodedFrame &out, const QString &path, int frameIndex, QString *error)
 {
     out.ok = false;
@@ -394,8 +427,17 @@ bool loadDecodedFrame(DecodedFrame &out, const QString &path, int frameIndex, QS
     if (ds == nullptr)
         return fail(out, error, QStringLiteral("getDataset() вернул nullptr"));
 
-    if (DcmXfer(ds->getOriginalXfer()).isEncapsulated()) {
-        const OFCondition status = ds->chooseRepresentation(EXS_LittleEndianExplicit, nullptr);
+    const bool encapsulated = DcmXfer(ds->getOriginalXfer()).isEncapsulated();
+    QString refusal;
+    if (!dicom::detail::pixelDataDecodable(*ds, encapsulated, quint64(QFileInfo(path).size()), 0, &refusal))
+        return fail(out, error, refusal);
+    if (encapsulated) {
+        OFCondition status;
+        try {
+            status = ds->chooseRepresentation(EXS_LittleEndianExplicit, nullptr);
+        } catch (const std::bad_alloc &) {
+            return fail(out, error, QStringLiteral("Недостаточно памяти для декодирования Pixel Data"));
+        }
         if (status.bad())
             return fail(out, error, QStringLiteral("chooseRepresentation: %1").arg(conditionText(status)));
     }

@@ -736,6 +736,16 @@ void FrameDecoderTest::shortPixelDataRefused_data()
     QTest::newRow("file truncated inside Pixel Data") << QStringLiteral("file") << 16 << QString();
     QTest::newRow("Rows missing") << QStringLiteral("norows") << 16
                                   << QStringLiteral("Rows/Columns не прочитаны (rows=0, columns=16)");
+    // Compressed files whose declarations no decoder may be trusted with:
+    // DCMTK would allocate what they declare and abort the process.
+    const QString tooLarge = QStringLiteral("Объявленный размер изображения не декодируется");
+    QTest::newRow("RLE declaring 65535 × 65535") << QStringLiteral("rle:huge") << 16 << tooLarge;
+    QTest::newRow("JPEG declaring 65535 × 65535") << QStringLiteral("jpeg:huge") << 16 << tooLarge;
+    QTest::newRow("JPEG declaring 2^31 - 1 frames") << QStringLiteral("jpeg:frames") << 16 << tooLarge;
+    QTest::newRow("RLE declaring 8000 × 8000 in a few kilobytes")
+        << QStringLiteral("rle:ratio") << 16 << QStringLiteral("не согласуется со сжатыми данными");
+    QTest::newRow("JPEG with 65535 samples per pixel")
+        << QStringLiteral("jpeg:samples") << 8 << QStringLiteral("Samples per Pixel = 65535 не поддерживается");
 }
 
 void FrameDecoderTest::shortPixelDataRefused()
@@ -748,6 +758,11 @@ void FrameDecoderTest::shortPixelDataRefused()
     SeriesSpec spec = specOf(16, 16, multiFrame ? 4 : 1, multiFrame ? Kind::ClassicMultiFrame : Kind::CT);
     spec.bitsAllocated = bits;
     spec.signedPixels = bits == 16;
+    if (damage.contains(QLatin1Char(':'))) {
+        spec.compression = damage.startsWith(QLatin1String("rle")) ? velmaris::gen::Compression::Rle
+                                                                    : velmaris::gen::Compression::JpegLossless;
+        spec.rows = spec.columns = 100;
+    }
     const QString name = QStringLiteral("short%1").arg(serial++);
     QString path;
     if (damage == QLatin1String("file")) {
@@ -766,8 +781,19 @@ void FrameDecoderTest::shortPixelDataRefused()
             else if (damage == QLatin1String("cut")) {
                 const std::vector<Uint16> words(std::size_t(spec.rows * spec.columns - 1), 7);
                 ds.putAndInsertUint16Array(DCM_PixelData, words.data(), Uint32(words.size()));
-            } else if (damage == QLatin1String("empty"))
+            } else if (damage == QLatin1String("empty")) {
                 ds.putAndInsertUint16Array(DCM_PixelData, nullptr, 0);
+            } else if (damage.endsWith(QLatin1String(":huge"))) {
+                ds.putAndInsertUint16(DCM_Rows, 65535);
+                ds.putAndInsertUint16(DCM_Columns, 65535);
+            } else if (damage.endsWith(QLatin1String(":ratio"))) {
+                ds.putAndInsertUint16(DCM_Rows, 8000);
+                ds.putAndInsertUint16(DCM_Columns, 8000);
+            } else if (damage.endsWith(QLatin1String(":frames"))) {
+                ds.putAndInsertString(DCM_NumberOfFrames, "2147483647");
+            } else if (damage.endsWith(QLatin1String(":samples"))) {
+                ds.putAndInsertUint16(DCM_SamplesPerPixel, 65535);
+            }
         }));
     }
 
