@@ -36,4 +36,25 @@ QString measurementModeLabel(MeasurementMode mode)
     return {};
 }
 
+bool isMeasuringTool(MeasurementMode mode)
+{
+    switch (mode) {
+    case MeasurementMode::Ruler:
+    case MeasurementMode::Angle:
+    case MeasurementMode::EllipseRoi:
+    case MeasurementMode::Drawing:
+    case MeasurementMode::FreehandRoi:
+    case MeasurementMode::Text:
+    case MeasurementMode::Arrow:
+    case MeasurementMode::Polygon:
+    case MeasurementMode::SmoothContour:
+    case MeasurementMode::EllipseArea:
+    case MeasurementMode::CobbAngle:
+    case MeasurementMode::Calibration:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace render

@@ -35,6 +35,9 @@ enum class MeasurementMode : int {
 
 // True for the values a user can choose as a tool (0 … 15 and 19 … 21).
 bool isSelectableMode(int value);
+// The tools that make a measurement, a drawing or a label on the slice (and
+// the calibration line), as opposed to viewing and point-picking modes.
+bool isMeasuringTool(MeasurementMode mode);
 
 // The Russian menu label ("Линейка", "Угол Кобба" …); empty for the
 // point-picking modes.

@@ -1,6 +1,7 @@
 #include "ui/viewer/ImageViewportWidget.h"
 
 #include "ui/viewer/CommentInputDialog.h"
+#include "ui/viewer/MeasurementEditor.h"
 #include "ui/viewer/MeasurementItem.h"
 #include "viewer/ImageInversion.h"
 #include "viewer/MeasurementGeometry.h"
@@ -82,6 +83,24 @@ ImageViewportWidget::ImageViewportWidget(QWidget *parent)
 {
     setScene(m_scene);
     m_scene->addItem(m_pixmapItem);
+    MeasurementEditor::Panel panel;
+    panel.scale = [this] { return measurementScale(); };
+    panel.pixelAspect = [this] { return pixelAspect(); };
+    panel.labelArea = [this] { return labelArea(); };
+    panel.decodedFrame = [this](const render::DecodedFrame **frame, QString *error) {
+        // The panel keeps the last decoded frame: ROIs on one slice decode it once.
+        const db::SliceRef &slice = m_slices.at(m_sliceIndex);
+        const QString key = slice.file_path + QLatin1Char('#') + QString::number(slice.frame_index);
+        if (key != m_decodedKey || !m_decoded.ok) {
+            m_decodedKey = key;
+            render::loadDecodedFrame(m_decoded, slice.file_path, slice.frame_index);
+        }
+        *frame = &m_decoded;
+        *error = m_decoded.error;
+        return m_decoded.ok;
+    };
+    m_editor = new MeasurementEditor(this, m_scene, std::move(panel), this);
+    connect(m_editor, &MeasurementEditor::calibrationChanged, this, &ImageViewportWidget::updateOverlay);
     m_pixmapItem->setTransformationMode(Qt::SmoothTransformation);
     setBackgroundBrush(Qt::black);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -155,10 +174,9 @@ void ImageViewportWidget::loadSeries(const QString &seriesUid, const QList<db::S
     if (!m_seriesUid.isEmpty())
         rememberView();
 
-    clearMeasurements(false);
     m_seriesUid = seriesUid;
     m_slices = slices;
-    m_calibration = render::storedCalibration(seriesUid);
+    m_editor->setSeries(seriesUid);
     m_decodedKey.clear();
     m_display.clearUserWindow();
     {
@@ -216,7 +234,7 @@ void ImageViewportWidget::showSlice(int index)
         m_slider->setValue(m_sliceIndex);
     }
     redraw();
-    updateMeasurementVisibility();
+    m_editor->setSlice(m_sliceIndex);
     emit sliceChanged(m_sliceIndex, sliceCount());
 }
 
@@ -309,8 +327,7 @@ void ImageViewportWidget::setWindowPreset(const render::WindowLevel &window)
 
 void ImageViewportWidget::setMeasurementMode(Mode mode)
 {
-    cancelDrawing();
-    select(nullptr);
+    m_editor->cancel();
     m_pathPoints.clear();
     m_mode = mode;
     m_magnifier->hide();
@@ -376,7 +393,7 @@ void ImageViewportWidget::fitToView()
         centerOn(m_pixmapItem);
     m_userZoomed = false;
     placeChildren(); // the orientation letters follow rotation and flips
-    placeLabels();
+    m_editor->placeLabels();
 }
 
 double ImageViewportWidget::pixelAspect() const
@@ -439,13 +456,13 @@ void ImageViewportWidget::zoomBy(double factor)
 {
     scale(factor, factor);
     m_userZoomed = true;
-    placeLabels();
+    m_editor->placeLabels();
 }
 
 void ImageViewportWidget::scrollContentsBy(int dx, int dy)
 {
     QGraphicsView::scrollContentsBy(dx, dy);
-    placeLabels();
+    m_editor->placeLabels();
 }
 
 bool ImageViewportWidget::inCentralArea(const QPoint &pos) const
@@ -479,10 +496,8 @@ void ImageViewportWidget::mousePressEvent(QMouseEvent *event)
         return;
     }
 
-    const bool addsVertex = m_drawing != nullptr
-                            && (m_drawing->kind() == Mode::Polygon || m_drawing->kind() == Mode::SmoothContour
-                                || m_drawing->kind() == Mode::Angle || m_drawing->kind() == Mode::CobbAngle);
-    if (!m_slices.isEmpty() && m_mode != Mode::Cursor3D && !addsVertex && pickMeasurement(m_lastPos)) {
+    // Measurements first: a press may pick one up whatever the tool.
+    if (!m_slices.isEmpty() && m_editor->press(m_lastPos, m_mode)) {
         event->accept();
         return;
     }
@@ -527,112 +542,9 @@ void ImageViewportWidget::mousePressEvent(QMouseEvent *event)
             emit airwayAutoTraceSeedClicked(*point);
         break;
     default:
-        if (!m_slices.isEmpty())
-            startTool(mapToScene(m_lastPos));
         break;
     }
     event->accept();
-}
-
-// Handles of the selected measurement first, then labels, then shapes; a
-// press that finds nothing clears the selection and goes to the tool.
-bool ImageViewportWidget::pickMeasurement(const QPoint &viewPos)
-{
-    constexpr int handleReach = 10;
-    if (m_selected != nullptr && m_selected->slice() == m_sliceIndex) {
-        const QList<QPointF> &points = m_selected->points();
-        for (int i = 0; i < points.size(); ++i) {
-            if ((mapFromScene(points.at(i)) - viewPos).manhattanLength() <= handleReach) {
-                m_drag = Drag::Handle;
-                m_handleIndex = i;
-                m_handleMoved = false;
-                return true;
-            }
-        }
-    }
-    for (MeasurementItem *item : std::as_const(m_measurements)) {
-        if (item->slice() != m_sliceIndex)
-            continue;
-        const QRectF labelRect =
-            item->label()->deviceTransform(viewportTransform()).mapRect(item->label()->boundingRect());
-        if (!item->labelText().isEmpty() && labelRect.contains(viewPos)) {
-            select(item);
-            m_drag = Drag::Label;
-            return true;
-        }
-    }
-    const QPointF imagePos = mapToScene(viewPos);
-    const double tolerance = render::shapeHitTolerance(transform().m11());
-    for (MeasurementItem *item : std::as_const(m_measurements)) {
-        if (item->slice() == m_sliceIndex && render::shapeHit(item->kind(), item->points(), imagePos, tolerance)) {
-            select(item);
-            return true;
-        }
-    }
-    select(nullptr);
-    return false;
-}
-
-void ImageViewportWidget::startTool(const QPointF &imagePos)
-{
-    if (m_drawing != nullptr && m_floating) {
-        // The click places the point that followed the pointer; a drag from
-        // here still moves it until the release.
-        m_floating = false;
-        m_drawing->setPoint(static_cast<int>(m_drawing->points().size()) - 1, imagePos);
-        m_drag = Drag::Draw;
-        relabel(m_drawing, true);
-        return;
-    }
-    if (m_drawing != nullptr) {
-        // The next vertex of a polygon, the third point of an angle or the
-        // start of the second Cobb line.
-        const Mode kind = m_drawing->kind();
-        if (kind == Mode::Polygon || kind == Mode::SmoothContour)
-            m_drawing->setPoint(static_cast<int>(m_drawing->points().size()) - 1, imagePos);
-        m_drawing->appendPoint(imagePos);
-        if (kind == Mode::CobbAngle)
-            m_drawing->appendPoint(imagePos);
-        m_drag = Drag::Draw;
-        relabel(m_drawing);
-        return;
-    }
-    switch (m_mode) {
-    case Mode::Text: {
-        CommentInputDialog dialog(tr("Текстовая метка"), QString(), this);
-        if (dialog.exec() != QDialog::Accepted || dialog.text().trimmed().isEmpty())
-            return;
-        auto *item = new MeasurementItem(Mode::Text, m_sliceIndex);
-        m_scene->addItem(item);
-        item->setPoints({imagePos});
-        item->setComment(dialog.text());
-        m_measurements.append(item);
-        relabel(item);
-        return;
-    }
-    case Mode::Ruler:
-    case Mode::Arrow:
-    case Mode::Calibration:
-    case Mode::Angle:
-    case Mode::CobbAngle:
-    case Mode::EllipseRoi:
-    case Mode::EllipseArea:
-    case Mode::Drawing:
-    case Mode::FreehandRoi:
-    case Mode::Polygon:
-    case Mode::SmoothContour:
-        break;
-    default:
-        return;
-    }
-    m_drawing = new MeasurementItem(m_mode, m_sliceIndex);
-    m_scene->addItem(m_drawing);
-    const bool vertexList = m_mode == Mode::Drawing || m_mode == Mode::FreehandRoi;
-    m_drawing->setPoints(vertexList ? QList<QPointF>{imagePos} : QList<QPointF>{imagePos, imagePos});
-    if (m_mode != Mode::Calibration)
-        m_measurements.append(m_drawing);
-    m_drag = Drag::Draw;
-    relabel(m_drawing, true);
 }
 
 void ImageViewportWidget::mouseMoveEvent(QMouseEvent *event)
@@ -643,6 +555,12 @@ void ImageViewportWidget::mouseMoveEvent(QMouseEvent *event)
     m_lastPos = pos;
     if (m_rightPress && delta.manhattanLength() > 0)
         m_rightMoved = true;
+    // Shapes being drawn follow the pointer only while the panel itself is
+    // not panning, zooming or windowing.
+    if ((m_editor->isDragging() || m_drag == Drag::None) && m_editor->move(pos, delta)) {
+        event->accept();
+        return;
+    }
     switch (m_drag) {
     case Drag::Window:
         m_display.drag(delta.x(), delta.y());
@@ -659,42 +577,12 @@ void ImageViewportWidget::mouseMoveEvent(QMouseEvent *event)
         if (const int steps = m_paging.addMove(delta.y(), elapsed); steps != 0)
             showSlice(m_sliceIndex + steps);
         break;
-    case Drag::Draw:
-        if (m_drawing != nullptr) {
-            const Mode kind = m_drawing->kind();
-            if (kind == Mode::Drawing || kind == Mode::FreehandRoi)
-                m_drawing->appendPoint(mapToScene(pos));
-            else
-                m_drawing->setPoint(static_cast<int>(m_drawing->points().size()) - 1, mapToScene(pos));
-            relabel(m_drawing, true);
-        }
-        break;
-    case Drag::Handle:
-        if (m_selected != nullptr) {
-            // The handle keeps its distance to the pointer from the press.
-            m_selected->setPoint(m_handleIndex, m_selected->points().at(m_handleIndex) + mapToScene(pos)
-                                                    - mapToScene(pos - delta));
-            m_handleMoved = true;
-            relabel(m_selected, true);
-        }
-        break;
     case Drag::Magnify:
         updateMagnifier(pos);
         break;
     case Drag::Cursor:
         break;
-    case Drag::Label:
-        if (m_selected != nullptr)
-            m_selected->setLabelOffset(m_selected->labelOffset() + mapToScene(pos) - mapToScene(pos - delta));
-        break;
     case Drag::None:
-        // A polygon in progress follows the pointer with its next vertex, an
-        // angle or Cobb angle with the arm still to be placed.
-        if (m_drawing != nullptr && !m_drawing->points().isEmpty()
-            && (m_floating || m_drawing->kind() == Mode::Polygon || m_drawing->kind() == Mode::SmoothContour)) {
-            m_drawing->setPoint(static_cast<int>(m_drawing->points().size()) - 1, mapToScene(pos));
-            relabel(m_drawing, true);
-        }
         QGraphicsView::mouseMoveEvent(event);
         return;
     }
@@ -705,6 +593,10 @@ void ImageViewportWidget::mouseReleaseEvent(QMouseEvent *event)
 {
     const Drag drag = m_drag;
     m_drag = Drag::None;
+    if (event->button() == Qt::LeftButton && m_editor->release(event->position().toPoint())) {
+        event->accept();
+        return;
+    }
     if (event->button() == Qt::RightButton) {
         const bool click = m_rightPress && !m_rightMoved;
         m_rightPress = false;
@@ -718,19 +610,6 @@ void ImageViewportWidget::mouseReleaseEvent(QMouseEvent *event)
     case Drag::None:
         QGraphicsView::mouseReleaseEvent(event);
         return;
-    case Drag::Draw:
-        if (m_drawing != nullptr) {
-            const Mode kind = m_drawing->kind();
-            if (kind == Mode::Angle || kind == Mode::CobbAngle)
-                settleArm(mapToScene(event->position().toPoint()));
-            else if (kind != Mode::Polygon && kind != Mode::SmoothContour)
-                finishDrawing();
-        }
-        break;
-    case Drag::Handle:
-        if (m_selected != nullptr)
-            relabel(m_selected);
-        break;
     case Drag::Magnify:
         m_magnifier->hide();
         break;
@@ -755,234 +634,44 @@ void ImageViewportWidget::mouseDoubleClickEvent(QMouseEvent *event)
         event->accept();
         return;
     }
-    if (event->button() != Qt::LeftButton || m_drawing == nullptr
-        || (m_drawing->kind() != Mode::Polygon && m_drawing->kind() != Mode::SmoothContour)) {
-        mousePressEvent(event);
+    if (event->button() == Qt::LeftButton && m_editor->doubleClick()) {
+        event->accept();
         return;
     }
-    // The press before the double click placed the vertex under the pointer,
-    // followed by the moving one: drop the latter.
-    QList<QPointF> points = m_drawing->points();
-    if (points.size() > 1)
-        points.removeLast();
-    m_drawing->setPoints(points);
-    finishDrawing();
-    event->accept();
-}
-
-void ImageViewportWidget::settleArm(const QPointF &imagePos)
-{
-    // An arm placed by a click (no drag) follows the pointer until the next
-    // click; an angle whose first arm was dragged out shows its second arm
-    // following the pointer at once.
-    const Mode kind = m_drawing->kind();
-    const QList<QPointF> &p = m_drawing->points();
-    const int last = static_cast<int>(p.size()) - 1;
-    const int lineStart = kind == Mode::Angle ? 0 : last - 1;
-    if (last >= 1 && p.at(last) == p.at(lineStart)) {
-        m_floating = true;
-        return;
-    }
-    if (p.size() >= (kind == Mode::Angle ? 3 : 4)) {
-        finishDrawing();
-        return;
-    }
-    if (kind == Mode::Angle) {
-        m_drawing->appendPoint(imagePos);
-        m_floating = true;
-        relabel(m_drawing, true);
-    }
-}
-
-void ImageViewportWidget::finishDrawing()
-{
-    MeasurementItem *item = m_drawing;
-    m_drawing = nullptr;
-    m_floating = false;
-    if (item == nullptr)
-        return;
-    item->setFinished(true);
-    const QList<QPointF> &points = item->points();
-    const bool degenerate = std::all_of(points.cbegin(), points.cend(),
-                                        [&points](const QPointF &p) { return p == points.first(); });
-    if (degenerate && item->kind() != Mode::Calibration) {
-        // A plain click measures nothing.
-        removeMeasurement(item);
-        return;
-    }
-    if (item->kind() == Mode::Calibration) {
-        calibrateWith(item);
-        delete item;
-        return;
-    }
-    if (item->kind() == Mode::Arrow) {
-        CommentInputDialog dialog(tr("Комментарий к стрелке"), QString(), this);
-        if (dialog.exec() == QDialog::Accepted)
-            item->setComment(dialog.text());
-    }
-    relabel(item);
-}
-
-void ImageViewportWidget::calibrateWith(MeasurementItem *line)
-{
-    // Measured in pixel widths: the calibration keeps the pixels' proportions
-    // and scales both directions alike.
-    const render::PixelScale widths = render::measurementScale(0.0, 0.0, 0.0, pixelAspect());
-    const QList<QPointF> points = widths.map(line->points());
-    const double length = points.size() < 2 ? 0.0 : QLineF(points.at(0), points.at(1)).length();
-    if (length < render::minimumCalibrationLinePx) {
-        QMessageBox::information(this, render::calibrationDialogTitle(), render::calibrationLineTooShortText());
-        return;
-    }
-    bool ok = false;
-    const double size = QInputDialog::getDouble(
-        this, render::calibrationDialogTitle(), render::calibrationDialogLabel(), render::lastCalibrationSizeMm(),
-        render::minimumCalibrationSizeMm, render::maximumCalibrationSizeMm, 2, &ok, Qt::WindowFlags(), 1.0);
-    if (!ok)
-        return;
-    render::storeLastCalibrationSizeMm(size);
-    m_calibration = render::calibrationMmPerPixel(size, length);
-    render::storeCalibration(m_seriesUid, m_calibration);
-    relabelAll();
-    updateOverlay();
+    mousePressEvent(event);
 }
 
 void ImageViewportWidget::resetCalibration()
 {
-    if (m_seriesUid.isEmpty())
-        return;
-    render::removeCalibration(m_seriesUid);
-    m_calibration = 0.0;
-    relabelAll();
-    updateOverlay();
+    m_editor->resetCalibration();
+}
+
+QList<MeasurementItem *> ImageViewportWidget::measurements() const
+{
+    return m_editor->measurements();
+}
+
+MeasurementItem *ImageViewportWidget::selectedMeasurement() const
+{
+    return m_editor->selected();
+}
+
+double ImageViewportWidget::calibrationMmPerPixel() const
+{
+    return m_editor->calibrationMmPerPixel();
 }
 
 render::PixelScale ImageViewportWidget::measurementScale() const
 {
     if (m_slices.isEmpty())
-        return render::measurementScale(m_calibration, 0.0, 0.0);
+        return render::measurementScale(m_editor->calibrationMmPerPixel(), 0.0, 0.0);
     const db::SliceRef &slice = m_slices.at(m_sliceIndex);
-    return render::measurementScale(m_calibration, slice.pixel_spacing_y, slice.pixel_spacing_x, m_frameAspect);
-}
-
-bool ImageViewportWidget::ensureDecodedFrame()
-{
-    const db::SliceRef &slice = m_slices.at(m_sliceIndex);
-    const QString key = slice.file_path + QLatin1Char('#') + QString::number(slice.frame_index);
-    if (key == m_decodedKey && m_decoded.ok)
-        return true;
-    m_decodedKey = key;
-    return render::loadDecodedFrame(m_decoded, slice.file_path, slice.frame_index);
-}
-
-void ImageViewportWidget::relabel(MeasurementItem *item, bool pending)
-{
-    const QList<QPointF> &p = item->points();
-    const QRectF rect = p.size() >= 2 ? QRectF(p.at(0), p.at(1)).normalized() : QRectF();
-    QString text;
-    switch (item->kind()) {
-    case Mode::Ruler:
-    case Mode::Calibration:
-    case Mode::Angle:
-    case Mode::CobbAngle:
-    case Mode::EllipseArea:
-    case Mode::Polygon:
-    case Mode::SmoothContour:
-        text = render::geometryLabel(item->kind(), p, measurementScale(), item->isFinished());
-        break;
-    case Mode::EllipseRoi:
-    case Mode::FreehandRoi:
-        if (pending) {
-            text = render::roiPendingLabel(m_drag == Drag::Handle);
-        } else if (!ensureDecodedFrame()) {
-            text = render::roiUnavailableLabel(m_decoded.error);
-        } else if (item->kind() == Mode::EllipseRoi) {
-            text = render::roiStatisticsLabel(render::ellipseStatistics(
-                m_decoded, rect.center().x(), rect.center().y(), rect.width() / 2, rect.height() / 2));
-        } else {
-            text = render::roiStatisticsLabel(render::polygonStatistics(m_decoded, p));
-        }
-        break;
-    case Mode::Arrow:
-    case Mode::Text:
-        text = item->comment();
-        break;
-    default:
-        break;
-    }
-    item->setLabelText(text);
-    placeLabels();
-}
-
-void ImageViewportWidget::relabelAll()
-{
-    // ROI statistics depend on the slice, not on the scale; the rest is
-    // printed with the new scale.
-    for (MeasurementItem *item : std::as_const(m_measurements)) {
-        if (item->kind() != Mode::EllipseRoi && item->kind() != Mode::FreehandRoi)
-            relabel(item);
-    }
-}
-
-void ImageViewportWidget::select(MeasurementItem *item)
-{
-    if (m_selected != nullptr)
-        m_selected->setHighlighted(false);
-    m_selected = item;
-    if (m_selected != nullptr)
-        m_selected->setHighlighted(true);
-}
-
-void ImageViewportWidget::removeMeasurement(MeasurementItem *item)
-{
-    if (item == m_selected)
-        m_selected = nullptr;
-    if (item == m_drawing) {
-        m_drawing = nullptr;
-        m_floating = false;
-    }
-    m_measurements.removeOne(item);
-    delete item;
-}
-
-void ImageViewportWidget::deleteSelected()
-{
-    if (m_selected == nullptr)
-        return;
-    MeasurementItem *previous = nullptr;
-    for (MeasurementItem *item : std::as_const(m_measurements)) {
-        if (item == m_selected)
-            break;
-        if (item->slice() == m_sliceIndex)
-            previous = item;
-    }
-    removeMeasurement(m_selected);
-    select(previous);
-}
-
-void ImageViewportWidget::cancelDrawing()
-{
-    m_drag = Drag::None;
-    m_floating = false;
-    if (m_drawing != nullptr)
-        removeMeasurement(m_drawing);
+    return render::measurementScale(m_editor->calibrationMmPerPixel(), slice.pixel_spacing_y, slice.pixel_spacing_x, m_frameAspect);
 }
 
 void ImageViewportWidget::clearMeasurements(bool onlyCurrentSlice)
 {
-    cancelDrawing();
-    const QList<MeasurementItem *> items = m_measurements;
-    for (MeasurementItem *item : items) {
-        if (!onlyCurrentSlice || item->slice() == m_sliceIndex)
-            removeMeasurement(item);
-    }
-}
-
-void ImageViewportWidget::updateMeasurementVisibility()
-{
-    for (MeasurementItem *item : std::as_const(m_measurements))
-        item->setVisible(item->slice() == m_sliceIndex);
-    placeLabels();
+    m_editor->clear(onlyCurrentSlice);
 }
 
 QRect ImageViewportWidget::labelArea() const
@@ -998,68 +687,6 @@ QRect ImageViewportWidget::labelArea() const
         right = std::min(right, viewport()->mapFrom(this, m_slider->geometry().topLeft()).x() - 4);
     area.setRight(right);
     return area;
-}
-
-void ImageViewportWidget::placeLabels()
-{
-    // Labels keep their size on screen, so they are placed in view pixels:
-    // an arrow's comment stands off its tail, away from what the head points
-    // at; no label runs past the image area or covers another one.
-    const QRect area = labelArea();
-    QList<QRectF> placed;
-    for (MeasurementItem *item : std::as_const(m_measurements)) {
-        item->setLabelShift(QPointF());
-        if (item->slice() != m_sliceIndex || item->labelText().isEmpty())
-            continue;
-        QRectF box = item->label()->deviceTransform(viewportTransform()).mapRect(item->label()->boundingRect());
-        QPointF shift;
-        if (item->kind() == Mode::Arrow && item->points().size() >= 2) {
-            const QPointF tail = mapFromScene(item->points().at(0));
-            const QPointF head = mapFromScene(item->points().at(1));
-            QPointF away = tail - head;
-            const double length = std::hypot(away.x(), away.y());
-            away = length > 0.0 ? away / length : QPointF(0, -1);
-            const double reach = std::hypot(box.width(), box.height()) / 2 + 4;
-            shift = box.topLeft() + away * reach - box.center();
-        }
-        box.translate(shift);
-        const auto keepInside = [&area](QRectF &rect) {
-            QPointF move;
-            if (rect.right() > area.right())
-                move.rx() = area.right() - rect.right();
-            if (rect.left() + move.x() < area.left())
-                move.rx() = area.left() - rect.left();
-            if (rect.bottom() > area.bottom())
-                move.ry() = area.bottom() - rect.bottom();
-            if (rect.top() + move.y() < area.top())
-                move.ry() = area.top() - rect.top();
-            rect.translate(move);
-            return move;
-        };
-        shift += keepInside(box);
-        // Step below the labels it would cover, or above them when there is
-        // no room below.
-        for (const int direction : {1, -1}) {
-            QRectF candidate = box;
-            for (int attempt = 0; attempt < placed.size() + 1; ++attempt) {
-                const auto covered = std::find_if(placed.cbegin(), placed.cend(), [&candidate](const QRectF &other) {
-                    return other.intersects(candidate);
-                });
-                if (covered == placed.cend())
-                    break;
-                candidate.moveTop(direction > 0 ? covered->bottom() + 2 : covered->top() - 2 - candidate.height());
-            }
-            const bool clear = std::none_of(placed.cbegin(), placed.cend(),
-                                            [&candidate](const QRectF &other) { return other.intersects(candidate); });
-            if (clear && candidate.top() >= area.top() && candidate.bottom() <= area.bottom()) {
-                shift += candidate.topLeft() - box.topLeft();
-                box = candidate;
-                break;
-            }
-        }
-        item->setLabelShift(shift);
-        placed.append(box);
-    }
 }
 
 void ImageViewportWidget::wheelEvent(QWheelEvent *event)
@@ -1108,7 +735,7 @@ void ImageViewportWidget::keyPressEvent(QKeyEvent *event)
         break;
     case Qt::Key_Delete:
     case Qt::Key_Backspace:
-        deleteSelected();
+        m_editor->deleteSelected();
         break;
     default:
         QGraphicsView::keyPressEvent(event);
@@ -1306,7 +933,8 @@ QString ImageViewportWidget::sliceOverlayText() const
         return {};
     const db::SliceRef &slice = m_slices.at(m_sliceIndex);
     return render::sliceOverlayText(m_sliceIndex, sliceCount(), slice.slice_thickness,
-                                    render::overlaySlicePosition(m_slices, m_sliceIndex), m_calibration);
+                                    render::overlaySlicePosition(m_slices, m_sliceIndex),
+                                    m_editor->calibrationMmPerPixel());
 }
 
 QString ImageViewportWidget::windowOverlayText() const

@@ -31,6 +31,7 @@ class QToolButton;
 
 namespace velmaris {
 
+class MeasurementEditor;
 class MeasurementItem;
 
 // One image panel: shows a series slice by slice under the panel's window,
@@ -82,12 +83,12 @@ public:
 
     // The measurements of the panel in creation order, on every slice; the
     // selected one is highlighted.
-    QList<MeasurementItem *> measurements() const { return m_measurements; }
-    MeasurementItem *selectedMeasurement() const { return m_selected; }
+    QList<MeasurementItem *> measurements() const;
+    MeasurementItem *selectedMeasurement() const;
 
     // Millimetres per pixel set by hand for this series (0 when none), and
     // the scale the labels use now.
-    double calibrationMmPerPixel() const { return m_calibration; }
+    double calibrationMmPerPixel() const;
     render::PixelScale measurementScale() const;
     // How much taller than wide a pixel of the shown slice is drawn, so that
     // the picture keeps its true proportions (1 for square pixels).
@@ -179,7 +180,7 @@ private:
         bool flipH = false;
         bool flipV = false;
     };
-    enum class Drag { None, Pan, Zoom, Window, Page, Draw, Handle, Label, Magnify, Cursor };
+    enum class Drag { None, Pan, Zoom, Window, Page, Magnify, Cursor };
 
     void redraw();
     void fitToView();
@@ -189,21 +190,7 @@ private:
     void updateBorder();
     void placeChildren();
     bool inCentralArea(const QPoint &pos) const;
-    bool pickMeasurement(const QPoint &viewPos);
-    void startTool(const QPointF &imagePos);
-    void finishDrawing();
-    void select(MeasurementItem *item);
-    void removeMeasurement(MeasurementItem *item);
-    void deleteSelected();
-    void cancelDrawing();
-    void relabel(MeasurementItem *item, bool pending = false);
-    void relabelAll();
-    void calibrateWith(MeasurementItem *line);
-    bool ensureDecodedFrame();
-    void updateMeasurementVisibility();
-    void placeLabels();
     QRect labelArea() const;
-    void settleArm(const QPointF &imagePos);
     void updateOverlay();
     void updateMagnifier(const QPoint &viewPos);
     void buildControlStrip();
@@ -249,15 +236,7 @@ private:
     bool m_wheelSeries = false;
     bool m_active = false;
     render::MeasurementMode m_mode = render::MeasurementMode::Browse;
-    double m_calibration = 0.0;
-    QList<MeasurementItem *> m_measurements;
-    MeasurementItem *m_selected = nullptr;
-    MeasurementItem *m_drawing = nullptr;
-    // The last point of the shape being drawn follows the pointer until the
-    // next click places it (angle arms, Cobb lines drawn by clicks).
-    bool m_floating = false;
-    int m_handleIndex = -1;
-    bool m_handleMoved = false;
+    MeasurementEditor *m_editor = nullptr;
     render::DecodedFrame m_decoded;
     QString m_decodedKey;
 
