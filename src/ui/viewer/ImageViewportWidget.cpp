@@ -1,38 +1,23 @@
 #include "ui/viewer/ImageViewportWidget.h"
 
-#include "ui/viewer/CommentInputDialog.h"
 #include "ui/viewer/MeasurementEditor.h"
 #include "ui/viewer/MeasurementItem.h"
+#include "ui/viewer/ViewportDecorations.h"
 #include "viewer/ImageInversion.h"
-#include "viewer/MeasurementGeometry.h"
-#include "viewer/MeasurementLabels.h"
 #include "viewer/MeasurementScale.h"
 #include "viewer/OverlayText.h"
-#include "viewer/QuickTools.h"
-#include "viewer/QuickToolsNotifier.h"
-#include "viewer/RoiStatistics.h"
-#include "viewer/RulerCalibration.h"
-#include "viewer/ShapeHitTest.h"
 #include "viewer/SlicePlane.h"
 #include "viewer/SliceSync.h"
 
-#include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QComboBox>
-#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QGraphicsLineItem>
-#include <QHBoxLayout>
 #include <QPainter>
-#include <QToolButton>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
-#include <QGraphicsSimpleTextItem>
-#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -53,32 +38,12 @@ const QString seriesMimeType = QStringLiteral("application/x-dicom-series-uid");
 constexpr double wheelZoomStep = 1.15;
 constexpr double dragZoomBase = 1.01;
 
-// The widest line of a multi-line text.
-int textWidth(const QFontMetrics &metrics, const QString &text)
-{
-    int widest = 0;
-    for (const QString &line : text.split(QLatin1Char('\n')))
-        widest = std::max(widest, metrics.horizontalAdvance(line));
-    return widest;
-}
-
-// Each line cut to `width` pixels with an ellipsis where it is longer.
-QString elidedLines(const QFontMetrics &metrics, const QString &text, int width)
-{
-    QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString &line : lines)
-        line = metrics.elidedText(line, Qt::ElideRight, width);
-    return lines.join(QLatin1Char('\n'));
-}
-
 } // namespace
 
 ImageViewportWidget::ImageViewportWidget(QWidget *parent)
     : QGraphicsView(parent)
     , m_scene(new QGraphicsScene(this))
     , m_pixmapItem(new QGraphicsPixmapItem)
-    , m_message(new QLabel(this))
-    , m_slider(new QSlider(Qt::Vertical, this))
     , m_magnifier(new QLabel(this))
 {
     setScene(m_scene);
@@ -86,7 +51,7 @@ ImageViewportWidget::ImageViewportWidget(QWidget *parent)
     MeasurementEditor::Panel panel;
     panel.scale = [this] { return measurementScale(); };
     panel.pixelAspect = [this] { return pixelAspect(); };
-    panel.labelArea = [this] { return labelArea(); };
+    panel.labelArea = [this] { return m_decorations->labelArea(); };
     panel.decodedFrame = [this](const render::DecodedFrame **frame, QString *error) {
         // The panel keeps the last decoded frame: ROIs on one slice decode it once.
         const db::SliceRef &slice = m_slices.at(m_sliceIndex);
@@ -113,45 +78,11 @@ ImageViewportWidget::ImageViewportWidget(QWidget *parent)
     // Shapes being drawn follow the pointer between clicks, buttons up.
     viewport()->setMouseTracking(true);
 
-    m_message->setAlignment(Qt::AlignCenter);
-    m_message->setWordWrap(true);
-    m_message->setStyleSheet(QStringLiteral("color: #ffd633; background: transparent;"));
-    m_message->setAttribute(Qt::WA_TransparentForMouseEvents);
-    for (const Qt::Edge edge : {Qt::LeftEdge, Qt::TopEdge, Qt::RightEdge, Qt::BottomEdge}) {
-        auto *letter = new QLabel(this);
-        letter->setStyleSheet(QStringLiteral("color: #ffd633; background: transparent; font-weight: bold;"));
-        letter->setAttribute(Qt::WA_TransparentForMouseEvents);
-        m_edgeLabels.insert(edge, letter);
-    }
-
-    m_slider->setRange(0, 0);
-    m_slider->setEnabled(false);
+    m_decorations = new ViewportDecorations(this, [this](Qt::Edge edge) { return orientationLabelText(edge); });
+    m_slider = m_decorations->slider();
     connect(m_slider, &QSlider::valueChanged, this, &ImageViewportWidget::onSliderMoved);
-
-    buildControlStrip();
-    for (int i = 0; i < quicktools::slotCount; ++i) {
-        auto *button = new QToolButton(this);
-        button->setAutoRaise(true);
-        // No padding: the application style's tool-button padding would leave
-        // no room for the two-letter caption.
-        button->setStyleSheet(QStringLiteral(
-            "QToolButton { color: #ffd633; background: rgba(0, 0, 0, 150); padding: 0px; font-size: 11px; }"));
-        connect(button, &QToolButton::clicked, this, [this, i] {
-            if (i < m_quickTools.size() && m_quickTools.at(i) != quicktools::emptySlot)
-                emit quickToolRequested(static_cast<Mode>(m_quickTools.at(i)));
-        });
-        m_quickButtons.append(button);
-    }
-    connect(quicktools::Notifier::instance(), &quicktools::Notifier::changed, this,
-            &ImageViewportWidget::onQuickToolsChanged);
-    onQuickToolsChanged();
-
-    for (int i = 0; i < 4; ++i) {
-        auto *label = new QLabel(this);
-        label->setStyleSheet(QStringLiteral("color: #ffd633; background: transparent;"));
-        label->setAttribute(Qt::WA_TransparentForMouseEvents);
-        m_overlayLabels.append(label);
-    }
+    connect(m_decorations, &ViewportDecorations::quickToolRequested, this,
+            &ImageViewportWidget::quickToolRequested);
     m_magnifier->setFixedSize(180, 180);
     m_magnifier->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_magnifier->hide();
@@ -278,7 +209,7 @@ void ImageViewportWidget::redraw()
 
 QString ImageViewportWidget::messageText() const
 {
-    return m_message->text();
+    return m_decorations->message();
 }
 
 QPixmap ImageViewportWidget::currentPixmap() const
@@ -295,8 +226,7 @@ void ImageViewportWidget::updateMessage()
         text = tr("Объект без изображения: %1").arg(m_objectWithoutImage);
     else if (!m_failedFile.isEmpty())
         text = tr("Не удалось декодировать срез:\n%1").arg(m_failedFile);
-    m_message->setText(text);
-    m_message->setVisible(!text.isEmpty());
+    m_decorations->setMessage(text);
 }
 
 void ImageViewportWidget::setActive(bool active)
@@ -392,7 +322,7 @@ void ImageViewportWidget::fitToView()
     if (!m_pixmapItem->pixmap().isNull())
         centerOn(m_pixmapItem);
     m_userZoomed = false;
-    placeChildren(); // the orientation letters follow rotation and flips
+    m_decorations->place(); // the orientation letters follow rotation and flips
     m_editor->placeLabels();
 }
 
@@ -646,6 +576,11 @@ void ImageViewportWidget::resetCalibration()
     m_editor->resetCalibration();
 }
 
+QList<int> ImageViewportWidget::quickTools() const
+{
+    return m_decorations->quickTools();
+}
+
 QList<MeasurementItem *> ImageViewportWidget::measurements() const
 {
     return m_editor->measurements();
@@ -672,21 +607,6 @@ render::PixelScale ImageViewportWidget::measurementScale() const
 void ImageViewportWidget::clearMeasurements(bool onlyCurrentSlice)
 {
     m_editor->clear(onlyCurrentSlice);
-}
-
-QRect ImageViewportWidget::labelArea() const
-{
-    // The image area left of the quick buttons and the slider.
-    QRect area = viewport()->rect().adjusted(2, 2, -2, -2);
-    int right = area.right();
-    for (const QToolButton *button : m_quickButtons) {
-        if (!button->isHidden())
-            right = std::min(right, viewport()->mapFrom(this, button->geometry().topLeft()).x() - 4);
-    }
-    if (!m_slider->isHidden())
-        right = std::min(right, viewport()->mapFrom(this, m_slider->geometry().topLeft()).x() - 4);
-    area.setRight(right);
-    return area;
 }
 
 void ImageViewportWidget::wheelEvent(QWheelEvent *event)
@@ -747,102 +667,9 @@ void ImageViewportWidget::keyPressEvent(QKeyEvent *event)
 void ImageViewportWidget::resizeEvent(QResizeEvent *event)
 {
     QGraphicsView::resizeEvent(event);
-    placeChildren();
+    m_decorations->place();
     if (!m_userZoomed)
         fitToView();
-}
-
-void ImageViewportWidget::placeChildren()
-{
-    const QRect area = viewport()->geometry();
-    m_message->setGeometry(area.adjusted(8, 8, -8, -8));
-    const int sliderWidth = m_slider->sizeHint().width();
-    m_slider->setGeometry(area.right() - sliderWidth, area.top() + 8, sliderWidth, area.height() - 16);
-
-    m_controlStrip->adjustSize();
-    m_controlStrip->move(area.left() + 4, area.top() + 4);
-
-    // Three quick buttons above the middle of the right edge, three below.
-    constexpr int buttonSide = 26;
-    constexpr int sideLabelGap = 24;
-    const int buttonX = area.right() - sliderWidth - buttonSide - 4;
-    const int middle = area.center().y();
-    for (int i = 0; i < m_quickButtons.size(); ++i) {
-        const int row = i % 3;
-        const int y = i < 3 ? middle - sideLabelGap / 2 - (3 - row) * buttonSide
-                            : middle + sideLabelGap / 2 + row * buttonSide;
-        m_quickButtons.at(i)->setGeometry(buttonX, y, buttonSide, buttonSide);
-    }
-
-    // Corner texts: patient top left (under the strip when it is shown),
-    // series top right, slice bottom left, window bottom right. When the two
-    // texts of a row would run into each other, each keeps half the row and
-    // its lines are cut with an ellipsis.
-    const int margin = 6;
-    const int right = buttonX - margin;
-    const int left = area.left() + margin;
-    const int top = (m_controlStrip->isHidden() ? area.top() : m_controlStrip->geometry().bottom()) + margin;
-    // The middle of the top and bottom rows belongs to the orientation letters.
-    int letterZone = 0;
-    for (QLabel *letter : std::as_const(m_edgeLabels)) {
-        letter->setText(orientationLabelText(m_edgeLabels.key(letter)));
-        letter->adjustSize();
-        if (!letter->text().isEmpty())
-            letterZone = std::max(letterZone, letter->width() + 2 * margin);
-    }
-    if (m_overlayLabels.size() == 4 && m_overlayTexts.size() == 4) {
-        const int row = std::max(0, right - left);
-        for (int i = 0; i < 4; ++i) {
-            QLabel *label = m_overlayLabels.at(i);
-            const QFontMetrics metrics = label->fontMetrics();
-            const int both = textWidth(metrics, m_overlayTexts.at(i)) + textWidth(metrics, m_overlayTexts.at(i ^ 1));
-            const int half = std::max(24, (row - letterZone) / 2 - margin);
-            const int room = both + 2 * margin + letterZone > row ? std::min(half, row) : row;
-            label->setText(elidedLines(metrics, m_overlayTexts.at(i), room));
-            label->adjustSize();
-        }
-        m_overlayLabels.at(0)->move(left, top);
-        m_overlayLabels.at(1)->move(right - m_overlayLabels.at(1)->width(), top);
-        m_overlayLabels.at(2)->move(left, area.bottom() - margin - m_overlayLabels.at(2)->height());
-        m_overlayLabels.at(3)->move(right - m_overlayLabels.at(3)->width(),
-                                    area.bottom() - margin - m_overlayLabels.at(3)->height());
-    }
-
-    // Orientation letters in the middle of each edge of the image area; the
-    // right one stands left of the quick-button column, not inside it, and
-    // the top and bottom ones step aside from the corner texts.
-    for (auto it = m_edgeLabels.cbegin(); it != m_edgeLabels.cend(); ++it) {
-        QLabel *letter = it.value();
-        const int centreX = (area.left() + right) / 2 - letter->width() / 2;
-        const int centreY = middle - letter->height() / 2;
-        QRect box(QPoint(), letter->size());
-        switch (it.key()) {
-        case Qt::LeftEdge:
-            box.moveTo(left, centreY);
-            break;
-        case Qt::RightEdge:
-            box.moveTo(right - letter->width(), centreY);
-            break;
-        case Qt::TopEdge:
-            box.moveTo(centreX, top);
-            for (int i : {0, 1}) {
-                const QLabel *corner = m_overlayLabels.value(i);
-                if (corner != nullptr && !corner->isHidden() && corner->geometry().intersects(box))
-                    box.moveTop(corner->geometry().bottom() + 2);
-            }
-            break;
-        case Qt::BottomEdge:
-            box.moveTo(centreX, area.bottom() - margin - letter->height());
-            for (int i : {2, 3}) {
-                const QLabel *corner = m_overlayLabels.value(i);
-                if (corner != nullptr && !corner->isHidden() && corner->geometry().intersects(box))
-                    box.moveBottom(corner->geometry().top() - 2);
-            }
-            break;
-        }
-        letter->move(box.topLeft());
-        letter->setVisible(!letter->text().isEmpty());
-    }
 }
 
 void ImageViewportWidget::dragEnterEvent(QDragEnterEvent *event)
@@ -871,54 +698,6 @@ void ImageViewportWidget::dropEvent(QDropEvent *event)
     emit seriesDropped(QString::fromUtf8(event->mimeData()->data(seriesMimeType)));
 }
 
-
-void ImageViewportWidget::buildControlStrip()
-{
-    m_controlStrip = new QWidget(this);
-    m_controlStrip->setObjectName(QStringLiteral("controlStrip"));
-    m_controlStrip->setStyleSheet(QStringLiteral(
-        "#controlStrip { background: rgba(0, 0, 0, 150); } "
-        "QComboBox, QDoubleSpinBox, QCheckBox { color: #ffd633; background: rgba(0, 0, 0, 150); }"));
-    auto *layout = new QHBoxLayout(m_controlStrip);
-    layout->setContentsMargins(4, 2, 4, 2);
-    // Reconstruction planes, slabs and printing do not exist yet: the strip
-    // and its controls stay hidden until they do, so that nothing is shown
-    // that cannot act.
-    m_controlStrip->hide();
-    m_planeBox = new QComboBox(m_controlStrip);
-    m_planeBox->addItem(QStringLiteral("2D"));
-    m_slabBox = new QComboBox(m_controlStrip);
-    m_slabBox->addItems({tr("Срез"), QStringLiteral("MIP"), QStringLiteral("MinIP"), QStringLiteral("Avg")});
-    m_thicknessBox = new QDoubleSpinBox(m_controlStrip);
-    m_thicknessBox->setRange(0.0, 100.0);
-    m_thicknessBox->setSingleStep(5.0);
-    m_thicknessBox->setDecimals(0);
-    m_thicknessBox->setSuffix(tr(" мм"));
-    m_thicknessBox->setToolTip(tr("Толщина утолщённого среза (0 — обычный тонкий срез)"));
-    // Slab controls act only on a reconstruction plane.
-    m_slabBox->setEnabled(false);
-    m_thicknessBox->setEnabled(false);
-    m_printCheck = new QCheckBox(tr("Выбрать"), m_controlStrip);
-    layout->addWidget(m_planeBox);
-    layout->addWidget(m_slabBox);
-    layout->addWidget(m_thicknessBox);
-    layout->addWidget(m_printCheck);
-}
-
-void ImageViewportWidget::onQuickToolsChanged()
-{
-    m_quickTools = quicktools::loadQuickTools();
-    for (int i = 0; i < m_quickButtons.size(); ++i) {
-        QToolButton *button = m_quickButtons.at(i);
-        const int tool = i < m_quickTools.size() ? m_quickTools.at(i) : quicktools::emptySlot;
-        button->setVisible(tool != quicktools::emptySlot);
-        if (tool == quicktools::emptySlot)
-            continue;
-        const QString label = render::measurementModeLabel(static_cast<Mode>(tool));
-        button->setText(label.left(2));
-        button->setToolTip(label);
-    }
-}
 
 void ImageViewportWidget::setOverlayHeader(const QString &patientText, const QString &seriesText)
 {
@@ -953,10 +732,8 @@ void ImageViewportWidget::setTagsDisplayMode(TagsDisplayMode mode)
 
 void ImageViewportWidget::updateOverlay()
 {
-    m_overlayTexts = QStringList{m_patientText, m_seriesText, sliceOverlayText(), windowOverlayText()};
-    for (int i = 0; i < m_overlayLabels.size(); ++i)
-        m_overlayLabels.at(i)->setVisible(m_tagsMode == TagsDisplayMode::Shown && !m_overlayTexts.at(i).isEmpty());
-    placeChildren();
+    m_decorations->setCornerTexts({m_patientText, m_seriesText, sliceOverlayText(), windowOverlayText()},
+                                  m_tagsMode == TagsDisplayMode::Shown);
 }
 
 void ImageViewportWidget::setReferenceLines(const QList<QLineF> &linesInImagePixelCoords)

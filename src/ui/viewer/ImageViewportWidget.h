@@ -33,6 +33,7 @@ namespace velmaris {
 
 class MeasurementEditor;
 class MeasurementItem;
+class ViewportDecorations;
 
 // One image panel: shows a series slice by slice under the panel's window,
 // pages, zooms, pans and windows with mouse and keys, hosts the measurement
@@ -107,7 +108,7 @@ public:
     QString windowOverlayText() const;
 
     // The tools of the six quick buttons, −1 for an empty slot.
-    QList<int> quickTools() const { return m_quickTools; }
+    QList<int> quickTools() const;
 
     // A point of the shown slice in patient millimetres; nothing when the
     // slice carries no position and orientation.
@@ -163,7 +164,6 @@ protected:
 
 private slots:
     void onSliderMoved(int value);
-    void onQuickToolsChanged();
 
 private:
     // What the panel remembers of a series it has shown.
@@ -188,34 +188,21 @@ private:
     void rememberView();
     void updateMessage();
     void updateBorder();
-    void placeChildren();
     bool inCentralArea(const QPoint &pos) const;
-    QRect labelArea() const;
     void updateOverlay();
     void updateMagnifier(const QPoint &viewPos);
-    void buildControlStrip();
 
     QGraphicsScene *m_scene = nullptr;
     QGraphicsPixmapItem *m_pixmapItem = nullptr;
-    QLabel *m_message = nullptr;
-    QSlider *m_slider = nullptr;
-    QWidget *m_controlStrip = nullptr;
-    QComboBox *m_planeBox = nullptr;
-    QComboBox *m_slabBox = nullptr;
-    QDoubleSpinBox *m_thicknessBox = nullptr;
-    QCheckBox *m_printCheck = nullptr;
-    QList<QToolButton *> m_quickButtons;
-    QList<int> m_quickTools;
+    ViewportDecorations *m_decorations = nullptr;
+    QSlider *m_slider = nullptr; // the decorations' own
     QLabel *m_magnifier = nullptr;
     double m_magnifierFactor = 2.5;
-    QList<QLabel *> m_overlayLabels; // patient, series, slice, window
-    QStringList m_overlayTexts;      // their full texts, before any cut
     QString m_patientText;
     QString m_seriesText;
     TagsDisplayMode m_tagsMode = TagsDisplayMode::Shown;
     QList<QGraphicsItem *> m_referenceLines;
     QGraphicsPathItem *m_cursorMarker = nullptr;
-    QHash<Qt::Edge, QLabel *> m_edgeLabels; // orientation letters
     QList<QVector3D> m_pathPoints; // clicks of the centre-line picking mode
     bool m_rightPress = false;
     bool m_rightMoved = false;
