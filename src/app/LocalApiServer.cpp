@@ -12,7 +12,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <limits>
 
 #ifndef VELMARIS_WEB_ORIGIN
 #error "VELMARIS_WEB_ORIGIN must be defined by the build"
@@ -23,7 +22,6 @@ namespace velmaris {
 namespace {
 
 constexpr int kDefaultPacsPort = 104;
-const QByteArray kHeaderTerminator = QByteArrayLiteral("\r\n\r\n");
 
 // Compared byte for byte with the request's Origin header. The web version's
 // HTTPS origin depends on where it is deployed, so the build supplies it; the
@@ -83,34 +81,16 @@ QByteArray buildPreflightResponse(const QByteArray &allowOrigin)
     return out;
 }
 
-// Negative or non-numeric values count as no body. A run of digits too long
-// for 64 bits is still a (huge) length, so it must not slip through as 0.
-qint64 declaredBodyLength(const QByteArray &value)
-{
-    bool ok = false;
-    const qlonglong length = value.toLongLong(&ok);
-    if (ok)
-        return std::max<qlonglong>(length, 0);
-    const bool allDigits = !value.isEmpty()
-        && std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
-    return allDigits ? std::numeric_limits<qint64>::max() : 0;
-}
-
 } // namespace
 
 struct LocalApiServer::Connection
 {
     QByteArray buffer;
+    // Bytes the parser can still use; only as many are taken from the socket,
+    // so a buffer never grows past the header and body caps.
+    qint64 bytesWanted = kMaxHeaderBytes;
     QTimer *timer = nullptr; // child of the socket, so it never outlives it
     bool done = false;       // answered or being closed; later data is ignored
-
-    // Filled in once the header block is complete.
-    qsizetype headerEnd = -1; // index of "\r\n\r\n"
-    qint64 bodyLength = 0;
-    QByteArray method;
-    QByteArray path;
-    QByteArray origin;
-    bool hasOrigin = false;
 };
 
 LocalApiServer::LocalApiServer(quint16 port, QObject *parent)
@@ -229,64 +209,27 @@ void LocalApiServer::processIncoming(QTcpSocket *socket)
         return;
     }
 
-    // Only as many bytes are taken from the socket as the request may still
-    // need, so a buffer never grows past the header and body caps.
-    if (c.headerEnd < 0) {
-        c.buffer += socket->read(kMaxHeaderBytes - c.buffer.size());
-        const qsizetype end = c.buffer.indexOf(kHeaderTerminator);
-        if (end < 0 || end + kHeaderTerminator.size() > kMaxHeaderBytes) {
-            if (c.buffer.size() >= kMaxHeaderBytes)
-                sendAndClose(socket, buildResponse(413, QByteArrayLiteral("payload too large")));
-            return;
-        }
-
-        const QList<QByteArray> lines = c.buffer.left(end).split('\n');
-        const QList<QByteArray> requestLine = lines.first().simplified().split(' ');
-        if (requestLine.size() < 2) {
+    while (socket->bytesAvailable() > 0) {
+        c.buffer += socket->read(c.bytesWanted);
+        const BridgeParseResult result = parseBridgeRequest(c.buffer);
+        switch (result.outcome) {
+        case BridgeParseResult::Outcome::NeedMore:
+            c.bytesWanted = result.bytesWanted;
+            continue;
+        case BridgeParseResult::Outcome::Drop:
             closeWithoutAnswer(socket);
             return;
-        }
-        c.method = requestLine.at(0);
-        c.path = requestLine.at(1);
-
-        QByteArray contentLength;
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const QByteArray line = lines.at(i).trimmed();
-            const qsizetype colon = line.indexOf(':');
-            if (colon < 0)
-                continue;
-            const QByteArray name = line.left(colon).trimmed().toLower();
-            const QByteArray value = line.mid(colon + 1).trimmed();
-            if (name == "content-length") {
-                contentLength = value;
-            } else if (name == "origin") {
-                c.origin = value;
-                c.hasOrigin = true;
-            }
-        }
-        c.bodyLength = declaredBodyLength(contentLength);
-        if (c.bodyLength > kMaxBodyBytes) {
-            // Refused up front; waiting for (or buffering) such a body would
-            // defeat the point of the cap.
-            sendAndClose(socket, buildResponse(413, QByteArrayLiteral("payload too large")));
+        case BridgeParseResult::Outcome::Refuse:
+            sendAndClose(socket, buildResponse(result.status, result.reason));
+            return;
+        case BridgeParseResult::Outcome::Complete:
+            handleRequest(socket, result.request);
             return;
         }
-        c.headerEnd = end;
     }
-
-    const qint64 bodyStart = c.headerEnd + kHeaderTerminator.size();
-    const qint64 needed = bodyStart + c.bodyLength;
-    if (c.buffer.size() < needed)
-        c.buffer += socket->read(needed - c.buffer.size());
-    if (c.buffer.size() < needed)
-        return;
-
-    const QByteArray body = c.buffer.mid(bodyStart, c.bodyLength);
-    handleRequest(socket, c, body);
 }
 
-void LocalApiServer::handleRequest(QTcpSocket *socket, const Connection &request,
-                                   const QByteArray &body)
+void LocalApiServer::handleRequest(QTcpSocket *socket, const BridgeRequest &request)
 {
     const bool originAllowed = request.hasOrigin && allowedOrigins().contains(request.origin);
     // Local programs (the second start of this program among them) send no
@@ -312,7 +255,7 @@ void LocalApiServer::handleRequest(QTcpSocket *socket, const Connection &request
 
     if (request.method == "POST" && request.path == "/pacs/open") {
         QJsonParseError parseError;
-        const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+        const QJsonDocument document = QJsonDocument::fromJson(request.body, &parseError);
         if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
             sendAndClose(socket, buildResponse(400, QByteArrayLiteral("invalid json"), echo));
             return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/BridgeRequestParser.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -22,11 +24,8 @@ class LocalApiServer : public QObject
 {
     Q_OBJECT
 public:
-    // The header block including its blank line must fit in this many bytes.
-    static constexpr qsizetype kMaxHeaderBytes = 16 * 1024;
-    // Largest Content-Length accepted; the biggest legitimate body is a small
-    // JSON object.
-    static constexpr qint64 kMaxBodyBytes = 1024 * 1024;
+    static constexpr qsizetype kMaxHeaderBytes = kBridgeMaxHeaderBytes;
+    static constexpr qint64 kMaxBodyBytes = kBridgeMaxBodyBytes;
     // Connections held at once; newcomers beyond it are closed unanswered.
     static constexpr int kMaxConnections = 64;
     // Time a connection gets, from acceptance, to deliver a complete request.
@@ -63,7 +62,7 @@ private:
     struct Connection;
 
     void processIncoming(QTcpSocket *socket);
-    void handleRequest(QTcpSocket *socket, const Connection &request, const QByteArray &body);
+    void handleRequest(QTcpSocket *socket, const BridgeRequest &request);
     void onRequestTimedOut(QTcpSocket *socket);
     void sendAndClose(QTcpSocket *socket, const QByteArray &response);
     void closeWithoutAnswer(QTcpSocket *socket);
