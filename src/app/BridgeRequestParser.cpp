@@ -57,6 +57,16 @@ BridgeParseResult parseBridgeRequest(const QByteArray &received)
     // longer input costs no more to look at than one at the cap.
     const QByteArrayView head = QByteArrayView(received).first(std::min(received.size(), kBridgeMaxHeaderBytes));
     const qsizetype end = head.indexOf(kHeaderTerminator);
+
+    // Every line of the header block must end in CR LF. One that ends in a
+    // bare LF is refused as soon as it arrives: its sender would otherwise
+    // wait in silence for a block end that may never come.
+    const qsizetype headerBytes = end < 0 ? head.size() : end + kHeaderTerminator.size();
+    for (qsizetype lf = head.indexOf('\n'); lf >= 0 && lf < headerBytes; lf = head.indexOf('\n', lf + 1)) {
+        if (lf == 0 || head.at(lf - 1) != '\r')
+            return refuse(400, QByteArrayLiteral("malformed line ending"));
+    }
+
     if (end < 0) {
         if (received.size() >= kBridgeMaxHeaderBytes)
             return refuse(413, QByteArrayLiteral("payload too large"));
@@ -72,6 +82,7 @@ BridgeParseResult parseBridgeRequest(const QByteArray &received)
     request.method = requestLine.at(0);
     request.path = requestLine.at(1);
     QByteArray contentLength;
+    bool hasContentLength = false;
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray line = lines.at(i).trimmed();
         const qsizetype colon = line.indexOf(':');
@@ -79,9 +90,17 @@ BridgeParseResult parseBridgeRequest(const QByteArray &received)
             continue;
         const QByteArray name = line.left(colon).trimmed().toLower();
         const QByteArray value = line.mid(colon + 1).trimmed();
+        // Taking the first or the last of two would let a request be framed,
+        // or its origin judged, differently from what the sender meant: an
+        // allowed Origin after a foreign one must not pass.
         if (name == "content-length") {
+            if (hasContentLength)
+                return refuse(400, QByteArrayLiteral("duplicate content-length"));
+            hasContentLength = true;
             contentLength = value;
         } else if (name == "origin") {
+            if (request.hasOrigin)
+                return refuse(400, QByteArrayLiteral("duplicate origin"));
             request.origin = value;
             request.hasOrigin = true;
         }

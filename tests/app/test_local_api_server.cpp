@@ -150,8 +150,8 @@ private slots:
 
     void splitRequestHandledOnceComplete();
     void oneResponsePerConnection();
-    void malformedRequestClosedWithoutAnswer_data();
-    void malformedRequestClosedWithoutAnswer();
+    void malformedRequestRefused_data();
+    void malformedRequestRefused();
     void oddContentLengthCountsAsZero_data();
     void oddContentLengthCountsAsZero();
 
@@ -476,21 +476,54 @@ void LocalApiServerTest::oneResponsePerConnection()
     QCOMPARE(focus.count(), 1);
 }
 
-void LocalApiServerTest::malformedRequestClosedWithoutAnswer_data()
+void LocalApiServerTest::malformedRequestRefused_data()
 {
     QTest::addColumn<QByteArray>("request");
-    QTest::newRow("blank line alone") << QByteArray("\r\n\r\n");
-    QTest::newRow("one word") << QByteArray("GET\r\n\r\n");
-    QTest::newRow("one word with headers") << QByteArray("GET\r\nOrigin: http://localhost:5173\r\n\r\n");
-    QTest::newRow("blanks only") << QByteArray("   \t \r\n\r\n");
-    QTest::newRow("leading blank line") << QByteArray("\r\n\r\nGET /health HTTP/1.1\r\n\r\n");
+    QTest::addColumn<QByteArray>("expected"); // empty: closed without an answer
+
+    // Without a request line there is nothing to answer.
+    QTest::newRow("blank line alone") << QByteArray("\r\n\r\n") << QByteArray();
+    QTest::newRow("one word") << QByteArray("GET\r\n\r\n") << QByteArray();
+    QTest::newRow("one word with headers") << QByteArray("GET\r\nOrigin: http://localhost:5173\r\n\r\n")
+                                           << QByteArray();
+    QTest::newRow("blanks only") << QByteArray("   \t \r\n\r\n") << QByteArray();
+    QTest::newRow("leading blank line") << QByteArray("\r\n\r\nGET /health HTTP/1.1\r\n\r\n") << QByteArray();
+
+    // Each of these would be served (or awaited) if read leniently.
+    const QByteArray lineEnding = expectedResponse("400 Bad Request", "malformed line ending");
+    QTest::newRow("bare LF throughout") << QByteArray("POST /focus HTTP/1.1\nContent-Length: 0\n\n") << lineEnding;
+    QTest::newRow("bare LF, block never ends") << QByteArray("POST /focus HTTP/1.1\n") << lineEnding;
+    QTest::newRow("bare LF inside a CR LF block")
+        << QByteArray("POST /focus HTTP/1.1\r\nHost: x\nContent-Length: 0\r\n\r\n") << lineEnding;
+    QTest::newRow("bare LF ends the block") << QByteArray("POST /focus HTTP/1.1\r\nContent-Length: 0\r\n\n")
+                                            << lineEnding;
+
+    const QByteArray twoLengths = expectedResponse("400 Bad Request", "duplicate content-length");
+    QTest::newRow("two Content-Lengths")
+        << QByteArray("POST /focus HTTP/1.1\r\nContent-Length: 0\r\nContent-Length: 2\r\n\r\n{}") << twoLengths;
+    QTest::newRow("two equal Content-Lengths, other case")
+        << QByteArray("POST /focus HTTP/1.1\r\nContent-Length: 2\r\ncontent-length: 2\r\n\r\n{}") << twoLengths;
+
+    const QByteArray twoOrigins = expectedResponse("400 Bad Request", "duplicate origin");
+    const auto focusWith = [](const QByteArray &originLines) -> QByteArray {
+        return "POST /focus HTTP/1.1\r\n" + originLines + "Content-Length: 0\r\n\r\n";
+    };
+    QTest::newRow("foreign, then allowed Origin")
+        << focusWith("Origin: https://evil.example\r\nOrigin: " + kDevOrigin + "\r\n") << twoOrigins;
+    QTest::newRow("allowed, then foreign Origin")
+        << focusWith("Origin: " + kDevOrigin + "\r\nOrigin: https://evil.example\r\n") << twoOrigins;
+    QTest::newRow("same allowed Origin twice")
+        << focusWith("Origin: " + kWebOrigin + "\r\nORIGIN: " + kWebOrigin + "\r\n") << twoOrigins;
+    QTest::newRow("empty, then allowed Origin") << focusWith("Origin:\r\nOrigin: " + kDevOrigin + "\r\n")
+                                               << twoOrigins;
 }
 
-void LocalApiServerTest::malformedRequestClosedWithoutAnswer()
+void LocalApiServerTest::malformedRequestRefused()
 {
     QFETCH(QByteArray, request);
+    QFETCH(QByteArray, expected);
     QSignalSpy focus(m_server.get(), &LocalApiServer::focusRequested);
-    QCOMPARE(exchange(m_port, request), QByteArray());
+    QCOMPARE(exchange(m_port, request), expected);
     QCOMPARE(focus.count(), 0);
     QTRY_VERIFY(serverIsEmpty());
 }
