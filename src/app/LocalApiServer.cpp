@@ -91,6 +91,7 @@ struct LocalApiServer::Connection
     qint64 bytesWanted = kMaxHeaderBytes;
     QTimer *timer = nullptr; // child of the socket, so it never outlives it
     bool done = false;       // answered or being closed; later data is ignored
+    quint64 acceptedAs = 0;  // order of acceptance: the oldest gives way first
 };
 
 LocalApiServer::LocalApiServer(quint16 port, QObject *parent)
@@ -151,10 +152,12 @@ void LocalApiServer::onNewConnection()
             break;
 
         // Without a cap any local process (or a page making many fetches)
-        // could exhaust descriptors and memory. The connections already held
-        // keep their place; a newcomer beyond the cap is closed unanswered
-        // and may retry once the request timeout has reaped idle ones.
-        if (int(m_connections.size()) >= kMaxConnections) {
+        // could exhaust descriptors and memory. At the cap a newcomer takes
+        // the place of the connection that has waited longest for its
+        // request: loopback clients send theirs at once, so that one is the
+        // likeliest to be idle, and a full house of idle connections cannot
+        // lock everyone out until the request time-out reaps them.
+        if (int(m_connections.size()) >= kMaxConnections && !closeOldestUnanswered()) {
             socket->abort();
             socket->deleteLater();
             continue;
@@ -173,11 +176,29 @@ void LocalApiServer::onNewConnection()
         connect(socket, &QTcpSocket::readyRead, this, &LocalApiServer::onSocketReadyRead);
         connect(socket, &QTcpSocket::disconnected, this, &LocalApiServer::onSocketDisconnected);
         connection->timer->start();
+        connection->acceptedAs = m_acceptedCount++;
         m_connections.emplace(socket, std::move(connection));
 
         if (socket->bytesAvailable() > 0)
             processIncoming(socket);
     }
+}
+
+bool LocalApiServer::closeOldestUnanswered()
+{
+    QTcpSocket *oldest = nullptr;
+    quint64 oldestAcceptedAs = 0;
+    for (const auto &[socket, connection] : m_connections) {
+        if (!connection->done && (!oldest || connection->acceptedAs < oldestAcceptedAs)) {
+            oldest = socket;
+            oldestAcceptedAs = connection->acceptedAs;
+        }
+    }
+    // Connections being answered leave by themselves in a moment.
+    if (!oldest)
+        return false;
+    closeWithoutAnswer(oldest);
+    return true;
 }
 
 void LocalApiServer::onSocketReadyRead()

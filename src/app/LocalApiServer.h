@@ -26,7 +26,9 @@ class LocalApiServer : public QObject
 public:
     static constexpr qsizetype kMaxHeaderBytes = kBridgeMaxHeaderBytes;
     static constexpr qint64 kMaxBodyBytes = kBridgeMaxBodyBytes;
-    // Connections held at once; newcomers beyond it are closed unanswered.
+    // Connections held at once. A newcomer beyond it displaces the oldest
+    // connection whose request has not been answered; that one is closed
+    // unanswered.
     static constexpr int kMaxConnections = 64;
     // Time a connection gets, from acceptance, to deliver a complete request.
     static constexpr int kDefaultRequestTimeoutMs = 10000;
@@ -66,10 +68,13 @@ private:
     void onRequestTimedOut(QTcpSocket *socket);
     void sendAndClose(QTcpSocket *socket, const QByteArray &response);
     void closeWithoutAnswer(QTcpSocket *socket);
+    // False when every held connection is already being answered.
+    bool closeOldestUnanswered();
     void releaseConnection(QTcpSocket *socket);
 
     quint16 m_port = 0;
     int m_requestTimeoutMs = kDefaultRequestTimeoutMs;
+    quint64 m_acceptedCount = 0;
     QTcpServer *m_server = nullptr; // child of this
     // Sockets are children of this object; their state lives here until they
     // disconnect (or are dropped), and the socket itself is deleted later.

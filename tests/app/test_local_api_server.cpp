@@ -160,7 +160,8 @@ private slots:
     void bodyCapRefusedImmediately_data();
     void bodyCapRefusedImmediately();
     void bodyAtCapAccepted();
-    void connectionCap();
+    void connectionCapGivesWayToNewcomers_data();
+    void connectionCapGivesWayToNewcomers();
     void slowClientDropped();
     void floodOfUnfinishedConnectionsReaped();
     void clientVanishesMidRequest_data();
@@ -618,37 +619,40 @@ void LocalApiServerTest::bodyAtCapAccepted()
     QCOMPARE(open.at(0).at(0).toString(), QStringLiteral("1.2.9"));
 }
 
-void LocalApiServerTest::connectionCap()
+void LocalApiServerTest::connectionCapGivesWayToNewcomers_data()
 {
-    m_server->setRequestTimeout(60000); // the held connections must not be reaped here
+    QTest::addColumn<QByteArray>("heldSend"); // what each held connection sends
+    QTest::newRow("idle") << QByteArray();
+    QTest::newRow("request begun") << QByteArray("GET /hea");
+}
+
+void LocalApiServerTest::connectionCapGivesWayToNewcomers()
+{
+    QFETCH(QByteArray, heldSend);
+    m_server->setRequestTimeout(60000); // only a newcomer may end a held connection here
     const int cap = LocalApiServer::kMaxConnections;
     std::vector<std::unique_ptr<RawClient>> held;
-    for (int i = 0; i < cap; ++i) {
+    const auto holdOneMore = [&] {
         held.push_back(std::make_unique<RawClient>());
-        QVERIFY(held.back()->connectTo(m_port));
-        held.back()->send("GET /hea"); // started, never finished
+        if (held.back()->connectTo(m_port) && !heldSend.isEmpty())
+            held.back()->send(heldSend);
+    };
+    for (int i = 0; i < cap; ++i) {
+        holdOneMore();
+        QTRY_COMPARE(m_server->connectionCount(), i + 1); // accepted in this order
     }
-    QTRY_COMPARE(m_server->connectionCount(), cap);
 
-    // Newcomers beyond the cap are closed at once, unanswered, even with a
-    // complete request; the connections already held keep their place.
-    for (int i = 0; i < 2; ++i) {
-        RawClient extra;
-        extra.connectTo(m_port); // may already be closed again by the time it returns
-        if (extra.isOpen())
-            extra.send(buildRequest("GET", "/health"));
-        QVERIFY(extra.waitClosed());
-        QCOMPARE(extra.received(), QByteArray());
-        QCOMPARE(m_server->connectionCount(), cap);
+    // Each newcomer is served at once; the oldest held connection gives way,
+    // unanswered, and all younger ones keep their place.
+    for (std::size_t oldest = 0; oldest < 2; ++oldest) {
+        QCOMPARE(health(), kHealthy);
+        QVERIFY(held.at(oldest)->waitClosed());
+        QCOMPARE(held.at(oldest)->received(), QByteArray());
+        for (std::size_t j = oldest + 1; j < held.size(); ++j)
+            QVERIFY2(held.at(j)->isOpen(), qPrintable(QString::number(j)));
+        holdOneMore(); // a full house again
+        QTRY_COMPARE(m_server->connectionCount(), cap);
     }
-    for (const auto &client : held)
-        QVERIFY(client->isOpen());
-
-    // Once some leave, a request is served again.
-    for (int i = 0; i < 4; ++i)
-        held.at(i)->abort();
-    QTRY_COMPARE(m_server->connectionCount(), cap - 4);
-    QCOMPARE(health(), kHealthy);
 }
 
 void LocalApiServerTest::slowClientDropped()
