@@ -1,5 +1,7 @@
 #include "app/LocalApiServer.h"
 
+#include "app/PacsOpenRequest.h"
+
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -79,6 +81,18 @@ QByteArray buildPreflightResponse(const QByteArray &allowOrigin)
            "Connection: close\r\n"
            "\r\n";
     return out;
+}
+
+QByteArray invalidFieldReason(PacsOpenRequest::Field field)
+{
+    switch (field) {
+    case PacsOpenRequest::Field::StudyInstanceUID: return QByteArrayLiteral("invalid study uid");
+    case PacsOpenRequest::Field::ServerHost: return QByteArrayLiteral("invalid server host");
+    case PacsOpenRequest::Field::ServerPort: return QByteArrayLiteral("invalid server port");
+    case PacsOpenRequest::Field::ServerAeTitle: return QByteArrayLiteral("invalid server ae title");
+    case PacsOpenRequest::Field::None: break;
+    }
+    return QByteArrayLiteral("bad request");
 }
 
 } // namespace
@@ -281,17 +295,23 @@ void LocalApiServer::handleRequest(QTcpSocket *socket, const BridgeRequest &requ
             sendAndClose(socket, buildResponse(400, QByteArrayLiteral("invalid json"), echo));
             return;
         }
-        // Deliberately not validated here: the receiver checks the UID and
-        // asks before contacting a node that is not configured.
         const QJsonObject object = document.object();
-        const QString studyInstanceUID = object.value(QLatin1String("studyInstanceUID")).toString();
-        const QString serverHost = object.value(QLatin1String("serverHost")).toString();
-        const int serverPort = object.value(QLatin1String("serverPort")).toInt(kDefaultPacsPort);
-        const QString serverAeTitle = object.value(QLatin1String("serverAeTitle")).toString();
+        PacsOpenRequest open;
+        open.studyInstanceUID = object.value(QLatin1String("studyInstanceUID")).toString();
+        open.serverHost = object.value(QLatin1String("serverHost")).toString();
+        open.serverPort = object.value(QLatin1String("serverPort")).toInt(kDefaultPacsPort);
+        open.serverAeTitle = object.value(QLatin1String("serverAeTitle")).toString();
+        // Checked before anything else sees the request: a page must not be
+        // able to put megabytes of UID into a message box, or an AE title
+        // that no node can have into an association.
+        if (const PacsOpenRequest::Field field = open.invalidField(); field != PacsOpenRequest::Field::None) {
+            sendAndClose(socket, buildResponse(400, invalidFieldReason(field), echo));
+            return;
+        }
         // Answer first: the socket state may be gone once this returns, and
         // receivers should find the client already served.
         sendAndClose(socket, buildResponse(202, QByteArrayLiteral("accepted"), echo));
-        emit openStudyRequested(studyInstanceUID, serverHost, serverPort, serverAeTitle);
+        emit openStudyRequested(open.studyInstanceUID, open.serverHost, open.serverPort, open.serverAeTitle);
         return;
     }
 

@@ -337,7 +337,7 @@ void LocalApiServerTest::preflight()
 void LocalApiServerTest::pacsOpen_data()
 {
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<bool>("emitted"); // false: refused as invalid json
+    QTest::addColumn<QByteArray>("refusal"); // the 400 body; empty: accepted and reported
     QTest::addColumn<QString>("uid");
     QTest::addColumn<QString>("host");
     QTest::addColumn<int>("port");
@@ -347,36 +347,58 @@ void LocalApiServerTest::pacsOpen_data()
     {
         const char *label;
         QByteArray body;
-        bool emitted;
+        QByteArray refusal;
         QString uid, host;
         int port;
         QString aeTitle;
     };
+    const auto object = [](const QString &uid, const QString &host, int port, const QString &aeTitle) {
+        return QJsonDocument(QJsonObject{{"studyInstanceUID", uid}, {"serverHost", host}, {"serverPort", port},
+                                         {"serverAeTitle", aeTitle}})
+            .toJson(QJsonDocument::Compact);
+    };
+    const QString uid64 = "1." + QString(62, '7');
+    const QString host255 = QString(251, 'h') + ".lan";
+    const QString ae16 = QString(16, 'A');
+    const QByteArray badUid = "invalid study uid";
+    const QByteArray badHost = "invalid server host";
+    const QByteArray badPort = "invalid server port";
+    const QByteArray badAeTitle = "invalid server ae title";
     const Case cases[] = {
         {"full object, port 11112",
          R"({"studyInstanceUID":"1.2.840.1","serverHost":"pacs.local","serverPort":11112,"serverAeTitle":"ORTHANC"})",
-         true, "1.2.840.1", "pacs.local", 11112, "ORTHANC"},
-        {"port missing", R"({"studyInstanceUID":"1.2","serverHost":"h","serverAeTitle":"AE"})", true, "1.2", "h",
-         104, "AE"},
-        {"port as string", R"({"studyInstanceUID":"1.2","serverPort":"11112"})", true, "1.2", {}, 104, {}},
-        {"port null", R"({"studyInstanceUID":"1.2","serverPort":null})", true, "1.2", {}, 104, {}},
-        {"empty object", "{}", true, {}, {}, 104, {}},
-        {"uid not a string", R"({"studyInstanceUID":12,"serverHost":"h"})", true, {}, "h", 104, {}},
-        {"non-ASCII text", R"({"studyInstanceUID":"1.2","serverAeTitle":"\u041f\u0410\u041a\u0421"})", true, "1.2",
+         {}, "1.2.840.1", "pacs.local", 11112, "ORTHANC"},
+        {"port missing", R"({"studyInstanceUID":"1.2","serverHost":"h","serverAeTitle":"AE"})", {}, "1.2", "h", 104,
+         "AE"},
+        {"port as string", R"({"studyInstanceUID":"1.2","serverPort":"11112"})", {}, "1.2", {}, 104, {}},
+        {"port null", R"({"studyInstanceUID":"1.2","serverPort":null})", {}, "1.2", {}, 104, {}},
+        {"non-ASCII text", R"({"studyInstanceUID":"1.2","serverAeTitle":"\u041f\u0410\u041a\u0421"})", {}, "1.2",
          {}, 104, QString::fromUtf8("ПАКС")},
-        {"array", R"([{"studyInstanceUID":"1.2"}])", false, {}, {}, 0, {}},
-        {"invalid json", R"({"studyInstanceUID":)", false, {}, {}, 0, {}},
-        {"json string", R"("1.2")", false, {}, {}, 0, {}},
-        {"empty body", {}, false, {}, {}, 0, {}},
+        {"every field at its limit", object(uid64, host255, 65535, ae16), {}, uid64, host255, 65535, ae16},
+        {"empty object", "{}", badUid, {}, {}, 0, {}},
+        {"uid not a string", R"({"studyInstanceUID":12,"serverHost":"h"})", badUid, {}, {}, 0, {}},
+        {"uid of 1,040,000 digits", object(QString(1040000, '1'), "h", 104, "A"), badUid, {}, {}, 0, {}},
+        {"uid of 65 characters", object(uid64 + '7', "h", 104, "A"), badUid, {}, {}, 0, {}},
+        {"uid with a letter", object("1.2.3a", "h", 104, "A"), badUid, {}, {}, 0, {}},
+        {"host of 256 characters", object("1.2", 'x' + host255, 104, "A"), badHost, {}, {}, 0, {}},
+        {"port 0", object("1.2", "h", 0, "A"), badPort, {}, {}, 0, {}},
+        {"port 65536", object("1.2", "h", 65536, "A"), badPort, {}, {}, 0, {}},
+        {"ae title of 17 characters", object("1.2", "h", 104, ae16 + 'A'), badAeTitle, {}, {}, 0, {}},
+        {"ae title of 5,000 characters", object("1.2", "h", 104, QString(5000, 'A')), badAeTitle, {}, {}, 0, {}},
+        {"ae title with a line feed", object("1.2", "h", 104, "PACS\nX"), badAeTitle, {}, {}, 0, {}},
+        {"array", R"([{"studyInstanceUID":"1.2"}])", "invalid json", {}, {}, 0, {}},
+        {"invalid json", R"({"studyInstanceUID":)", "invalid json", {}, {}, 0, {}},
+        {"json string", R"("1.2")", "invalid json", {}, {}, 0, {}},
+        {"empty body", {}, "invalid json", {}, {}, 0, {}},
     };
     for (const Case &c : cases)
-        QTest::newRow(c.label) << c.body << c.emitted << c.uid << c.host << c.port << c.aeTitle;
+        QTest::newRow(c.label) << c.body << c.refusal << c.uid << c.host << c.port << c.aeTitle;
 }
 
 void LocalApiServerTest::pacsOpen()
 {
     QFETCH(QByteArray, body);
-    QFETCH(bool, emitted);
+    QFETCH(QByteArray, refusal);
     QFETCH(QString, uid);
     QFETCH(QString, host);
     QFETCH(int, port);
@@ -384,10 +406,10 @@ void LocalApiServerTest::pacsOpen()
 
     QSignalSpy open(m_server.get(), &LocalApiServer::openStudyRequested);
     QCOMPARE(exchange(m_port, buildRequest("POST", "/pacs/open", true, kDevOrigin, body)),
-             emitted ? expectedResponse("202 Accepted", "accepted", kDevOrigin)
-                     : expectedResponse("400 Bad Request", "invalid json", kDevOrigin));
-    QCOMPARE(open.count(), emitted ? 1 : 0);
-    if (emitted)
+             refusal.isEmpty() ? expectedResponse("202 Accepted", "accepted", kDevOrigin)
+                               : expectedResponse("400 Bad Request", refusal, kDevOrigin));
+    QCOMPARE(open.count(), refusal.isEmpty() ? 1 : 0);
+    if (refusal.isEmpty())
         QCOMPARE(open.takeFirst(), (QList<QVariant>{uid, host, port, aeTitle}));
 }
 

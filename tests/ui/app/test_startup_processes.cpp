@@ -162,6 +162,8 @@ void StartupProcessesTest::secondStartForwards_data()
     QTest::newRow("scheme in capitals") << QStringList{"VELMARIS://open?study=1.2.5&host=h&port=4242&aet=A"}
                                         << "study=1.2.5 host=h port=4242 aet=A";
     QTest::newRow("empty study") << QStringList{"velmaris://open?study=&host=h"} << focus;
+    QTest::newRow("study beyond the limits")
+        << QStringList{"velmaris://open?study=" + QString(100000, '1') + "&host=h"} << focus;
     QTest::newRow("only the first valid url")
         << QStringList{"/tmp/scan.dcm", "velmaris://open?study=7.7&port=1", "velmaris://open?study=8.8&port=2"}
         << "study=7.7 host= port=1 aet=";
