@@ -50,6 +50,7 @@ QByteArray reasonPhrase(int status)
     case 403: return QByteArrayLiteral("Forbidden");
     case 404: return QByteArrayLiteral("Not Found");
     case 413: return QByteArrayLiteral("Payload Too Large");
+    case 429: return QByteArrayLiteral("Too Many Requests");
     default: return QByteArrayLiteral("Unknown");
     }
 }
@@ -156,6 +157,16 @@ int LocalApiServer::requestTimeout() const
 int LocalApiServer::connectionCount() const
 {
     return int(m_connections.size());
+}
+
+bool LocalApiServer::openRequestWaiting() const
+{
+    return m_openRequestWaiting;
+}
+
+void LocalApiServer::setOpenRequestWaiting(bool waiting)
+{
+    m_openRequestWaiting = waiting;
 }
 
 void LocalApiServer::onNewConnection()
@@ -308,6 +319,11 @@ void LocalApiServer::handleRequest(QTcpSocket *socket, const BridgeRequest &requ
             sendAndClose(socket, buildResponse(400, invalidFieldReason(field), echo));
             return;
         }
+        if (m_openRequestWaiting) {
+            sendAndClose(socket, buildResponse(429, QByteArrayLiteral("open request pending"), echo));
+            return;
+        }
+        m_openRequestWaiting = true;
         // Answer first: the socket state may be gone once this returns, and
         // receivers should find the client already served.
         sendAndClose(socket, buildResponse(202, QByteArrayLiteral("accepted"), echo));

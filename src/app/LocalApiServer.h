@@ -50,6 +50,17 @@ public:
     // Connections currently held (accepted and not yet gone).
     int connectionCount() const;
 
+    // True while an open request waits for the user; meanwhile further
+    // "/pacs/open" requests are answered 429, so a page cannot stack up
+    // questions. Set by the bridge itself as it reports a request (the
+    // receiver gets it queued, and a burst must not slip in before), and by
+    // whoever puts an open request of its own before the user; the receiver
+    // clears it once the user has answered.
+    bool openRequestWaiting() const;
+
+public slots:
+    void setOpenRequestWaiting(bool waiting);
+
 signals:
     void openStudyRequested(QString studyInstanceUID, QString serverHost, int serverPort,
                             QString serverAeTitle);
@@ -74,6 +85,7 @@ private:
 
     quint16 m_port = 0;
     int m_requestTimeoutMs = kDefaultRequestTimeoutMs;
+    bool m_openRequestWaiting = false;
     quint64 m_acceptedCount = 0;
     QTcpServer *m_server = nullptr; // child of this
     // Sockets are children of this object; their state lives here until they
