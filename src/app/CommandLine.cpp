@@ -22,13 +22,16 @@ std::optional<PacsOpenRequest> requestFrom(const QString &argument)
     const QUrlQuery query(url);
     PacsOpenRequest request;
     request.studyInstanceUID = query.queryItemValue(QStringLiteral("study"), QUrl::FullyDecoded);
-    if (request.studyInstanceUID.isEmpty())
-        return std::nullopt;
     request.serverHost = query.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded);
     request.serverAeTitle = query.queryItemValue(QStringLiteral("aet"), QUrl::FullyDecoded);
     bool ok = false;
     const int port = query.queryItemValue(QStringLiteral("port"), QUrl::FullyDecoded).toInt(&ok);
     request.serverPort = ok ? port : defaultPacsPort;
+    // The same limits as a request through the bridge (an empty study among
+    // them): a URL beyond them is no open request at all, so it never reaches
+    // the coordinator, here or, forwarded, in the running instance.
+    if (request.invalidField() != PacsOpenRequest::Field::None)
+        return std::nullopt;
     request.valid = true;
     return request;
 }

@@ -1,5 +1,7 @@
 #include "app/LocalApiServer.h"
 
+#include "app/PacsOpenRequest.h"
+
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,7 +14,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <limits>
 
 #ifndef VELMARIS_WEB_ORIGIN
 #error "VELMARIS_WEB_ORIGIN must be defined by the build"
@@ -23,7 +24,6 @@ namespace velmaris {
 namespace {
 
 constexpr int kDefaultPacsPort = 104;
-const QByteArray kHeaderTerminator = QByteArrayLiteral("\r\n\r\n");
 
 // Compared byte for byte with the request's Origin header. The web version's
 // HTTPS origin depends on where it is deployed, so the build supplies it; the
@@ -50,6 +50,7 @@ QByteArray reasonPhrase(int status)
     case 403: return QByteArrayLiteral("Forbidden");
     case 404: return QByteArrayLiteral("Not Found");
     case 413: return QByteArrayLiteral("Payload Too Large");
+    case 429: return QByteArrayLiteral("Too Many Requests");
     default: return QByteArrayLiteral("Unknown");
     }
 }
@@ -83,17 +84,16 @@ QByteArray buildPreflightResponse(const QByteArray &allowOrigin)
     return out;
 }
 
-// Negative or non-numeric values count as no body. A run of digits too long
-// for 64 bits is still a (huge) length, so it must not slip through as 0.
-qint64 declaredBodyLength(const QByteArray &value)
+QByteArray invalidFieldReason(PacsOpenRequest::Field field)
 {
-    bool ok = false;
-    const qlonglong length = value.toLongLong(&ok);
-    if (ok)
-        return std::max<qlonglong>(length, 0);
-    const bool allDigits = !value.isEmpty()
-        && std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
-    return allDigits ? std::numeric_limits<qint64>::max() : 0;
+    switch (field) {
+    case PacsOpenRequest::Field::StudyInstanceUID: return QByteArrayLiteral("invalid study uid");
+    case PacsOpenRequest::Field::ServerHost: return QByteArrayLiteral("invalid server host");
+    case PacsOpenRequest::Field::ServerPort: return QByteArrayLiteral("invalid server port");
+    case PacsOpenRequest::Field::ServerAeTitle: return QByteArrayLiteral("invalid server ae title");
+    case PacsOpenRequest::Field::None: break;
+    }
+    return QByteArrayLiteral("bad request");
 }
 
 } // namespace
@@ -101,16 +101,12 @@ qint64 declaredBodyLength(const QByteArray &value)
 struct LocalApiServer::Connection
 {
     QByteArray buffer;
+    // Bytes the parser can still use; only as many are taken from the socket,
+    // so a buffer never grows past the header and body caps.
+    qint64 bytesWanted = kMaxHeaderBytes;
     QTimer *timer = nullptr; // child of the socket, so it never outlives it
     bool done = false;       // answered or being closed; later data is ignored
-
-    // Filled in once the header block is complete.
-    qsizetype headerEnd = -1; // index of "\r\n\r\n"
-    qint64 bodyLength = 0;
-    QByteArray method;
-    QByteArray path;
-    QByteArray origin;
-    bool hasOrigin = false;
+    quint64 acceptedAs = 0;  // order of acceptance: the oldest gives way first
 };
 
 LocalApiServer::LocalApiServer(quint16 port, QObject *parent)
@@ -163,6 +159,16 @@ int LocalApiServer::connectionCount() const
     return int(m_connections.size());
 }
 
+bool LocalApiServer::openRequestWaiting() const
+{
+    return m_openRequestWaiting;
+}
+
+void LocalApiServer::setOpenRequestWaiting(bool waiting)
+{
+    m_openRequestWaiting = waiting;
+}
+
 void LocalApiServer::onNewConnection()
 {
     while (m_server->hasPendingConnections()) {
@@ -171,10 +177,12 @@ void LocalApiServer::onNewConnection()
             break;
 
         // Without a cap any local process (or a page making many fetches)
-        // could exhaust descriptors and memory. The connections already held
-        // keep their place; a newcomer beyond the cap is closed unanswered
-        // and may retry once the request timeout has reaped idle ones.
-        if (int(m_connections.size()) >= kMaxConnections) {
+        // could exhaust descriptors and memory. At the cap a newcomer takes
+        // the place of the connection that has waited longest for its
+        // request: loopback clients send theirs at once, so that one is the
+        // likeliest to be idle, and a full house of idle connections cannot
+        // lock everyone out until the request time-out reaps them.
+        if (int(m_connections.size()) >= kMaxConnections && !closeOldestUnanswered()) {
             socket->abort();
             socket->deleteLater();
             continue;
@@ -193,11 +201,29 @@ void LocalApiServer::onNewConnection()
         connect(socket, &QTcpSocket::readyRead, this, &LocalApiServer::onSocketReadyRead);
         connect(socket, &QTcpSocket::disconnected, this, &LocalApiServer::onSocketDisconnected);
         connection->timer->start();
+        connection->acceptedAs = m_acceptedCount++;
         m_connections.emplace(socket, std::move(connection));
 
         if (socket->bytesAvailable() > 0)
             processIncoming(socket);
     }
+}
+
+bool LocalApiServer::closeOldestUnanswered()
+{
+    QTcpSocket *oldest = nullptr;
+    quint64 oldestAcceptedAs = 0;
+    for (const auto &[socket, connection] : m_connections) {
+        if (!connection->done && (!oldest || connection->acceptedAs < oldestAcceptedAs)) {
+            oldest = socket;
+            oldestAcceptedAs = connection->acceptedAs;
+        }
+    }
+    // Connections being answered leave by themselves in a moment.
+    if (!oldest)
+        return false;
+    closeWithoutAnswer(oldest);
+    return true;
 }
 
 void LocalApiServer::onSocketReadyRead()
@@ -229,64 +255,27 @@ void LocalApiServer::processIncoming(QTcpSocket *socket)
         return;
     }
 
-    // Only as many bytes are taken from the socket as the request may still
-    // need, so a buffer never grows past the header and body caps.
-    if (c.headerEnd < 0) {
-        c.buffer += socket->read(kMaxHeaderBytes - c.buffer.size());
-        const qsizetype end = c.buffer.indexOf(kHeaderTerminator);
-        if (end < 0 || end + kHeaderTerminator.size() > kMaxHeaderBytes) {
-            if (c.buffer.size() >= kMaxHeaderBytes)
-                sendAndClose(socket, buildResponse(413, QByteArrayLiteral("payload too large")));
-            return;
-        }
-
-        const QList<QByteArray> lines = c.buffer.left(end).split('\n');
-        const QList<QByteArray> requestLine = lines.first().simplified().split(' ');
-        if (requestLine.size() < 2) {
+    while (socket->bytesAvailable() > 0) {
+        c.buffer += socket->read(c.bytesWanted);
+        const BridgeParseResult result = parseBridgeRequest(c.buffer);
+        switch (result.outcome) {
+        case BridgeParseResult::Outcome::NeedMore:
+            c.bytesWanted = result.bytesWanted;
+            continue;
+        case BridgeParseResult::Outcome::Drop:
             closeWithoutAnswer(socket);
             return;
-        }
-        c.method = requestLine.at(0);
-        c.path = requestLine.at(1);
-
-        QByteArray contentLength;
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const QByteArray line = lines.at(i).trimmed();
-            const qsizetype colon = line.indexOf(':');
-            if (colon < 0)
-                continue;
-            const QByteArray name = line.left(colon).trimmed().toLower();
-            const QByteArray value = line.mid(colon + 1).trimmed();
-            if (name == "content-length") {
-                contentLength = value;
-            } else if (name == "origin") {
-                c.origin = value;
-                c.hasOrigin = true;
-            }
-        }
-        c.bodyLength = declaredBodyLength(contentLength);
-        if (c.bodyLength > kMaxBodyBytes) {
-            // Refused up front; waiting for (or buffering) such a body would
-            // defeat the point of the cap.
-            sendAndClose(socket, buildResponse(413, QByteArrayLiteral("payload too large")));
+        case BridgeParseResult::Outcome::Refuse:
+            sendAndClose(socket, buildResponse(result.status, result.reason));
+            return;
+        case BridgeParseResult::Outcome::Complete:
+            handleRequest(socket, result.request);
             return;
         }
-        c.headerEnd = end;
     }
-
-    const qint64 bodyStart = c.headerEnd + kHeaderTerminator.size();
-    const qint64 needed = bodyStart + c.bodyLength;
-    if (c.buffer.size() < needed)
-        c.buffer += socket->read(needed - c.buffer.size());
-    if (c.buffer.size() < needed)
-        return;
-
-    const QByteArray body = c.buffer.mid(bodyStart, c.bodyLength);
-    handleRequest(socket, c, body);
 }
 
-void LocalApiServer::handleRequest(QTcpSocket *socket, const Connection &request,
-                                   const QByteArray &body)
+void LocalApiServer::handleRequest(QTcpSocket *socket, const BridgeRequest &request)
 {
     const bool originAllowed = request.hasOrigin && allowedOrigins().contains(request.origin);
     // Local programs (the second start of this program among them) send no
@@ -312,22 +301,33 @@ void LocalApiServer::handleRequest(QTcpSocket *socket, const Connection &request
 
     if (request.method == "POST" && request.path == "/pacs/open") {
         QJsonParseError parseError;
-        const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+        const QJsonDocument document = QJsonDocument::fromJson(request.body, &parseError);
         if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
             sendAndClose(socket, buildResponse(400, QByteArrayLiteral("invalid json"), echo));
             return;
         }
-        // Deliberately not validated here: the receiver checks the UID and
-        // asks before contacting a node that is not configured.
         const QJsonObject object = document.object();
-        const QString studyInstanceUID = object.value(QLatin1String("studyInstanceUID")).toString();
-        const QString serverHost = object.value(QLatin1String("serverHost")).toString();
-        const int serverPort = object.value(QLatin1String("serverPort")).toInt(kDefaultPacsPort);
-        const QString serverAeTitle = object.value(QLatin1String("serverAeTitle")).toString();
+        PacsOpenRequest open;
+        open.studyInstanceUID = object.value(QLatin1String("studyInstanceUID")).toString();
+        open.serverHost = object.value(QLatin1String("serverHost")).toString();
+        open.serverPort = object.value(QLatin1String("serverPort")).toInt(kDefaultPacsPort);
+        open.serverAeTitle = object.value(QLatin1String("serverAeTitle")).toString();
+        // Checked before anything else sees the request: a page must not be
+        // able to put megabytes of UID into a message box, or an AE title
+        // that no node can have into an association.
+        if (const PacsOpenRequest::Field field = open.invalidField(); field != PacsOpenRequest::Field::None) {
+            sendAndClose(socket, buildResponse(400, invalidFieldReason(field), echo));
+            return;
+        }
+        if (m_openRequestWaiting) {
+            sendAndClose(socket, buildResponse(429, QByteArrayLiteral("open request pending"), echo));
+            return;
+        }
+        m_openRequestWaiting = true;
         // Answer first: the socket state may be gone once this returns, and
         // receivers should find the client already served.
         sendAndClose(socket, buildResponse(202, QByteArrayLiteral("accepted"), echo));
-        emit openStudyRequested(studyInstanceUID, serverHost, serverPort, serverAeTitle);
+        emit openStudyRequested(open.studyInstanceUID, open.serverHost, open.serverPort, open.serverAeTitle);
         return;
     }
 

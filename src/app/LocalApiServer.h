@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/BridgeRequestParser.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -22,12 +24,11 @@ class LocalApiServer : public QObject
 {
     Q_OBJECT
 public:
-    // The header block including its blank line must fit in this many bytes.
-    static constexpr qsizetype kMaxHeaderBytes = 16 * 1024;
-    // Largest Content-Length accepted; the biggest legitimate body is a small
-    // JSON object.
-    static constexpr qint64 kMaxBodyBytes = 1024 * 1024;
-    // Connections held at once; newcomers beyond it are closed unanswered.
+    static constexpr qsizetype kMaxHeaderBytes = kBridgeMaxHeaderBytes;
+    static constexpr qint64 kMaxBodyBytes = kBridgeMaxBodyBytes;
+    // Connections held at once. A newcomer beyond it displaces the oldest
+    // connection whose request has not been answered; that one is closed
+    // unanswered.
     static constexpr int kMaxConnections = 64;
     // Time a connection gets, from acceptance, to deliver a complete request.
     static constexpr int kDefaultRequestTimeoutMs = 10000;
@@ -49,6 +50,17 @@ public:
     // Connections currently held (accepted and not yet gone).
     int connectionCount() const;
 
+    // True while an open request waits for the user; meanwhile further
+    // "/pacs/open" requests are answered 429, so a page cannot stack up
+    // questions. Set by the bridge itself as it reports a request (the
+    // receiver gets it queued, and a burst must not slip in before), and by
+    // whoever puts an open request of its own before the user; the receiver
+    // clears it once the user has answered.
+    bool openRequestWaiting() const;
+
+public slots:
+    void setOpenRequestWaiting(bool waiting);
+
 signals:
     void openStudyRequested(QString studyInstanceUID, QString serverHost, int serverPort,
                             QString serverAeTitle);
@@ -63,14 +75,18 @@ private:
     struct Connection;
 
     void processIncoming(QTcpSocket *socket);
-    void handleRequest(QTcpSocket *socket, const Connection &request, const QByteArray &body);
+    void handleRequest(QTcpSocket *socket, const BridgeRequest &request);
     void onRequestTimedOut(QTcpSocket *socket);
     void sendAndClose(QTcpSocket *socket, const QByteArray &response);
     void closeWithoutAnswer(QTcpSocket *socket);
+    // False when every held connection is already being answered.
+    bool closeOldestUnanswered();
     void releaseConnection(QTcpSocket *socket);
 
     quint16 m_port = 0;
     int m_requestTimeoutMs = kDefaultRequestTimeoutMs;
+    bool m_openRequestWaiting = false;
+    quint64 m_acceptedCount = 0;
     QTcpServer *m_server = nullptr; // child of this
     // Sockets are children of this object; their state lives here until they
     // disconnect (or are dropped), and the socket itself is deleted later.

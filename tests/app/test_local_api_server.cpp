@@ -150,8 +150,8 @@ private slots:
 
     void splitRequestHandledOnceComplete();
     void oneResponsePerConnection();
-    void malformedRequestClosedWithoutAnswer_data();
-    void malformedRequestClosedWithoutAnswer();
+    void malformedRequestRefused_data();
+    void malformedRequestRefused();
     void oddContentLengthCountsAsZero_data();
     void oddContentLengthCountsAsZero();
 
@@ -160,7 +160,8 @@ private slots:
     void bodyCapRefusedImmediately_data();
     void bodyCapRefusedImmediately();
     void bodyAtCapAccepted();
-    void connectionCap();
+    void connectionCapGivesWayToNewcomers_data();
+    void connectionCapGivesWayToNewcomers();
     void slowClientDropped();
     void floodOfUnfinishedConnectionsReaped();
     void clientVanishesMidRequest_data();
@@ -336,7 +337,7 @@ void LocalApiServerTest::preflight()
 void LocalApiServerTest::pacsOpen_data()
 {
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<bool>("emitted"); // false: refused as invalid json
+    QTest::addColumn<QByteArray>("refusal"); // the 400 body; empty: accepted and reported
     QTest::addColumn<QString>("uid");
     QTest::addColumn<QString>("host");
     QTest::addColumn<int>("port");
@@ -346,36 +347,58 @@ void LocalApiServerTest::pacsOpen_data()
     {
         const char *label;
         QByteArray body;
-        bool emitted;
+        QByteArray refusal;
         QString uid, host;
         int port;
         QString aeTitle;
     };
+    const auto object = [](const QString &uid, const QString &host, int port, const QString &aeTitle) {
+        return QJsonDocument(QJsonObject{{"studyInstanceUID", uid}, {"serverHost", host}, {"serverPort", port},
+                                         {"serverAeTitle", aeTitle}})
+            .toJson(QJsonDocument::Compact);
+    };
+    const QString uid64 = "1." + QString(62, '7');
+    const QString host255 = QString(251, 'h') + ".lan";
+    const QString ae16 = QString(16, 'A');
+    const QByteArray badUid = "invalid study uid";
+    const QByteArray badHost = "invalid server host";
+    const QByteArray badPort = "invalid server port";
+    const QByteArray badAeTitle = "invalid server ae title";
     const Case cases[] = {
         {"full object, port 11112",
          R"({"studyInstanceUID":"1.2.840.1","serverHost":"pacs.local","serverPort":11112,"serverAeTitle":"ORTHANC"})",
-         true, "1.2.840.1", "pacs.local", 11112, "ORTHANC"},
-        {"port missing", R"({"studyInstanceUID":"1.2","serverHost":"h","serverAeTitle":"AE"})", true, "1.2", "h",
-         104, "AE"},
-        {"port as string", R"({"studyInstanceUID":"1.2","serverPort":"11112"})", true, "1.2", {}, 104, {}},
-        {"port null", R"({"studyInstanceUID":"1.2","serverPort":null})", true, "1.2", {}, 104, {}},
-        {"empty object", "{}", true, {}, {}, 104, {}},
-        {"uid not a string", R"({"studyInstanceUID":12,"serverHost":"h"})", true, {}, "h", 104, {}},
-        {"non-ASCII text", R"({"studyInstanceUID":"1.2","serverAeTitle":"\u041f\u0410\u041a\u0421"})", true, "1.2",
+         {}, "1.2.840.1", "pacs.local", 11112, "ORTHANC"},
+        {"port missing", R"({"studyInstanceUID":"1.2","serverHost":"h","serverAeTitle":"AE"})", {}, "1.2", "h", 104,
+         "AE"},
+        {"port as string", R"({"studyInstanceUID":"1.2","serverPort":"11112"})", {}, "1.2", {}, 104, {}},
+        {"port null", R"({"studyInstanceUID":"1.2","serverPort":null})", {}, "1.2", {}, 104, {}},
+        {"non-ASCII text", R"({"studyInstanceUID":"1.2","serverAeTitle":"\u041f\u0410\u041a\u0421"})", {}, "1.2",
          {}, 104, QString::fromUtf8("ПАКС")},
-        {"array", R"([{"studyInstanceUID":"1.2"}])", false, {}, {}, 0, {}},
-        {"invalid json", R"({"studyInstanceUID":)", false, {}, {}, 0, {}},
-        {"json string", R"("1.2")", false, {}, {}, 0, {}},
-        {"empty body", {}, false, {}, {}, 0, {}},
+        {"every field at its limit", object(uid64, host255, 65535, ae16), {}, uid64, host255, 65535, ae16},
+        {"empty object", "{}", badUid, {}, {}, 0, {}},
+        {"uid not a string", R"({"studyInstanceUID":12,"serverHost":"h"})", badUid, {}, {}, 0, {}},
+        {"uid of 1,040,000 digits", object(QString(1040000, '1'), "h", 104, "A"), badUid, {}, {}, 0, {}},
+        {"uid of 65 characters", object(uid64 + '7', "h", 104, "A"), badUid, {}, {}, 0, {}},
+        {"uid with a letter", object("1.2.3a", "h", 104, "A"), badUid, {}, {}, 0, {}},
+        {"host of 256 characters", object("1.2", 'x' + host255, 104, "A"), badHost, {}, {}, 0, {}},
+        {"port 0", object("1.2", "h", 0, "A"), badPort, {}, {}, 0, {}},
+        {"port 65536", object("1.2", "h", 65536, "A"), badPort, {}, {}, 0, {}},
+        {"ae title of 17 characters", object("1.2", "h", 104, ae16 + 'A'), badAeTitle, {}, {}, 0, {}},
+        {"ae title of 5,000 characters", object("1.2", "h", 104, QString(5000, 'A')), badAeTitle, {}, {}, 0, {}},
+        {"ae title with a line feed", object("1.2", "h", 104, "PACS\nX"), badAeTitle, {}, {}, 0, {}},
+        {"array", R"([{"studyInstanceUID":"1.2"}])", "invalid json", {}, {}, 0, {}},
+        {"invalid json", R"({"studyInstanceUID":)", "invalid json", {}, {}, 0, {}},
+        {"json string", R"("1.2")", "invalid json", {}, {}, 0, {}},
+        {"empty body", {}, "invalid json", {}, {}, 0, {}},
     };
     for (const Case &c : cases)
-        QTest::newRow(c.label) << c.body << c.emitted << c.uid << c.host << c.port << c.aeTitle;
+        QTest::newRow(c.label) << c.body << c.refusal << c.uid << c.host << c.port << c.aeTitle;
 }
 
 void LocalApiServerTest::pacsOpen()
 {
     QFETCH(QByteArray, body);
-    QFETCH(bool, emitted);
+    QFETCH(QByteArray, refusal);
     QFETCH(QString, uid);
     QFETCH(QString, host);
     QFETCH(int, port);
@@ -383,10 +406,10 @@ void LocalApiServerTest::pacsOpen()
 
     QSignalSpy open(m_server.get(), &LocalApiServer::openStudyRequested);
     QCOMPARE(exchange(m_port, buildRequest("POST", "/pacs/open", true, kDevOrigin, body)),
-             emitted ? expectedResponse("202 Accepted", "accepted", kDevOrigin)
-                     : expectedResponse("400 Bad Request", "invalid json", kDevOrigin));
-    QCOMPARE(open.count(), emitted ? 1 : 0);
-    if (emitted)
+             refusal.isEmpty() ? expectedResponse("202 Accepted", "accepted", kDevOrigin)
+                               : expectedResponse("400 Bad Request", refusal, kDevOrigin));
+    QCOMPARE(open.count(), refusal.isEmpty() ? 1 : 0);
+    if (refusal.isEmpty())
         QCOMPARE(open.takeFirst(), (QList<QVariant>{uid, host, port, aeTitle}));
 }
 
@@ -476,21 +499,54 @@ void LocalApiServerTest::oneResponsePerConnection()
     QCOMPARE(focus.count(), 1);
 }
 
-void LocalApiServerTest::malformedRequestClosedWithoutAnswer_data()
+void LocalApiServerTest::malformedRequestRefused_data()
 {
     QTest::addColumn<QByteArray>("request");
-    QTest::newRow("blank line alone") << QByteArray("\r\n\r\n");
-    QTest::newRow("one word") << QByteArray("GET\r\n\r\n");
-    QTest::newRow("one word with headers") << QByteArray("GET\r\nOrigin: http://localhost:5173\r\n\r\n");
-    QTest::newRow("blanks only") << QByteArray("   \t \r\n\r\n");
-    QTest::newRow("leading blank line") << QByteArray("\r\n\r\nGET /health HTTP/1.1\r\n\r\n");
+    QTest::addColumn<QByteArray>("expected"); // empty: closed without an answer
+
+    // Without a request line there is nothing to answer.
+    QTest::newRow("blank line alone") << QByteArray("\r\n\r\n") << QByteArray();
+    QTest::newRow("one word") << QByteArray("GET\r\n\r\n") << QByteArray();
+    QTest::newRow("one word with headers") << QByteArray("GET\r\nOrigin: http://localhost:5173\r\n\r\n")
+                                           << QByteArray();
+    QTest::newRow("blanks only") << QByteArray("   \t \r\n\r\n") << QByteArray();
+    QTest::newRow("leading blank line") << QByteArray("\r\n\r\nGET /health HTTP/1.1\r\n\r\n") << QByteArray();
+
+    // Each of these would be served (or awaited) if read leniently.
+    const QByteArray lineEnding = expectedResponse("400 Bad Request", "malformed line ending");
+    QTest::newRow("bare LF throughout") << QByteArray("POST /focus HTTP/1.1\nContent-Length: 0\n\n") << lineEnding;
+    QTest::newRow("bare LF, block never ends") << QByteArray("POST /focus HTTP/1.1\n") << lineEnding;
+    QTest::newRow("bare LF inside a CR LF block")
+        << QByteArray("POST /focus HTTP/1.1\r\nHost: x\nContent-Length: 0\r\n\r\n") << lineEnding;
+    QTest::newRow("bare LF ends the block") << QByteArray("POST /focus HTTP/1.1\r\nContent-Length: 0\r\n\n")
+                                            << lineEnding;
+
+    const QByteArray twoLengths = expectedResponse("400 Bad Request", "duplicate content-length");
+    QTest::newRow("two Content-Lengths")
+        << QByteArray("POST /focus HTTP/1.1\r\nContent-Length: 0\r\nContent-Length: 2\r\n\r\n{}") << twoLengths;
+    QTest::newRow("two equal Content-Lengths, other case")
+        << QByteArray("POST /focus HTTP/1.1\r\nContent-Length: 2\r\ncontent-length: 2\r\n\r\n{}") << twoLengths;
+
+    const QByteArray twoOrigins = expectedResponse("400 Bad Request", "duplicate origin");
+    const auto focusWith = [](const QByteArray &originLines) -> QByteArray {
+        return "POST /focus HTTP/1.1\r\n" + originLines + "Content-Length: 0\r\n\r\n";
+    };
+    QTest::newRow("foreign, then allowed Origin")
+        << focusWith("Origin: https://evil.example\r\nOrigin: " + kDevOrigin + "\r\n") << twoOrigins;
+    QTest::newRow("allowed, then foreign Origin")
+        << focusWith("Origin: " + kDevOrigin + "\r\nOrigin: https://evil.example\r\n") << twoOrigins;
+    QTest::newRow("same allowed Origin twice")
+        << focusWith("Origin: " + kWebOrigin + "\r\nORIGIN: " + kWebOrigin + "\r\n") << twoOrigins;
+    QTest::newRow("empty, then allowed Origin") << focusWith("Origin:\r\nOrigin: " + kDevOrigin + "\r\n")
+                                               << twoOrigins;
 }
 
-void LocalApiServerTest::malformedRequestClosedWithoutAnswer()
+void LocalApiServerTest::malformedRequestRefused()
 {
     QFETCH(QByteArray, request);
+    QFETCH(QByteArray, expected);
     QSignalSpy focus(m_server.get(), &LocalApiServer::focusRequested);
-    QCOMPARE(exchange(m_port, request), QByteArray());
+    QCOMPARE(exchange(m_port, request), expected);
     QCOMPARE(focus.count(), 0);
     QTRY_VERIFY(serverIsEmpty());
 }
@@ -585,37 +641,40 @@ void LocalApiServerTest::bodyAtCapAccepted()
     QCOMPARE(open.at(0).at(0).toString(), QStringLiteral("1.2.9"));
 }
 
-void LocalApiServerTest::connectionCap()
+void LocalApiServerTest::connectionCapGivesWayToNewcomers_data()
 {
-    m_server->setRequestTimeout(60000); // the held connections must not be reaped here
+    QTest::addColumn<QByteArray>("heldSend"); // what each held connection sends
+    QTest::newRow("idle") << QByteArray();
+    QTest::newRow("request begun") << QByteArray("GET /hea");
+}
+
+void LocalApiServerTest::connectionCapGivesWayToNewcomers()
+{
+    QFETCH(QByteArray, heldSend);
+    m_server->setRequestTimeout(60000); // only a newcomer may end a held connection here
     const int cap = LocalApiServer::kMaxConnections;
     std::vector<std::unique_ptr<RawClient>> held;
-    for (int i = 0; i < cap; ++i) {
+    const auto holdOneMore = [&] {
         held.push_back(std::make_unique<RawClient>());
-        QVERIFY(held.back()->connectTo(m_port));
-        held.back()->send("GET /hea"); // started, never finished
+        if (held.back()->connectTo(m_port) && !heldSend.isEmpty())
+            held.back()->send(heldSend);
+    };
+    for (int i = 0; i < cap; ++i) {
+        holdOneMore();
+        QTRY_COMPARE(m_server->connectionCount(), i + 1); // accepted in this order
     }
-    QTRY_COMPARE(m_server->connectionCount(), cap);
 
-    // Newcomers beyond the cap are closed at once, unanswered, even with a
-    // complete request; the connections already held keep their place.
-    for (int i = 0; i < 2; ++i) {
-        RawClient extra;
-        extra.connectTo(m_port); // may already be closed again by the time it returns
-        if (extra.isOpen())
-            extra.send(buildRequest("GET", "/health"));
-        QVERIFY(extra.waitClosed());
-        QCOMPARE(extra.received(), QByteArray());
-        QCOMPARE(m_server->connectionCount(), cap);
+    // Each newcomer is served at once; the oldest held connection gives way,
+    // unanswered, and all younger ones keep their place.
+    for (std::size_t oldest = 0; oldest < 2; ++oldest) {
+        QCOMPARE(health(), kHealthy);
+        QVERIFY(held.at(oldest)->waitClosed());
+        QCOMPARE(held.at(oldest)->received(), QByteArray());
+        for (std::size_t j = oldest + 1; j < held.size(); ++j)
+            QVERIFY2(held.at(j)->isOpen(), qPrintable(QString::number(j)));
+        holdOneMore(); // a full house again
+        QTRY_COMPARE(m_server->connectionCount(), cap);
     }
-    for (const auto &client : held)
-        QVERIFY(client->isOpen());
-
-    // Once some leave, a request is served again.
-    for (int i = 0; i < 4; ++i)
-        held.at(i)->abort();
-    QTRY_COMPARE(m_server->connectionCount(), cap - 4);
-    QCOMPARE(health(), kHealthy);
 }
 
 void LocalApiServerTest::slowClientDropped()

@@ -8,6 +8,7 @@
 #include "dicom/CodecRegistration.h"
 #include "dicom/DicomFileSummary.h"
 #include "platform/SingleInstanceGuard.h"
+#include "ui/app/BridgeWiring.h"
 #include "ui/app/PortableSession.h"
 #include "ui/app/Theme.h"
 #include "ui/browser/MainWindow.h"
@@ -76,19 +77,14 @@ int runNormal(QApplication &app)
     QTimer::singleShot(0, &window, [] { qInfo("MainWindow: shown"); });
 
     pacs::PacsOpenCoordinator coordinator(window.database(), &window);
-    QObject::connect(bridge, &LocalApiServer::openStudyRequested, &coordinator,
-                     [&coordinator](const QString &study, const QString &host, int serverPort, const QString &aet) {
-                         coordinator.openStudy(PacsOpenRequest{study, host, serverPort, aet, true});
-                     }, Qt::QueuedConnection);
-    QObject::connect(bridge, &LocalApiServer::focusRequested, &window, [&window] {
-        qInfo("MainWindow: focus requested");
-        window.showNormal();
-        window.raise();
-        window.activateWindow();
-    }, Qt::QueuedConnection);
+    connectBridge(bridge, &coordinator, &window);
 
-    if (request.valid)
+    if (request.valid) {
+        // The command line's request comes first: no request through the
+        // bridge may slip in before it reaches the coordinator.
+        bridge->setOpenRequestWaiting(true);
         QTimer::singleShot(0, &coordinator, [&coordinator, request] { coordinator.openStudy(request); });
+    }
     const int code = app.exec();
     delete bridge;
     return code;

@@ -35,9 +35,19 @@ void CommandLineTest::parsesOpenUrls_data()
     QTest::newRow("other scheme") << QStringList{"https://open?study=1"} << false << "" << "" << 104 << "";
     QTest::newRow("file paths ignored") << QStringList{"/tmp/a.dcm", "C:\\x"} << false << "" << "" << 104 << "";
     QTest::newRow("first valid url counts")
-        << QStringList{"/tmp/a.dcm", "velmaris://open?study=", "velmaris://open?study=A&port=1",
-                       "velmaris://open?study=B&port=2"}
-        << true << "A" << "" << 1 << "";
+        << QStringList{"/tmp/a.dcm", "velmaris://open?study=", "velmaris://open?study=5&port=1",
+                       "velmaris://open?study=6&port=2"}
+        << true << "5" << "" << 1 << "";
+    // The limits of a request through the bridge hold here too.
+    const QString uid65 = QStringLiteral("1.") + QString(63, QLatin1Char('9'));
+    QTest::newRow("study of 65 characters") << QStringList{"velmaris://open?study=" + uid65} << false << ""
+                                            << "" << 104 << "";
+    QTest::newRow("port beyond 65535") << QStringList{"velmaris://open?study=1.2&port=65536"} << false << ""
+                                       << "" << 104 << "";
+    QTest::newRow("control character in aet, next url counts")
+        << QStringList{"velmaris://open?study=1.2&aet=A%07B", "velmaris://open?study=3.4&aet=" + QString(16, 'A'),
+                       "velmaris://open?study=5.6"}
+        << true << "3.4" << "" << 104 << QString(16, 'A');
     QTest::newRow("nothing") << QStringList{} << false << "" << "" << 104 << "";
 }
 

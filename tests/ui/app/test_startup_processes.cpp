@@ -130,6 +130,9 @@ private slots:
     void portableModeLeavesNoTrace();
 
 private:
+    // Replaces the running first instance (if any) with a fresh one.
+    void startFirstInstance();
+
     std::unique_ptr<UserWorld> m_world;
     std::unique_ptr<Workstation> m_first;
 };
@@ -137,10 +140,16 @@ private:
 void StartupProcessesTest::initTestCase()
 {
     m_world = std::make_unique<UserWorld>();
-    m_first = std::make_unique<Workstation>(*m_world);
-    QTRY_VERIFY_WITH_TIMEOUT(bridgeAnswers(m_world->port), 15000);
+    startFirstInstance();
     QVERIFY(QFileInfo::exists(m_world->lockFile()));
     QVERIFY(QFileInfo::exists(m_world->dataHome() + QStringLiteral("/Brennick/Norvane/index.sqlite3")));
+}
+
+void StartupProcessesTest::startFirstInstance()
+{
+    m_first.reset();
+    m_first = std::make_unique<Workstation>(*m_world);
+    QTRY_VERIFY_WITH_TIMEOUT(bridgeAnswers(m_world->port), 15000);
 }
 
 void StartupProcessesTest::cleanupTestCase()
@@ -162,6 +171,8 @@ void StartupProcessesTest::secondStartForwards_data()
     QTest::newRow("scheme in capitals") << QStringList{"VELMARIS://open?study=1.2.5&host=h&port=4242&aet=A"}
                                         << "study=1.2.5 host=h port=4242 aet=A";
     QTest::newRow("empty study") << QStringList{"velmaris://open?study=&host=h"} << focus;
+    QTest::newRow("study beyond the limits")
+        << QStringList{"velmaris://open?study=" + QString(100000, '1') + "&host=h"} << focus;
     QTest::newRow("only the first valid url")
         << QStringList{"/tmp/scan.dcm", "velmaris://open?study=7.7&port=1", "velmaris://open?study=8.8&port=2"}
         << "study=7.7 host= port=1 aet=";
@@ -171,6 +182,11 @@ void StartupProcessesTest::secondStartForwards()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, received);
+    // The first instance keeps an open request before the user until it is
+    // answered and refuses further ones meanwhile, so each row that forwards
+    // one gets a first instance of its own.
+    if (received.startsWith(QStringLiteral("study=")))
+        startFirstInstance();
     m_first->log.clear();
     const SecondStart second = startAgain(*m_world, arguments);
     QCOMPARE(second.exitCode, 0);

@@ -1,0 +1,104 @@
+#include "app/LocalApiServer.h"
+#include "app/PacsOpenRequest.h"
+#include "ui/app/BridgeWiring.h"
+#include "ui/pacs/PacsOpenCoordinator.h"
+
+#include <QAbstractButton>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+using velmaris::LocalApiServer;
+
+namespace {
+
+// Posts an open request to the bridge the way a web page does.
+QNetworkReply *postOpen(QNetworkAccessManager &manager, quint16 port, const QString &uid)
+{
+    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/pacs/open").arg(port)));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    request.setRawHeader("Origin", "http://localhost:5173");
+    const QJsonObject body{{"studyInstanceUID", uid}, {"serverHost", "pacs.local"}, {"serverPort", 11112},
+                           {"serverAeTitle", "PACS"}};
+    return manager.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+}
+
+// "status body" of each answer, once all have come.
+QStringList answers(const std::vector<std::unique_ptr<QNetworkReply>> &replies)
+{
+    QStringList out;
+    for (const auto &reply : replies) {
+        if (!reply->isFinished() && !QSignalSpy(reply.get(), &QNetworkReply::finished).wait(5000))
+            return {QStringLiteral("<no answer>")};
+        out << QString::number(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt()) + ' '
+                + QString::fromUtf8(reply->readAll());
+    }
+    return out;
+}
+
+} // namespace
+
+class BridgeWiringTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void oneOpenRequestWaitsForTheUser();
+};
+
+// A burst of open requests puts one question before the user; the rest are
+// refused until it is answered, and then the next one is taken.
+void BridgeWiringTest::oneOpenRequestWaitsForTheUser()
+{
+    QWidget window;
+    LocalApiServer bridge(0, nullptr);
+    QString error;
+    QVERIFY2(bridge.listen(&error), qPrintable(error));
+    pacs::PacsOpenCoordinator coordinator(nullptr, &window);
+    velmaris::connectBridge(&bridge, &coordinator, &window);
+    QNetworkAccessManager manager;
+    manager.setProxy(QNetworkProxy::NoProxy);
+    const auto boxes = [&] { return window.findChildren<QMessageBox *>(); };
+
+    std::vector<std::unique_ptr<QNetworkReply>> burst;
+    for (int i = 1; i <= 5; ++i)
+        burst.emplace_back(postOpen(manager, bridge.serverPort(), QStringLiteral("1.2.%1").arg(i)));
+    QStringList got = answers(burst);
+    QCOMPARE(got.count(QStringLiteral("202 accepted")), 1);
+    QCOMPARE(got.count(QStringLiteral("429 open request pending")), 4);
+    QTRY_COMPARE(boxes().size(), 1);
+    const QString first = QStringLiteral("1.2.%1").arg(got.indexOf(QStringLiteral("202 accepted")) + 1);
+    QVERIFY2(boxes().first()->text().contains(first), qPrintable(boxes().first()->text()));
+    QVERIFY(coordinator.isWaitingForUser());
+
+    // Still waiting: a malformed request is told what is wrong with it, a
+    // sound one is refused, and a request that reaches the coordinator by
+    // another way gets no box of its own either.
+    std::vector<std::unique_ptr<QNetworkReply>> more;
+    more.emplace_back(postOpen(manager, bridge.serverPort(), QStringLiteral("1.2.x")));
+    more.emplace_back(postOpen(manager, bridge.serverPort(), first));
+    QCOMPARE(answers(more), (QStringList{"400 invalid study uid", "429 open request pending"}));
+    coordinator.openStudy(velmaris::PacsOpenRequest{QStringLiteral("7.7"), {}, 104, {}, true});
+    QCOMPARE(boxes().size(), 1);
+
+    boxes().first()->button(QMessageBox::Ok)->click();
+    QTRY_VERIFY(!bridge.openRequestWaiting());
+    QVERIFY(!coordinator.isWaitingForUser());
+    QTRY_VERIFY(boxes().isEmpty());
+
+    std::vector<std::unique_ptr<QNetworkReply>> next;
+    next.emplace_back(postOpen(manager, bridge.serverPort(), QStringLiteral("1.2.9")));
+    QCOMPARE(answers(next), QStringList{"202 accepted"});
+    QTRY_COMPARE(boxes().size(), 1);
+    QVERIFY(boxes().first()->text().contains(QStringLiteral("1.2.9")));
+}
+
+QTEST_MAIN(BridgeWiringTest)
+#include "test_bridge_wiring.moc"
