@@ -8,13 +8,11 @@
 #include "ui/viewer/ImageViewportWidget.h"
 #include "ui/viewer/LayoutPicker.h"
 #include "ui/viewer/SeriesListWidget.h"
+#include "ui/viewer/VertebraStartDialog.h"
+#include "ui/viewer/ViewerLinks.h"
 #include "ui/viewer/WindowPresetMenu.h"
 #include "viewer/CinePlayback.h"
-#include "viewer/Cursor3D.h"
 #include "viewer/OverlayText.h"
-#include "viewer/ReferenceLines.h"
-#include "viewer/SlicePlane.h"
-#include "viewer/SliceSync.h"
 #include "viewer/ToolbarOrder.h"
 
 #include <QActionGroup>
@@ -24,11 +22,7 @@
 #include <QDate>
 #include <QCursor>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QDialog>
-#include <QDialogButtonBox>
-#include <QFormLayout>
-#include <QGraphicsSimpleTextItem>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
@@ -83,6 +77,17 @@ ViewerWindow::ViewerWindow(const QString &studyUid, bool portable, QWidget *pare
     m_cineTimer->setInterval(render::cineIntervalMs(render::cineDefaultRate));
     connect(m_cineTimer, &QTimer::timeout, this, &ViewerWindow::onCineTick);
 
+    ViewerLinks::Viewer linked;
+    linked.panels = [this] { return panels(); };
+    linked.slices = [this](const QString &uid) { return m_slices.value(uid); };
+    linked.geometry = [this](const QString &uid) { return m_geometry.value(uid); };
+    m_links = new ViewerLinks(std::move(linked), this);
+    connect(m_links, &ViewerLinks::statusChanged, this, &ViewerWindow::showStatus);
+    connect(m_links, &ViewerLinks::referenceStatusCleared, this, [this] {
+        if (statusBar()->currentMessage().startsWith(referencePrefix))
+            statusBar()->clearMessage();
+    });
+
     relayoutGrid();
     setActiveViewport(0);
     buildActions();
@@ -92,6 +97,11 @@ ViewerWindow::ViewerWindow(const QString &studyUid, bool portable, QWidget *pare
 }
 
 ViewerWindow::~ViewerWindow() = default;
+
+const render::VertebraLabeler &ViewerWindow::vertebraLabeler() const
+{
+    return m_links->labeler();
+}
 
 // ---------------------------------------------------------------- series
 
@@ -482,82 +492,13 @@ void ViewerWindow::setActiveViewport(int viewportIndex)
 void ViewerWindow::onViewportSliceChanged(int sourceViewportIndex, int index, int total)
 {
     const QAction *sync = m_actions.value(QStringLiteral("syncSlices"));
-    if (!m_syncing && sync != nullptr && sync->isChecked()) {
-        m_syncing = true;
-        const QList<ImageViewportWidget *> list = panels();
-        const ImageViewportWidget *source = panelAt(sourceViewportIndex);
-        const QList<db::SliceRef> sourceSlices =
-            source != nullptr ? m_slices.value(source->seriesUid()) : QList<db::SliceRef>();
-        for (int i = 0; i < list.size(); ++i) {
-            ImageViewportWidget *follower = list.at(i);
-            if (i == sourceViewportIndex || follower->sliceCount() == 0)
-                continue;
-            // The rows differ from the panel's only while a growing series is
-            // being reloaded; the fraction of the panel's own count pairs those.
-            follower->showSlice(sourceSlices.size() == total
-                                    ? render::syncedSliceIndex(sourceSlices, index,
-                                                               m_slices.value(follower->seriesUid()),
-                                                               follower->currentSlice())
-                                    : render::syncedSliceIndex(index, total, follower->sliceCount()));
-        }
-        m_syncing = false;
-    }
-    if (!m_syncing) {
-        updateReferenceLines();
-        updateVertebraLabels();
-    }
-}
-
-render::SliceGeometry ViewerWindow::currentGeometry(const ImageViewportWidget *panel) const
-{
-    const auto found = m_geometry.constFind(panel->seriesUid());
-    if (found == m_geometry.cend() || panel->currentSlice() < 0 || panel->currentSlice() >= found->size())
-        return {};
-    return found->at(panel->currentSlice());
+    m_links->onSliceChanged(panelAt(sourceViewportIndex), index, total, sync != nullptr && sync->isChecked());
 }
 
 void ViewerWindow::updateReferenceLines()
 {
-    const QList<ImageViewportWidget *> list = panels();
     const QAction *enabled = m_actions.value(QStringLiteral("referenceLines"));
-    if (enabled == nullptr || !enabled->isChecked()) {
-        for (ImageViewportWidget *panel : list)
-            panel->setReferenceLines({});
-        return;
-    }
-    QList<ImageViewportWidget *> loaded;
-    for (ImageViewportWidget *panel : list) {
-        if (panel->sliceCount() > 0)
-            loaded.append(panel);
-        else
-            panel->setReferenceLines({});
-    }
-    int withCoordinates = 0;
-    int linesFound = 0;
-    for (ImageViewportWidget *target : std::as_const(loaded)) {
-        const render::SliceGeometry targetGeometry = currentGeometry(target);
-        QList<QLineF> lines;
-        if (targetGeometry.hasSpatialInfo) {
-            ++withCoordinates;
-            const QSize size = target->currentPixmap().size();
-            for (ImageViewportWidget *source : std::as_const(loaded)) {
-                if (source == target)
-                    continue;
-                const auto line =
-                    render::referenceLine(currentGeometry(source), targetGeometry, size.width(), size.height());
-                if (line)
-                    lines.append(*line);
-            }
-        }
-        linesFound += static_cast<int>(lines.size());
-        target->setReferenceLines(lines);
-    }
-    const QString status =
-        render::referenceLinesStatus(static_cast<int>(loaded.size()), withCoordinates, linesFound);
-    if (!status.isEmpty())
-        showStatus(status);
-    else if (statusBar()->currentMessage().startsWith(referencePrefix))
-        statusBar()->clearMessage();
+    m_links->updateReferenceLines(enabled != nullptr && enabled->isChecked());
 }
 
 void ViewerWindow::onSeriesStepRequested(int viewportIndex, int direction)
@@ -574,68 +515,19 @@ void ViewerWindow::onSeriesStepRequested(int viewportIndex, int direction)
 
 void ViewerWindow::onCursor3DClicked(int viewportIndex, const QPointF &imagePixel)
 {
-    ImageViewportWidget *source = panelAt(viewportIndex);
-    if (source == nullptr)
-        return;
-    const auto point = render::pixelToPatient(currentGeometry(source), imagePixel);
-    if (!point) {
-        showStatus(render::cursorNoSpatialInfoMessage());
-        return;
-    }
-    source->setCursor3DMarker(imagePixel);
-    // The moves below are the cursor's, not a page for sync to pass on.
-    m_syncing = true;
-    for (ImageViewportWidget *panel : panels()) {
-        if (panel == source || panel->sliceCount() == 0)
-            continue;
-        const auto target = render::cursorTarget(m_geometry.value(panel->seriesUid()), panel->currentSlice(), *point);
-        if (!target) {
-            panel->setCursor3DMarker(std::nullopt);
-            continue;
-        }
-        panel->setSliceByFraction(render::sliceFraction(target->sliceIndex, panel->sliceCount()));
-        panel->setCursor3DMarker(target->imagePixel);
-    }
-    m_syncing = false;
-    updateReferenceLines();
-    updateVertebraLabels();
+    if (ImageViewportWidget *source = panelAt(viewportIndex))
+        m_links->onCursorClicked(source, imagePixel);
 }
 
 void ViewerWindow::onVertebraLabelClicked(int viewportIndex, const QPointF &imagePixel)
 {
-    ImageViewportWidget *panel = panelAt(viewportIndex);
-    if (panel == nullptr)
-        return;
-    const render::VertebraClick result = m_labeler.click(currentGeometry(panel), imagePixel);
-    showStatus(result.statusMessage, result.statusTimeoutMs);
-    updateVertebraLabels();
+    if (ImageViewportWidget *panel = panelAt(viewportIndex))
+        m_links->onVertebraClicked(panel, imagePixel);
 }
 
 void ViewerWindow::updateVertebraLabels()
 {
-    for (auto it = m_labelItems.begin(); it != m_labelItems.end(); ++it) {
-        qDeleteAll(it.value());
-        it.value().clear();
-    }
-    if (m_labeler.labels().isEmpty())
-        return;
-    for (ImageViewportWidget *panel : panels()) {
-        if (panel->sliceCount() == 0 || panel->scene() == nullptr)
-            continue;
-        QList<QGraphicsItem *> &items = m_labelItems[panel];
-        for (const render::VisibleVertebraLabel &label : m_labeler.visibleLabels(currentGeometry(panel))) {
-            auto *marker = panel->scene()->addEllipse(label.imagePixel.x() - 3, label.imagePixel.y() - 3, 6, 6,
-                                                      QPen(QColor(0xff, 0xd6, 0x33)), QBrush(QColor(0xff, 0xd6, 0x33)));
-            auto *text = panel->scene()->addSimpleText(label.name);
-            text->setBrush(QColor(0xff, 0xd6, 0x33));
-            text->setPos(label.imagePixel + QPointF(6, -8));
-            // The name stays readable at any zoom.
-            text->setFlag(QGraphicsItem::ItemIgnoresTransformations);
-            marker->setZValue(10);
-            text->setZValue(10);
-            items << marker << text;
-        }
-    }
+    m_links->updateVertebraLabels();
 }
 
 // ---------------------------------------------------------------- tools
@@ -643,29 +535,7 @@ void ViewerWindow::updateVertebraLabels()
 void ViewerWindow::chooseTool(render::MeasurementMode mode)
 {
     if (mode == render::MeasurementMode::VertebraLabels) {
-        QDialog dialog(this);
-        dialog.setWindowTitle(QStringLiteral("Метки позвонков"));
-        auto *form = new QFormLayout(&dialog);
-        auto *first = new QComboBox(&dialog);
-        first->setObjectName(QStringLiteral("firstLabel"));
-        first->addItems(render::vertebraNames());
-        first->setCurrentIndex(std::clamp(m_labeler.nextIndex(), 0, static_cast<int>(first->count()) - 1));
-        auto *order = new QComboBox(&dialog);
-        order->setObjectName(QStringLiteral("clickOrder"));
-        order->addItem(QStringLiteral("Вниз (к крестцу)"), 1);
-        order->addItem(QStringLiteral("Вверх (к черепу)"), -1);
-        order->setCurrentIndex(m_labeler.direction() == render::VertebraLabeler::Direction::TowardsSkull ? 1 : 0);
-        auto *hint = new QLabel(render::vertebraStartHint(first->currentText()), &dialog);
-        hint->setWordWrap(true);
-        connect(first, &QComboBox::currentTextChanged, hint,
-                [hint](const QString &name) { hint->setText(render::vertebraStartHint(name)); });
-        auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-        connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-        connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-        form->addRow(QStringLiteral("Первая метка:"), first);
-        form->addRow(QStringLiteral("Порядок кликов:"), order);
-        form->addRow(hint);
-        form->addRow(buttons);
+        VertebraStartDialog dialog(m_links->labeler(), this);
         if (dialog.exec() != QDialog::Accepted) {
             // The previous tool stays chosen.
             const render::MeasurementMode current = viewport()->measurementMode();
@@ -673,9 +543,7 @@ void ViewerWindow::chooseTool(render::MeasurementMode mode)
                 action->setChecked(true);
             return;
         }
-        m_labeler.start(first->currentIndex(), order->currentData().toInt() < 0
-                                                   ? render::VertebraLabeler::Direction::TowardsSkull
-                                                   : render::VertebraLabeler::Direction::TowardsSacrum);
+        m_links->labeler().start(dialog.firstIndex(), dialog.direction());
     }
     if (QAction *action = m_toolActions.value(static_cast<int>(mode)))
         action->setChecked(true);
@@ -905,7 +773,7 @@ void ViewerWindow::buildActions()
             &QAction::triggered, this, &ViewerWindow::onResetCalibrationTriggered);
     connect(add(QStringLiteral("clearVertebraLabels"), QStringLiteral("Удалить все метки позвонков")),
             &QAction::triggered, this, [this] {
-                m_labeler.clear();
+                m_links->labeler().clear();
                 updateVertebraLabels();
             });
     connect(add(QStringLiteral("cine"), QStringLiteral("Cine — автоматическое листание срезов"), true),

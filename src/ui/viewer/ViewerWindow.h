@@ -18,7 +18,6 @@
 
 class QAction;
 class QActionGroup;
-class QGraphicsItem;
 class QGridLayout;
 class QMenu;
 class QSpinBox;
@@ -35,6 +34,7 @@ namespace velmaris {
 class DetachedPanelWindow;
 class ImageViewportWidget;
 class SeriesListWidget;
+class ViewerLinks;
 
 // The window in which a study is read: its series as a thumbnail list on the
 // left, up to 3 × 3 image panels on the right, one of them active, linked by
@@ -86,7 +86,7 @@ public:
     QAction *action(const QString &id) const;
     QSpinBox *cineRateBox() const { return m_cineRate; }
     QTimer *cineTimer() const { return m_cineTimer; }
-    const render::VertebraLabeler &vertebraLabeler() const { return m_labeler; }
+    const render::VertebraLabeler &vertebraLabeler() const;
 
     // Chooses the tool for every panel; the vertebra tool asks for the first
     // label and the click direction first (nothing changes when cancelled).
@@ -145,7 +145,6 @@ private:
     void refreshSeriesList();
     void updateReferenceLines();
     void updateVertebraLabels();
-    render::SliceGeometry currentGeometry(const ImageViewportWidget *panel) const;
     QString seriesLabel(const QString &seriesUid) const;
     QString seriesDescription(const QString &seriesUid) const;
     void reattach(int cellIndex);
@@ -185,9 +184,7 @@ private:
     QTimer *m_cineTimer = nullptr;
     QTimer *m_listRefresh = nullptr;
 
-    bool m_syncing = false; // followers of a broadcast must not broadcast again
-    render::VertebraLabeler m_labeler;
-    QHash<ImageViewportWidget *, QList<QGraphicsItem *>> m_labelItems;
+    ViewerLinks *m_links = nullptr;
 };
 
 } // namespace velmaris
