@@ -34,7 +34,10 @@ public:
     explicit Database(QObject *parent);
     ~Database() override;
 
-    bool open(const QString &path); // a file path or ":memory:"
+    // A file path or ":memory:". A missing file becomes a new index. A file
+    // that is damaged, or empty without having been created here, is refused
+    // and left exactly as it was.
+    bool open(const QString &path);
     QString lastError() const;
     QString connectionName() const;
 

@@ -1,4 +1,5 @@
 #include "db/Database.h"
+#include "db/IndexDamage.h"
 #include "db/StudyFilter.h"
 #include "db/StudyTableRow.h"
 #include "dicom/DicomSummaryReader.h"
@@ -19,6 +20,7 @@
 #include <iterator>
 
 using dicom::DicomFileSummary;
+using velmaris::testing::IndexDamage;
 using Pairs = QList<QPair<QString, qint32>>;
 
 namespace {
@@ -329,6 +331,7 @@ private slots:
     void openAndConnections();
     void badIndexFiles_data();
     void badIndexFiles();
+    void failedFirstOpenLeavesNoEmptyFile();
     void lockedIndex();
     void operationsBeforeOpen();
     void migrationFromOlderIndex_data();
@@ -390,39 +393,107 @@ void TestDatabase::openAndConnections()
     QCOMPARE(second->allFilePaths(), QStringList{s.file_path});
 }
 
+namespace {
+
+// The bytes of a real index holding the shared archive, and where its
+// instances table begins.
+QByteArray healthyIndex(int *instancesRootPage)
+{
+    TempIndex index;
+    if (!index.open() || !fillArchive(index))
+        return QByteArray();
+    *instancesRootPage = RawConnection(index.path).count(
+        QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = 'instances';"));
+    QFile f(index.path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
 void TestDatabase::badIndexFiles_data()
 {
-    QTest::addColumn<QByteArray>("content"); // what the index path holds; empty: a directory
+    QTest::addColumn<QByteArray>("content"); // what the index path holds; null: a directory
     QTest::addColumn<QString>("below");      // opened below the index path instead
-    QTest::newRow("binary file") << QByteArray("\x00\x9c\xff\x13" "DICM\x02", 9).repeated(8000) << QString();
-    QTest::newRow("text file") << QByteArray("patient_id;study\nPAT-1;1.2.3\n").repeated(200) << QString();
-    QTest::newRow("directory") << QByteArray() << QString();
+    // When the error says more than the driver: how it starts, then what else it names.
+    QTest::addColumn<QStringList>("error");
+    const QString damaged = QStringLiteral("Индекс архива повреждён: ");
+    const QStringList notDatabase = {damaged + QStringLiteral("file is not a database")};
+    QTest::newRow("binary file") << QByteArray("\x00\x9c\xff\x13" "DICM\x02", 9).repeated(8000) << QString()
+                                 << notDatabase;
+    QTest::newRow("text file") << QByteArray("patient_id;study\nPAT-1;1.2.3\n").repeated(200) << QString()
+                               << notDatabase;
+    QTest::newRow("directory") << QByteArray() << QString() << QStringList();
     // Not even root can create a file below a regular file.
-    QTest::newRow("below a regular file") << QByteArray("not a directory") << QStringLiteral("/index.sqlite3");
+    QTest::newRow("below a regular file") << QByteArray("not a directory") << QStringLiteral("/index.sqlite3")
+                                          << QStringList();
+
+    int instancesRoot = 0;
+    const QByteArray healthy = healthyIndex(&instancesRoot);
+    const QByteArray overwritten = velmaris::testing::damagedIndex(healthy, IndexDamage::PageOverwritten);
+    const QByteArray instancesOverwritten =
+        velmaris::testing::damagedIndex(healthy, IndexDamage::PageOverwritten, instancesRoot);
+    const QByteArray truncated = velmaris::testing::damagedIndex(healthy, IndexDamage::Truncated);
+    QVERIFY(!overwritten.isEmpty() && !instancesOverwritten.isEmpty() && !truncated.isEmpty());
+    QVERIFY(instancesRoot != velmaris::testing::overwrittenPage(healthy));
+    // SQLite's quick_check names the page that holds garbage.
+    QTest::newRow("index with one page overwritten")
+        << overwritten << QString()
+        << QStringList{damaged, QStringLiteral("Page %1: ").arg(velmaris::testing::overwrittenPage(healthy))};
+    // The largest table is read page by page rather than checked.
+    QTest::newRow("index with a page of its instances overwritten")
+        << instancesOverwritten << QString() << QStringList{damaged + QStringLiteral("database disk image is malformed")};
+    QTest::newRow("index cut at a page boundary")
+        << truncated << QString() << QStringList{damaged + QStringLiteral("database disk image is malformed")};
+    // SQLite would take it for an empty database and lay the schema into it.
+    QTest::newRow("empty file the program did not create")
+        << QByteArray("") << QString() << QStringList{QStringLiteral("Файл индекса пуст (0 байт) и создан не программой: ")};
 }
 
 void TestDatabase::badIndexFiles()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, below);
+    QFETCH(QStringList, error);
     TempIndex index;
     QFile f(index.path);
-    if (content.isEmpty())
+    if (content.isNull())
         QVERIFY(QDir(index.dir.path()).mkdir(QStringLiteral("index.sqlite3")));
     else
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
     f.close();
 
     QVERIFY(!index.db.open(index.path + below));
-    QVERIFY(!index.db.lastError().trimmed().isEmpty());
+    const QString message = index.db.lastError();
+    QVERIFY(!message.trimmed().isEmpty());
+    for (qsizetype i = 0; i < error.size(); ++i)
+        QVERIFY2(i == 0 ? message.startsWith(error[i]) : message.contains(error[i]), qPrintable(message));
     // A failed open leaves the object usable: it reports instead of crashing.
     QVERIFY(!index.db.insertSummary(ctSummary(QStringLiteral("1.1"), QStringLiteral("/x/1"))));
     QVERIFY(index.db.listStudies().isEmpty());
-    // Whatever the file was, opening must not have overwritten it.
-    if (!content.isEmpty()) {
+    // Whatever the file was, opening must not have changed it, nor left a
+    // journal beside it.
+    if (!content.isNull()) {
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), content);
     }
+    QCOMPARE(QDir(index.dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("index.sqlite3")});
+}
+
+void TestDatabase::failedFirstOpenLeavesNoEmptyFile()
+{
+    // The journal cannot be written: SQLite creates the file, then the schema fails.
+    TempIndex index;
+    const QString journal = QStringLiteral("index.sqlite3-journal");
+    QVERIFY(QDir(index.dir.path()).mkdir(journal));
+    QVERIFY(!index.open());
+    QVERIFY(!index.db.lastError().isEmpty());
+    QVERIFY(!QFileInfo::exists(index.path));
+
+    // So the next start is a first start again, not an empty file to refuse.
+    QVERIFY(QDir(index.dir.path()).rmdir(journal));
+    QVERIFY2(index.open(), qPrintable(index.db.lastError()));
+    QVERIFY(index.db.insertSummary(ctSummary(QStringLiteral("1.1"), QStringLiteral("/x/1"))));
 }
 
 void TestDatabase::lockedIndex()
