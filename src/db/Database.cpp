@@ -401,6 +401,18 @@ struct Database::Private
         return q;
     }
 
+    // A statement can also fail after its first rows, on a damaged page
+    // further on; what was read up to there is no answer, so the caller gets
+    // nothing and the error.
+    bool finished(const QSqlQuery &q)
+    {
+        if (!q.lastError().isValid())
+            return true;
+        lastError = q.lastError().text();
+        return false;
+    }
+
+    QStringList readPaths(std::optional<QSqlQuery> &q);
     bool insertOne(const dicom::DicomFileSummary &s, QString *error);
     bool inTransaction() const;
     bool checkIntegrity();
@@ -766,6 +778,7 @@ bool Database::open(const QString &path)
 
 bool Database::insertSummary(const dicom::DicomFileSummary &summary)
 {
+    d->lastError.clear();
     if (!d->isOpen()) {
         d->lastError = notOpenMessage();
         return false;
@@ -781,6 +794,7 @@ bool Database::insertSummary(const dicom::DicomFileSummary &summary)
 int Database::insertSummaries(const QVector<dicom::DicomFileSummary> &summaries,
                               QVector<bool> *results, QStringList *errors)
 {
+    d->lastError.clear();
     const qsizetype n = summaries.size();
     QVector<bool> ok(n, false);
     QStringList messages;
@@ -850,6 +864,7 @@ int Database::insertSummaries(const QVector<dicom::DicomFileSummary> &summaries,
 
 QList<StudyRecord> Database::listStudies()
 {
+    d->lastError.clear();
     QList<StudyRecord> out;
     std::optional<QSqlQuery> q = d->query(QString::fromLatin1(kStudySelect)
                                           % QLatin1String("ORDER BY st.study_date ASC, st.study_time ASC;"));
@@ -857,13 +872,14 @@ QList<StudyRecord> Database::listStudies()
         return out;
     while (q->next())
         out.append(readStudy(*q));
-    return out;
+    return d->finished(*q) ? out : QList<StudyRecord>();
 }
 
 QList<StudyRecord> Database::listOtherStudiesOfPatient(const QString &patientId,
                                                        const QString &excludeStudyUid,
                                                        const QString &patientName)
 {
+    d->lastError.clear();
     QList<StudyRecord> out;
     std::optional<QSqlQuery> q = d->query(
         QString::fromLatin1(kStudySelect)
@@ -880,11 +896,12 @@ QList<StudyRecord> Database::listOtherStudiesOfPatient(const QString &patientId,
         if (name.isEmpty() || dicom::normalizedPersonName(study.patient_name) == name)
             out.append(std::move(study));
     }
-    return out;
+    return d->finished(*q) ? out : QList<StudyRecord>();
 }
 
 QList<SeriesRecord> Database::listSeries(const QString &studyUid)
 {
+    d->lastError.clear();
     QList<SeriesRecord> out;
     std::optional<QSqlQuery> q = d->query(
         QStringLiteral(
@@ -910,11 +927,12 @@ QList<SeriesRecord> Database::listSeries(const QString &studyUid)
         r.laterality = textAt(*q, 7);
         out.append(r);
     }
-    return out;
+    return d->finished(*q) ? out : QList<SeriesRecord>();
 }
 
 QList<SliceRef> Database::listInstances(const QString &seriesUid)
 {
+    d->lastError.clear();
     QList<SliceRef> out;
     std::optional<QSqlQuery> q = d->query(
         QStringLiteral(
@@ -963,47 +981,54 @@ QList<SliceRef> Database::listInstances(const QString &seriesUid)
         r.cardiac_number_of_images = q->value(23).toInt();
         out.append(r);
     }
-    return out;
+    return d->finished(*q) ? out : QList<SliceRef>();
 }
 
-namespace {
-
-QStringList readPaths(std::optional<QSqlQuery> &q)
+QStringList Database::Private::readPaths(std::optional<QSqlQuery> &q)
 {
     QStringList out;
-    while (q && q->next())
+    if (!q)
+        return out;
+    while (q->next())
         out.append(q->value(0).toString());
-    return out;
+    return finished(*q) ? out : QStringList();
 }
-
-} // namespace
 
 QStringList Database::studyFilePaths(const QString &studyUid)
 {
+    d->lastError.clear();
     std::optional<QSqlQuery> q = d->query(
         QStringLiteral("SELECT DISTINCT i.file_path FROM instances i "
                        "JOIN series se ON se.series_instance_uid = i.series_instance_uid "
                        "WHERE se.study_instance_uid = :uid;"),
         {{QStringLiteral(":uid"), text(studyUid)}});
-    return readPaths(q);
+    return d->readPaths(q);
 }
 
 QStringList Database::allFilePaths()
 {
+    d->lastError.clear();
     std::optional<QSqlQuery> q = d->query(QStringLiteral("SELECT DISTINCT file_path FROM instances;"));
-    return readPaths(q);
+    return d->readPaths(q);
 }
 
 bool Database::studyExists(const QString &studyUid)
 {
+    d->lastError.clear();
     std::optional<QSqlQuery> q = d->query(
         QStringLiteral("SELECT 1 FROM studies WHERE study_instance_uid = :uid LIMIT 1"),
         {{QStringLiteral(":uid"), text(studyUid)}});
-    return q && q->next();
+    if (!q)
+        return false;
+    if (q->next())
+        return true;
+    d->finished(*q);
+    return false;
 }
 
 bool Database::setStudyProtected(const QString &studyUid, bool isProtected)
 {
+    d->lastError.clear();
     return d->query(QStringLiteral(
                         "UPDATE studies SET is_protected = :prot WHERE study_instance_uid = :uid;"),
                     {{QStringLiteral(":prot"), isProtected ? 1 : 0},
@@ -1013,13 +1038,18 @@ bool Database::setStudyProtected(const QString &studyUid, bool isProtected)
 
 std::optional<PatientInfo> Database::patientInfoForStudy(const QString &studyUid)
 {
+    d->lastError.clear();
     std::optional<QSqlQuery> q = d->query(
         QStringLiteral("SELECT COALESCE(st.sex, p.sex), p.weight_kg, p.height_cm FROM studies st "
                        "JOIN patients p ON p.patient_id = st.patient_id "
                        "WHERE st.study_instance_uid = :uid LIMIT 1"),
         {{QStringLiteral(":uid"), text(studyUid)}});
-    if (!q || !q->next())
+    if (!q)
         return std::nullopt;
+    if (!q->next()) {
+        d->finished(*q);
+        return std::nullopt;
+    }
     PatientInfo info;
     info.sex = textAt(*q, 0);
     info.weight_kg = q->value(1).toDouble();
@@ -1029,6 +1059,7 @@ std::optional<PatientInfo> Database::patientInfoForStudy(const QString &studyUid
 
 bool Database::deleteStudy(const QString &studyUid)
 {
+    d->lastError.clear();
     const QVariant uid = text(studyUid);
 
     QVariant patientId;
@@ -1039,7 +1070,8 @@ bool Database::deleteStudy(const QString &studyUid)
         if (!q)
             return false;
         if (!q->next()) {
-            d->lastError = QStringLiteral("Исследование не найдено в базе: %1").arg(studyUid);
+            if (d->finished(*q))
+                d->lastError = QStringLiteral("Исследование не найдено в базе: %1").arg(studyUid);
             return false;
         }
         patientId = q->value(0);
@@ -1073,14 +1105,14 @@ ArchiveStatistics Database::statistics()
 {
     // On a closed index every query below fails alike and leaves the not-open
     // message; the statistics then stay at zero and empty.
+    d->lastError.clear();
     ArchiveStatistics stats;
     const auto count = [this](const char *sql) -> qint32 {
         std::optional<QSqlQuery> q = d->query(QString::fromLatin1(sql));
         if (!q)
             return 0;
         if (!q->next()) {
-            if (q->lastError().isValid())
-                d->lastError = q->lastError().text();
+            d->finished(*q);
             return 0;
         }
         return q->value(0).toInt();
@@ -1088,9 +1120,11 @@ ArchiveStatistics Database::statistics()
     const auto pairs = [this](const char *sql) {
         QList<QPair<QString, qint32>> out;
         std::optional<QSqlQuery> q = d->query(QString::fromLatin1(sql));
-        while (q && q->next())
+        if (!q)
+            return out;
+        while (q->next())
             out.append({q->value(0).toString(), q->value(1).toInt()});
-        return out;
+        return d->finished(*q) ? out : QList<QPair<QString, qint32>>();
     };
 
     stats.patients = count("SELECT COUNT(*) FROM patients;");

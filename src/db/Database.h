@@ -38,6 +38,8 @@ public:
     // that is damaged, or empty without having been created here, is refused
     // and left exactly as it was.
     bool open(const QString &path);
+    // Why the last operation failed; empty when it succeeded. This is how an
+    // empty list tells itself apart from a failed query.
     QString lastError() const;
     QString connectionName() const;
 

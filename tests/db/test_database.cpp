@@ -334,6 +334,7 @@ private slots:
     void failedFirstOpenLeavesNoEmptyFile();
     void lockedIndex();
     void operationsBeforeOpen();
+    void failedQueriesAreTold();
     void migrationFromOlderIndex_data();
     void migrationFromOlderIndex();
 
@@ -539,6 +540,52 @@ void TestDatabase::operationsBeforeOpen()
         db::Database database(nullptr);
         QVERIFY2(operations[i](database), qPrintable(QString::number(i)));
         QVERIFY2(!database.lastError().isEmpty(), qPrintable(QString::number(i)));
+    }
+}
+
+void TestDatabase::failedQueriesAreTold()
+{
+    TempIndex index;
+    QVERIFY(index.open());
+    QVERIFY(fillArchive(index));
+    QFile file(index.path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const QByteArray healthy = file.readAll();
+    const QByteArray damaged = velmaris::testing::damagedIndex(healthy, IndexDamage::AllButFirstPage);
+    QVERIFY(!damaged.isEmpty());
+    const auto replaceContent = [&file](const QByteArray &content) {
+        return file.seek(0) && file.write(content) == content.size() && file.flush();
+    };
+
+    // Each of them finds something in the healthy archive.
+    const struct
+    {
+        const char *name;
+        std::function<bool(db::Database &)> answered;
+    } operations[] = {
+        {"listStudies", [](db::Database &d) { return !d.listStudies().isEmpty(); }},
+        {"listOtherStudiesOfPatient",
+         [](db::Database &d) { return !d.listOtherStudiesOfPatient(l1("P1"), l1("2.1")).isEmpty(); }},
+        {"listSeries", [](db::Database &d) { return !d.listSeries(l1("2.1")).isEmpty(); }},
+        {"listInstances", [](db::Database &d) { return !d.listInstances(l1("2.1.1")).isEmpty(); }},
+        {"studyFilePaths", [](db::Database &d) { return !d.studyFilePaths(l1("2.1")).isEmpty(); }},
+        {"allFilePaths", [](db::Database &d) { return !d.allFilePaths().isEmpty(); }},
+        {"studyExists", [](db::Database &d) { return d.studyExists(l1("2.1")); }},
+        {"patientInfoForStudy", [](db::Database &d) { return d.patientInfoForStudy(l1("2.1")).has_value(); }},
+        {"statistics", [](db::Database &d) { return !d.statistics().studiesPerDay.isEmpty(); }},
+    };
+    // The file is damaged behind the open index, then put back from a copy.
+    // Each call says afresh how it went: neither an empty answer nor an
+    // earlier failure stands for the error.
+    for (const auto &operation : operations) {
+        const QString name = l1(operation.name);
+        QVERIFY(replaceContent(damaged));
+        QVERIFY2(!operation.answered(index.db), operation.name);
+        QVERIFY2(index.db.lastError().contains(QLatin1String("database disk image is malformed")),
+                 qPrintable(name + QStringLiteral(": ") + index.db.lastError()));
+        QVERIFY(replaceContent(healthy));
+        QVERIFY2(operation.answered(index.db), operation.name);
+        QVERIFY2(index.db.lastError().isEmpty(), qPrintable(name + QStringLiteral(": ") + index.db.lastError()));
     }
 }
 
@@ -1203,7 +1250,14 @@ void TestDatabase::batchMatchesSingleInserts()
     QVERIFY(open(batch));
     Outcome got;
     const int step = batchSize > 0 ? batchSize : int(summaries.size());
+    // Like any call, a batch tells its own last failure and nothing older.
+    QString lastFailureOfLastCall;
     for (int from = 0; from < summaries.size(); from += step) {
+        lastFailureOfLastCall.clear();
+        for (int i = from; i < std::min<int>(from + step, summaries.size()); ++i) {
+            if (!expected.errors[i].isEmpty())
+                lastFailureOfLastCall = expected.errors[i];
+        }
         QVector<bool> results;
         QStringList errors;
         got.stored += batch.db.insertSummaries(summaries.mid(from, step), &results, &errors);
@@ -1213,7 +1267,7 @@ void TestDatabase::batchMatchesSingleInserts()
     QCOMPARE(got.results, expected.results);
     QCOMPARE(got.errors, expected.errors);
     QCOMPARE(got.stored, expected.stored);
-    QCOMPARE(batch.db.lastError(), single.db.lastError());
+    QCOMPARE(batch.db.lastError(), lastFailureOfLastCall);
 
     // The transaction is over: another connection can write at once.
     RawConnection other(batch.path, 0);
