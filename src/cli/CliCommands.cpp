@@ -216,6 +216,7 @@ int import(const Arguments &args, Output &output)
 
     int stored = 0;
     int rejected = 0;
+    QString refusal; // the index's own words for the last file it refused
     QVector<dicom::DicomFileSummary> batch;
     batch.reserve(importBatchSize);
     auto flush = [&] {
@@ -224,6 +225,8 @@ int import(const Arguments &args, Output &output)
         const int ok = database.insertSummaries(batch);
         stored += ok;
         rejected += static_cast<int>(batch.size()) - ok;
+        if (ok < batch.size())
+            refusal = database.lastError();
         batch.clear();
     };
 
@@ -244,6 +247,10 @@ int import(const Arguments &args, Output &output)
         {QStringLiteral("imported"), stored},
         {QStringLiteral("skipped"), result.skipped + rejected},
     });
+    // Files the walk found but the index did not take are a failure of the
+    // index (full disk, damage), not files to pass over quietly.
+    if (rejected > 0)
+        return output.fail(QStringLiteral("Индекс не принял %1 файл(ов): %2").arg(rejected).arg(refusal));
     return Success;
 }
 
@@ -257,7 +264,12 @@ int listing(const Arguments &args, qsizetype positionalCount, Output &output, Qu
     QString error;
     if (!openExisting(database, *args.database, &error))
         return output.fail(error);
-    for (const auto &record : query(database))
+    const auto records = query(database);
+    // An empty answer and a failed query look alike; only the index knows.
+    if (!database.lastError().isEmpty())
+        return output.fail(QStringLiteral("Не удалось прочитать индекс %1: %2")
+                               .arg(*args.database, database.lastError()));
+    for (const auto &record : records)
         output.record(toJson(record));
     return Success;
 }

@@ -34,7 +34,12 @@ public:
     explicit Database(QObject *parent);
     ~Database() override;
 
-    bool open(const QString &path); // a file path or ":memory:"
+    // A file path or ":memory:". A missing file becomes a new index. A file
+    // that is damaged, or empty without having been created here, is refused
+    // and left exactly as it was.
+    bool open(const QString &path);
+    // Why the last operation failed; empty when it succeeded. This is how an
+    // empty list tells itself apart from a failed query.
     QString lastError() const;
     QString connectionName() const;
 

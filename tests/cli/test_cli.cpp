@@ -1,3 +1,4 @@
+#include "db/IndexDamage.h"
 #include "dicom/HostileFiles.h"
 #include "seriesgen/SeriesGenerator.h"
 
@@ -132,7 +133,9 @@ private slots:
     void tagsAsHexRows();
     void exitCodes_data();
     void exitCodes();
-    void refusesForeignIndexWithoutTouchingIt();
+    void refusesDamagedIndexWithoutTouchingIt_data();
+    void refusesDamagedIndexWithoutTouchingIt();
+    void importReportsFilesTheIndexRefused();
     void valuesMatchPydicom_data();
     void valuesMatchPydicom();
     void renderWritesPng_data();
@@ -309,17 +312,75 @@ void CliTest::exitCodes()
     QVERIFY(!run.errors.trimmed().isEmpty());
 }
 
-void CliTest::refusesForeignIndexWithoutTouchingIt()
+void CliTest::refusesDamagedIndexWithoutTouchingIt_data()
 {
-    const QString foreign = m_dir.filePath(QStringLiteral("notes.sqlite3"));
-    const QByteArray content(4096, 'n');
-    QVERIFY(velmaris::testing::writeBytes(foreign, content));
-    const Run run = cli({QStringLiteral("import"), m_folder, QStringLiteral("--db"), foreign});
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("error"); // what stderr says, SQLite's own words included
+    const QString damaged = QStringLiteral("Индекс архива повреждён: ");
+    QTest::newRow("not an index") << QByteArray(4096, 'n') << damaged + QStringLiteral("file is not a database");
+
+    // A real index of the archive, written by norvane-cli itself.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("index.sqlite3"));
+    QCOMPARE(cli({QStringLiteral("import"), m_folder, QStringLiteral("--db"), path}).exitCode, 0);
+    const QByteArray healthy = fileBytes(path);
+    using velmaris::testing::IndexDamage;
+    const QByteArray overwritten = velmaris::testing::damagedIndex(healthy, IndexDamage::PageOverwritten);
+    const QByteArray truncated = velmaris::testing::damagedIndex(healthy, IndexDamage::Truncated);
+    QVERIFY(!overwritten.isEmpty() && !truncated.isEmpty());
+    const QString malformed = damaged + QStringLiteral("database disk image is malformed");
+    // Which words SQLite finds for it depends on the page; the index's tests tell them apart.
+    QTest::newRow("one page overwritten") << overwritten << damaged;
+    QTest::newRow("cut at a page boundary") << truncated << malformed;
+    QTest::newRow("empty file made elsewhere")
+        << QByteArray("") << QStringLiteral("Файл индекса пуст (0 байт) и создан не программой");
+}
+
+void CliTest::refusesDamagedIndexWithoutTouchingIt()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    const QString index = dir.filePath(QStringLiteral("index.sqlite3"));
+    QVERIFY(velmaris::testing::writeBytes(index, content));
+    // Neither writing to it nor reading from it passes for success.
+    for (const QStringList &arguments : {QStringList{QStringLiteral("import"), m_folder},
+                                         QStringList{QStringLiteral("studies")}}) {
+        const Run run = cli(arguments + QStringList{QStringLiteral("--db"), index});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.records.isEmpty());
+        QVERIFY2(run.errors.contains(error), qPrintable(run.errors));
+    }
+    QCOMPARE(fileBytes(index), content);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("index.sqlite3")});
+}
+
+void CliTest::importReportsFilesTheIndexRefused()
+{
+    QTemporaryDir dir;
+    const QString index = dir.filePath(QStringLiteral("index.sqlite3"));
+    QCOMPARE(cli({QStringLiteral("import"), m_folder, QStringLiteral("--db"), index}).exitCode, 0);
+    // The index itself refuses one of the files, as a full disk would: a real
+    // SQLite failure, set up by a connection of its own.
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sqlite3, sys\n"
+                                 "c = sqlite3.connect(sys.argv[1])\n"
+                                 "c.execute(\"CREATE TRIGGER refuse BEFORE UPDATE ON instances WHEN "
+                                 "NEW.sop_instance_uid = '%1' BEGIN SELECT RAISE(ABORT, 'refused'); END\")\n"
+                                 "c.commit()\n")
+                      .arg(velmaris::gen::sopInstanceUid(m_ct, 5)),
+                  index});
+    QVERIFY(python.waitForFinished(60000) && python.exitCode() == 0);
+
+    const Run run = cli({QStringLiteral("import"), m_folder, QStringLiteral("--db"), index});
     QCOMPARE(run.exitCode, 1);
-    QVERIFY(!run.errors.isEmpty());
-    QFile f(foreign);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), content);
+    QCOMPARE(run.records.size(), 1); // what was stored is still told
+    QCOMPARE(run.records.first().value(QLatin1String("imported")).toInt(), 12);
+    QCOMPARE(run.records.first().value(QLatin1String("skipped")).toInt(), 4);
+    QVERIFY2(run.errors.startsWith(QStringLiteral("Индекс не принял 1 файл(ов): refused")), qPrintable(run.errors));
 }
 
 void CliTest::valuesMatchPydicom_data()

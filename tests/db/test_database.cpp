@@ -1,4 +1,5 @@
 #include "db/Database.h"
+#include "db/IndexDamage.h"
 #include "db/StudyFilter.h"
 #include "db/StudyTableRow.h"
 #include "dicom/DicomSummaryReader.h"
@@ -19,6 +20,7 @@
 #include <iterator>
 
 using dicom::DicomFileSummary;
+using velmaris::testing::IndexDamage;
 using Pairs = QList<QPair<QString, qint32>>;
 
 namespace {
@@ -329,8 +331,10 @@ private slots:
     void openAndConnections();
     void badIndexFiles_data();
     void badIndexFiles();
+    void failedFirstOpenLeavesNoEmptyFile();
     void lockedIndex();
     void operationsBeforeOpen();
+    void failedQueriesAreTold();
     void migrationFromOlderIndex_data();
     void migrationFromOlderIndex();
 
@@ -390,39 +394,107 @@ void TestDatabase::openAndConnections()
     QCOMPARE(second->allFilePaths(), QStringList{s.file_path});
 }
 
+namespace {
+
+// The bytes of a real index holding the shared archive, and where its
+// instances table begins.
+QByteArray healthyIndex(int *instancesRootPage)
+{
+    TempIndex index;
+    if (!index.open() || !fillArchive(index))
+        return QByteArray();
+    *instancesRootPage = RawConnection(index.path).count(
+        QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = 'instances';"));
+    QFile f(index.path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
 void TestDatabase::badIndexFiles_data()
 {
-    QTest::addColumn<QByteArray>("content"); // what the index path holds; empty: a directory
+    QTest::addColumn<QByteArray>("content"); // what the index path holds; null: a directory
     QTest::addColumn<QString>("below");      // opened below the index path instead
-    QTest::newRow("binary file") << QByteArray("\x00\x9c\xff\x13" "DICM\x02", 9).repeated(8000) << QString();
-    QTest::newRow("text file") << QByteArray("patient_id;study\nPAT-1;1.2.3\n").repeated(200) << QString();
-    QTest::newRow("directory") << QByteArray() << QString();
+    // When the error says more than the driver: how it starts, then what else it names.
+    QTest::addColumn<QStringList>("error");
+    const QString damaged = QStringLiteral("Индекс архива повреждён: ");
+    const QStringList notDatabase = {damaged + QStringLiteral("file is not a database")};
+    QTest::newRow("binary file") << QByteArray("\x00\x9c\xff\x13" "DICM\x02", 9).repeated(8000) << QString()
+                                 << notDatabase;
+    QTest::newRow("text file") << QByteArray("patient_id;study\nPAT-1;1.2.3\n").repeated(200) << QString()
+                               << notDatabase;
+    QTest::newRow("directory") << QByteArray() << QString() << QStringList();
     // Not even root can create a file below a regular file.
-    QTest::newRow("below a regular file") << QByteArray("not a directory") << QStringLiteral("/index.sqlite3");
+    QTest::newRow("below a regular file") << QByteArray("not a directory") << QStringLiteral("/index.sqlite3")
+                                          << QStringList();
+
+    int instancesRoot = 0;
+    const QByteArray healthy = healthyIndex(&instancesRoot);
+    const QByteArray overwritten = velmaris::testing::damagedIndex(healthy, IndexDamage::PageOverwritten);
+    const QByteArray instancesOverwritten =
+        velmaris::testing::damagedIndex(healthy, IndexDamage::PageOverwritten, instancesRoot);
+    const QByteArray truncated = velmaris::testing::damagedIndex(healthy, IndexDamage::Truncated);
+    QVERIFY(!overwritten.isEmpty() && !instancesOverwritten.isEmpty() && !truncated.isEmpty());
+    QVERIFY(instancesRoot != velmaris::testing::overwrittenPage(healthy));
+    // SQLite's quick_check names the page that holds garbage.
+    QTest::newRow("index with one page overwritten")
+        << overwritten << QString()
+        << QStringList{damaged, QStringLiteral("Page %1: ").arg(velmaris::testing::overwrittenPage(healthy))};
+    // The largest table is read page by page rather than checked.
+    QTest::newRow("index with a page of its instances overwritten")
+        << instancesOverwritten << QString() << QStringList{damaged + QStringLiteral("database disk image is malformed")};
+    QTest::newRow("index cut at a page boundary")
+        << truncated << QString() << QStringList{damaged + QStringLiteral("database disk image is malformed")};
+    // SQLite would take it for an empty database and lay the schema into it.
+    QTest::newRow("empty file the program did not create")
+        << QByteArray("") << QString() << QStringList{QStringLiteral("Файл индекса пуст (0 байт) и создан не программой: ")};
 }
 
 void TestDatabase::badIndexFiles()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, below);
+    QFETCH(QStringList, error);
     TempIndex index;
     QFile f(index.path);
-    if (content.isEmpty())
+    if (content.isNull())
         QVERIFY(QDir(index.dir.path()).mkdir(QStringLiteral("index.sqlite3")));
     else
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
     f.close();
 
     QVERIFY(!index.db.open(index.path + below));
-    QVERIFY(!index.db.lastError().trimmed().isEmpty());
+    const QString message = index.db.lastError();
+    QVERIFY(!message.trimmed().isEmpty());
+    for (qsizetype i = 0; i < error.size(); ++i)
+        QVERIFY2(i == 0 ? message.startsWith(error[i]) : message.contains(error[i]), qPrintable(message));
     // A failed open leaves the object usable: it reports instead of crashing.
     QVERIFY(!index.db.insertSummary(ctSummary(QStringLiteral("1.1"), QStringLiteral("/x/1"))));
     QVERIFY(index.db.listStudies().isEmpty());
-    // Whatever the file was, opening must not have overwritten it.
-    if (!content.isEmpty()) {
+    // Whatever the file was, opening must not have changed it, nor left a
+    // journal beside it.
+    if (!content.isNull()) {
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), content);
     }
+    QCOMPARE(QDir(index.dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("index.sqlite3")});
+}
+
+void TestDatabase::failedFirstOpenLeavesNoEmptyFile()
+{
+    // The journal cannot be written: SQLite creates the file, then the schema fails.
+    TempIndex index;
+    const QString journal = QStringLiteral("index.sqlite3-journal");
+    QVERIFY(QDir(index.dir.path()).mkdir(journal));
+    QVERIFY(!index.open());
+    QVERIFY(!index.db.lastError().isEmpty());
+    QVERIFY(!QFileInfo::exists(index.path));
+
+    // So the next start is a first start again, not an empty file to refuse.
+    QVERIFY(QDir(index.dir.path()).rmdir(journal));
+    QVERIFY2(index.open(), qPrintable(index.db.lastError()));
+    QVERIFY(index.db.insertSummary(ctSummary(QStringLiteral("1.1"), QStringLiteral("/x/1"))));
 }
 
 void TestDatabase::lockedIndex()
@@ -468,6 +540,52 @@ void TestDatabase::operationsBeforeOpen()
         db::Database database(nullptr);
         QVERIFY2(operations[i](database), qPrintable(QString::number(i)));
         QVERIFY2(!database.lastError().isEmpty(), qPrintable(QString::number(i)));
+    }
+}
+
+void TestDatabase::failedQueriesAreTold()
+{
+    TempIndex index;
+    QVERIFY(index.open());
+    QVERIFY(fillArchive(index));
+    QFile file(index.path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const QByteArray healthy = file.readAll();
+    const QByteArray damaged = velmaris::testing::damagedIndex(healthy, IndexDamage::AllButFirstPage);
+    QVERIFY(!damaged.isEmpty());
+    const auto replaceContent = [&file](const QByteArray &content) {
+        return file.seek(0) && file.write(content) == content.size() && file.flush();
+    };
+
+    // Each of them finds something in the healthy archive.
+    const struct
+    {
+        const char *name;
+        std::function<bool(db::Database &)> answered;
+    } operations[] = {
+        {"listStudies", [](db::Database &d) { return !d.listStudies().isEmpty(); }},
+        {"listOtherStudiesOfPatient",
+         [](db::Database &d) { return !d.listOtherStudiesOfPatient(l1("P1"), l1("2.1")).isEmpty(); }},
+        {"listSeries", [](db::Database &d) { return !d.listSeries(l1("2.1")).isEmpty(); }},
+        {"listInstances", [](db::Database &d) { return !d.listInstances(l1("2.1.1")).isEmpty(); }},
+        {"studyFilePaths", [](db::Database &d) { return !d.studyFilePaths(l1("2.1")).isEmpty(); }},
+        {"allFilePaths", [](db::Database &d) { return !d.allFilePaths().isEmpty(); }},
+        {"studyExists", [](db::Database &d) { return d.studyExists(l1("2.1")); }},
+        {"patientInfoForStudy", [](db::Database &d) { return d.patientInfoForStudy(l1("2.1")).has_value(); }},
+        {"statistics", [](db::Database &d) { return !d.statistics().studiesPerDay.isEmpty(); }},
+    };
+    // The file is damaged behind the open index, then put back from a copy.
+    // Each call says afresh how it went: neither an empty answer nor an
+    // earlier failure stands for the error.
+    for (const auto &operation : operations) {
+        const QString name = l1(operation.name);
+        QVERIFY(replaceContent(damaged));
+        QVERIFY2(!operation.answered(index.db), operation.name);
+        QVERIFY2(index.db.lastError().contains(QLatin1String("database disk image is malformed")),
+                 qPrintable(name + QStringLiteral(": ") + index.db.lastError()));
+        QVERIFY(replaceContent(healthy));
+        QVERIFY2(operation.answered(index.db), operation.name);
+        QVERIFY2(index.db.lastError().isEmpty(), qPrintable(name + QStringLiteral(": ") + index.db.lastError()));
     }
 }
 
@@ -1132,7 +1250,14 @@ void TestDatabase::batchMatchesSingleInserts()
     QVERIFY(open(batch));
     Outcome got;
     const int step = batchSize > 0 ? batchSize : int(summaries.size());
+    // Like any call, a batch tells its own last failure and nothing older.
+    QString lastFailureOfLastCall;
     for (int from = 0; from < summaries.size(); from += step) {
+        lastFailureOfLastCall.clear();
+        for (int i = from; i < std::min<int>(from + step, summaries.size()); ++i) {
+            if (!expected.errors[i].isEmpty())
+                lastFailureOfLastCall = expected.errors[i];
+        }
         QVector<bool> results;
         QStringList errors;
         got.stored += batch.db.insertSummaries(summaries.mid(from, step), &results, &errors);
@@ -1142,7 +1267,7 @@ void TestDatabase::batchMatchesSingleInserts()
     QCOMPARE(got.results, expected.results);
     QCOMPARE(got.errors, expected.errors);
     QCOMPARE(got.stored, expected.stored);
-    QCOMPARE(batch.db.lastError(), single.db.lastError());
+    QCOMPARE(batch.db.lastError(), lastFailureOfLastCall);
 
     // The transaction is over: another connection can write at once.
     RawConnection other(batch.path, 0);

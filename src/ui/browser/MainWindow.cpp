@@ -129,7 +129,8 @@ MainWindow::MainWindow(const QString &dataDirectory, QWidget *parent)
 
     QDir().mkpath(m_dataDirectory);
     m_database = new db::Database(this);
-    if (!m_database->open(QDir(m_dataDirectory).filePath(QStringLiteral("index.sqlite3")))) {
+    m_databaseOpen = m_database->open(QDir(m_dataDirectory).filePath(QStringLiteral("index.sqlite3")));
+    if (!m_databaseOpen) {
         QMessageBox::critical(this, QStringLiteral("Ошибка базы данных"),
                               QStringLiteral("Не удалось открыть локальную базу исследований:\n%1")
                                   .arg(m_database->lastError()));
@@ -359,9 +360,26 @@ QString MainWindow::statusText() const
     return m_statusLabel->text();
 }
 
+void MainWindow::reportReadFailure()
+{
+    // An index that did not open has said so once at start; each list read
+    // from it since fails for that same reason.
+    if (!m_databaseOpen)
+        return;
+    QMessageBox::critical(this, QStringLiteral("Ошибка базы данных"),
+                          QStringLiteral("Не удалось прочитать локальную базу исследований:\n%1")
+                              .arg(m_database->lastError()));
+}
+
 void MainWindow::reloadStudies()
 {
-    m_rows = db::buildStudyRows(m_database->listStudies());
+    // A failed read is no empty archive: the list stays as it was.
+    const QList<db::StudyRecord> studies = m_database->listStudies();
+    if (!m_database->lastError().isEmpty()) {
+        reportReadFailure();
+        return;
+    }
+    m_rows = db::buildStudyRows(studies);
     m_rowOfStudy.clear();
     m_studies->setSortingEnabled(false);
     m_studies->clearContents();
@@ -427,6 +445,9 @@ void MainWindow::showSeriesOf(const QString &studyUid)
     m_series->clearContents();
     const QList<db::SeriesRecord> series = studyUid.isEmpty() ? QList<db::SeriesRecord>()
                                                               : m_database->listSeries(studyUid);
+    // The series of another study must not stay under this one: a failed
+    // read leaves the table empty and says why.
+    const bool failed = !studyUid.isEmpty() && !m_database->lastError().isEmpty();
     m_series->setRowCount(static_cast<int>(series.size()));
     for (int i = 0; i < series.size(); ++i) {
         const db::SeriesRecord &s = series.at(i);
@@ -438,6 +459,8 @@ void MainWindow::showSeriesOf(const QString &studyUid)
         m_series->setItem(i, 3, textItem(QString::number(s.instance_count)));
     }
     m_series->setSortingEnabled(true);
+    if (failed)
+        reportReadFailure();
 }
 
 void MainWindow::onStudyClicked(int row)

@@ -104,6 +104,7 @@ private:
     void restoreColumns();
     void saveColumns() const;
     void showSeriesOf(const QString &studyUid);
+    void reportReadFailure();
     bool beginImport(const QString &statusText);
     void finishImport();
     void flushPendingSummaries();
@@ -112,6 +113,7 @@ private:
 
     QString m_dataDirectory;
     db::Database *m_database = nullptr;
+    bool m_databaseOpen = false;
     StudyFilterBar *m_filterBar = nullptr;
     QTableWidget *m_studies = nullptr;
     QTableWidget *m_series = nullptr;

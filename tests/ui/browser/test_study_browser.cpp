@@ -1,4 +1,5 @@
 #include "db/Database.h"
+#include "db/IndexDamage.h"
 #include "dicom/HostileFiles.h"
 #include "ui/ModalBoxCatcher.h"
 #include "ui/browser/MainWindow.h"
@@ -104,6 +105,8 @@ private slots:
     void deleteCompletelyOnlyManagedFiles_data();
     void deleteCompletelyOnlyManagedFiles();
     void indexFailureDuringDeleteIsReported();
+    void damagedIndexIsReportedAndLeftAlone_data();
+    void damagedIndexIsReportedAndLeftAlone();
     void dropsFoldersAndArchivesOnly_data();
     void dropsFoldersAndArchivesOnly();
     void corruptArchiveIsReported();
@@ -354,6 +357,63 @@ void StudyBrowserTest::indexFailureDuringDeleteIsReported()
     QVERIFY(window->database()->studyExists(QStringLiteral("1.1")));
     QVERIFY(rowOf(window->studyTable(), QStringLiteral("1.1")) >= 0);
     QVERIFY(QFileInfo::exists(m_root->filePath(QStringLiteral("elsewhere/d.dcm"))));
+}
+
+void StudyBrowserTest::damagedIndexIsReportedAndLeftAlone_data()
+{
+    QTest::addColumn<bool>("whileShown");
+    QTest::addColumn<velmaris::testing::IndexDamage>("damage");
+    QTest::newRow("one page overwritten before the start") << false << velmaris::testing::IndexDamage::PageOverwritten;
+    // Every page the list needs, so that the open index cannot answer from its cache.
+    QTest::newRow("damaged while the list is shown") << true << velmaris::testing::IndexDamage::AllButFirstPage;
+}
+
+void StudyBrowserTest::damagedIndexIsReportedAndLeftAlone()
+{
+    QFETCH(bool, whileShown);
+    QFETCH(velmaris::testing::IndexDamage, damage);
+    const QString path = QDir(m_data).filePath(QStringLiteral("index.sqlite3"));
+    QFile index(path);
+    QVERIFY(index.open(QIODevice::ReadOnly));
+    const QByteArray healthy = index.readAll();
+    const QByteArray damaged = velmaris::testing::damagedIndex(healthy, damage);
+    index.close();
+    QVERIFY(!damaged.isEmpty());
+
+    ModalBoxCatcher catcher;
+    std::unique_ptr<MainWindow> window;
+    if (whileShown) {
+        window = makeWindow();
+        QCOMPARE(window->studyTable()->rowCount(), 3);
+        QVERIFY(velmaris::testing::writeBytes(path, damaged));
+        window->reloadStudies();
+        QCOMPARE(catcher.count, 1);
+        QCOMPARE(catcher.title, QStringLiteral("Ошибка базы данных"));
+        QVERIFY2(catcher.text.startsWith(QStringLiteral("Не удалось прочитать локальную базу исследований:\n"
+                                                        "database disk image is malformed")),
+                 qPrintable(catcher.text));
+        // A failed read is no empty archive: the list stays as it was.
+        QCOMPARE(visibleRows(window->studyTable()), 3);
+        // The series of a study cannot be read either; none are shown for it.
+        window->selectStudy(QStringLiteral("1.1"));
+        QCOMPARE(catcher.count, 2);
+        QCOMPARE(window->seriesTable()->rowCount(), 0);
+    } else {
+        QVERIFY(velmaris::testing::writeBytes(path, damaged));
+        window = makeWindow();
+        QCOMPARE(catcher.count, 1);
+        QCOMPARE(catcher.title, QStringLiteral("Ошибка базы данных"));
+        // SQLite's own words follow.
+        const QString refusal = QStringLiteral("Не удалось открыть локальную базу исследований:\n"
+                                               "Индекс архива повреждён: ");
+        QVERIFY2(catcher.text.startsWith(refusal) && catcher.text.size() > refusal.size(), qPrintable(catcher.text));
+        QCOMPARE(window->studyTable()->rowCount(), 0);
+    }
+    QVERIFY(window->isVisible());
+    window.reset();
+    QVERIFY(index.open(QIODevice::ReadOnly));
+    QCOMPARE(index.readAll(), damaged);
+    QCOMPARE(QDir(m_data).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("index.sqlite3")});
 }
 
 void StudyBrowserTest::dropsFoldersAndArchivesOnly_data()
