@@ -10,6 +10,7 @@
 #include "platform/SingleInstanceGuard.h"
 #include "ui/app/BridgeWiring.h"
 #include "ui/app/PortableSession.h"
+#include "app/UserSettings.h"
 #include "ui/app/Theme.h"
 #include "ui/browser/MainWindow.h"
 #include "ui/pacs/PacsOpenCoordinator.h"
@@ -98,7 +99,7 @@ int runWorkstation(int &argc, char **argv)
     qRegisterMetaType<PacsOpenRequest>("velmaris::PacsOpenRequest");
     QApplication app(argc, argv);
     setIdentity(app);
-    applyTheme(app, darkThemeSetting());
+    applyTheme(app, settings::darkTheme());
 
     const dicom::CodecRegistration codecs;
     const bool portable =

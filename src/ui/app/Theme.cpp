@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QPalette>
-#include <QSettings>
 #include <QStyleFactory>
 
 namespace velmaris {
@@ -68,16 +67,6 @@ QPalette paletteFrom(const Colours &c)
 }
 
 } // namespace
-
-bool darkThemeSetting()
-{
-    return QSettings().value(QStringLiteral("theme/dark"), true).toBool();
-}
-
-void setDarkThemeSetting(bool dark)
-{
-    QSettings().setValue(QStringLiteral("theme/dark"), dark);
-}
 
 void applyTheme(QApplication &app, bool dark)
 {

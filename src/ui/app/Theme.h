@@ -4,10 +4,6 @@ class QApplication;
 
 namespace velmaris {
 
-// "theme/dark", default true.
-bool darkThemeSetting();
-void setDarkThemeSetting(bool dark);
-
 // Fusion style with the dark or the light palette and style sheet. Can be
 // called again at any time to switch the running application.
 void applyTheme(QApplication &app, bool dark);

@@ -9,6 +9,7 @@
 #include "dicom/ZipImportWorker.h"
 #include "platform/OpticalDrives.h"
 #include "ui/browser/CleanupSettingsDialog.h"
+#include "app/UserSettings.h"
 #include "ui/browser/SortHeaderView.h"
 #include "ui/browser/StudyFilterBar.h"
 #include "ui/dialogs/HotkeyDialog.h"
@@ -29,7 +30,6 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
-#include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -201,9 +201,9 @@ void MainWindow::buildToolBar()
     });
     QAction *light = settingsMenu->addAction(QStringLiteral("Светлая тема"));
     light->setCheckable(true);
-    light->setChecked(!QSettings().value(QStringLiteral("theme/dark"), true).toBool());
+    light->setChecked(!settings::darkTheme());
     connect(light, &QAction::toggled, this, [this](bool checked) {
-        QSettings().setValue(QStringLiteral("theme/dark"), !checked);
+        settings::setDarkTheme(!checked);
         emit themeChangeRequested(!checked);
     });
     QAction *quickButtons = settingsMenu->addAction(QStringLiteral("Кнопки быстрых измерений…"));
@@ -219,18 +219,18 @@ void MainWindow::buildToolBar()
     });
     QMenu *startup = settingsMenu->addMenu(QStringLiteral("При запуске программы"));
     auto *startupGroup = new QActionGroup(startup);
-    const QString current = QSettings().value(QStringLiteral("startup/action"), QStringLiteral("archive")).toString();
-    const QList<QPair<QString, QString>> choices{
-        {QStringLiteral("Локальный архив"), QStringLiteral("archive")},
-        {QStringLiteral("Последнее просмотренное исследование"), QStringLiteral("lastViewer")},
+    const settings::StartupAction current = settings::startupAction();
+    const QList<QPair<QString, settings::StartupAction>> choices{
+        {QStringLiteral("Локальный архив"), settings::StartupAction::Archive},
+        {QStringLiteral("Последнее просмотренное исследование"), settings::StartupAction::LastViewer},
     };
     for (const auto &[label, value] : choices) {
         QAction *choice = startup->addAction(label);
         choice->setCheckable(true);
-        choice->setChecked(current == value || (value == QLatin1String("archive") && current != QLatin1String("lastViewer")));
+        choice->setChecked(current == value);
         startupGroup->addAction(choice);
-        connect(choice, &QAction::triggered, this,
-                [value] { QSettings().setValue(QStringLiteral("startup/action"), value); });
+        const settings::StartupAction chosen = value;
+        connect(choice, &QAction::triggered, this, [chosen] { settings::setStartupAction(chosen); });
     }
     settings->setMenu(settingsMenu);
     bar->addWidget(settings);
@@ -299,40 +299,29 @@ void MainWindow::buildTables()
 
 void MainWindow::restoreColumns()
 {
-    QSettings settings;
-    const auto restoreWidths = [&settings](QTableWidget *table, const QString &group) {
-        settings.beginGroup(group);
-        for (const QString &key : settings.childKeys()) {
-            bool ok = false;
-            const int column = key.toInt(&ok);
-            if (ok && column >= 0 && column < table->columnCount())
-                table->setColumnWidth(column, settings.value(key).toInt());
+    for (const auto &[table, which] : {std::pair(m_studies, settings::BrowserTable::Studies),
+                                       std::pair(m_series, settings::BrowserTable::Series)}) {
+        const QHash<int, int> widths = settings::columnWidths(which);
+        for (auto it = widths.cbegin(); it != widths.cend(); ++it) {
+            if (it.key() < table->columnCount())
+                table->setColumnWidth(it.key(), it.value());
         }
-        settings.endGroup();
-    };
-    restoreWidths(m_studies, QStringLiteral("mainWindow/studyColumnWidths"));
-    restoreWidths(m_series, QStringLiteral("mainWindow/seriesColumnWidths"));
-    const QVariantList hidden =
-        settings.value(QStringLiteral("mainWindow/studyColumnVisibility/hiddenColumns")).toList();
-    for (const QVariant &column : hidden) {
-        const int index = column.toInt();
-        if (index >= 0 && index < m_studies->columnCount())
-            m_studies->setColumnHidden(index, true);
+    }
+    for (int column : settings::hiddenStudyColumns()) {
+        if (column >= 0 && column < m_studies->columnCount())
+            m_studies->setColumnHidden(column, true);
     }
 }
 
 void MainWindow::saveColumns() const
 {
-    QSettings settings;
-    const auto saveWidths = [&settings](const QTableWidget *table, const QString &group) {
-        settings.remove(group);
-        settings.beginGroup(group);
+    for (const auto &[table, which] : {std::pair(m_studies, settings::BrowserTable::Studies),
+                                       std::pair(m_series, settings::BrowserTable::Series)}) {
+        QList<int> widths;
         for (int column = 0; column < table->columnCount(); ++column)
-            settings.setValue(QString::number(column), table->columnWidth(column));
-        settings.endGroup();
-    };
-    saveWidths(m_studies, QStringLiteral("mainWindow/studyColumnWidths"));
-    saveWidths(m_series, QStringLiteral("mainWindow/seriesColumnWidths"));
+            widths.append(table->columnWidth(column));
+        settings::setColumnWidths(which, widths);
+    }
 }
 
 void MainWindow::onStudyHeaderMenuRequested(const QPoint &position)
@@ -344,12 +333,12 @@ void MainWindow::onStudyHeaderMenuRequested(const QPoint &position)
         action->setChecked(!m_studies->isColumnHidden(column));
         connect(action, &QAction::toggled, this, [this, column](bool visible) {
             m_studies->setColumnHidden(column, !visible);
-            QVariantList hidden;
+            QList<int> hidden;
             for (int c = 0; c < m_studies->columnCount(); ++c) {
                 if (m_studies->isColumnHidden(c))
                     hidden << c;
             }
-            QSettings().setValue(QStringLiteral("mainWindow/studyColumnVisibility/hiddenColumns"), hidden);
+            settings::setHiddenStudyColumns(hidden);
         });
     }
     menu.exec(m_studies->horizontalHeader()->mapToGlobal(position));
@@ -475,7 +464,7 @@ void MainWindow::onStudyDoubleClicked(int row)
     if (item == nullptr)
         return;
     const QString uid = item->data(Qt::UserRole).toString();
-    QSettings().setValue(QStringLiteral("startup/lastStudyUid"), uid);
+    settings::setLastStudyUid(uid);
     openViewer(uid);
 }
 
@@ -484,7 +473,7 @@ void MainWindow::onSeriesDoubleClicked(int row)
     QTableWidgetItem *item = m_series->item(row, 0);
     if (item == nullptr || m_currentStudyUid.isEmpty())
         return;
-    QSettings().setValue(QStringLiteral("startup/lastStudyUid"), m_currentStudyUid);
+    settings::setLastStudyUid(m_currentStudyUid);
     openViewer(m_currentStudyUid, item->data(Qt::UserRole).toString());
 }
 
@@ -528,12 +517,9 @@ void MainWindow::openViewer(const QString &studyUid, const QString &seriesUid)
 
 void MainWindow::runStartupAction()
 {
-    QSettings settings;
-    if (settings.value(QStringLiteral("startup/action"), QStringLiteral("archive")).toString()
-        != QLatin1String("lastViewer")) {
+    if (settings::startupAction() != settings::StartupAction::LastViewer)
         return;
-    }
-    const QString last = settings.value(QStringLiteral("startup/lastStudyUid")).toString();
+    const QString last = settings::lastStudyUid();
     if (!last.isEmpty() && m_database->studyExists(last))
         openViewer(last);
 }
