@@ -2,6 +2,7 @@
 
 #include "cli/JsonRecords.h"
 #include "db/Database.h"
+#include "db/IndexWriter.h"
 #include "dicom/DicomSummaryReader.h"
 #include "dicom/DicomTagEntry.h"
 #include "dicom/FolderScan.h"
@@ -214,33 +215,17 @@ int import(const Arguments &args, Output &output)
                                .arg(*args.database, database.lastError()));
     }
 
-    int stored = 0;
-    int rejected = 0;
-    QString refusal; // the index's own words for the last file it refused
-    QVector<dicom::DicomFileSummary> batch;
-    batch.reserve(importBatchSize);
-    auto flush = [&] {
-        if (batch.isEmpty())
-            return;
-        const int ok = database.insertSummaries(batch);
-        stored += ok;
-        rejected += static_cast<int>(batch.size()) - ok;
-        if (ok < batch.size())
-            refusal = database.lastError();
-        batch.clear();
-    };
-
+    db::IndexWriter writer(&database, importBatchSize);
     dicom::FolderScanHandlers handlers;
-    handlers.fileFound = [&](const dicom::DicomFileSummary &s) {
-        batch.append(s);
-        if (batch.size() >= importBatchSize)
-            flush();
-    };
+    handlers.fileFound = [&writer](const dicom::DicomFileSummary &s) { writer.add(s); };
     dicom::FolderScanResult result;
     QString error;
     if (!dicom::scanFolder(folder, handlers, &result, &error))
         return output.fail(error);
-    flush();
+    writer.flush();
+    const int stored = writer.stored();
+    const int rejected = writer.rejected();
+    const QString refusal = writer.lastRefusal();
 
     // A summary the index refused was not added, whatever the walk found.
     output.record(QJsonObject{

@@ -1,6 +1,7 @@
 #include "ui/app/PortableSession.h"
 
 #include "db/Database.h"
+#include "db/IndexWriter.h"
 #include "dicom/DicomImporter.h"
 #include "ui/viewer/ViewerWindow.h"
 
@@ -43,8 +44,11 @@ void PortableSession::start()
 
 void PortableSession::onFileFound(const dicom::DicomFileSummary &summary)
 {
-    if (!m_database->insertSummary(summary))
-        qWarning("PortableSession: %s", qUtf8Printable(m_database->lastError()));
+    // One at a time: the viewer shows each file as soon as it is indexed.
+    db::IndexWriter writer(m_database, 1);
+    writer.add(summary);
+    if (writer.rejected() > 0)
+        qWarning("PortableSession: %s", qUtf8Printable(writer.lastRefusal()));
     const QList<db::SliceRef> slices = m_database->listInstances(summary.series_instance_uid);
     if (!m_viewerCreated) {
         m_viewerCreated = true;

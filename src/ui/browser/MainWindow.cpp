@@ -4,6 +4,7 @@
 #include "db/AutoCleanup.h"
 #include "db/CleanupSettings.h"
 #include "db/Database.h"
+#include "db/IndexWriter.h"
 #include "db/StudyDeletion.h"
 #include "dicom/DicomImporter.h"
 #include "dicom/ZipImportWorker.h"
@@ -708,8 +709,7 @@ bool MainWindow::beginImport(const QString &statusText)
     }
     m_progressBar->setVisible(true);
     m_statusLabel->setText(statusText);
-    m_pending.clear();
-    m_rejected = 0;
+    m_writer = std::make_unique<db::IndexWriter>(m_database);
     m_importThread = new QThread(this);
     return true;
 }
@@ -749,16 +749,14 @@ void MainWindow::startArchiveImport(const QString &archive)
 
 void MainWindow::onImportFileFound(const dicom::DicomFileSummary &summary)
 {
-    m_pending.append(summary);
+    if (m_writer)
+        m_writer->add(summary);
 }
 
 void MainWindow::flushPendingSummaries()
 {
-    if (m_pending.isEmpty())
-        return;
-    const int stored = m_database->insertSummaries(m_pending);
-    m_rejected += static_cast<int>(m_pending.size()) - stored;
-    m_pending.clear();
+    if (m_writer)
+        m_writer->flush();
 }
 
 void MainWindow::onImportProgress(int filesScanned, int dicomFilesFound)
@@ -771,7 +769,7 @@ void MainWindow::onImportProgress(int filesScanned, int dicomFilesFound)
 
 void MainWindow::onArchiveProgress(int filesProcessed)
 {
-    if (m_pending.size() >= 25)
+    if (m_writer && m_writer->pending() >= 25)
         flushPendingSummaries();
     m_statusLabel->setText(QStringLiteral("Распаковка и импорт: обработано файлов — %1").arg(filesProcessed));
 }
@@ -793,8 +791,9 @@ void MainWindow::onImportFinished(int added, int skipped)
 {
     flushPendingSummaries();
     // A summary the index refused was not added, whatever the walk found.
-    added -= m_rejected;
-    skipped += m_rejected;
+    const int rejected = m_writer ? m_writer->rejected() : 0;
+    added -= rejected;
+    skipped += rejected;
     finishImport();
     m_statusLabel->setText(QStringLiteral("Импорт завершён: добавлено %1, пропущено %2").arg(added).arg(skipped));
     reloadStudies();
@@ -804,8 +803,9 @@ void MainWindow::onImportFinished(int added, int skipped)
 void MainWindow::onArchiveImportFinished(int imported, int skipped, const QString &errorMessage)
 {
     flushPendingSummaries();
-    imported -= m_rejected;
-    skipped += m_rejected;
+    const int rejected = m_writer ? m_writer->rejected() : 0;
+    imported -= rejected;
+    skipped += rejected;
     finishImport();
     if (!errorMessage.isEmpty())
         QMessageBox::warning(this, QStringLiteral("Ошибка импорта архива"), errorMessage);

@@ -5,6 +5,8 @@
 
 #include <QHash>
 #include <QMainWindow>
+
+#include <memory>
 #include <QPointer>
 #include <QVector>
 
@@ -17,6 +19,7 @@ class QThread;
 
 namespace db {
 class Database;
+class IndexWriter;
 }
 
 namespace velmaris {
@@ -129,8 +132,8 @@ private:
     QThread *m_importThread = nullptr;
     // Summaries wait here until the next progress report, then go into the
     // index in one transaction instead of one commit each.
-    QVector<dicom::DicomFileSummary> m_pending;
-    int m_rejected = 0;
+    std::unique_ptr<db::IndexWriter> m_writer; // the running import's
+
 };
 
 } // namespace velmaris
