@@ -111,25 +111,6 @@ private slots:
         QCOMPARE(render::polygonStatistics(frame, {{0, 0}, {2, 0}, {0, 2}}).count, 0);
     }
 
-    void pointInPolygon_data()
-    {
-        QTest::addColumn<QPointF>("point");
-        QTest::addColumn<bool>("inside");
-        QTest::newRow("body") << QPointF(5, 3) << true;
-        QTest::newRow("left arm") << QPointF(1, 8) << true;
-        QTest::newRow("right arm") << QPointF(9, 8) << true;
-        QTest::newRow("notch") << QPointF(5, 8) << false;
-        QTest::newRow("beyond") << QPointF(11, 5) << false;
-    }
-    void pointInPolygon()
-    {
-        QFETCH(QPointF, point);
-        QFETCH(bool, inside);
-        // A square with a V-shaped notch cut from its bottom edge.
-        const Points concave{{0, 0}, {10, 0}, {10, 10}, {5, 5}, {0, 10}};
-        QCOMPARE(render::pointInPolygon(point.x(), point.y(), concave), inside);
-    }
-
     void angles_data()
     {
         QTest::addColumn<double>("first");
@@ -266,45 +247,50 @@ private slots:
         QVERIFY(std::abs(accumulator.pending() - pending) < 1e-9);
     }
 
-    void shapeHits_data()
+    void hits_data()
     {
-        QTest::addColumn<MeasurementMode>("kind");
-        QTest::addColumn<Points>("points");
-        QTest::addColumn<QPointF>("press");
+        using enum MeasurementMode;
         QTest::addColumn<bool>("hit");
+        QTest::addColumn<bool>("expected");
+        // A square with a V-shaped notch cut from its bottom edge.
+        const Points concave{{0, 0}, {10, 0}, {10, 10}, {5, 5}, {0, 10}};
+        QTest::newRow("polygon body") << render::pointInPolygon(5, 3, concave) << true;
+        QTest::newRow("polygon left arm") << render::pointInPolygon(1, 8, concave) << true;
+        QTest::newRow("polygon right arm") << render::pointInPolygon(9, 8, concave) << true;
+        QTest::newRow("polygon notch") << render::pointInPolygon(5, 8, concave) << false;
+        QTest::newRow("beyond the polygon") << render::pointInPolygon(11, 5, concave) << false;
+        // 6 screen pixels at a zoom of 3 are 2 image pixels.
+        const auto hit = [](MeasurementMode kind, const Points &points, const QPointF &press) {
+            return render::shapeHit(kind, points, press, render::shapeHitTolerance(3.0));
+        };
         const Points segment{{0, 0}, {10, 0}};
         const Points angle{{0, 0}, {10, 0}, {0, 10}};
         const Points path{{0, 0}, {10, 0}, {10, 10}};
         const Points cobb{{0, 0}, {10, 0}, {0, 20}, {10, 20}};
         const Points box{{10, 4}, {0, 0}}; // half-axes 5 and 2 about (5, 2)
-        QTest::newRow("ruler at tolerance") << MeasurementMode::Ruler << segment << QPointF(5, 2) << true;
-        QTest::newRow("ruler beyond tolerance") << MeasurementMode::Ruler << segment << QPointF(5, 2.01) << false;
-        QTest::newRow("arrow past its end") << MeasurementMode::Arrow << segment << QPointF(12, 0) << true;
-        QTest::newRow("arrow beyond its end") << MeasurementMode::Arrow << segment << QPointF(12.1, 0) << false;
-        QTest::newRow("angle second arm") << MeasurementMode::Angle << angle << QPointF(1, 5) << true;
-        QTest::newRow("angle between arms") << MeasurementMode::Angle << angle << QPointF(5, 5) << false;
-        QTest::newRow("angle of two points") << MeasurementMode::Angle << segment << QPointF(5, 0) << false;
-        QTest::newRow("drawing stays open") << MeasurementMode::Drawing << path << QPointF(5, 5) << false;
-        QTest::newRow("polygon closing edge") << MeasurementMode::Polygon << path << QPointF(5, 5) << true;
-        QTest::newRow("contour closing edge") << MeasurementMode::SmoothContour << path << QPointF(5, 5) << true;
-        QTest::newRow("cobb second line") << MeasurementMode::CobbAngle << cobb << QPointF(5, 21) << true;
-        QTest::newRow("cobb without second line") << MeasurementMode::CobbAngle << cobb.first(3) << QPointF(5, 21)
-                                                  << false;
-        QTest::newRow("ellipse edge") << MeasurementMode::EllipseRoi << box << QPointF(10, 2) << true;
-        QTest::newRow("rectangle corner") << MeasurementMode::EllipseArea << box << QPointF(0.5, 0.5) << false;
-        QTest::newRow("freehand roi") << MeasurementMode::FreehandRoi << path << QPointF(10, 0) << false;
-        QTest::newRow("one point") << MeasurementMode::Ruler << Points{{0, 0}} << QPointF(0, 0) << false;
+        QTest::newRow("ruler at tolerance") << hit(Ruler, segment, {5, 2}) << true;
+        QTest::newRow("ruler beyond tolerance") << hit(Ruler, segment, {5, 2.01}) << false;
+        QTest::newRow("arrow past its end") << hit(Arrow, segment, {12, 0}) << true;
+        QTest::newRow("arrow beyond its end") << hit(Arrow, segment, {12.1, 0}) << false;
+        QTest::newRow("angle second arm") << hit(Angle, angle, {1, 5}) << true;
+        QTest::newRow("angle between arms") << hit(Angle, angle, {5, 5}) << false;
+        QTest::newRow("angle of two points") << hit(Angle, segment, {5, 0}) << false;
+        QTest::newRow("drawing stays open") << hit(Drawing, path, {5, 5}) << false;
+        QTest::newRow("polygon closing edge") << hit(Polygon, path, {5, 5}) << true;
+        QTest::newRow("contour closing edge") << hit(SmoothContour, path, {5, 5}) << true;
+        QTest::newRow("cobb second line") << hit(CobbAngle, cobb, {5, 21}) << true;
+        QTest::newRow("cobb without second line") << hit(CobbAngle, cobb.first(3), {5, 21}) << false;
+        QTest::newRow("ellipse edge") << hit(EllipseRoi, box, {10, 2}) << true;
+        QTest::newRow("rectangle corner") << hit(EllipseArea, box, {0.5, 0.5}) << false;
+        QTest::newRow("freehand roi") << hit(FreehandRoi, path, {10, 0}) << false;
+        QTest::newRow("one point") << hit(Ruler, Points{{0, 0}}, {0, 0}) << false;
+        QTest::newRow("degenerate view: 6 image pixels") << (render::shapeHitTolerance(0.0) == 6.0) << true;
     }
-    void shapeHits()
+    void hits()
     {
-        QFETCH(MeasurementMode, kind);
-        QFETCH(Points, points);
-        QFETCH(QPointF, press);
         QFETCH(bool, hit);
-        // 6 screen pixels at a zoom of 3 are 2 image pixels; a degenerate view
-        // falls back to image units.
-        QCOMPARE(render::shapeHit(kind, points, press, render::shapeHitTolerance(3.0)), hit);
-        QCOMPARE(render::shapeHitTolerance(0.0), 6.0);
+        QFETCH(bool, expected);
+        QCOMPARE(hit, expected);
     }
 
     void quickToolsNormalisation_data()
