@@ -10,7 +10,6 @@
 #include "seriesgen/SeriesGenerator.h"
 #include "viewer/FrameDecoder.h"
 
-#include <dcmtk/dcmdata/dccodec.h>
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
@@ -27,9 +26,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <atomic>
-
 #include <sys/stat.h>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -192,11 +190,7 @@ bool sameImage(const QImage &a, const QImage &b)
 
 render::RenderedFrame renderWith(const QString &path, int frame, double center, double width)
 {
-    render::WindowRequest window;
-    window.center = center;
-    window.width = width;
-    window.given = true;
-    return render::renderFrame(path, frame, window);
+    return render::renderFrame(path, frame, render::WindowRequest{center, width, true});
 }
 
 render::RenderedFrame renderDefault(const QString &path, int frame = 0)
@@ -232,19 +226,16 @@ class FrameDecoderTest : public QObject
 private slots:
     void initTestCase();
 
-    void referenceMatchesPydicom();
-    void losslessTwinsEqual_data();
-    void losslessTwinsEqual();
-    void rescaleSignedAndUnsigned();
-    void nonNumericRescaleFallsBack();
+    void losslessTwinsMatchPydicom_data();
+    void losslessTwinsMatchPydicom();
+    void rescale_data();
+    void rescale();
     void eightBitOwDecodes();
-    void frameSelection();
-    void valueAtBounds();
+    void frameSelectionAndBounds();
     void valueCacheParsesOnce();
     void renderCacheWholeOrPerFrame_data();
     void renderCacheWholeOrPerFrame();
     void renderWindows();
-    void monochrome1Inverted();
     void renderRgb_data();
     void renderRgb();
     void renderPaletteColor();
@@ -283,122 +274,87 @@ QString FrameDecoderTest::generate(SeriesSpec &spec, const QString &name)
     return paths.first();
 }
 
-void FrameDecoderTest::referenceMatchesPydicom()
+void FrameDecoderTest::losslessTwinsMatchPydicom_data()
 {
-    const QString path = sample(QStringLiteral("MR_small.dcm"));
-    const PyResult py = runPydicom(path, m_dir.path(), "values");
+    QTest::addColumn<QString>("file");
+    for (const char *name : {"MR_small.dcm", "MR_small_RLE.dcm", "MR_small_jpeg_ls_lossless.dcm",
+                             "MR_small_bigendian.dcm", "MR_small_expb.dcm", "MR_small_implicit.dcm",
+                             "MR_small_jp2klossless.dcm"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+// Every lossless encoding of MR_small holds the values pydicom reads from the
+// plain one, and draws the same picture.
+void FrameDecoderTest::losslessTwinsMatchPydicom()
+{
+    QFETCH(QString, file);
+    const QString reference = sample(QStringLiteral("MR_small.dcm"));
+    const PyResult py = runPydicom(reference, m_dir.path(), "values");
     QVERIFY2(py.ok, qPrintable(py.error));
-    const render::DecodedFrame frame = decode(path, 0);
+    const render::DecodedFrame frame = decode(sample(file), 0);
     QVERIFY2(frame.ok, qPrintable(frame.error));
     QCOMPARE(py.shape, (QList<int>{frame.height, frame.width}));
     std::vector<double> expected(std::size_t(py.bytes.size()) / sizeof(double));
     std::memcpy(expected.data(), py.bytes.constData(), expected.size() * sizeof(double));
     QVERIFY(frame.values == expected);
-}
-
-void FrameDecoderTest::losslessTwinsEqual_data()
-{
-    QTest::addColumn<QString>("file");
-    for (const char *name : {"MR_small_RLE.dcm", "MR_small_jpeg_ls_lossless.dcm", "MR_small_bigendian.dcm",
-                             "MR_small_expb.dcm", "MR_small_implicit.dcm", "MR_small_jp2klossless.dcm"})
-        QTest::newRow(name) << QString::fromLatin1(name);
-}
-
-void FrameDecoderTest::losslessTwinsEqual()
-{
-    QFETCH(QString, file);
-    const QString reference = sample(QStringLiteral("MR_small.dcm"));
-    const QString twin = sample(file);
-    const render::DecodedFrame expected = decode(reference, 0);
-    QVERIFY2(expected.ok, qPrintable(expected.error));
     const render::RenderedFrame expectedPicture = renderWith(reference, 0, 1000, 2000);
-    QVERIFY(expectedPicture.ok);
-
-    QString error;
-    const render::DecodedFrame frame = decode(twin, 0, &error);
-    if (!frame.ok && file == QLatin1String("MR_small_jp2klossless.dcm")
-        && error.startsWith(QLatin1String("chooseRepresentation: "))
-        && !DcmCodecList::canChangeCoding(EXS_JPEG2000LosslessOnly, EXS_LittleEndianExplicit)) {
-        QVERIFY(!renderWith(twin, 0, 1000, 2000).ok);
-        QSKIP(qPrintable(QStringLiteral("no JPEG 2000 decoder registered (%1 → Explicit VR Little Endian): %2")
-                             .arg(QString::fromLatin1(DcmXfer(EXS_JPEG2000LosslessOnly).getXferID()), error)));
-    }
-    QVERIFY2(frame.ok, qPrintable(error));
-    QCOMPARE(QSize(frame.width, frame.height), QSize(expected.width, expected.height));
-    QVERIFY(frame.values == expected.values);
-    const render::RenderedFrame picture = renderWith(twin, 0, 1000, 2000);
-    QVERIFY(picture.ok);
+    const render::RenderedFrame picture = renderWith(sample(file), 0, 1000, 2000);
+    QVERIFY(expectedPicture.ok && picture.ok);
     QVERIFY(sameImage(picture.image, expectedPicture.image));
 }
 
-void FrameDecoderTest::rescaleSignedAndUnsigned()
+void FrameDecoderTest::rescale_data()
 {
-    // Signed: stored 0 → −1024. Unsigned: stored 0xFC00 → 64512 − 1024.
-    for (const bool isSigned : {true, false}) {
-        SeriesSpec spec = specOf(32, 32);
-        spec.signedPixels = isSigned;
-        spec.rescaleSlope = 1.0;
-        spec.rescaleIntercept = -1024.0;
-        const QString path = generate(spec, isSigned ? QStringLiteral("signed") : QStringLiteral("unsigned"));
-        QVERIFY(!path.isEmpty());
-        QVERIFY(velmaris::testing::editDataset(path, [&](DcmDataset &ds) {
-            DcmElement *element = nullptr;
-            Uint16 *words = nullptr;
-            if (ds.findAndGetElement(DCM_PixelData, element).good() && element->getUint16Array(words).good())
-                words[0] = isSigned ? 0 : 0xFC00;
-        }));
-        const render::DecodedFrame frame = decode(path, 0);
-        QVERIFY2(frame.ok, qPrintable(frame.error));
-        std::vector<double> expected = expectedValues(spec, 0);
-        expected[0] = isSigned ? -1024.0 : 63488.0;
-        QCOMPARE(QSize(frame.width, frame.height), QSize(32, 32));
-        QVERIFY(frame.values == expected);
-    }
-
-    // A fractional slope.
-    SeriesSpec spec = specOf(16, 16, 1, Kind::MR);
-    spec.signedPixels = false;
-    spec.rescaleSlope = 2.5;
-    spec.rescaleIntercept = -10.0;
-    const render::DecodedFrame frame = decode(generate(spec, QStringLiteral("slope")), 0);
-    QVERIFY2(frame.ok, qPrintable(frame.error));
-    QVERIFY(frame.values == expectedValues(spec, 0));
+    QTest::addColumn<bool>("signedPixels");
+    QTest::addColumn<QByteArray>("slope"); // null: element removed
+    QTest::addColumn<QByteArray>("intercept");
+    QTest::addColumn<int>("firstWord"); // stored at pixel 0; -1: the generator's
+    QTest::addColumn<double>("firstValue");
+    QTest::addColumn<double>("slopeUsed");
+    QTest::addColumn<double>("interceptUsed");
+    // The same word read as −1024 and as 64512.
+    QTest::newRow("signed") << true << QByteArray("1") << QByteArray("-1024") << 0xFC00 << -2048.0 << 1.0 << -1024.0;
+    QTest::newRow("unsigned") << false << QByteArray("1") << QByteArray("-1024") << 0xFC00 << 63488.0 << 1.0
+                              << -1024.0;
+    QTest::newRow("fractional slope") << false << QByteArray("2.5") << QByteArray("-10") << -1 << 0.0 << 2.5 << -10.0;
+    QTest::newRow("empty") << true << QByteArray("") << QByteArray("") << -1 << 0.0 << 1.0 << 0.0;
+    QTest::newRow("absent") << true << QByteArray() << QByteArray() << -1 << 0.0 << 1.0 << 0.0;
+    QTest::newRow("junk intercept") << true << QByteArray("2") << QByteArray("junk") << -1 << 0.0 << 2.0 << 0.0;
+    QTest::newRow("junk slope") << true << QByteArray("nonsense") << QByteArray("-5") << -1 << 0.0 << 1.0 << -5.0;
+    QTest::newRow("first of several") << true << QByteArray("3\\4") << QByteArray("7\\8") << -1 << 0.0 << 3.0 << 7.0;
 }
 
-void FrameDecoderTest::nonNumericRescaleFallsBack()
+void FrameDecoderTest::rescale()
 {
-    struct Case
-    {
-        const char *slope; // nullptr: removed
-        const char *intercept;
-        double expectedSlope;
-        double expectedIntercept;
-    };
-    const Case cases[] = {
-        {"", "", 1.0, 0.0},
-        {nullptr, nullptr, 1.0, 0.0},
-        {"2", "junk", 2.0, 0.0},
-        {"nonsense", "-5", 1.0, -5.0},
-        {"3\\4", "7\\8", 3.0, 7.0}, // first value of several
-    };
-    int n = 0;
-    for (const Case &c : cases) {
-        SeriesSpec spec = specOf(8, 8);
-        const QString path = generate(spec, QStringLiteral("rescale%1").arg(n++));
-        QVERIFY(velmaris::testing::editDataset(path, [&](DcmDataset &ds) {
-            for (const auto &[tag, text] : {std::pair{DCM_RescaleSlope, c.slope},
-                                            std::pair{DCM_RescaleIntercept, c.intercept}}) {
-                if (text)
-                    ds.putAndInsertString(tag, text);
-                else
-                    ds.findAndDeleteElement(tag);
-            }
-        }));
-        const render::DecodedFrame frame = decode(path, 0);
-        QVERIFY2(frame.ok, qPrintable(frame.error));
-        const double stored = velmaris::gen::pixelValue(spec, 0, 3, 5);
-        QCOMPARE(render::valueAt(frame, 5, 3), stored * c.expectedSlope + c.expectedIntercept);
-    }
+    QFETCH(bool, signedPixels);
+    QFETCH(QByteArray, slope);
+    QFETCH(QByteArray, intercept);
+    QFETCH(int, firstWord);
+    QFETCH(double, firstValue);
+    QFETCH(double, slopeUsed);
+    QFETCH(double, interceptUsed);
+    static int serial = 0;
+    SeriesSpec spec = specOf(16, 16);
+    spec.signedPixels = signedPixels;
+    const QString path = generate(spec, QStringLiteral("rescale%1").arg(serial++));
+    QVERIFY(velmaris::testing::editDataset(path, [&](DcmDataset &ds) {
+        for (const auto &[tag, text] : {std::pair{DCM_RescaleSlope, slope}, std::pair{DCM_RescaleIntercept, intercept}})
+            text.isNull() ? void(ds.findAndDeleteElement(tag)) : void(ds.putAndInsertString(tag, text.constData()));
+        DcmElement *element = nullptr;
+        Uint16 *words = nullptr;
+        if (firstWord >= 0 && ds.findAndGetElement(DCM_PixelData, element).good()
+            && element->getUint16Array(words).good())
+            words[0] = Uint16(firstWord);
+    }));
+    const render::DecodedFrame frame = decode(path, 0);
+    QVERIFY2(frame.ok, qPrintable(frame.error));
+    QCOMPARE(QSize(frame.width, frame.height), QSize(16, 16));
+    std::vector<double> expected;
+    for (int i = 0; i < 16 * 16; ++i)
+        expected.push_back(velmaris::gen::pixelValue(spec, 0, i / 16, i % 16) * slopeUsed + interceptUsed);
+    if (firstWord >= 0)
+        expected[0] = firstValue;
+    QVERIFY(frame.values == expected);
 }
 
 void FrameDecoderTest::eightBitOwDecodes()
@@ -411,7 +367,6 @@ void FrameDecoderTest::eightBitOwDecodes()
     spec.rescaleSlope = 8.0;
     spec.rescaleIntercept = 0.0;
     const QString explicitPath = generate(spec, QStringLiteral("eight"));
-    QVERIFY(!explicitPath.isEmpty());
     const QString implicitPath = m_dir.filePath(QStringLiteral("eight/implicit.dcm"));
     QCOMPARE(rewrite(explicitPath, implicitPath, EXS_LittleEndianImplicit), QStringLiteral("OW"));
     const QString bigEndianPath = m_dir.filePath(QStringLiteral("eight/bigendian_ow.dcm"));
@@ -431,39 +386,26 @@ void FrameDecoderTest::eightBitOwDecodes()
     }
 }
 
-void FrameDecoderTest::frameSelection()
+void FrameDecoderTest::frameSelectionAndBounds()
 {
-    SeriesSpec spec = specOf(24, 24, 10, Kind::ClassicMultiFrame);
+    SeriesSpec spec = specOf(24, 20, 10, Kind::ClassicMultiFrame);
     const QString path = generate(spec, QStringLiteral("tenframes"));
-    QVERIFY(!path.isEmpty());
+    const render::RenderedFrame first = renderWith(path, 0, 40, 60);
+    const render::RenderedFrame last = renderWith(path, 9, 40, 60);
+    QVERIFY(first.ok && last.ok && !sameImage(first.image, last.image));
+    QCOMPARE(last.frameCount, 10);
+    // Out of range clamps; for drawing, -1 is the middle frame.
+    QVERIFY(sameImage(renderWith(path, 50, 40, 60).image, last.image));
+    QVERIFY(sameImage(renderWith(path, -3, 40, 60).image, first.image));
+    const QImage middle = renderWith(path, -1, 40, 60).image;
+    QVERIFY(sameImage(middle, renderWith(path, 5, 40, 60).image) && !sameImage(middle, last.image));
+    for (const auto &[asked, shown] : {std::pair{-3, 0}, std::pair{50, 9}})
+        QVERIFY(decode(path, asked).values == expectedValues(spec, shown));
 
-    QList<QImage> frames;
-    for (int f = 0; f < 10; ++f) {
-        const render::RenderedFrame r = renderWith(path, f, 40, 60);
-        QVERIFY(r.ok);
-        QCOMPARE(r.frameCount, 10);
-        frames << r.image;
-        if (f > 0)
-            QVERIFY2(!sameImage(frames.at(f), frames.at(f - 1)), "consecutive frames must differ");
-    }
-    // Negative picks the middle frame, out of range clamps.
-    QVERIFY(sameImage(renderWith(path, -1, 40, 60).image, frames.at(5)));
-    QVERIFY(sameImage(renderWith(path, 50, 40, 60).image, frames.at(9)));
-    QVERIFY(sameImage(renderWith(path, -3, 40, 60).image, frames.at(0)));
-    QVERIFY(decode(path, -3).values == expectedValues(spec, 0));
-    QVERIFY(decode(path, 50).values == expectedValues(spec, 9));
-    QVERIFY(decode(path, 4).values == expectedValues(spec, 4));
-}
-
-void FrameDecoderTest::valueAtBounds()
-{
-    SeriesSpec spec = specOf(12, 20);
-    const render::DecodedFrame frame = decode(generate(spec, QStringLiteral("bounds")), 0);
-    QVERIFY2(frame.ok, qPrintable(frame.error));
-    QCOMPARE(frame.values.size(), std::size_t(240));
-    QCOMPARE(render::valueAt(frame, 19, 11), velmaris::gen::pixelValue(spec, 0, 11, 19) + spec.rescaleIntercept);
-    QCOMPARE(render::valueAt(frame, 7, 3), frame.values[std::size_t(20 * 3 + 7)]);
-    for (const auto &[x, y] : {std::pair{20, 0}, std::pair{0, 12}, std::pair{-1, 0}, std::pair{0, -1}})
+    const render::DecodedFrame frame = decode(path, 4);
+    QVERIFY(frame.values == expectedValues(spec, 4));
+    QCOMPARE(render::valueAt(frame, 19, 23), velmaris::gen::pixelValue(spec, 4, 23, 19) + spec.rescaleIntercept);
+    for (const auto &[x, y] : {std::pair{20, 0}, std::pair{0, 24}, std::pair{-1, 0}, std::pair{0, -1}})
         QCOMPARE(render::valueAt(frame, x, y), 0.0);
     render::DecodedFrame failed = frame;
     failed.ok = false;
@@ -476,15 +418,13 @@ void FrameDecoderTest::valueCacheParsesOnce()
     SeriesSpec spec = specOf(32, 32, 3, Kind::ClassicMultiFrame);
     spec.compression = Compression::JpegLossless;
     const QString jpeg = generate(spec, QStringLiteral("jpegframes"));
-    QVERIFY(!jpeg.isEmpty());
     SeriesSpec other = specOf(8, 8);
     const QString single = generate(other, QStringLiteral("cacheother"));
 
     const auto loads = [] { return render::decoderStatistics().valueFileLoads; };
     const auto before = loads();
-    QVERIFY(decode(jpeg, 0).values == expectedValues(spec, 0));
-    QVERIFY(decode(jpeg, 1).values == expectedValues(spec, 1)); // later frames: no new parse
-    QVERIFY(decode(jpeg, 2).values == expectedValues(spec, 2));
+    for (const int f : {0, 1, 2}) // later frames: no new parse
+        QVERIFY(decode(jpeg, f).values == expectedValues(spec, f));
     QCOMPARE(loads(), before + 1);
     QVERIFY(decode(single, 0).ok);
     QVERIFY(decode(jpeg, 1).values == expectedValues(spec, 1)); // one entry: parsed again
@@ -518,18 +458,17 @@ void FrameDecoderTest::renderCacheWholeOrPerFrame()
     QFETCH(int, frames);
     QFETCH(bool, colour);
     QFETCH(bool, perFrame);
-    const int size = 8;
     QString path;
-    SeriesSpec spec = specOf(size, size, frames, Kind::ClassicMultiFrame);
+    SeriesSpec spec = specOf(8, 8, frames, Kind::ClassicMultiFrame);
     if (colour) {
         path = m_dir.filePath(QStringLiteral("rgb%1.dcm").arg(frames));
         // Red carries the frame number, green the column, blue the row.
         QByteArray data;
         for (int f = 0; f < frames; ++f)
-            for (int y = 0; y < size; ++y)
-                for (int x = 0; x < size; ++x)
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x)
                     data.append(char(f * 10)).append(char(x * 30)).append(char(y * 30));
-        QVERIFY(writeImage(path, size, size, [&](DcmDataset &ds) {
+        QVERIFY(writeImage(path, 8, 8, [&](DcmDataset &ds) {
             ds.putAndInsertUint16(DCM_SamplesPerPixel, 3);
             ds.putAndInsertString(DCM_PhotometricInterpretation, "RGB");
             ds.putAndInsertUint16(DCM_PlanarConfiguration, 0);
@@ -539,7 +478,6 @@ void FrameDecoderTest::renderCacheWholeOrPerFrame()
         }));
     } else {
         path = generate(spec, QStringLiteral("mono%1").arg(frames));
-        QVERIFY(!path.isEmpty());
     }
     const auto keyFor = [&](int f) { return perFrame ? QStringLiteral("%1#%2").arg(path).arg(f) : path; };
 
@@ -561,41 +499,43 @@ void FrameDecoderTest::renderCacheWholeOrPerFrame()
 
     if (colour) {
         QCOMPARE(first.image.format(), QImage::Format_RGB888);
-        QCOMPARE(first.image.size(), QSize(size, size));
+        QCOMPARE(first.image.size(), QSize(8, 8));
         QCOMPARE(first.image.pixel(5, 2), qRgb(a * 10, 5 * 30, 2 * 30));
         QCOMPARE(second.image.pixel(5, 2), qRgb(b * 10, 5 * 30, 2 * 30));
         const render::RenderedFrame middle = renderDefault(path, -1);
         QVERIFY(middle.ok);
         QCOMPARE(middle.image.pixel(0, 0), qRgb((frames / 2) * 10, 0, 0));
         QCOMPARE(render::renderCacheKey(), keyFor(frames / 2));
-    } else {
-        QCOMPARE(first.image.format(), QImage::Format_Grayscale8);
-        const double value = velmaris::gen::pixelValue(spec, a, 2, 5) + spec.rescaleIntercept;
-        QVERIFY(std::abs(qGray(first.image.pixel(5, 2)) - linearWindow(value, 40, 400)) <= 1);
     }
 }
 
 void FrameDecoderTest::renderWindows()
 {
-    // A given window, applied to every pixel.
+    // A given window applied to every pixel; MONOCHROME1 drawn inverted.
     SeriesSpec spec = specOf(40, 56);
-    const QString path = generate(spec, QStringLiteral("given"));
+    const QString mono2 = generate(spec, QStringLiteral("given"));
+    const QString mono1 = generate(spec, QStringLiteral("mono1"));
+    QVERIFY(velmaris::testing::editDataset(mono1, [](DcmDataset &ds) {
+        ds.putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME1");
+    }));
     const std::vector<double> values = expectedValues(spec, 0);
-    for (const auto &[center, width] : {std::pair{40.0, 400.0}, std::pair{-600.0, 1500.0}}) {
-        const render::RenderedFrame r = renderWith(path, 0, center, width);
-        QVERIFY(r.ok);
-        QCOMPARE(r.windowCenter, center);
-        QCOMPARE(r.windowWidth, width);
-        QCOMPARE(r.frameCount, 1);
-        QCOMPARE(r.image.format(), QImage::Format_Grayscale8);
-        QCOMPARE(r.image.size(), QSize(56, 40));
-        int worst = 0;
-        for (int y = 0; y < 40; ++y)
-            for (int x = 0; x < 56; ++x)
-                worst = std::max(worst, std::abs(int(r.image.constScanLine(y)[x])
-                                                 - linearWindow(values[std::size_t(y * 56 + x)], center, width)));
-        QVERIFY2(worst <= 1, qPrintable(QStringLiteral("grey off by %1").arg(worst)));
-    }
+    for (const auto &[center, width] : {std::pair{40.0, 400.0}, std::pair{-600.0, 1500.0}})
+        for (const QString &path : {mono2, mono1}) {
+            const render::RenderedFrame r = renderWith(path, 0, center, width);
+            QVERIFY(r.ok);
+            QCOMPARE(r.windowCenter, center);
+            QCOMPARE(r.windowWidth, width);
+            QCOMPARE(r.frameCount, 1);
+            QCOMPARE(r.image.format(), QImage::Format_Grayscale8);
+            QCOMPARE(r.image.size(), QSize(56, 40));
+            int worst = 0;
+            for (int i = 0; i < 40 * 56; ++i) {
+                const int grey = linearWindow(values[std::size_t(i)], center, width);
+                worst = std::max(worst, std::abs(int(r.image.constScanLine(i / 56)[i % 56])
+                                                 - (path == mono1 ? 255 - grey : grey)));
+            }
+            QVERIFY2(worst <= 1, qPrintable(QStringLiteral("grey off by %1").arg(worst)));
+        }
 
     // None given: the first of the file's windows.
     SeriesSpec windowed = specOf(32, 32);
@@ -613,9 +553,7 @@ void FrameDecoderTest::renderWindows()
     bare.windowCenter.clear();
     bare.windowWidth.clear();
     bare.rescaleSlope = 2.0;
-    bare.rescaleIntercept = -1024.0;
     const QString barePath = generate(bare, QStringLiteral("minmax"));
-    QVERIFY(!barePath.isEmpty());
     double low = 1e300;
     double high = -1e300;
     for (int f = 0; f < bare.slices; ++f)
@@ -628,30 +566,6 @@ void FrameDecoderTest::renderWindows()
     QCOMPARE(minMax.windowCenter, (low + high + 1) / 2);
     QCOMPARE(minMax.windowWidth, high - low + 1);
     QVERIFY(sameImage(minMax.image, renderWith(barePath, 1, minMax.windowCenter, minMax.windowWidth).image));
-}
-
-void FrameDecoderTest::monochrome1Inverted()
-{
-    SeriesSpec spec = specOf(32, 32);
-    const QString mono2 = generate(spec, QStringLiteral("mono2"));
-    SeriesSpec copy = spec;
-    const QString mono1 = generate(copy, QStringLiteral("mono1"));
-    QVERIFY(velmaris::testing::editDataset(mono1, [](DcmDataset &ds) {
-        ds.putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME1");
-    }));
-    const render::RenderedFrame two = renderWith(mono2, 0, 40, 400);
-    const render::RenderedFrame one = renderWith(mono1, 0, 40, 400);
-    QVERIFY(two.ok && one.ok);
-    QCOMPARE(one.image.format(), QImage::Format_Grayscale8);
-    int differing = 0;
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 32; ++x) {
-            const int a = one.image.constScanLine(y)[x];
-            const int b = two.image.constScanLine(y)[x];
-            QVERIFY2(std::abs(a + b - 255) <= 1, qPrintable(QStringLiteral("%1 + %2").arg(a).arg(b)));
-            differing += a != b;
-        }
-    QVERIFY(differing > 0);
 }
 
 void FrameDecoderTest::renderRgb_data()
@@ -668,10 +582,9 @@ void FrameDecoderTest::renderRgb()
 {
     QFETCH(QString, file);
     QFETCH(int, tolerance);
-    const QString path = sample(file);
-    const PyResult py = runPydicom(path, m_dir.path(), "rgb");
+    const PyResult py = runPydicom(sample(file), m_dir.path(), "rgb");
     QVERIFY2(py.ok, qPrintable(py.error));
-    const render::RenderedFrame r = renderDefault(path);
+    const render::RenderedFrame r = renderDefault(sample(file));
     QVERIFY(r.ok);
     QCOMPARE(r.image.format(), QImage::Format_RGB888);
     QCOMPARE(py.shape, (QList<int>{r.image.height(), r.image.width(), 3}));
@@ -685,41 +598,40 @@ void FrameDecoderTest::renderRgb()
 
 void FrameDecoderTest::renderPaletteColor()
 {
+    // Index i shows (i, 255 − i, 7i mod 256); the value decoder reads i.
     const QString path = m_dir.filePath(QStringLiteral("palette.dcm"));
-    const int rows = 4;
-    const int columns = 64;
-    std::vector<Uint16> red(256), green(256), blue(256);
-    for (int i = 0; i < 256; ++i) {
-        red[std::size_t(i)] = Uint16(i << 8 | i);
-        green[std::size_t(i)] = Uint16((255 - i) << 8 | (255 - i));
-        blue[std::size_t(i)] = Uint16(((i * 7) & 255) << 8 | ((i * 7) & 255));
-    }
+    std::vector<Uint16> lut[3];
     QByteArray indices;
-    for (int i = 0; i < rows * columns; ++i)
+    for (int i = 0; i < 256; ++i) {
+        for (const int c : {0, 1, 2}) {
+            const int level = c == 0 ? i : c == 1 ? 255 - i : (i * 7) & 255;
+            lut[c].push_back(Uint16(level << 8 | level));
+        }
         indices += char(i);
-    QVERIFY(writeImage(path, rows, columns, [&](DcmDataset &ds) {
+    }
+    QVERIFY(writeImage(path, 4, 64, [&](DcmDataset &ds) {
         const Uint16 descriptor[3] = {256, 0, 16};
         ds.putAndInsertUint16(DCM_SamplesPerPixel, 1);
         ds.putAndInsertString(DCM_PhotometricInterpretation, "PALETTE COLOR");
-        ds.putAndInsertUint16Array(DCM_RedPaletteColorLookupTableDescriptor, descriptor, 3);
-        ds.putAndInsertUint16Array(DCM_GreenPaletteColorLookupTableDescriptor, descriptor, 3);
-        ds.putAndInsertUint16Array(DCM_BluePaletteColorLookupTableDescriptor, descriptor, 3);
-        ds.putAndInsertUint16Array(DCM_RedPaletteColorLookupTableData, red.data(), 256);
-        ds.putAndInsertUint16Array(DCM_GreenPaletteColorLookupTableData, green.data(), 256);
-        ds.putAndInsertUint16Array(DCM_BluePaletteColorLookupTableData, blue.data(), 256);
+        for (const auto &[c, descriptorTag, dataTag] :
+             {std::tuple{0, DCM_RedPaletteColorLookupTableDescriptor, DCM_RedPaletteColorLookupTableData},
+              std::tuple{1, DCM_GreenPaletteColorLookupTableDescriptor, DCM_GreenPaletteColorLookupTableData},
+              std::tuple{2, DCM_BluePaletteColorLookupTableDescriptor, DCM_BluePaletteColorLookupTableData}}) {
+            ds.putAndInsertUint16Array(descriptorTag, descriptor, 3);
+            ds.putAndInsertUint16Array(dataTag, lut[c].data(), 256);
+        }
         ds.putAndInsertUint8Array(DCM_PixelData, reinterpret_cast<const Uint8 *>(indices.constData()),
                                   Uint32(indices.size()));
     }));
     const render::RenderedFrame r = renderDefault(path);
     QVERIFY(r.ok);
     QCOMPARE(r.image.format(), QImage::Format_RGB888);
-    QCOMPARE(r.image.size(), QSize(columns, rows));
-    for (int i = 0; i < rows * columns; ++i)
-        QCOMPARE(r.image.pixel(i % columns, i / columns), qRgb(i, 255 - i, (i * 7) & 255));
-    // The value decoder reads the indices.
+    QCOMPARE(r.image.size(), QSize(64, 4));
+    for (int i = 0; i < 256; ++i)
+        QCOMPARE(r.image.pixel(i % 64, i / 64), qRgb(i, 255 - i, (i * 7) & 255));
     const render::DecodedFrame values = decode(path, 0);
     QVERIFY2(values.ok, qPrintable(values.error));
-    QCOMPARE(render::valueAt(values, 3, 2), double(2 * columns + 3));
+    QCOMPARE(render::valueAt(values, 3, 2), double(2 * 64 + 3));
 }
 
 void FrameDecoderTest::shortPixelDataRefused_data()
@@ -886,22 +798,20 @@ void FrameDecoderTest::concurrentCallers()
     const QImage pictureA = renderWith(pathA, 2, 40, 400).image;
     const QImage pictureB = renderWith(pathB, 0, 40, 400).image;
 
+    // Threads alternate files so that each call finds the other's entry cached.
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 6; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < 40; ++i) {
                 const bool useA = (i + t) % 3 != 0;
-                if (t % 2 == 0) {
-                    const int f = (i + t) % 4;
-                    const render::DecodedFrame frame = decode(useA ? pathA : pathB, f);
-                    if (!frame.ok || frame.values != (useA ? expectedA[std::size_t(f)] : expectedB))
-                        ++wrong;
-                } else {
-                    const render::RenderedFrame r = renderWith(useA ? pathA : pathB, useA ? 2 : 0, 40, 400);
-                    if (!r.ok || !sameImage(r.image, useA ? pictureA : pictureB))
-                        ++wrong;
-                }
+                const int f = (i + t) % 4;
+                const bool right = t % 2 == 0
+                                       ? decode(useA ? pathA : pathB, f).values
+                                             == (useA ? expectedA[std::size_t(f)] : expectedB)
+                                       : sameImage(renderWith(useA ? pathA : pathB, useA ? 2 : 0, 40, 400).image,
+                                                   useA ? pictureA : pictureB);
+                wrong += !right;
             }
         });
     for (std::thread &thread : threads)
@@ -923,38 +833,35 @@ void FrameDecoderTest::everyPydicomFile_data()
         QTest::newRow(qPrintable(path.mid(folder.size() + 1))) << path;
 }
 
+// Any file at all, any frame index: a result consistent with its header or a
+// refusal with a message, never a crash.
 void FrameDecoderTest::everyPydicomFile()
 {
     QFETCH(QString, path);
     QElapsedTimer timer;
     timer.start();
     const std::optional<QSize> geometry = geometryOf(path);
-
     for (const int frame : {0, -1, 1000}) {
         QString error;
         render::DecodedFrame values;
         const bool ok = render::loadDecodedFrame(values, path, frame, &error);
         QCOMPARE(values.ok, ok);
+        QCOMPARE(values.error, error);
+        QCOMPARE(error.isEmpty(), ok);
         if (ok) {
             QVERIFY(geometry);
             QCOMPARE(QSize(values.width, values.height), *geometry);
-            QCOMPARE(values.values.size(), std::size_t(geometry->width()) * std::size_t(geometry->height()));
-            QVERIFY(error.isEmpty());
-        } else {
-            QVERIFY(values.values.empty());
-            QVERIFY(!error.isEmpty());
-            QCOMPARE(values.error, error);
         }
+        QCOMPARE(values.values.size(), ok ? std::size_t(geometry->width()) * std::size_t(geometry->height()) : 0);
 
         const render::RenderedFrame picture = renderDefault(path, frame);
         QVERIFY(picture.frameCount >= 1);
+        QCOMPARE(picture.image.isNull(), !picture.ok);
         if (picture.ok) {
             QVERIFY(geometry);
             QCOMPARE(picture.image.size(), *geometry);
             QVERIFY(picture.image.format() == QImage::Format_Grayscale8
                     || picture.image.format() == QImage::Format_RGB888);
-        } else {
-            QVERIFY(picture.image.isNull());
         }
     }
     QVERIFY2(timer.elapsed() < 60000, "decoding one sample file took over a minute");
