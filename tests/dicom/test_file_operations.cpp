@@ -20,7 +20,7 @@
 
 using velmaris::gen::Compression;
 using velmaris::gen::Kind;
-using velmaris::testing::editDataset;
+using velmaris::testing::setValues;
 
 Q_DECLARE_METATYPE(Compression)
 Q_DECLARE_METATYPE(Kind)
@@ -114,10 +114,7 @@ void FileOperationsTest::anonymizes()
 {
     QFETCH(Compression, compression);
     const QString source = generate(compression);
-    QVERIFY(editDataset(source, [](DcmDataset &ds) {
-        ds.putAndInsertString(DCM_InstitutionName, "Городская больница");
-        ds.putAndInsertString(DCM_StudyID, "S42");
-    }));
+    QVERIFY(setValues(source, {QStringLiteral("InstitutionName=Городская больница"), QStringLiteral("StudyID=S42")}));
     const QByteArray sourceDigest = digest(source);
     const QString destination = m_dir->filePath(QStringLiteral("out/deeper/anon.dcm"));
     QString error;
@@ -262,47 +259,28 @@ void FileOperationsTest::writeTagsFailuresLeaveFileIntact()
 void FileOperationsTest::readsDose()
 {
     // A CT dose SR whose total DLP sits two levels down the content tree, after
-    // a numeric item of another concept.
+    // a numeric item of another concept (mean CTDIvol).
     const QString sr = generate(Compression::None);
-    QVERIFY(editDataset(sr, [](DcmDataset &ds) {
-        const auto child = [](DcmItem &parent, const DcmTagKey &sequence) {
-            DcmItem *item = nullptr;
-            parent.findOrCreateSequenceItem(sequence, item, -2);
-            return item;
-        };
-        const auto numeric = [&child](DcmItem &container, const char *code) {
-            DcmItem *num = child(container, DCM_ContentSequence);
-            num->putAndInsertString(DCM_ValueType, "NUM");
-            DcmItem *name = child(*num, DCM_ConceptNameCodeSequence);
-            name->putAndInsertString(DCM_CodeValue, code);
-            name->putAndInsertString(DCM_CodingSchemeDesignator, "DCM");
-            return num;
-        };
-        ds.putAndInsertString(DCM_Modality, "SR");
-        DcmItem *container = child(ds, DCM_ContentSequence);
-        container->putAndInsertString(DCM_ValueType, "CONTAINER");
-        numeric(*container, "113830"); // mean CTDIvol, not the total
-        child(*numeric(*container, "113813"), DCM_MeasuredValueSequence)->putAndInsertString(DCM_NumericValue, "512.25");
-    }));
+    const QString num = QStringLiteral("ContentSequence[0].ContentSequence[%1].");
+    QVERIFY(setValues(sr, {QStringLiteral("Modality=SR"), QStringLiteral("ContentSequence[0].ValueType=CONTAINER"),
+                           num.arg(0) + "ValueType=NUM", num.arg(0) + "ConceptNameCodeSequence[0].CodeValue=113830",
+                           num.arg(0) + "ConceptNameCodeSequence[0].CodingSchemeDesignator=DCM",
+                           num.arg(1) + "ValueType=NUM", num.arg(1) + "ConceptNameCodeSequence[0].CodeValue=113813",
+                           num.arg(1) + "ConceptNameCodeSequence[0].CodingSchemeDesignator=DCM",
+                           num.arg(1) + "MeasuredValueSequence[0].NumericValue=512.25"}));
     QCOMPARE(dicom::readTotalDlp(sr), std::optional<double>(512.25));
 
     const QString ct = generate(Compression::None);
     QVERIFY(!dicom::readTotalDlp(ct).has_value()); // not an SR
     QVERIFY(!dicom::readCtdiVol(ct).has_value());
     QCOMPARE(dicom::readCtdiPhantom(ct), QString());
-    for (const char *phantom : {"IEC Body Dosimetry Phantom", "IEC HEAD Dosimetry Phantom"}) {
-        QVERIFY(editDataset(ct, [phantom](DcmDataset &ds) {
-            ds.putAndInsertFloat64(DCM_CTDIvol, 12.75);
-            ds.putAndInsertString(DCM_ProtocolName, "  Грудь ");
-            DcmItem *item = nullptr;
-            ds.findOrCreateSequenceItem(DCM_CTDIPhantomTypeCodeSequence, item, 0);
-            item->putAndInsertString(DCM_CodeMeaning, phantom);
-        }));
-        QCOMPARE(dicom::readCtdiPhantom(ct), QString::fromLatin1(phantom).contains(QLatin1String("HEAD"))
-                                                  ? QStringLiteral("head") : QStringLiteral("body"));
-    }
+    QVERIFY(setValues(ct, {QStringLiteral("CTDIvol=12.75"), QStringLiteral("ProtocolName=  Грудь "),
+                           QStringLiteral("CTDIPhantomTypeCodeSequence[0].CodeMeaning=IEC Body Dosimetry Phantom")}));
     QCOMPARE(dicom::readCtdiVol(ct), std::optional<double>(12.75));
+    QCOMPARE(dicom::readCtdiPhantom(ct), QStringLiteral("body"));
     QCOMPARE(dicom::readProtocolName(ct), QStringLiteral("Грудь"));
+    QVERIFY(setValues(ct, {QStringLiteral("CTDIPhantomTypeCodeSequence[0].CodeMeaning=IEC HEAD Dosimetry Phantom")}));
+    QCOMPARE(dicom::readCtdiPhantom(ct), QStringLiteral("head"));
 }
 
 QTEST_GUILESS_MAIN(FileOperationsTest)

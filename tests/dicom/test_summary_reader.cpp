@@ -3,9 +3,6 @@
 #include "dicom/DicomText.h"
 #include "seriesgen/SeriesGenerator.h"
 
-#include <dcmtk/dcmdata/dcdatset.h>
-#include <dcmtk/dcmdata/dcdeftag.h>
-
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -162,8 +159,8 @@ void SummaryReaderTest::singleFrameFields()
 
 void SummaryReaderTest::plantedValues_data()
 {
-    // Keyword=value plants a value, Keyword= removes the element; then one
-    // field of the summary, as text.
+    // Values planted as dcmodify takes them, Keyword= removing the element;
+    // then one field of the summary, as text.
     QTest::addColumn<QStringList>("edits");
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("expected");
@@ -206,16 +203,7 @@ void SummaryReaderTest::plantedValues()
     const QString path = write(spec).value(0);
     // Planted as exact texts: the generator shifts times per slice, and has no
     // option for most of these.
-    QVERIFY(velmaris::testing::editDataset(path, [&](DcmDataset &ds) {
-        for (const QString &edit : edits) {
-            const QStringList parts = edit.split(u'=');
-            DcmTag tag;
-            QVERIFY2(DcmTag::findTagFromName(parts[0].toLatin1().constData(), tag).good(), qPrintable(edit));
-            ds.findAndDeleteElement(tag);
-            if (!parts[1].isEmpty())
-                ds.putAndInsertString(tag, parts[1].toLatin1().constData());
-        }
-    }));
+    QVERIFY(velmaris::testing::setValues(path, edits));
     const auto s = dicom::readSummary(path);
     QVERIFY(s.has_value());
     const QHash<QString, QString> fields{
