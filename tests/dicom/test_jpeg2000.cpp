@@ -1,8 +1,6 @@
 #include "dicom/CodecRegistration.h"
 #include "dicom/DcmtkSupport.h"
 
-#include "seriesgen/SeriesGenerator.h"
-
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
@@ -11,8 +9,6 @@
 #include <dcmtk/dcmdata/dcpixseq.h>
 #include <dcmtk/dcmdata/dcpxitem.h>
 #include <dcmtk/dcmdata/dcxfer.h>
-#include <dcmtk/dcmimgle/dcmimage.h>
-#include <dcmtk/dcmimgle/dipixel.h>
 
 // The dicom library links OpenJPEG privately; the test uses its encoder to
 // make codestreams of known content and reaches the header through the
@@ -22,16 +18,14 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -39,24 +33,12 @@ namespace {
 
 const QString pydicomFolder = QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files");
 
-// The JPEG 2000 samples pydicom 2.3 ships; the folder scan must find at
-// least these.
-const QStringList knownSamples = {
-    QStringLiteral("693_J2KI.dcm"),
-    QStringLiteral("GDCMJ2K_TextGBR.dcm"),
-    QStringLiteral("J2K_pixelrep_mismatch.dcm"),
-    QStringLiteral("JPEG2000.dcm"),
-    QStringLiteral("JPEG2000-embedded-sequence-delimiter.dcm"),
-    QStringLiteral("MR_small_jp2klossless.dcm"),
-    QStringLiteral("SC_rgb_gdcm_KY.dcm"),
-};
-
 // Decodes each file with pydicom (Pillow, i.e. OpenJPEG behind another
-// front end) and writes the samples little-endian to <out>/<n>.raw, one JSON
-// status line per file. Arguments: out, then pairs of path and a 0/1 flag
-// asking to repair the tile-part counts first (see pydicomSamples_data).
+// front end) and writes the samples little-endian to <out>/<n>.raw, or why it
+// failed to <out>/<n>.err. Arguments: out, then pairs of path and a 0/1 flag
+// asking to repair the tile-part counts first (see needsTilePartRepair).
 const char referenceScript[] = R"PY(
-import json, sys, warnings
+import sys, warnings
 from collections import Counter
 warnings.simplefilter("ignore")
 import pydicom
@@ -90,19 +72,12 @@ for n in range(len(args) // 2):
             ds.PixelData = encapsulate(
                 [repair_tile_parts(f) for f in generate_pixel_data_frame(ds.PixelData, frames)])
         arr = ds.pixel_array
-        with open(f"{out}/{n}.raw", "wb") as f:
-            f.write(arr.astype(arr.dtype.newbyteorder("<")).tobytes())
-        print(json.dumps({"n": n, "ok": True}))
+        data, kind = arr.astype(arr.dtype.newbyteorder("<")).tobytes(), "raw"
     except Exception as e:
-        print(json.dumps({"n": n, "ok": False, "error": f"{type(e).__name__}: {e}"}))
+        data, kind = f"{type(e).__name__}: {e}".encode(), "err"
+    with open(f"{out}/{n}.{kind}", "wb") as f:
+        f.write(data)
 )PY";
-
-struct Reference
-{
-    bool ok = false;
-    QString error;
-    QByteArray samples;
-};
 
 // Files whose reference decoding needs help, or that cannot decode at all.
 // GDCMJ2K_TextGBR.dcm: every tile comes in six tile-parts but each part says
@@ -175,42 +150,6 @@ struct EncodeOptions
     bool tiled = false; // 32 x 32 tiles instead of one
 };
 
-// Output stream of the encoder: a growing byte array with a write position.
-struct MemoryWriter
-{
-    QByteArray bytes;
-    qint64 position = 0;
-};
-
-// Moves the write position of `user` to `position`, growing the array.
-MemoryWriter &moveTo(void *user, qint64 position)
-{
-    auto &writer = *static_cast<MemoryWriter *>(user);
-    writer.position = position;
-    if (position > writer.bytes.size())
-        writer.bytes.resize(position, '\0');
-    return writer;
-}
-
-OPJ_SIZE_T writeMemory(void *buffer, OPJ_SIZE_T count, void *user)
-{
-    const qint64 start = static_cast<MemoryWriter *>(user)->position;
-    std::memcpy(moveTo(user, start + qint64(count)).bytes.data() + start, buffer, count);
-    return count;
-}
-
-OPJ_OFF_T skipMemory(OPJ_OFF_T count, void *user)
-{
-    moveTo(user, static_cast<MemoryWriter *>(user)->position + count);
-    return count;
-}
-
-OPJ_BOOL seekMemory(OPJ_OFF_T offset, void *user)
-{
-    moveTo(user, offset);
-    return OPJ_TRUE;
-}
-
 // Lossless (reversible 5/3 wavelet, one quality layer) encoding of one frame
 // given as interleaved samples. Empty on failure.
 QByteArray encodeLossless(const Image &image, const std::vector<qint32> &frame,
@@ -261,50 +200,41 @@ QByteArray encodeLossless(const Image &image, const std::vector<qint32> &frame,
         opj_create_compress(options.jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K), &opj_destroy_codec);
     if (!codec || !opj_setup_encoder(codec.get(), &parameters, raw.get()))
         return {};
-    MemoryWriter writer;
-    const std::unique_ptr<opj_stream_t, decltype(&opj_stream_destroy)> stream(
-        opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_FALSE), &opj_stream_destroy);
-    if (!stream)
-        return {};
-    opj_stream_set_user_data(stream.get(), &writer, nullptr);
-    opj_stream_set_write_function(stream.get(), writeMemory);
-    opj_stream_set_skip_function(stream.get(), skipMemory);
-    opj_stream_set_seek_function(stream.get(), seekMemory);
-    if (!opj_start_compress(codec.get(), raw.get(), stream.get()) || !opj_encode(codec.get(), stream.get())
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("codestream"));
+    std::unique_ptr<opj_stream_t, decltype(&opj_stream_destroy)> stream(
+        opj_stream_create_default_file_stream(QFile::encodeName(path).constData(), OPJ_FALSE), &opj_stream_destroy);
+    if (!stream || !opj_start_compress(codec.get(), raw.get(), stream.get()) || !opj_encode(codec.get(), stream.get())
         || !opj_end_compress(codec.get(), stream.get()))
         return {};
-    return writer.bytes;
+    stream.reset(); // closes the file
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // A dataset with encapsulated JPEG 2000 Pixel Data made of `fragments`, with
 // an offset table when `offsets` is not empty.
 std::unique_ptr<DcmDataset> encapsulated(const Image &image, const QString &photometric,
                                          const QList<QByteArray> &fragments,
-                                         const std::vector<quint32> &offsets = {},
-                                         E_TransferSyntax xfer = EXS_JPEG2000LosslessOnly)
+                                         const std::vector<quint32> &offsets = {})
 {
     auto dataset = std::make_unique<DcmDataset>();
-    dataset->putAndInsertUint16(DCM_SamplesPerPixel, Uint16(image.samples));
     dataset->putAndInsertString(DCM_PhotometricInterpretation, photometric.toLatin1().constData());
+    dataset->putAndInsertString(DCM_NumberOfFrames, QByteArray::number(image.frames).constData());
+    const std::pair<DcmTagKey, int> attributes[] = {
+        {DCM_SamplesPerPixel, image.samples}, {DCM_Rows, image.rows}, {DCM_Columns, image.columns},
+        {DCM_BitsAllocated, image.bitsAllocated}, {DCM_BitsStored, image.bitsStored},
+        {DCM_HighBit, image.bitsStored - 1}, {DCM_PixelRepresentation, image.isSigned ? 1 : 0}};
+    for (const auto &[tag, value] : attributes)
+        dataset->putAndInsertUint16(tag, Uint16(value));
     if (image.samples > 1)
         dataset->putAndInsertUint16(DCM_PlanarConfiguration, 0);
-    dataset->putAndInsertString(DCM_NumberOfFrames, QByteArray::number(image.frames).constData());
-    dataset->putAndInsertUint16(DCM_Rows, Uint16(image.rows));
-    dataset->putAndInsertUint16(DCM_Columns, Uint16(image.columns));
-    dataset->putAndInsertUint16(DCM_BitsAllocated, Uint16(image.bitsAllocated));
-    dataset->putAndInsertUint16(DCM_BitsStored, Uint16(image.bitsStored));
-    dataset->putAndInsertUint16(DCM_HighBit, Uint16(image.bitsStored - 1));
-    dataset->putAndInsertUint16(DCM_PixelRepresentation, image.isSigned ? 1 : 0);
 
     auto *sequence = new DcmPixelSequence(DCM_PixelSequenceTag);
-    auto *table = new DcmPixelItem(DCM_PixelItemTag);
-    QByteArray tableBytes;
-    for (const quint32 offset : offsets)
-        for (int shift = 0; shift < 32; shift += 8)
-            tableBytes.append(char((offset >> shift) & 0xFF));
-    table->putUint8Array(reinterpret_cast<const Uint8 *>(tableBytes.constData()), Uint32(tableBytes.size()));
-    sequence->insert(table);
-    for (QByteArray fragment : fragments) {
+    QByteArray table(qsizetype(offsets.size()) * 4, '\0');
+    for (std::size_t i = 0; i < offsets.size(); ++i)
+        qToLittleEndian(offsets[i], table.data() + i * 4);
+    for (QByteArray fragment : QList<QByteArray>{table} + fragments) {
         if (fragment.size() % 2 != 0)
             fragment.append('\0');
         auto *item = new DcmPixelItem(DCM_PixelItemTag);
@@ -312,7 +242,7 @@ std::unique_ptr<DcmDataset> encapsulated(const Image &image, const QString &phot
         sequence->insert(item);
     }
     auto *pixelData = new DcmPixelData(DCM_PixelData);
-    pixelData->putOriginalRepresentation(xfer, nullptr, sequence);
+    pixelData->putOriginalRepresentation(EXS_JPEG2000LosslessOnly, nullptr, sequence);
     dataset->insert(pixelData, true);
     return dataset;
 }
@@ -328,77 +258,36 @@ QList<QByteArray> split(const QByteArray &codestream, int count)
     return pieces;
 }
 
-// Source samples of frame f, interleaved: the generator's CT phantom with a
-// fine texture for grey images, colour ramps for RGB; always within the
-// stored bits.
+// Source samples of frame f, interleaved: ramps with a fine texture, different
+// in every frame and sample, wrapping around the whole stored range so that
+// the sign bit and the top bits are all used.
 std::vector<qint32> sourceFrame(const Image &image, int frame)
 {
-    velmaris::gen::SeriesSpec spec;
-    spec.kind = velmaris::gen::Kind::ClassicMultiFrame;
-    spec.rows = image.rows;
-    spec.columns = image.columns;
-    spec.slices = image.frames;
-    spec.bitsAllocated = image.bitsAllocated;
-    spec.signedPixels = image.isSigned;
-    spec.rescaleSlope = image.bitsStored <= 8 ? 8.0 : 1.0;
-    spec.rescaleIntercept = image.isSigned ? 0.0 : -1024.0;
-
-    const qint32 lowest = image.isSigned ? -(1 << (image.bitsStored - 1)) : 0;
-    const qint32 highest = image.isSigned ? (1 << (image.bitsStored - 1)) - 1 : (1 << image.bitsStored) - 1;
+    const qint32 range = qint32(1) << image.bitsStored;
+    const qint32 lowest = image.isSigned ? -range / 2 : 0;
     std::vector<qint32> samples;
-    samples.reserve(std::size_t(image.rows) * std::size_t(image.columns) * std::size_t(image.samples));
     for (int r = 0; r < image.rows; ++r)
         for (int c = 0; c < image.columns; ++c)
-            for (int s = 0; s < image.samples; ++s) {
-                qint32 v;
-                if (image.samples == 1)
-                    v = velmaris::gen::pixelValue(spec, frame, r, c) + (r * 37 + c * 11 + frame * 5) % 23 - 11;
-                else if (s == 0)
-                    v = c * 5 + frame * 40;
-                else if (s == 1)
-                    v = r * 7 + frame * 20;
-                else
-                    v = (r ^ c) * 3 + frame * 60;
-                if (image.samples == 3)
-                    v = lowest + ((v - lowest) & highest);
-                samples.push_back(std::clamp(v, lowest, highest));
-            }
+            for (int s = 0; s < image.samples; ++s)
+                samples.push_back(lowest + (r * 131 + c * 37 + s * 1009 + frame * 577 + (r * 7 + c * 13) % 23) * 41 % range);
     return samples;
 }
 
-// Little-endian bytes of samples as they sit in uncompressed Pixel Data.
+// Little-endian bytes of samples as they sit in uncompressed Pixel Data: the
+// stored bits, read the way the image's Pixel Representation says.
 QByteArray storedBytes(const Image &image, const std::vector<qint32> &samples)
 {
+    const qint32 range = qint32(1) << image.bitsStored;
     QByteArray bytes;
-    for (const qint32 v : samples) {
+    for (qint32 v : samples) {
+        v &= range - 1;
+        if (image.isSigned && v >= range / 2)
+            v -= range;
         bytes.append(char(v & 0xFF));
         if (image.bitsAllocated == 16)
             bytes.append(char((v >> 8) & 0xFF));
     }
     return bytes;
-}
-
-// Samples of the first (only) frame held by a DicomImage, as integers.
-std::vector<qint64> dicomImageSamples(DicomImage &image)
-{
-    std::vector<qint64> out;
-    const DiPixel *pixels = image.getInterData();
-    if (pixels == nullptr)
-        return out;
-    const unsigned long count = pixels->getCount();
-    const auto take = [&](const auto *data) {
-        for (unsigned long i = 0; i < count; ++i)
-            out.push_back(qint64(data[i]));
-    };
-    switch (pixels->getRepresentation()) {
-    case EPR_Uint8: take(static_cast<const Uint8 *>(pixels->getData())); break;
-    case EPR_Sint8: take(static_cast<const Sint8 *>(pixels->getData())); break;
-    case EPR_Uint16: take(static_cast<const Uint16 *>(pixels->getData())); break;
-    case EPR_Sint16: take(static_cast<const Sint16 *>(pixels->getData())); break;
-    case EPR_Uint32: take(static_cast<const Uint32 *>(pixels->getData())); break;
-    case EPR_Sint32: take(static_cast<const Sint32 *>(pixels->getData())); break;
-    }
-    return out;
 }
 
 // One roundTrip row: the image, how its codestreams are made and how they
@@ -410,6 +299,9 @@ struct RoundTripCase
     bool offsetTable = false;
     EncodeOptions options;
     int padding = 0; // zero bytes some writers leave after a codestream's end
+    // The dataset's Pixel Representation contradicts the codestream, as some
+    // writers do (pydicom's J2K_pixelrep_mismatch.dcm): the dataset decides.
+    bool signFlipped = false;
 };
 
 } // namespace
@@ -425,16 +317,13 @@ private slots:
     void pydicomSamples();
     void roundTrip_data();
     void roundTrip();
-    void pixelRepresentationDecides_data();
-    void pixelRepresentationDecides();
     void badInput_data();
     void badInput();
 
 private:
     dicom::CodecRegistration m_codecs;
     QTemporaryDir m_dir;
-    QStringList m_samples;                    // JPEG 2000 files found among pydicom's
-    std::map<QString, Reference> m_reference; // by path
+    QStringList m_samples; // JPEG 2000 files found among pydicom's
 };
 
 void Jpeg2000Test::initTestCase()
@@ -457,8 +346,8 @@ void Jpeg2000Test::initTestCase()
             m_samples.append(path);
     }
     m_samples.sort();
-    for (const QString &name : knownSamples)
-        QVERIFY2(m_samples.contains(QDir(pydicomFolder).filePath(name)), qPrintable(name));
+    // pydicom 2.3 ships seven.
+    QVERIFY2(m_samples.size() >= 7, qPrintable(m_samples.join(u' ')));
 
     QStringList arguments{QStringLiteral("-c"), QString::fromUtf8(referenceScript), m_dir.path()};
     for (const QString &path : m_samples)
@@ -468,35 +357,25 @@ void Jpeg2000Test::initTestCase()
     QVERIFY(python.waitForFinished(120000));
     QVERIFY2(python.exitStatus() == QProcess::NormalExit && python.exitCode() == 0,
              python.readAllStandardError().constData());
-    for (const QByteArray &line : python.readAllStandardOutput().split('\n')) {
-        if (line.trimmed().isEmpty())
-            continue;
-        const QJsonObject status = QJsonDocument::fromJson(line).object();
-        const int n = status.value(QStringLiteral("n")).toInt(-1);
-        QVERIFY2(n >= 0 && n < m_samples.size(), line.constData());
-        Reference &ref = m_reference[m_samples[n]];
-        ref.ok = status.value(QStringLiteral("ok")).toBool();
-        ref.error = status.value(QStringLiteral("error")).toString();
-        if (ref.ok) {
-            QFile raw(m_dir.filePath(QStringLiteral("%1.raw").arg(n)));
-            QVERIFY(raw.open(QIODevice::ReadOnly));
-            ref.samples = raw.readAll();
-        }
-    }
-    QCOMPARE(m_reference.size(), std::size_t(m_samples.size()));
 }
 
 void Jpeg2000Test::pydicomSamples_data()
 {
     QTest::addColumn<QString>("path");
-    for (const QString &path : m_samples)
-        QTest::newRow(qPrintable(QDir(pydicomFolder).relativeFilePath(path))) << path;
+    QTest::addColumn<int>("n");
+    for (int n = 0; n < m_samples.size(); ++n)
+        QTest::newRow(qPrintable(QDir(pydicomFolder).relativeFilePath(m_samples[n]))) << m_samples[n] << n;
 }
 
 void Jpeg2000Test::pydicomSamples()
 {
     QFETCH(QString, path);
-    const Reference &reference = m_reference.at(path);
+    QFETCH(int, n);
+    QFile referenceFile(m_dir.filePath(QStringLiteral("%1.raw").arg(n)));
+    QFile failure(m_dir.filePath(QStringLiteral("%1.err").arg(n)));
+    const bool referenceOk = referenceFile.open(QIODevice::ReadOnly);
+    QCOMPARE(failure.open(QIODevice::ReadOnly), !referenceOk);
+    const QByteArray reference = referenceFile.readAll();
     DcmFileFormat file;
     QVERIFY(file.loadFile(QFile::encodeName(path).constData()).good());
     DcmDataset &dataset = *file.getDataset();
@@ -509,18 +388,18 @@ void Jpeg2000Test::pydicomSamples()
         QVERIFY(cond.bad());
         QVERIFY2(conditionText(cond).startsWith(QStringLiteral("JPEG 2000 frame 1 of 1: ")),
                  qPrintable(conditionText(cond)));
-        QVERIFY2(!reference.ok, "pydicom decoded a file expected to be broken");
+        QVERIFY2(!referenceOk, "pydicom decoded a file expected to be broken");
         QCOMPARE(photometricOf(dataset), photometric);
         return;
     }
     QVERIFY2(cond.good(), qPrintable(conditionText(cond)));
-    QVERIFY2(reference.ok, qPrintable(QStringLiteral("no reference: ") + reference.error));
+    QVERIFY2(referenceOk, failure.readAll().constData());
 
-    const QByteArray decoded = decodedBytes(dataset, reference.samples.size());
-    QCOMPARE(decoded.size(), reference.samples.size());
-    if (decoded != reference.samples) {
+    const QByteArray decoded = decodedBytes(dataset, reference.size());
+    QCOMPARE(decoded.size(), reference.size());
+    if (decoded != reference) {
         qsizetype first = 0;
-        while (decoded[first] == reference.samples[first])
+        while (decoded[first] == reference[first])
             ++first;
         QFAIL(qPrintable(QStringLiteral("samples differ from pydicom's first at byte %1").arg(first)));
     }
@@ -547,12 +426,22 @@ void Jpeg2000Test::roundTrip_data()
     QTest::newRow("8-bit unsigned, 3 odd-sized frames, JP2")
         << RoundTripCase{{31, 33, 1, 8, 8, false, 3}, 2, false, {true, false, false}, 0};
     QTest::newRow("8-bit signed") << RoundTripCase{{32, 40, 1, 8, 8, true, 1}, 1, false, {}, 0};
+    QTest::newRow("unsigned 12-bit codestream, signed dataset")
+        << RoundTripCase{{16, 16, 1, 16, 12, false, 1}, 1, false, {}, 0, true};
+    QTest::newRow("signed 12-bit codestream, unsigned dataset")
+        << RoundTripCase{{16, 16, 1, 16, 12, true, 1}, 1, false, {}, 0, true};
+    QTest::newRow("unsigned 8-bit codestream, signed dataset")
+        << RoundTripCase{{16, 16, 1, 8, 8, false, 1}, 1, false, {}, 0, true};
+    QTest::newRow("signed 16-bit codestream, unsigned dataset")
+        << RoundTripCase{{16, 16, 1, 16, 16, true, 1}, 1, false, {}, 0, true};
 }
 
 void Jpeg2000Test::roundTrip()
 {
     QFETCH(RoundTripCase, c);
     const Image &image = c.image;
+    Image stated = image;
+    stated.isSigned = image.isSigned != c.signFlipped;
     const bool colour = image.samples == 3;
     const QString photometric = !colour ? QStringLiteral("MONOCHROME2")
         : c.options.mct                 ? QStringLiteral("YBR_RCT")
@@ -564,7 +453,7 @@ void Jpeg2000Test::roundTrip()
     quint32 position = 0;
     for (int f = 0; f < image.frames; ++f) {
         const std::vector<qint32> source = sourceFrame(image, f);
-        expected += storedBytes(image, source);
+        expected += storedBytes(stated, source);
         QByteArray codestream = encodeLossless(image, source, c.options);
         QVERIFY(!codestream.isEmpty());
         codestream.append(c.padding, '\0');
@@ -579,7 +468,7 @@ void Jpeg2000Test::roundTrip()
     }
 
     // Whole-image decoding, as a viewer or an export does.
-    const auto dataset = encapsulated(image, photometric, fragments, offsets);
+    const auto dataset = encapsulated(stated, photometric, fragments, offsets);
     const OFCondition cond = dataset->chooseRepresentation(EXS_LittleEndianExplicit, nullptr);
     QVERIFY2(cond.good(), qPrintable(conditionText(cond)));
     QVERIFY(decodedBytes(*dataset, expected.size()) == expected);
@@ -591,14 +480,17 @@ void Jpeg2000Test::roundTrip()
 
     // One frame at a time from a dataset that was never decoded whole: frame 2
     // without knowing where it starts, then frame 3 from where frame 2 ended.
-    const auto fresh = encapsulated(image, photometric, fragments, offsets);
+    const auto fresh = encapsulated(stated, photometric, fragments, offsets);
     DcmElement *element = nullptr;
     QVERIFY(fresh->findAndGetElement(DCM_PixelData, element).good());
     auto *pixelData = static_cast<DcmPixelData *>(element);
     const qsizetype frameBytes = image.frameBytes();
     QByteArray buffer(frameBytes + 1, '\0');
     Uint32 startFragment = 0;
+    // What a DicomImage reading single frames asks before it allocates.
     OFString colorModel;
+    QVERIFY(pixelData->getDecompressedColorModel(fresh.get(), colorModel).good());
+    QCOMPARE(colorModel, decodedPhotometric);
     for (const Uint32 frame : {1u, 2u}) {
         const OFCondition frameCond = pixelData->getUncompressedFrame(fresh.get(), frame, startFragment, buffer.data(),
                                                                       Uint32(buffer.size()), colorModel);
@@ -609,59 +501,6 @@ void Jpeg2000Test::roundTrip()
         QCOMPARE(colorModel, decodedPhotometric);
     }
     QCOMPARE(photometricOf(*fresh), OFString(photometric.toLatin1().constData()));
-
-    // A DicomImage loading only frame 2 goes through the same path.
-    if (!colour) {
-        const auto another = encapsulated(image, photometric, fragments, offsets);
-        DicomImage frame2(another.get(), EXS_JPEG2000LosslessOnly, CIF_UsePartialAccessToPixelData, 1, 1);
-        QCOMPARE(frame2.getStatus(), EIS_Normal);
-        const std::vector<qint32> source = sourceFrame(image, 1);
-        QVERIFY(dicomImageSamples(frame2) == std::vector<qint64>(source.begin(), source.end()));
-    }
-}
-
-void Jpeg2000Test::pixelRepresentationDecides_data()
-{
-    QTest::addColumn<int>("bitsAllocated");
-    QTest::addColumn<int>("bitsStored");
-    QTest::addColumn<bool>("codestreamSigned");
-    QTest::addColumn<bool>("datasetSigned");
-    QTest::newRow("unsigned 12-bit codestream, signed dataset") << 16 << 12 << false << true;
-    QTest::newRow("signed 12-bit codestream, unsigned dataset") << 16 << 12 << true << false;
-    QTest::newRow("unsigned 8-bit codestream, signed dataset") << 8 << 8 << false << true;
-    QTest::newRow("signed 16-bit codestream, unsigned dataset") << 16 << 16 << true << false;
-}
-
-// Writers disagree with themselves now and then (pydicom's
-// J2K_pixelrep_mismatch.dcm); the stored bits are kept and read the way the
-// dataset's Pixel Representation says.
-void Jpeg2000Test::pixelRepresentationDecides()
-{
-    QFETCH(int, bitsAllocated);
-    QFETCH(int, bitsStored);
-    QFETCH(bool, codestreamSigned);
-    QFETCH(bool, datasetSigned);
-
-    const Image coded{16, 16, 1, bitsAllocated, bitsStored, codestreamSigned, 1};
-    const qint32 range = qint32(1) << bitsStored;
-    const qint32 lowest = codestreamSigned ? -range / 2 : 0;
-    std::vector<qint32> source, expected;
-    for (qint32 i = 0; i < 256; ++i) {
-        const qint32 v = lowest + qint32((qint64(i) * 257 * (range / 256)) % range); // spans the whole range
-        source.push_back(v);
-        const qint32 bits = v & (range - 1);
-        expected.push_back(datasetSigned && bits >= range / 2 ? bits - range : bits);
-    }
-    const QByteArray codestream = encodeLossless(coded, source, {});
-    QVERIFY(!codestream.isEmpty());
-
-    Image stated = coded;
-    stated.isSigned = datasetSigned;
-    const auto dataset = encapsulated(stated, QStringLiteral("MONOCHROME2"), {codestream});
-    const OFCondition cond = dataset->chooseRepresentation(EXS_LittleEndianExplicit, nullptr);
-    QVERIFY2(cond.good(), qPrintable(conditionText(cond)));
-    const QByteArray want = storedBytes(stated, expected);
-    QVERIFY(decodedBytes(*dataset, want.size()) == want);
 }
 
 void Jpeg2000Test::badInput_data()
