@@ -64,29 +64,15 @@ private slots:
     }
     void init() { QSettings().clear(); }
 
-    void rowLabels_data()
+    void offersEmptyAndEveryToolButBrowse()
     {
-        QTest::addColumn<int>("slot");
-        QTest::addColumn<QString>("label");
-        QTest::newRow("above 1") << 0 << "Над меткой, 1:";
-        QTest::newRow("above 2") << 1 << "Над меткой, 2:";
-        QTest::newRow("above 3") << 2 << "Над меткой, 3:";
-        QTest::newRow("below 1") << 3 << "Под меткой, 1:";
-        QTest::newRow("below 2") << 4 << "Под меткой, 2:";
-        QTest::newRow("below 3") << 5 << "Под меткой, 3:";
-    }
-    void rowLabels()
-    {
-        QFETCH(int, slot);
-        QFETCH(QString, label);
         QuickToolsDialog dialog;
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Кнопки быстрых измерений"));
-        QCOMPARE(labelOf(dialog, slot), label);
-    }
-
-    void comboOffersEmptyAndEveryToolButBrowse()
-    {
-        QuickToolsDialog dialog;
+        QStringList labels;
+        for (int slot = 0; slot < 6; ++slot)
+            labels << labelOf(dialog, slot);
+        QCOMPARE(labels, (QStringList{"Над меткой, 1:", "Над меткой, 2:", "Над меткой, 3:", "Под меткой, 1:",
+                                      "Под меткой, 2:", "Под меткой, 3:"}));
         QVERIFY(!dialog.toolCombo(-1));
         QVERIFY(!dialog.toolCombo(6));
         const QComboBox *combo = dialog.toolCombo(0);
@@ -98,19 +84,13 @@ private slots:
         QCOMPARE(combo->itemText(combo->findData(14)), QStringLiteral("Угол Кобба"));
     }
 
-    void combosShowTheStoredList()
-    {
-        quicktools::saveQuickTools({14, 19, -1, 3, 21, 11});
-        QuickToolsDialog dialog;
-        QCOMPARE(dialog.chosenTools(), (QList<int>{14, 19, -1, 3, 21, 11}));
-        QCOMPARE(dialog.toolCombo(1)->currentText(), QStringLiteral("Лупа"));
-    }
-
-    void defaultsFillTheCombosWithoutWriting()
+    void combosShowTheStoredListAndDefaultsFillThemWithoutWriting()
     {
         quicktools::saveQuickTools({14, 19, -1, 3, 21, 11});
         const QVariant before = storedList();
         QuickToolsDialog dialog;
+        QCOMPARE(dialog.chosenTools(), (QList<int>{14, 19, -1, 3, 21, 11}));
+        QCOMPARE(dialog.toolCombo(1)->currentText(), QStringLiteral("Лупа"));
         QSignalSpy changed(quicktools::Notifier::instance(), &quicktools::Notifier::changed);
         QPushButton *defaults = defaultsButton(dialog);
         QVERIFY(defaults);
