@@ -283,29 +283,14 @@ private slots:
         QCOMPARE(leader->currentSlice(), 4);
     }
 
-    void referenceLineStatusMessages()
+    void referenceLinesAndTheCursorCrossPanels()
     {
         auto viewer = makeViewer();
-        const QString needTwo =
-            QStringLiteral("Референсные линии: нужно минимум 2 панели с загруженными сериями.");
-        QCOMPARE(viewer->statusBar()->currentMessage(), needTwo);
-
+        QCOMPARE(viewer->statusBar()->currentMessage(),
+                 QStringLiteral("Референсные линии: нужно минимум 2 панели с загруженными сериями."));
         viewer->onGridLayoutChosen(1, 2);
         viewer->setActiveViewport(1);
-        viewer->openSeries(m_axial.seriesInstanceUid); // two axial panels: parallel
-        QVERIFY(viewer->statusBar()->currentMessage().startsWith(
-            QStringLiteral("Референсные линии: координаты есть, но видимые плоскости практически параллельны")));
-
-        viewer->openSeries(m_flat.seriesInstanceUid);
-        viewer->setActiveViewport(0);
-        viewer->openSeries(m_flat.seriesInstanceUid);
-        QVERIFY(viewer->statusBar()->currentMessage().startsWith(
-            QStringLiteral("Референсные линии: ни у одной серии нет координат ImagePositionPatient/Orientation")));
-    }
-
-    void axialAndCoronalHandALineToEachPanel()
-    {
-        auto viewer = makePair();
+        viewer->openSeries(m_coronal.seriesInstanceUid);
         ImageViewportWidget *axial = viewer->panels().at(0);
         ImageViewportWidget *coronal = viewer->panels().at(1);
         QCOMPARE(lineItems(axial), 1);
@@ -324,20 +309,10 @@ private slots:
         axial->showSlice(8);
         QVERIFY(std::abs(lineY() - (112.0 - 110.0) / 0.7) < 1e-6);
 
-        viewer->action(QStringLiteral("referenceLines"))->setChecked(false);
-        QCOMPARE(lineItems(axial), 0);
-        QCOMPARE(lineItems(coronal), 0);
-    }
-
-    void cursor3DMovesTheOtherPanelToTheNearestSlice()
-    {
-        auto viewer = makePair();
-        ImageViewportWidget *axial = viewer->panels().at(0);
-        ImageViewportWidget *coronal = viewer->panels().at(1);
+        // The 3D cursor moves the other panel to the nearest slice:
+        // z = 112 − 0.7·10 = 105 mm lies on axial slice 4 (100 + 4 × 1.25).
         viewer->chooseTool(MeasurementMode::Cursor3D);
         QCOMPARE(axial->measurementMode(), MeasurementMode::Cursor3D);
-
-        // z = 112 − 0.7·10 = 105 mm lies on axial slice 4 (100 + 4 × 1.25).
         clickImage(coronal, QPointF(32.0, 10.0));
         QCOMPARE(axial->currentSlice(), 4);
         // y = −150 mm lies on coronal slice 0; clicking the axial at y pixel of
@@ -345,12 +320,24 @@ private slots:
         clickImage(axial, QPointF(20.0, (-146.25 + 160.0) / 0.7));
         QCOMPARE(coronal->currentSlice(), 3);
 
+        viewer->action(QStringLiteral("referenceLines"))->setChecked(false);
+        QCOMPARE(lineItems(axial), 0);
+        QCOMPARE(lineItems(coronal), 0);
+        viewer->action(QStringLiteral("referenceLines"))->setChecked(true);
         viewer->setActiveViewport(1);
+        viewer->openSeries(m_axial.seriesInstanceUid); // two axial panels: parallel
+        QVERIFY(viewer->statusBar()->currentMessage().startsWith(
+            QStringLiteral("Референсные линии: координаты есть, но видимые плоскости практически параллельны")));
+
         viewer->openSeries(m_flat.seriesInstanceUid);
         clickImage(coronal, QPointF(10.0, 10.0));
         QCOMPARE(viewer->statusBar()->currentMessage(),
                  QStringLiteral("3D-курсор: у этой серии нет пространственных координат — переимпортируйте "
                                 "исследование заново, чтобы они появились."));
+        viewer->setActiveViewport(0);
+        viewer->openSeries(m_flat.seriesInstanceUid);
+        QVERIFY(viewer->statusBar()->currentMessage().startsWith(
+            QStringLiteral("Референсные линии: ни у одной серии нет координат ImagePositionPatient/Orientation")));
     }
 
     void vertebraLabelsPlacedAndRemovedByClicks()
