@@ -823,21 +823,9 @@ private slots:
         QCOMPARE(view->sliceOverlayText().section('\n', 1, 1), QStringLiteral("Позиция: -20.0 мм"));
     }
 
-    void referenceLinesCursorMarkerAndCursorTool()
+    // Reference lines and the cursor's effect on other panels are the viewer window's tests.
+    void cursorMarkerAndCursorTool()
     {
-        const auto lines = [this] {
-            QList<QLineF> found;
-            for (QGraphicsItem *item : view->scene()->items()) {
-                if (auto *line = qgraphicsitem_cast<QGraphicsLineItem *>(item))
-                    found.append(line->line());
-            }
-            return found;
-        };
-        view->setReferenceLines({QLineF(0, 32, 64, 32)});
-        QCOMPARE(lines(), (QList<QLineF>{QLineF(0, 32, 64, 32)}));
-        view->setReferenceLines({});
-        QVERIFY(lines().isEmpty());
-
         const auto marker = [this]() -> QGraphicsItem * {
             for (QGraphicsItem *item : view->scene()->items()) {
                 if (item->type() == QGraphicsPathItem::Type && item->isVisible()
