@@ -11,8 +11,6 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QGraphicsLineItem>
-#include <QGraphicsSimpleTextItem>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QInputDialog>
