@@ -50,11 +50,11 @@ class BridgeWiringTest : public QObject
 {
     Q_OBJECT
 private slots:
+    // A burst of open requests puts one question before the user; the rest are
+    // refused until it is answered, and then the next one is taken.
     void oneOpenRequestWaitsForTheUser();
 };
 
-// A burst of open requests puts one question before the user; the rest are
-// refused until it is answered, and then the next one is taken.
 void BridgeWiringTest::oneOpenRequestWaitsForTheUser()
 {
     QWidget window;

@@ -3,6 +3,7 @@
 #include "ui/ModalBoxCatcher.h"
 #include "ui/app/PortableSession.h"
 #include "ui/viewer/ImageViewportWidget.h"
+#include "ui/viewer/GeneratedSlices.h"
 #include "ui/viewer/ViewerWindow.h"
 
 #include <QSignalSpy>
@@ -14,97 +15,83 @@ using velmaris::PortableSession;
 using velmaris::gen::Kind;
 using velmaris::gen::SeriesSpec;
 using velmaris::testing::ModalBoxCatcher;
+using velmaris::testing::seriesSpec;
 
 class PortableSessionTest : public QObject
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void showsSeriesAsTheyArrive();
-    void warnsWhenNothingIsFound_data();
-    void warnsWhenNothingIsFound();
-
-private:
     QTemporaryDir m_dir;
-};
 
-void PortableSessionTest::initTestCase()
-{
-    dicom::registerSummaryMetaType();
-    QVERIFY(m_dir.isValid());
-}
-
-void PortableSessionTest::showsSeriesAsTheyArrive()
-{
-    const QString images = m_dir.filePath(QStringLiteral("disc/DICOM"));
-    SeriesSpec ct;
-    ct.slices = 3;
-    ct.rows = ct.columns = 8;
-    SeriesSpec enhanced;
-    enhanced.kind = Kind::EnhancedMultiFrame;
-    enhanced.slices = 4;
-    enhanced.rows = enhanced.columns = 8;
-    QStringList paths;
-    QVERIFY(velmaris::gen::writeSeries(ct, images + QStringLiteral("/ct"), &paths));
-    enhanced.studyInstanceUid = ct.studyInstanceUid;
-    QVERIFY(velmaris::gen::writeSeries(enhanced, images + QStringLiteral("/mf"), &paths));
-    QVERIFY(velmaris::testing::writeBytes(images + QStringLiteral("/readme.txt"), "x"));
-    const QString dataDirectory = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-
-    PortableSession session(images);
-    QSignalSpy shown(&session, &PortableSession::viewerShown);
-    QSignalSpy finished(&session, &PortableSession::importFinished);
-    QSignalSpy ended(&session, &PortableSession::ended);
-    QVERIFY(session.openDatabase());
-    session.start();
-    QVERIFY(finished.wait(30000));
-    QCOMPARE(shown.size(), 1); // once, at the first file
-    QCOMPARE(finished.first().at(0).toBool(), true);
-    QVERIFY(session.viewer() != nullptr);
-    QCOMPARE(session.viewer()->studyUid(), ct.studyInstanceUid);
-    QCOMPARE(session.viewer()->seriesCount(), 2);
-    QCOMPARE(session.viewer()->frameCount(ct.seriesInstanceUid), 3);
-    QCOMPARE(session.viewer()->frameCount(enhanced.seriesInstanceUid), 4);
-    // The first series that arrived is on screen in the panel.
-    const QString shownSeries = session.viewer()->viewport()->seriesUid();
-    QVERIFY(shownSeries == ct.seriesInstanceUid || shownSeries == enhanced.seriesInstanceUid);
-    QVERIFY(!session.viewer()->viewport()->currentPixmap().isNull());
-    QCOMPARE(session.viewer()->viewport()->sliceCount(), session.viewer()->frameCount(shownSeries));
-    QCOMPARE(ended.size(), 0);
-    // Nothing is written where the installed workstation keeps its archive.
-    QVERIFY(!QFileInfo::exists(dataDirectory));
-
-    session.viewer()->close();
-    QTRY_COMPARE(ended.size(), 1);
-}
-
-void PortableSessionTest::warnsWhenNothingIsFound_data()
-{
-    QTest::addColumn<bool>("folderExists");
-    QTest::newRow("folder without images") << true;
-    QTest::newRow("no image folder") << false;
-}
-
-void PortableSessionTest::warnsWhenNothingIsFound()
-{
-    QFETCH(bool, folderExists);
-    const QString images = m_dir.filePath(folderExists ? QStringLiteral("empty/DICOM") : QStringLiteral("none/DICOM"));
-    if (folderExists) {
-        QDir().mkpath(images);
-        QVERIFY(velmaris::testing::writeBytes(images + QStringLiteral("/notes.txt"), "x"));
+private slots:
+    void initTestCase()
+    {
+        dicom::registerSummaryMetaType();
+        QVERIFY(m_dir.isValid());
     }
-    PortableSession session(images);
-    QSignalSpy ended(&session, &PortableSession::ended);
-    ModalBoxCatcher catcher;
-    QVERIFY(session.openDatabase());
-    session.start();
-    QVERIFY(ended.wait(30000));
-    QCOMPARE(catcher.count, 1);
-    QCOMPARE(catcher.title, QStringLiteral("Velmaris"));
-    QCOMPARE(catcher.text, QStringLiteral("Не найдено ни одного DICOM-файла в папке \"%1\".")
-                               .arg(QDir(images).absolutePath()));
-    QVERIFY(session.viewer() == nullptr);
-}
+
+    void showsSeriesAsTheyArrive()
+    {
+        const QString images = m_dir.filePath(QStringLiteral("disc/DICOM"));
+        SeriesSpec ct = seriesSpec(3, 8, 8);
+        SeriesSpec enhanced = seriesSpec(4, 8, 8, Kind::EnhancedMultiFrame);
+        QStringList paths;
+        QVERIFY(velmaris::gen::writeSeries(ct, images + QStringLiteral("/ct"), &paths));
+        enhanced.studyInstanceUid = ct.studyInstanceUid;
+        QVERIFY(velmaris::gen::writeSeries(enhanced, images + QStringLiteral("/mf"), &paths));
+        QVERIFY(velmaris::testing::writeBytes(images + QStringLiteral("/readme.txt"), "x"));
+
+        PortableSession session(images);
+        QSignalSpy shown(&session, &PortableSession::viewerShown);
+        QSignalSpy finished(&session, &PortableSession::importFinished);
+        QSignalSpy ended(&session, &PortableSession::ended);
+        QVERIFY(session.openDatabase());
+        session.start();
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(shown.size(), 1); // once, at the first file
+        QCOMPARE(finished.first().at(0).toBool(), true);
+        velmaris::ViewerWindow *viewer = session.viewer();
+        QVERIFY(viewer != nullptr);
+        QCOMPARE(viewer->studyUid(), ct.studyInstanceUid);
+        QCOMPARE(viewer->seriesCount(), 2);
+        QCOMPARE(viewer->frameCount(ct.seriesInstanceUid), 3);
+        QCOMPARE(viewer->frameCount(enhanced.seriesInstanceUid), 4);
+        // The first series that arrived is on screen in the panel.
+        const QString shownSeries = viewer->viewport()->seriesUid();
+        QVERIFY(shownSeries == ct.seriesInstanceUid || shownSeries == enhanced.seriesInstanceUid);
+        QVERIFY(!viewer->viewport()->currentPixmap().isNull());
+        QCOMPARE(viewer->viewport()->sliceCount(), viewer->frameCount(shownSeries));
+        QCOMPARE(ended.size(), 0);
+        // Nothing is written where the installed workstation keeps its archive.
+        QVERIFY(!QFileInfo::exists(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
+        viewer->close();
+        QTRY_COMPARE(ended.size(), 1);
+    }
+
+    void warnsWhenNothingIsFound_data()
+    {
+        QTest::addColumn<bool>("folderExists");
+        QTest::newRow("folder without images") << true;
+        QTest::newRow("no image folder") << false;
+    }
+    void warnsWhenNothingIsFound()
+    {
+        QFETCH(bool, folderExists);
+        const QString images = m_dir.filePath(folderExists ? QStringLiteral("empty/DICOM") : QStringLiteral("none/DICOM"));
+        if (folderExists)
+            QVERIFY(QDir().mkpath(images) && velmaris::testing::writeBytes(images + QStringLiteral("/notes.txt"), "x"));
+        PortableSession session(images);
+        QSignalSpy ended(&session, &PortableSession::ended);
+        ModalBoxCatcher catcher;
+        QVERIFY(session.openDatabase());
+        session.start();
+        QVERIFY(ended.wait(30000));
+        QCOMPARE(catcher.count, 1);
+        QCOMPARE(catcher.title, QStringLiteral("Velmaris"));
+        QCOMPARE(catcher.text,
+                 QStringLiteral("Не найдено ни одного DICOM-файла в папке \"%1\".").arg(QDir(images).absolutePath()));
+        QVERIFY(session.viewer() == nullptr);
+    }
+};
 
 int main(int argc, char *argv[])
 {

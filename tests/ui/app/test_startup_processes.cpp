@@ -1,4 +1,4 @@
-#include "seriesgen/SeriesGenerator.h"
+#include "ui/viewer/GeneratedSlices.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -120,135 +120,107 @@ SecondStart startAgain(const UserWorld &world, const QStringList &arguments)
 class StartupProcessesTest : public QObject
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void secondStartForwards_data();
-    void secondStartForwards();
-    void secondStartGivesUpOnFrozenInstance();
-    void staleLockIsTakenOver();
-    void portableModeLeavesNoTrace();
 
-private:
     // Replaces the running first instance (if any) with a fresh one.
-    void startFirstInstance();
+    void startFirstInstance()
+    {
+        m_first.reset();
+        m_first = std::make_unique<Workstation>(*m_world);
+        QTRY_VERIFY_WITH_TIMEOUT(bridgeAnswers(m_world->port), 15000);
+    }
 
     std::unique_ptr<UserWorld> m_world;
     std::unique_ptr<Workstation> m_first;
-};
 
-void StartupProcessesTest::initTestCase()
-{
-    m_world = std::make_unique<UserWorld>();
-    startFirstInstance();
-    QVERIFY(QFileInfo::exists(m_world->lockFile()));
-    QVERIFY(QFileInfo::exists(m_world->dataHome() + QStringLiteral("/Brennick/Norvane/index.sqlite3")));
-}
-
-void StartupProcessesTest::startFirstInstance()
-{
-    m_first.reset();
-    m_first = std::make_unique<Workstation>(*m_world);
-    QTRY_VERIFY_WITH_TIMEOUT(bridgeAnswers(m_world->port), 15000);
-}
-
-void StartupProcessesTest::cleanupTestCase()
-{
-    m_first.reset();
-}
-
-void StartupProcessesTest::secondStartForwards_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("received"); // what the first instance reports
-
-    const QString focus = QStringLiteral("MainWindow: focus requested");
-    QTest::newRow("no argument") << QStringList() << focus;
-    QTest::newRow("open url") << QStringList{"velmaris://open?study=1.2.3&host=pacs.local&port=11112&aet=PACS"}
-                              << "study=1.2.3 host=pacs.local port=11112 aet=PACS";
-    QTest::newRow("port not a number") << QStringList{"velmaris://open?study=1.2.4&host=h&port=x1&aet=A"}
-                                       << "study=1.2.4 host=h port=104 aet=A";
-    QTest::newRow("scheme in capitals") << QStringList{"VELMARIS://open?study=1.2.5&host=h&port=4242&aet=A"}
-                                        << "study=1.2.5 host=h port=4242 aet=A";
-    QTest::newRow("empty study") << QStringList{"velmaris://open?study=&host=h"} << focus;
-    QTest::newRow("study beyond the limits")
-        << QStringList{"velmaris://open?study=" + QString(100000, '1') + "&host=h"} << focus;
-    QTest::newRow("only the first valid url")
-        << QStringList{"/tmp/scan.dcm", "velmaris://open?study=7.7&port=1", "velmaris://open?study=8.8&port=2"}
-        << "study=7.7 host= port=1 aet=";
-}
-
-void StartupProcessesTest::secondStartForwards()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, received);
-    // The first instance keeps an open request before the user until it is
-    // answered and refuses further ones meanwhile, so each row that forwards
-    // one gets a first instance of its own.
-    if (received.startsWith(QStringLiteral("study=")))
-        startFirstInstance();
-    m_first->log.clear();
-    const SecondStart second = startAgain(*m_world, arguments);
-    QCOMPARE(second.exitCode, 0);
-    QVERIFY2(second.elapsedMs < 3500, qPrintable(QString::number(second.elapsedMs)));
-    QTRY_VERIFY2_WITH_TIMEOUT(m_first->log.contains(received), qPrintable(m_first->log), 5000);
-    // Exactly one request reached the first instance.
-    QCOMPARE(m_first->log.count(QStringLiteral("focus requested")) + m_first->log.count(QStringLiteral("study=")), 1);
-}
-
-void StartupProcessesTest::secondStartGivesUpOnFrozenInstance()
-{
-    QCOMPARE(::kill(static_cast<pid_t>(m_first->pid()), SIGSTOP), 0);
-    QTRY_COMPARE(processState(m_first->pid()), QLatin1Char('T'));
-    const SecondStart second = startAgain(*m_world, {});
-    ::kill(static_cast<pid_t>(m_first->pid()), SIGCONT);
-    QCOMPARE(second.exitCode, 0);
-    QVERIFY2(second.elapsedMs < 3500, qPrintable(QString::number(second.elapsedMs)));
-    QVERIFY2(second.elapsedMs >= 2900, qPrintable(QStringLiteral("gave up after %1 ms").arg(second.elapsedMs)));
-}
-
-void StartupProcessesTest::staleLockIsTakenOver()
-{
-    UserWorld world;
+private slots:
+    void initTestCase()
     {
-        Workstation crashed(world);
-        QTRY_VERIFY_WITH_TIMEOUT(bridgeAnswers(world.port), 15000);
-        crashed.process().kill(); // SIGKILL: no chance to remove its lock
-        QVERIFY(crashed.process().waitForFinished(5000));
+        m_world = std::make_unique<UserWorld>();
+        startFirstInstance();
+        QVERIFY(QFileInfo::exists(m_world->lockFile()));
+        QVERIFY(QFileInfo::exists(m_world->dataHome() + QStringLiteral("/Brennick/Norvane/index.sqlite3")));
     }
-    QVERIFY(QFileInfo::exists(world.lockFile()));
+    void cleanupTestCase() { m_first.reset(); }
 
-    Workstation next(world);
-    QTRY_VERIFY_WITH_TIMEOUT(bridgeAnswers(world.port), 15000);
-    const SecondStart second = startAgain(world, {});
-    QCOMPARE(second.exitCode, 0);
-    QTRY_VERIFY_WITH_TIMEOUT(next.log.contains(QStringLiteral("focus requested")), 5000);
-}
+    void secondStartForwards_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("received"); // what the first instance reports
+        const QString focus = QStringLiteral("MainWindow: focus requested");
+        QTest::newRow("no argument") << QStringList() << focus;
+        QTest::newRow("open url") << QStringList{"/tmp/scan.dcm", "velmaris://open?study=1.2.3&host=pacs.local&port=11112&aet=PACS"}
+                                  << "study=1.2.3 host=pacs.local port=11112 aet=PACS";
+        QTest::newRow("empty study") << QStringList{"velmaris://open?study=&host=h"} << focus;
+        QTest::newRow("study beyond the limits")
+            << QStringList{"velmaris://open?study=" + QString(100000, '1') + "&host=h"} << focus;
+    }
+    void secondStartForwards()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, received);
+        // The first instance keeps an open request before the user until it is
+        // answered and refuses further ones meanwhile, so each row that forwards
+        // one gets a first instance of its own.
+        if (received.startsWith(QStringLiteral("study=")))
+            startFirstInstance();
+        m_first->log.clear();
+        const SecondStart second = startAgain(*m_world, arguments);
+        QCOMPARE(second.exitCode, 0);
+        QVERIFY2(second.elapsedMs < 3500, qPrintable(QString::number(second.elapsedMs)));
+        QTRY_VERIFY2_WITH_TIMEOUT(m_first->log.contains(received), qPrintable(m_first->log), 5000);
+        // Exactly one request reached the first instance.
+        QCOMPARE(m_first->log.count(QStringLiteral("focus requested")) + m_first->log.count(QStringLiteral("study=")), 1);
+    }
 
-void StartupProcessesTest::portableModeLeavesNoTrace()
-{
-    UserWorld world;
-    const QString disc = world.root.filePath(QStringLiteral("disc"));
-    QVERIFY(QDir().mkpath(disc));
-    const QString program = disc + QStringLiteral("/Norvane");
-    QVERIFY(QFile::copy(QStringLiteral(NORVANE_EXECUTABLE), program));
-    QVERIFY(QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner));
-    QFile marker(disc + QStringLiteral("/portable.marker"));
-    QVERIFY(marker.open(QIODevice::WriteOnly));
-    marker.close();
-    velmaris::gen::SeriesSpec spec;
-    spec.slices = 2;
-    spec.rows = spec.columns = 8;
-    QStringList paths;
-    QVERIFY(velmaris::gen::writeSeries(spec, disc + QStringLiteral("/DICOM"), &paths));
+    void secondStartGivesUpOnFrozenInstance()
+    {
+        QCOMPARE(::kill(static_cast<pid_t>(m_first->pid()), SIGSTOP), 0);
+        QTRY_COMPARE(processState(m_first->pid()), QLatin1Char('T'));
+        const SecondStart second = startAgain(*m_world, {});
+        ::kill(static_cast<pid_t>(m_first->pid()), SIGCONT);
+        QCOMPARE(second.exitCode, 0);
+        QVERIFY2(second.elapsedMs < 3500, qPrintable(QString::number(second.elapsedMs)));
+        QVERIFY2(second.elapsedMs >= 2900, qPrintable(QStringLiteral("gave up after %1 ms").arg(second.elapsedMs)));
+    }
 
-    Workstation portable(world, program);
-    QTRY_VERIFY2_WITH_TIMEOUT(portable.log.contains(QStringLiteral("viewer shown for ") + spec.studyInstanceUid),
-                              qPrintable(portable.log), 15000);
-    QVERIFY(!QFileInfo::exists(world.lockFile()));
-    QVERIFY(!QFileInfo::exists(world.dataHome() + QStringLiteral("/Brennick")));
-    QVERIFY(!bridgeAnswers(world.port));
-}
+    void staleLockIsTakenOver()
+    {
+        UserWorld world;
+        {
+            Workstation crashed(world);
+            QTRY_VERIFY_WITH_TIMEOUT(bridgeAnswers(world.port), 15000);
+            crashed.process().kill(); // SIGKILL: no chance to remove its lock
+            QVERIFY(crashed.process().waitForFinished(5000));
+        }
+        QVERIFY(QFileInfo::exists(world.lockFile()));
+        Workstation next(world);
+        QTRY_VERIFY_WITH_TIMEOUT(bridgeAnswers(world.port), 15000);
+        QCOMPARE(startAgain(world, {}).exitCode, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(next.log.contains(QStringLiteral("focus requested")), 5000);
+    }
+
+    void portableModeLeavesNoTrace()
+    {
+        UserWorld world;
+        const QString disc = world.root.filePath(QStringLiteral("disc"));
+        const QString program = disc + QStringLiteral("/Norvane");
+        QVERIFY(QDir().mkpath(disc));
+        QVERIFY(QFile::copy(QStringLiteral(NORVANE_EXECUTABLE), program));
+        QVERIFY(QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner));
+        QFile marker(disc + QStringLiteral("/portable.marker"));
+        QVERIFY(marker.open(QIODevice::WriteOnly));
+        marker.close();
+        velmaris::gen::SeriesSpec spec = velmaris::testing::seriesSpec(2, 8, 8);
+        QStringList paths;
+        QVERIFY(velmaris::gen::writeSeries(spec, disc + QStringLiteral("/DICOM"), &paths));
+        Workstation portable(world, program);
+        QTRY_VERIFY2_WITH_TIMEOUT(portable.log.contains(QStringLiteral("viewer shown for ") + spec.studyInstanceUid),
+                                  qPrintable(portable.log), 15000);
+        QVERIFY(!QFileInfo::exists(world.lockFile()));
+        QVERIFY(!QFileInfo::exists(world.dataHome() + QStringLiteral("/Brennick")));
+        QVERIFY(!bridgeAnswers(world.port));
+    }
+};
 
 QTEST_GUILESS_MAIN(StartupProcessesTest)
 #include "test_startup_processes.moc"

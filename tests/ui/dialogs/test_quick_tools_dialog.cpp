@@ -64,29 +64,15 @@ private slots:
     }
     void init() { QSettings().clear(); }
 
-    void rowLabels_data()
+    void offersEmptyAndEveryToolButBrowse()
     {
-        QTest::addColumn<int>("slot");
-        QTest::addColumn<QString>("label");
-        QTest::newRow("above 1") << 0 << "Над меткой, 1:";
-        QTest::newRow("above 2") << 1 << "Над меткой, 2:";
-        QTest::newRow("above 3") << 2 << "Над меткой, 3:";
-        QTest::newRow("below 1") << 3 << "Под меткой, 1:";
-        QTest::newRow("below 2") << 4 << "Под меткой, 2:";
-        QTest::newRow("below 3") << 5 << "Под меткой, 3:";
-    }
-    void rowLabels()
-    {
-        QFETCH(int, slot);
-        QFETCH(QString, label);
         QuickToolsDialog dialog;
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Кнопки быстрых измерений"));
-        QCOMPARE(labelOf(dialog, slot), label);
-    }
-
-    void comboOffersEmptyAndEveryToolButBrowse()
-    {
-        QuickToolsDialog dialog;
+        QStringList labels;
+        for (int slot = 0; slot < 6; ++slot)
+            labels << labelOf(dialog, slot);
+        QCOMPARE(labels, (QStringList{"Над меткой, 1:", "Над меткой, 2:", "Над меткой, 3:", "Под меткой, 1:",
+                                      "Под меткой, 2:", "Под меткой, 3:"}));
         QVERIFY(!dialog.toolCombo(-1));
         QVERIFY(!dialog.toolCombo(6));
         const QComboBox *combo = dialog.toolCombo(0);
@@ -98,19 +84,13 @@ private slots:
         QCOMPARE(combo->itemText(combo->findData(14)), QStringLiteral("Угол Кобба"));
     }
 
-    void combosShowTheStoredList()
-    {
-        quicktools::saveQuickTools({14, 19, -1, 3, 21, 11});
-        QuickToolsDialog dialog;
-        QCOMPARE(dialog.chosenTools(), (QList<int>{14, 19, -1, 3, 21, 11}));
-        QCOMPARE(dialog.toolCombo(1)->currentText(), QStringLiteral("Лупа"));
-    }
-
-    void defaultsFillTheCombosWithoutWriting()
+    void combosShowTheStoredListAndDefaultsFillThemWithoutWriting()
     {
         quicktools::saveQuickTools({14, 19, -1, 3, 21, 11});
         const QVariant before = storedList();
         QuickToolsDialog dialog;
+        QCOMPARE(dialog.chosenTools(), (QList<int>{14, 19, -1, 3, 21, 11}));
+        QCOMPARE(dialog.toolCombo(1)->currentText(), QStringLiteral("Лупа"));
         QSignalSpy changed(quicktools::Notifier::instance(), &quicktools::Notifier::changed);
         QPushButton *defaults = defaultsButton(dialog);
         QVERIFY(defaults);
@@ -120,52 +100,34 @@ private slots:
         QCOMPARE(changed.count(), 0);
     }
 
-    void okWritesTheChosenListAndNotifies()
+    void cancelWritesNothingOkWritesAndNotifies()
     {
+        QSignalSpy changed(quicktools::Notifier::instance(), &quicktools::Notifier::changed);
+        {
+            QuickToolsDialog dialog;
+            choose(dialog.toolCombo(2), 7);
+            defaultsButton(dialog)->click();
+            choose(dialog.toolCombo(3), 8);
+            button(dialog, QDialogButtonBox::Cancel)->click();
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        }
+        QVERIFY(!QSettings().contains(storeKey));
+        QCOMPARE(changed.count(), 0);
+
         QuickToolsDialog dialog;
         choose(dialog.toolCombo(0), 20);
+        choose(dialog.toolCombo(1), quicktools::emptySlot);
         choose(dialog.toolCombo(5), 15);
-        QSignalSpy changed(quicktools::Notifier::instance(), &quicktools::Notifier::changed);
+        QCOMPARE(dialog.toolCombo(1)->currentText(), QStringLiteral("— пусто —"));
         button(dialog, QDialogButtonBox::Ok)->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(changed.count(), 1);
-        QCOMPARE(quicktools::loadQuickTools(), (QList<int>{20, 4, 5, 13, 10, 15}));
-    }
-
-    void cancelWritesNothing()
-    {
-        QuickToolsDialog dialog;
-        choose(dialog.toolCombo(2), 7);
-        defaultsButton(dialog)->click();
-        choose(dialog.toolCombo(3), 8);
-        QSignalSpy changed(quicktools::Notifier::instance(), &quicktools::Notifier::changed);
-        button(dialog, QDialogButtonBox::Cancel)->click();
-        QCOMPARE(dialog.result(), int(QDialog::Rejected));
-        QVERIFY(!QSettings().contains(storeKey));
-        QCOMPARE(changed.count(), 0);
-    }
-
-    void emptySlotRoundTrips_data()
-    {
-        QTest::addColumn<int>("slot");
-        QTest::newRow("above 1") << 0;
-        QTest::newRow("below 3") << 5;
-    }
-    void emptySlotRoundTrips()
-    {
-        QFETCH(int, slot);
-        {
-            QuickToolsDialog dialog;
-            choose(dialog.toolCombo(slot), quicktools::emptySlot);
-            QCOMPARE(dialog.toolCombo(slot)->currentText(), QStringLiteral("— пусто —"));
-            button(dialog, QDialogButtonBox::Ok)->click();
-        }
-        QList<int> expected = quicktools::defaultQuickTools();
-        expected[slot] = quicktools::emptySlot;
-        QCOMPARE(quicktools::loadQuickTools(), expected);
+        const QList<int> chosen{20, quicktools::emptySlot, 5, 13, 10, 15};
+        QCOMPARE(quicktools::loadQuickTools(), chosen);
+        // An empty slot comes back empty.
         QuickToolsDialog reopened;
-        QCOMPARE(reopened.chosenTools(), expected);
-        QCOMPARE(reopened.toolCombo(slot)->currentIndex(), 0);
+        QCOMPARE(reopened.chosenTools(), chosen);
+        QCOMPARE(reopened.toolCombo(1)->currentIndex(), 0);
     }
 
 private:

@@ -8,6 +8,18 @@
 
 namespace velmaris::testing {
 
+// A series of `slices` slices (frames, for the multi-frame kinds) of rows × columns; the rest as the generator's defaults.
+inline velmaris::gen::SeriesSpec seriesSpec(int slices, int rows = 64, int columns = 64,
+                                            velmaris::gen::Kind kind = velmaris::gen::Kind::CT)
+{
+    velmaris::gen::SeriesSpec spec;
+    spec.kind = kind;
+    spec.slices = slices;
+    spec.rows = rows;
+    spec.columns = columns;
+    return spec;
+}
+
 // The rows the study database would hand to the viewer for a generated
 // series: paths in slice order, geometry as the generator wrote it.
 inline QList<db::SliceRef> slicesFor(const velmaris::gen::SeriesSpec &series, const QStringList &paths)
@@ -36,6 +48,17 @@ inline QList<db::SliceRef> slicesFor(const velmaris::gen::SeriesSpec &series, co
         slices.append(slice);
     }
     return slices;
+}
+
+// Writes the series into `folder` (its UIDs come back in `series`) and returns
+// its rows; empty, with a warning, when the files cannot be written.
+inline QList<db::SliceRef> writeSlices(velmaris::gen::SeriesSpec &series, const QString &folder)
+{
+    QStringList paths;
+    QString error;
+    if (!velmaris::gen::writeSeries(series, folder, &paths, &error))
+        qWarning("%s", qPrintable(error));
+    return paths.isEmpty() ? QList<db::SliceRef>() : slicesFor(series, paths);
 }
 
 } // namespace velmaris::testing

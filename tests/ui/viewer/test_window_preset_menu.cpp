@@ -26,8 +26,9 @@ public:
             auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
             if (dialog == nullptr)
                 return;
-            seen = QStringList{dialog->windowTitle(), dialog->labelText()};
-            items = dialog->isComboBoxEditable() ? QStringList{"editable"} : dialog->comboBoxItems();
+            // Title, label, then the list offered (when it is a fixed one).
+            seen = QStringList{dialog->windowTitle(), dialog->labelText()}
+                 + (dialog->isComboBoxEditable() ? QStringList{"editable"} : dialog->comboBoxItems());
             dialog->setTextValue(answer);
             confirm ? dialog->accept() : dialog->reject();
         });
@@ -35,7 +36,6 @@ public:
     }
 
     QStringList seen;
-    QStringList items;
 
 private:
     QTimer m_timer;
@@ -121,57 +121,41 @@ private slots:
         QCOMPARE(chosen.at(1).at(0).value<WindowLevel>(), (WindowLevel{60.0, 150.0}));
     }
 
-    void savesTheCurrentWindow_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("confirm");
-        QTest::addColumn<QStringList>("expectedNames");
-        QTest::newRow("new name, trimmed") << "  Печень  " << true << QStringList{"Старый", "Печень"};
-        QTest::newRow("existing name kept twice") << "Старый" << true << QStringList{"Старый", "Старый"};
-        QTest::newRow("blank name") << "   " << true << QStringList{"Старый"};
-        QTest::newRow("cancelled") << "Печень" << false << QStringList{"Старый"};
-    }
-    void savesTheCurrentWindow()
-    {
-        QFETCH(QString, typed);
-        QFETCH(bool, confirm);
-        QFETCH(QStringList, expectedNames);
-        storeNamed({QStringLiteral("Старый")});
-        WindowPresetMenu menu([] { return WindowLevel{77.0, 155.0}; });
-        InputDialogAnswerer answerer(typed, confirm);
-        trigger(menu, saveText);
-        QCOMPARE(answerer.seen, (QStringList{"Новый пресет W/L", "Название:"}));
-        QCOMPARE(storedNames(), expectedNames);
-        if (expectedNames.size() == 2)
-            QCOMPARE(render::userWindowPresets().last().window, (WindowLevel{77.0, 155.0}));
-        QCOMPARE(layout(menu), expectedLayout(expectedNames));
-    }
-
-    void deletesEveryPresetOfAName_data()
+    void savesOrDeletesUserPresets_data()
     {
         QTest::addColumn<QStringList>("stored");
-        QTest::addColumn<QString>("picked");
+        QTest::addColumn<bool>("save"); // or delete
+        QTest::addColumn<QString>("answer");
         QTest::addColumn<bool>("confirm");
         QTest::addColumn<QStringList>("expectedNames");
-        QTest::newRow("repeated name") << QStringList{"А", "Б", "А"} << "А" << true << QStringList{"Б"};
-        QTest::newRow("cancelled") << QStringList{"А", "Б", "А"} << "А" << false << QStringList{"А", "Б", "А"};
-        QTest::newRow("last one") << QStringList{"А", "А"} << "А" << true << QStringList{};
+        const QStringList old{"Старый"};
+        QTest::newRow("new name, trimmed") << old << true << "  Печень  " << true << QStringList{"Старый", "Печень"};
+        QTest::newRow("existing name kept twice") << old << true << "Старый" << true << QStringList{"Старый", "Старый"};
+        QTest::newRow("blank name") << old << true << "   " << true << old;
+        QTest::newRow("save cancelled") << old << true << "Печень" << false << old;
+        const QStringList repeated{"А", "Б", "А"};
+        QTest::newRow("delete a repeated name") << repeated << false << "А" << true << QStringList{"Б"};
+        QTest::newRow("delete cancelled") << repeated << false << "А" << false << repeated;
+        QTest::newRow("delete the last one") << QStringList{"А", "А"} << false << "А" << true << QStringList{};
     }
-    void deletesEveryPresetOfAName()
+    void savesOrDeletesUserPresets()
     {
         QFETCH(QStringList, stored);
-        QFETCH(QString, picked);
+        QFETCH(bool, save);
+        QFETCH(QString, answer);
         QFETCH(bool, confirm);
         QFETCH(QStringList, expectedNames);
         storeNamed(stored);
-        WindowPresetMenu menu([] { return WindowLevel{}; });
-        InputDialogAnswerer answerer(picked, confirm);
-        trigger(menu, deleteText);
-        QCOMPARE(answerer.seen, (QStringList{"Удалить пресет", "Выберите пресет для удаления:"}));
-        QStringList offered = stored; // each name once, in a fixed (not editable) list
+        WindowPresetMenu menu([] { return WindowLevel{77.0, 155.0}; });
+        InputDialogAnswerer answerer(answer, confirm);
+        trigger(menu, save ? saveText : deleteText);
+        QStringList offered = stored; // each name once
         offered.removeDuplicates();
-        QCOMPARE(answerer.items, offered);
+        QCOMPARE(answerer.seen, (save ? QStringList{"Новый пресет W/L", "Название:"}
+                                      : QStringList{"Удалить пресет", "Выберите пресет для удаления:"} + offered));
         QCOMPARE(storedNames(), expectedNames);
+        if (save && expectedNames.size() == 2)
+            QCOMPARE(render::userWindowPresets().last().window, (WindowLevel{77.0, 155.0}));
         QCOMPARE(layout(menu), expectedLayout(expectedNames));
     }
 
