@@ -106,8 +106,6 @@ void AutoCleanupTest::managedPaths_data()
     QTest::addColumn<QString>("dataDirectory");
     QTest::addColumn<bool>("managed");
     QTest::newRow("archive import") << "@/imported_from_zip/ab/cd.dcm" << "@" << true;
-    QTest::newRow("PACS download") << "@/pacs_downloads/1.2.3/x.dcm" << "@" << true;
-    QTest::newRow("Mini-PACS receipt") << "@/minipacs_received/x.dcm" << "@" << true;
     QTest::newRow("sibling with a longer name") << "@/pacs_downloads_old/x.dcm" << "@" << false;
     QTest::newRow("climbs out with ..") << "@/pacs_downloads/../x.dcm" << "@" << false;
     QTest::newRow("climbs about inside") << "@/pacs_downloads/./a/../b.dcm" << "@" << true;

@@ -19,6 +19,7 @@
 #include <functional>
 #include <iterator>
 
+using namespace Qt::StringLiterals;
 using dicom::DicomFileSummary;
 using velmaris::testing::IndexDamage;
 using Pairs = QList<QPair<QString, qint32>>;
@@ -30,6 +31,15 @@ const char *const kTables[] = {"patients", "studies", "series", "instances"};
 QString l1(const char *text)
 {
     return QString::fromLatin1(text);
+}
+
+// Values joined by '|', so that one comparison shows a whole record.
+QString cells(const QVariantList &values)
+{
+    QStringList out;
+    for (const QVariant &v : values)
+        out << v.toString();
+    return out.join(u'|');
 }
 
 QStringList sorted(QStringList list)
@@ -45,9 +55,9 @@ class RawConnection
 public:
     explicit RawConnection(const QString &path, int busyTimeoutMs = 5000)
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, m_name);
         db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=%1"_s.arg(busyTimeoutMs));
         db.open();
     }
     ~RawConnection()
@@ -79,40 +89,40 @@ public:
                 if (!typed)
                     cells.append(v.toString());
                 else if (v.isNull())
-                    cells.append(QStringLiteral("NULL"));
+                    cells.append(u"NULL"_s);
                 else
-                    cells.append(QStringLiteral("%1:%2").arg(l1(v.typeName()), v.toString()));
+                    cells.append(u"%1:%2"_s.arg(l1(v.typeName()), v.toString()));
             }
             out.append(cells.join(QLatin1Char('|')));
         }
         return out;
     }
 
-    int count(const QString &sql) const { return rows(sql).value(0, QStringLiteral("-1")).toInt(); }
+    int count(const QString &sql) const { return rows(sql).value(0, u"-1"_s).toInt(); }
 
     QStringList columns(const char *table) const
     {
-        return rows(QStringLiteral("SELECT name FROM pragma_table_info('%1') ORDER BY name;").arg(l1(table)));
+        return rows(u"SELECT name FROM pragma_table_info('%1') ORDER BY name;"_s.arg(l1(table)));
     }
 
     // The schema and every row of every table, each table in key order.
     QStringList dumpAll() const
     {
-        QStringList out = rows(QStringLiteral("SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name;"));
+        QStringList out = rows(u"SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name;"_s);
         for (const char *table : kTables)
-            out += rows(QStringLiteral("SELECT * FROM %1 ORDER BY 1;").arg(l1(table)), true);
+            out += rows(u"SELECT * FROM %1 ORDER BY 1;"_s.arg(l1(table)), true);
         return out;
     }
 
 private:
-    const QString m_name = QStringLiteral("raw_%1").arg(QUuid::createUuid().toString());
+    const QString m_name = u"raw_%1"_s.arg(QUuid::createUuid().toString());
 };
 
 // An index file of its own in a temporary directory.
 struct TempIndex
 {
     QTemporaryDir dir;
-    QString path = dir.filePath(QStringLiteral("index.sqlite3"));
+    QString path = dir.filePath(u"index.sqlite3"_s);
     db::Database db{nullptr};
 
     bool open() { return db.open(path); }
@@ -129,23 +139,23 @@ DicomFileSummary ctSummary(const QString &patientId, const QString &studyUid, co
 {
     DicomFileSummary s;
     s.patient_id = patientId;
-    s.patient_name = QStringLiteral("Иванов^Иван^Петрович");
-    s.birth_date = QStringLiteral("19620314");
-    s.sex = QStringLiteral("M");
+    s.patient_name = u"Иванов^Иван^Петрович"_s;
+    s.birth_date = u"19620314"_s;
+    s.sex = u"M"_s;
     s.weight_kg = 82.5;
     s.height_cm = 176.0;
     s.study_instance_uid = studyUid;
-    s.study_date = QStringLiteral("20240115");
-    s.study_time = QStringLiteral("101530");
-    s.study_description = QStringLiteral("КТ органов грудной клетки");
-    s.accession_number = QStringLiteral("A20240115-07");
-    s.referring_physician = QStringLiteral("Петрова^А^В");
+    s.study_date = u"20240115"_s;
+    s.study_time = u"101530"_s;
+    s.study_description = u"КТ органов грудной клетки"_s;
+    s.accession_number = u"A20240115-07"_s;
+    s.referring_physician = u"Петрова^А^В"_s;
     s.series_instance_uid = seriesUid;
-    s.series_number = QStringLiteral("2");
-    s.series_description = QStringLiteral("Lung 1.25mm");
-    s.modality = QStringLiteral("CT");
-    s.body_part_examined = QStringLiteral("CHEST");
-    s.laterality = QStringLiteral("L");
+    s.series_number = u"2"_s;
+    s.series_description = u"Lung 1.25mm"_s;
+    s.modality = u"CT"_s;
+    s.body_part_examined = u"CHEST"_s;
+    s.laterality = u"L"_s;
     s.sop_instance_uid = sopUid;
     s.instance_number = instanceNumber;
     s.rows = 512;
@@ -156,7 +166,7 @@ DicomFileSummary ctSummary(const QString &patientId, const QString &studyUid, co
     s.window_width = 1500.0;
     s.rescale_intercept = -1024.0;
     s.acquisition_time_seconds = 36930.25;
-    s.frame_of_reference_uid = QStringLiteral("1.2.826.0.1.3680043.2.1125.1.77");
+    s.frame_of_reference_uid = u"1.2.826.0.1.3680043.2.1125.1.77"_s;
     s.image_position = {-180.0, -180.0, -1.25 * instanceNumber};
     s.has_spatial_info = true;
     s.file_path = filePath;
@@ -165,7 +175,7 @@ DicomFileSummary ctSummary(const QString &patientId, const QString &studyUid, co
 
 DicomFileSummary ctSummary(const QString &sopUid, const QString &filePath)
 {
-    return ctSummary(QStringLiteral("PAT-1"), QStringLiteral("1.2.3.100"), QStringLiteral("1.2.3.100.1"),
+    return ctSummary(u"PAT-1"_s, u"1.2.3.100"_s, u"1.2.3.100.1"_s,
                      sopUid, 1, filePath);
 }
 
@@ -232,7 +242,7 @@ QStringList studyUids(const QList<db::StudyRecord> &studies)
 
 // The tables of the first released index, before any of the later columns.
 const QStringList kFirstVersionSchema = {
-    QStringLiteral("CREATE TABLE patients (patient_id TEXT PRIMARY KEY, patient_name TEXT, birth_date TEXT, sex TEXT);"),
+    u"CREATE TABLE patients (patient_id TEXT PRIMARY KEY, patient_name TEXT, birth_date TEXT, sex TEXT);"_s,
     QStringLiteral("CREATE TABLE studies (study_instance_uid TEXT PRIMARY KEY, patient_id TEXT REFERENCES patients(patient_id), "
                    "study_date TEXT, study_time TEXT, study_description TEXT, accession_number TEXT, referring_physician TEXT);"),
     QStringLiteral("CREATE TABLE series (series_instance_uid TEXT PRIMARY KEY, study_instance_uid TEXT REFERENCES studies(study_instance_uid), "
@@ -248,18 +258,18 @@ const QStringList kFirstVersionSchema = {
 QStringList geometryVersionSchema()
 {
     QStringList out = kFirstVersionSchema;
-    out << QStringLiteral("ALTER TABLE studies ADD COLUMN is_protected INTEGER DEFAULT 0;")
-        << QStringLiteral("ALTER TABLE series ADD COLUMN laterality TEXT;")
-        << QStringLiteral("ALTER TABLE instances ADD COLUMN has_spatial_info INTEGER;");
+    out << u"ALTER TABLE studies ADD COLUMN is_protected INTEGER DEFAULT 0;"_s
+        << u"ALTER TABLE series ADD COLUMN laterality TEXT;"_s
+        << u"ALTER TABLE instances ADD COLUMN has_spatial_info INTEGER;"_s;
     for (const char *column : {"repetition_time", "echo_time", "image_position_x", "image_position_y",
                                "image_position_z", "orientation_row_x", "orientation_row_y", "orientation_row_z",
                                "orientation_col_x", "orientation_col_y", "orientation_col_z"})
-        out << QStringLiteral("ALTER TABLE instances ADD COLUMN %1 REAL;").arg(l1(column));
+        out << u"ALTER TABLE instances ADD COLUMN %1 REAL;"_s.arg(l1(column));
     return out;
 }
 
 const QStringList kOldRows = {
-    QStringLiteral("INSERT INTO patients (patient_id, patient_name, birth_date, sex) VALUES ('OLD-1', 'Сидоров^Олег', '19500101', 'M');"),
+    u"INSERT INTO patients (patient_id, patient_name, birth_date, sex) VALUES ('OLD-1', 'Сидоров^Олег', '19500101', 'M');"_s,
     QStringLiteral("INSERT INTO studies (study_instance_uid, patient_id, study_date, study_time, study_description) "
                    "VALUES ('9.9.1', 'OLD-1', '20150610', '083000', 'Old study');"),
     QStringLiteral("INSERT INTO series (series_instance_uid, study_instance_uid, series_number, series_description, modality) "
@@ -273,31 +283,28 @@ const QStringList kOldRows = {
 // a file without a Patient ID, and files the index must reject.
 QVector<DicomFileSummary> mixedImport()
 {
-    QVector<DicomFileSummary> out = archiveSummaries(QDir(QStringLiteral("/a")));
+    QVector<DicomFileSummary> out = archiveSummaries(QDir(u"/a"_s));
     const DicomFileSummary multiFrame = out[3];
     // Rejected, but its patient, study and series rows are written before the
     // instance fails; the rest of the batch goes on after it.
-    out.insert(2, ctSummary(QStringLiteral("P4"), QStringLiteral("1.2"), QStringLiteral("1.2.1"),
-                            QStringLiteral("1.2.1.1"), 1, QString()));
+    out.insert(2, ctSummary(u"P4"_s, u"1.2"_s, u"1.2.1"_s, u"1.2.1.1"_s, 1, QString()));
     DicomFileSummary moved = out[0];
-    moved.file_path = QStringLiteral("/b/1");
+    moved.file_path = u"/b/1"_s;
     moved.window_center = 40.0;
     moved.image_position[2] = 1000.0;
     // A re-import that names no file: the stored row keeps its path.
     DicomFileSummary lost = out[1];
-    lost.file_path = QStringLiteral("");
-    lost.patient_name = QStringLiteral("Renamed^Before^Failure");
+    lost.file_path = u""_s;
+    lost.patient_name = u"Renamed^Before^Failure"_s;
     DicomFileSummary renamed = out[1];
-    renamed.study_description = QStringLiteral("описание изменено");
+    renamed.study_description = u"описание изменено"_s;
     DicomFileSummary multiFrameRejected = multiFrame;
-    multiFrameRejected.sop_instance_uid = QStringLiteral("2.1.2.9");
+    multiFrameRejected.sop_instance_uid = u"2.1.2.9"_s;
     multiFrameRejected.file_path = QString();
     out << moved << lost << renamed
-        << ctSummary(QString(), QStringLiteral("1.3"), QStringLiteral("1.3.1"), QStringLiteral("1.3.1.1"), 1,
-                     QStringLiteral("/c/anon"))
+        << ctSummary(QString(), u"1.3"_s, u"1.3.1"_s, u"1.3.1.1"_s, 1, u"/c/anon"_s)
         << multiFrameRejected
-        << ctSummary(QStringLiteral("P1"), QStringLiteral("2.1"), QStringLiteral("2.1.1"), QStringLiteral("2.1.1.9"), 9,
-                     QStringLiteral("/a/late"));
+        << ctSummary(u"P1"_s, u"2.1"_s, u"2.1.1"_s, u"2.1.1.9"_s, 9, u"/a/late"_s);
     return out;
 }
 
@@ -332,7 +339,6 @@ private slots:
     void badIndexFiles_data();
     void badIndexFiles();
     void failedFirstOpenLeavesNoEmptyFile();
-    void lockedIndex();
     void operationsBeforeOpen();
     void failedQueriesAreTold();
     void migrationFromOlderIndex_data();
@@ -360,38 +366,40 @@ private slots:
 void TestDatabase::openAndConnections()
 {
     TempIndex index;
-    const DicomFileSummary s = ctSummary(QStringLiteral("1.1"), QStringLiteral("/x/1"));
-    {
-        db::Database database(nullptr);
-        QVERIFY2(database.open(index.path), qPrintable(database.lastError()));
-        QVERIFY(database.insertSummary(s));
-        // Per-connection settings, so ask the index's own connection.
-        QSqlQuery q(QSqlDatabase::database(database.connectionName(), false));
-        const struct { const char *pragma, *value; } settings[] = {
-            {"journal_mode", "delete"}, {"foreign_keys", "1"}};
-        for (const auto &setting : settings) {
-            QVERIFY(q.exec(QStringLiteral("PRAGMA %1;").arg(l1(setting.pragma))) && q.next());
-            QCOMPARE(q.value(0).toString().toLower(), l1(setting.value));
-        }
+    QVERIFY2(index.open(), qPrintable(index.db.lastError()));
+    QVERIFY(index.db.insertSummary(ctSummary(u"1.1"_s, u"/x/1"_s)));
+    // Per-connection settings, so ask the index's own connection.
+    QSqlQuery q(QSqlDatabase::database(index.db.connectionName(), false));
+    QStringList settings;
+    for (const char *pragma : {"journal_mode", "foreign_keys"}) {
+        QVERIFY(q.exec(u"PRAGMA %1;"_s.arg(l1(pragma))) && q.next());
+        settings << q.value(0).toString().toLower();
     }
+    QCOMPARE(settings, (QStringList{u"delete"_s, u"1"_s}));
 
-    // Each object has a connection of its own; an existing index opens with its
-    // data, and opening again moves to the new path.
+    // Each object has a connection of its own, gone with the object.
     QObject owner;
     auto *first = new db::Database(&owner);
     auto *second = new db::Database(&owner);
     const QString firstName = first->connectionName();
     QVERIFY(firstName != second->connectionName());
-    QVERIFY2(first->open(index.path), qPrintable(first->lastError()));
-    QCOMPARE(first->allFilePaths(), QStringList{s.file_path});
-    QVERIFY(second->open(QStringLiteral(":memory:")));
-    QVERIFY(second->insertSummary(ctSummary(QStringLiteral("2.2"), QStringLiteral("/x/2"))));
+    QVERIFY(first->open(u":memory:"_s));
+    QVERIFY(first->insertSummary(ctSummary(u"2.2"_s, u"/x/2"_s)));
     QVERIFY(QSqlDatabase::contains(firstName));
+    QVERIFY(second->open(u":memory:"_s));
     delete first;
     QVERIFY(!QSqlDatabase::contains(firstName));
-    QCOMPARE(second->allFilePaths(), QStringList{QStringLiteral("/x/2")});
-    QVERIFY(second->open(index.path));
-    QCOMPARE(second->allFilePaths(), QStringList{s.file_path});
+    QVERIFY(second->allFilePaths().isEmpty());
+
+    // A locked index is refused; once the other connection lets go the same
+    // object opens it intact, moving to the new path.
+    RawConnection holder(index.path);
+    QCOMPARE(holder.exec(u"BEGIN EXCLUSIVE;"_s), QString());
+    QVERIFY(!second->open(index.path));
+    QVERIFY2(second->lastError().contains("locked"_L1), qPrintable(second->lastError()));
+    QCOMPARE(holder.exec(u"ROLLBACK;"_s), QString());
+    QVERIFY2(second->open(index.path), qPrintable(second->lastError()));
+    QCOMPARE(second->allFilePaths(), QStringList{u"/x/1"_s});
 }
 
 namespace {
@@ -404,7 +412,7 @@ QByteArray healthyIndex(int *instancesRootPage)
     if (!index.open() || !fillArchive(index))
         return QByteArray();
     *instancesRootPage = RawConnection(index.path).count(
-        QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = 'instances';"));
+        u"SELECT rootpage FROM sqlite_master WHERE name = 'instances';"_s);
     QFile f(index.path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -417,15 +425,15 @@ void TestDatabase::badIndexFiles_data()
     QTest::addColumn<QString>("below");      // opened below the index path instead
     // When the error says more than the driver: how it starts, then what else it names.
     QTest::addColumn<QStringList>("error");
-    const QString damaged = QStringLiteral("Индекс архива повреждён: ");
-    const QStringList notDatabase = {damaged + QStringLiteral("file is not a database")};
+    const QString damaged = u"Индекс архива повреждён: "_s;
+    const QStringList notDatabase = {damaged + u"file is not a database"_s};
     QTest::newRow("binary file") << QByteArray("\x00\x9c\xff\x13" "DICM\x02", 9).repeated(8000) << QString()
                                  << notDatabase;
     QTest::newRow("text file") << QByteArray("patient_id;study\nPAT-1;1.2.3\n").repeated(200) << QString()
                                << notDatabase;
     QTest::newRow("directory") << QByteArray() << QString() << QStringList();
     // Not even root can create a file below a regular file.
-    QTest::newRow("below a regular file") << QByteArray("not a directory") << QStringLiteral("/index.sqlite3")
+    QTest::newRow("below a regular file") << QByteArray("not a directory") << u"/index.sqlite3"_s
                                           << QStringList();
 
     int instancesRoot = 0;
@@ -439,15 +447,15 @@ void TestDatabase::badIndexFiles_data()
     // SQLite's quick_check names the page that holds garbage.
     QTest::newRow("index with one page overwritten")
         << overwritten << QString()
-        << QStringList{damaged, QStringLiteral("Page %1: ").arg(velmaris::testing::overwrittenPage(healthy))};
+        << QStringList{damaged, u"Page %1: "_s.arg(velmaris::testing::overwrittenPage(healthy))};
     // The largest table is read page by page rather than checked.
     QTest::newRow("index with a page of its instances overwritten")
-        << instancesOverwritten << QString() << QStringList{damaged + QStringLiteral("database disk image is malformed")};
+        << instancesOverwritten << QString() << QStringList{damaged + u"database disk image is malformed"_s};
     QTest::newRow("index cut at a page boundary")
-        << truncated << QString() << QStringList{damaged + QStringLiteral("database disk image is malformed")};
+        << truncated << QString() << QStringList{damaged + u"database disk image is malformed"_s};
     // SQLite would take it for an empty database and lay the schema into it.
     QTest::newRow("empty file the program did not create")
-        << QByteArray("") << QString() << QStringList{QStringLiteral("Файл индекса пуст (0 байт) и создан не программой: ")};
+        << QByteArray("") << QString() << QStringList{u"Файл индекса пуст (0 байт) и создан не программой: "_s};
 }
 
 void TestDatabase::badIndexFiles()
@@ -458,7 +466,7 @@ void TestDatabase::badIndexFiles()
     TempIndex index;
     QFile f(index.path);
     if (content.isNull())
-        QVERIFY(QDir(index.dir.path()).mkdir(QStringLiteral("index.sqlite3")));
+        QVERIFY(QDir(index.dir.path()).mkdir(u"index.sqlite3"_s));
     else
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
     f.close();
@@ -469,7 +477,7 @@ void TestDatabase::badIndexFiles()
     for (qsizetype i = 0; i < error.size(); ++i)
         QVERIFY2(i == 0 ? message.startsWith(error[i]) : message.contains(error[i]), qPrintable(message));
     // A failed open leaves the object usable: it reports instead of crashing.
-    QVERIFY(!index.db.insertSummary(ctSummary(QStringLiteral("1.1"), QStringLiteral("/x/1"))));
+    QVERIFY(!index.db.insertSummary(ctSummary(u"1.1"_s, u"/x/1"_s)));
     QVERIFY(index.db.listStudies().isEmpty());
     // Whatever the file was, opening must not have changed it, nor left a
     // journal beside it.
@@ -478,14 +486,14 @@ void TestDatabase::badIndexFiles()
         QCOMPARE(f.readAll(), content);
     }
     QCOMPARE(QDir(index.dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList{QStringLiteral("index.sqlite3")});
+             QStringList{u"index.sqlite3"_s});
 }
 
 void TestDatabase::failedFirstOpenLeavesNoEmptyFile()
 {
     // The journal cannot be written: SQLite creates the file, then the schema fails.
     TempIndex index;
-    const QString journal = QStringLiteral("index.sqlite3-journal");
+    const QString journal = u"index.sqlite3-journal"_s;
     QVERIFY(QDir(index.dir.path()).mkdir(journal));
     QVERIFY(!index.open());
     QVERIFY(!index.db.lastError().isEmpty());
@@ -494,30 +502,12 @@ void TestDatabase::failedFirstOpenLeavesNoEmptyFile()
     // So the next start is a first start again, not an empty file to refuse.
     QVERIFY(QDir(index.dir.path()).rmdir(journal));
     QVERIFY2(index.open(), qPrintable(index.db.lastError()));
-    QVERIFY(index.db.insertSummary(ctSummary(QStringLiteral("1.1"), QStringLiteral("/x/1"))));
-}
-
-void TestDatabase::lockedIndex()
-{
-    TempIndex index;
-    QVERIFY(index.open());
-    QVERIFY(index.db.insertSummary(ctSummary(QStringLiteral("1.1"), QStringLiteral("/x/1"))));
-    RawConnection holder(index.path);
-    QCOMPARE(holder.exec(QStringLiteral("BEGIN EXCLUSIVE;")), QString());
-
-    db::Database database(nullptr);
-    QVERIFY(!database.open(index.path));
-    QVERIFY2(database.lastError().contains(QLatin1String("locked")), qPrintable(database.lastError()));
-
-    // Once the other connection lets go the same object opens the index intact.
-    QCOMPARE(holder.exec(QStringLiteral("ROLLBACK;")), QString());
-    QVERIFY2(database.open(index.path), qPrintable(database.lastError()));
-    QCOMPARE(database.allFilePaths(), QStringList{QStringLiteral("/x/1")});
+    QVERIFY(index.db.insertSummary(ctSummary(u"1.1"_s, u"/x/1"_s)));
 }
 
 void TestDatabase::operationsBeforeOpen()
 {
-    const DicomFileSummary s = ctSummary(QStringLiteral("1.1"), QStringLiteral("/x/1"));
+    const DicomFileSummary s = ctSummary(u"1.1"_s, u"/x/1"_s);
     const QString study = s.study_instance_uid;
     QVector<bool> results;
     QStringList errors;
@@ -531,15 +521,14 @@ void TestDatabase::operationsBeforeOpen()
         [&](db::Database &d) { return d.listStudies().isEmpty(); },
         [&](db::Database &d) { return d.listInstances(s.series_instance_uid).isEmpty(); },
         [&](db::Database &d) { return !d.studyExists(study); },
-        [&](db::Database &d) { return !d.setStudyProtected(study, true); },
         [&](db::Database &d) { return !d.patientInfoForStudy(study).has_value(); },
+        [&](db::Database &d) { return !d.setStudyProtected(study, true); },
         [&](db::Database &d) { return !d.deleteStudy(study); },
         [&](db::Database &d) { return d.statistics().studies == 0; },
     };
     for (size_t i = 0; i < std::size(operations); ++i) {
         db::Database database(nullptr);
-        QVERIFY2(operations[i](database), qPrintable(QString::number(i)));
-        QVERIFY2(!database.lastError().isEmpty(), qPrintable(QString::number(i)));
+        QVERIFY2(operations[i](database) && !database.lastError().isEmpty(), qPrintable(QString::number(i)));
     }
 }
 
@@ -582,10 +571,10 @@ void TestDatabase::failedQueriesAreTold()
         QVERIFY(replaceContent(damaged));
         QVERIFY2(!operation.answered(index.db), operation.name);
         QVERIFY2(index.db.lastError().contains(QLatin1String("database disk image is malformed")),
-                 qPrintable(name + QStringLiteral(": ") + index.db.lastError()));
+                 qPrintable(name + u": "_s + index.db.lastError()));
         QVERIFY(replaceContent(healthy));
         QVERIFY2(operation.answered(index.db), operation.name);
-        QVERIFY2(index.db.lastError().isEmpty(), qPrintable(name + QStringLiteral(": ") + index.db.lastError()));
+        QVERIFY2(index.db.lastError().isEmpty(), qPrintable(name + u": "_s + index.db.lastError()));
     }
 }
 
@@ -596,7 +585,7 @@ void TestDatabase::migrationFromOlderIndex_data()
     QTest::newRow("first version") << kFirstVersionSchema + kOldRows << false;
     QTest::newRow("geometry version")
         << geometryVersionSchema() + kOldRows
-               + QStringList{QStringLiteral("UPDATE instances SET image_position_z = 12.5, has_spatial_info = 1;")}
+               + QStringList{u"UPDATE instances SET image_position_z = 12.5, has_spatial_info = 1;"_s}
         << true;
 }
 
@@ -606,7 +595,7 @@ void TestDatabase::migrationFromOlderIndex()
     QFETCH(bool, geometry);
     TempIndex fresh;
     QVERIFY(fresh.open());
-    const QString oldPath = fresh.dir.filePath(QStringLiteral("old.sqlite3"));
+    const QString oldPath = fresh.dir.filePath(u"old.sqlite3"_s);
     {
         RawConnection raw(oldPath);
         for (const QString &sql : oldIndex)
@@ -621,39 +610,29 @@ void TestDatabase::migrationFromOlderIndex()
         // The old row reads back through the current queries.
         const QList<db::StudyRecord> studies = database.listStudies();
         QCOMPARE(studies.size(), 1);
-        QCOMPARE(studies[0].study_instance_uid, QStringLiteral("9.9.1"));
-        QCOMPARE(studies[0].patient_name, QStringLiteral("Сидоров^Олег"));
-        QCOMPARE(studies[0].weight_kg, 0.0);
-        QCOMPARE(studies[0].is_protected, false);
-        QCOMPARE(studies[0].instance_count, 1);
-        QVERIFY(database.listSeries(QStringLiteral("9.9.1")).value(0).laterality.isEmpty());
-        const QList<db::SliceRef> slices = database.listInstances(QStringLiteral("9.9.1.1"));
-        QCOMPARE(slices.size(), 1);
-        QCOMPARE(slices[0].file_path, QStringLiteral("/archive/old/IM4"));
-        QCOMPARE(slices[0].instance_number, 4);
-        QCOMPARE(slices[0].slice_location, 12.5);
-        QCOMPARE(slices[0].frame_index, 0);
+        QCOMPARE(cells({studies[0].study_instance_uid, studies[0].patient_name, studies[0].weight_kg,
+                        studies[0].is_protected, studies[0].instance_count}),
+                 u"9.9.1|Сидоров^Олег|0|false|1"_s);
+        QVERIFY(database.listSeries(u"9.9.1"_s).value(0).laterality.isEmpty());
+        const auto slice = [&database] {
+            const QList<db::SliceRef> slices = database.listInstances(u"9.9.1.1"_s);
+            const db::SliceRef r = slices.value(0);
+            return cells({slices.size(), r.file_path, r.instance_number, r.slice_location, r.frame_index,
+                          r.acquisition_time_seconds, r.trigger_time_ms, r.temporal_position_index, r.echo_time,
+                          r.cardiac_number_of_images, r.has_spatial_info, r.image_position_z});
+        };
+        const QString position = geometry ? u"12.5"_s : u"0"_s;
         // NULL in the timing columns means "not known", which is not zero.
-        QCOMPARE(slices[0].acquisition_time_seconds, -1.0);
-        QCOMPARE(slices[0].trigger_time_ms, -1.0);
-        QCOMPARE(slices[0].temporal_position_index, 0);
-        QCOMPARE(slices[0].echo_time, 0.0);
-        QCOMPARE(slices[0].cardiac_number_of_images, 0);
-        QCOMPARE(slices[0].has_spatial_info, geometry);
-        QCOMPARE(slices[0].image_position_z, geometry ? 12.5 : 0.0);
-
+        QCOMPARE(slice(), u"1|/archive/old/IM4|4|12.5|0|-1|-1|0|0|0|%1|%2"_s.arg(l1(geometry ? "true" : "false"), position));
         // Zero there is known to be zero; any flag but 0 is set.
-        QCOMPARE(RawConnection(oldPath).exec(QStringLiteral(
-                     "UPDATE instances SET acquisition_time_seconds = 0, trigger_time_ms = 350, has_spatial_info = -1;")),
+        QCOMPARE(RawConnection(oldPath).exec(
+                     u"UPDATE instances SET acquisition_time_seconds = 0, trigger_time_ms = 350, has_spatial_info = -1;"_s),
                  QString());
-        const db::SliceRef odd = database.listInstances(QStringLiteral("9.9.1.1")).value(0);
-        QCOMPARE(odd.acquisition_time_seconds, 0.0);
-        QCOMPARE(odd.trigger_time_ms, 350.0);
-        QCOMPARE(odd.has_spatial_info, true);
+        QCOMPARE(slice(), u"1|/archive/old/IM4|4|12.5|0|0|350|0|0|0|true|%1"_s.arg(position));
 
         // The upserts need every current column.
-        const DicomFileSummary s = ctSummary(QStringLiteral("OLD-1"), QStringLiteral("9.9.1"), QStringLiteral("9.9.1.1"),
-                                             QStringLiteral("9.9.1.1.2"), 5, QStringLiteral("/archive/old/IM5"));
+        const DicomFileSummary s = ctSummary(u"OLD-1"_s, u"9.9.1"_s, u"9.9.1.1"_s,
+                                             u"9.9.1.1.2"_s, 5, u"/archive/old/IM5"_s);
         QVERIFY2(database.insertSummary(s), qPrintable(database.lastError()));
     }
     {
@@ -661,8 +640,8 @@ void TestDatabase::migrationFromOlderIndex()
         RawConnection reference(fresh.path);
         for (const char *table : kTables)
             QCOMPARE(raw.columns(table), reference.columns(table));
-        QCOMPARE(raw.rows(QStringLiteral("SELECT sop_instance_uid, file_path FROM instances ORDER BY 1;")),
-                 (QStringList{QStringLiteral("9.9.1.1.1|/archive/old/IM4"), QStringLiteral("9.9.1.1.2|/archive/old/IM5")}));
+        QCOMPARE(raw.rows(u"SELECT sop_instance_uid, file_path FROM instances ORDER BY 1;"_s),
+                 (QStringList{u"9.9.1.1.1|/archive/old/IM4"_s, u"9.9.1.1.2|/archive/old/IM5"_s}));
         afterFirstOpen = raw.dumpAll();
     }
 
@@ -684,7 +663,7 @@ void TestDatabase::reimportUpdatesOnlyNamedColumns()
         std::function<void(DicomFileSummary &)> change;
         const char *after; // the old value where the column must stay
     } changes[] = {
-        {"i.file_path", [](auto &s) { s.file_path = QStringLiteral("/moved/CT1"); }, "/moved/CT1"},
+        {"i.file_path", [](auto &s) { s.file_path = u"/moved/CT1"_s; }, "/moved/CT1"},
         {"i.instance_number", [](auto &s) { s.instance_number = 77; }, "77"},
         {"i.window_center", [](auto &s) { s.window_center = 40.0; }, "40"},
         {"i.window_width", [](auto &s) { s.window_width = 400.0; }, "400"},
@@ -692,17 +671,17 @@ void TestDatabase::reimportUpdatesOnlyNamedColumns()
         {"i.slice_location", [](auto &s) { s.slice_location = -333.5; }, "-333.5"},
         {"i.image_position_z", [](auto &s) { s.image_position[2] = -333.5; }, "-1.25"},
         {"i.rows", [](auto &s) { s.rows = 1024; }, "512"},
-        {"i.frame_of_reference_uid", [](auto &s) { s.frame_of_reference_uid = QStringLiteral("1.2.9"); },
+        {"i.frame_of_reference_uid", [](auto &s) { s.frame_of_reference_uid = u"1.2.9"_s; },
          "1.2.826.0.1.3680043.2.1125.1.77"},
         // The patient's details follow the file indexed last.
-        {"p.patient_name", [](auto &s) { s.patient_name = QStringLiteral("Иванов^И"); }, "Иванов^И"},
+        {"p.patient_name", [](auto &s) { s.patient_name = u"Иванов^И"_s; }, "Иванов^И"},
         {"p.weight_kg", [](auto &s) { s.weight_kg = 79.0; }, "79"},
-        {"st.study_description", [](auto &s) { s.study_description = QStringLiteral("КТ ОГК повторно"); },
+        {"st.study_description", [](auto &s) { s.study_description = u"КТ ОГК повторно"_s; },
          "КТ ОГК повторно"},
-        {"se.series_description", [](auto &s) { s.series_description = QStringLiteral("Mediastinum"); }, "Mediastinum"},
-        {"se.laterality", [](auto &s) { s.laterality = QStringLiteral("R"); }, "R"},
+        {"se.series_description", [](auto &s) { s.series_description = u"Mediastinum"_s; }, "Mediastinum"},
+        {"se.laterality", [](auto &s) { s.laterality = u"R"_s; }, "R"},
     };
-    DicomFileSummary s = ctSummary(QStringLiteral("1.2.3.100.1.7"), QStringLiteral("/archive/CT1"));
+    DicomFileSummary s = ctSummary(u"1.2.3.100.1.7"_s, u"/archive/CT1"_s);
     TempIndex index;
     QVERIFY(index.open());
     QVERIFY(index.db.insertSummary(s));
@@ -718,13 +697,12 @@ void TestDatabase::reimportUpdatesOnlyNamedColumns()
         QCOMPARE(raw.rows(joined.arg(l1(c.column))), QStringList{QString::fromUtf8(c.after)});
 
     // A new Patient ID gets a patient row of its own; the study keeps its patient.
-    s.patient_id = QStringLiteral("PAT-2");
+    s.patient_id = u"PAT-2"_s;
     QVERIFY(index.db.insertSummary(s));
-    QCOMPARE(raw.rows(QStringLiteral("SELECT patient_id FROM patients ORDER BY 1;")),
-             (QStringList{QStringLiteral("PAT-1"), QStringLiteral("PAT-2")}));
-    QCOMPARE(raw.rows(joined.arg(QStringLiteral("st.patient_id"))), QStringList{QStringLiteral("PAT-1")});
+    QCOMPARE(raw.rows(u"SELECT patient_id FROM patients ORDER BY 1;"_s), (QStringList{u"PAT-1"_s, u"PAT-2"_s}));
+    QCOMPARE(raw.rows(joined.arg(u"st.patient_id"_s)), QStringList{u"PAT-1"_s});
     for (const char *table : kTables)
-        QCOMPARE(raw.count(QStringLiteral("SELECT COUNT(*) FROM %1;").arg(l1(table))), table == kTables[0] ? 2 : 1);
+        QCOMPARE(raw.count(u"SELECT COUNT(*) FROM %1;"_s.arg(l1(table))), table == kTables[0] ? 2 : 1);
 }
 
 void TestDatabase::frameRows_data()
@@ -776,8 +754,8 @@ void TestDatabase::frameRows()
     QFETCH(QList<double>, zs);
     QFETCH(QList<int>, temporal);
 
-    const QString uid = QStringLiteral("1.2.3.100.1.9");
-    DicomFileSummary s = ctSummary(uid, QStringLiteral("/archive/MF"));
+    const QString uid = u"1.2.3.100.1.9"_s;
+    DicomFileSummary s = ctSummary(uid, u"/archive/MF"_s);
     s.number_of_frames = frames;
     s.slice_thickness = thickness;
     s.slice_location = 99.0;
@@ -795,15 +773,15 @@ void TestDatabase::frameRows()
     QVERIFY2(index.db.insertSummary(s), qPrintable(index.db.lastError()));
     // Importing the file again, even from elsewhere, keeps one row per frame.
     QVERIFY(index.db.insertSummary(s));
-    s.file_path = QStringLiteral("/moved/MF");
+    s.file_path = u"/moved/MF"_s;
     QVERIFY(index.db.insertSummary(s));
 
     // Frame k > 0 is keyed <uid>#f<k>, so that every frame has a row.
     QStringList keys;
     QStringList expected;
     for (int k = 0; k < locations.size(); ++k) {
-        keys.append(k == 0 ? uid : uid + QStringLiteral("#f") + QString::number(k));
-        expected.append(QStringLiteral("frame %1 at (%2, 8, %3) location %4 phase %5 in /moved/MF")
+        keys.append(k == 0 ? uid : uid + u"#f"_s + QString::number(k));
+        expected.append(u"frame %1 at (%2, 8, %3) location %4 phase %5 in /moved/MF"_s
                             .arg(k).arg(xs[k]).arg(zs[k]).arg(locations[k]).arg(temporal[k]));
     }
     QList<db::SliceRef> slices = index.db.listInstances(s.series_instance_uid);
@@ -811,13 +789,13 @@ void TestDatabase::frameRows()
               [](const db::SliceRef &a, const db::SliceRef &b) { return a.frame_index < b.frame_index; });
     QStringList got;
     for (const db::SliceRef &r : slices)
-        got.append(QStringLiteral("frame %1 at (%2, %3, %4) location %5 phase %6 in %7")
+        got.append(u"frame %1 at (%2, %3, %4) location %5 phase %6 in %7"_s
                        .arg(r.frame_index).arg(r.image_position_x).arg(r.image_position_y).arg(r.image_position_z)
                        .arg(r.slice_location).arg(r.temporal_position_index).arg(r.file_path));
     QCOMPARE(got, expected);
     RawConnection raw(index.path);
-    QCOMPARE(raw.rows(QStringLiteral("SELECT sop_instance_uid FROM instances ORDER BY frame_index;")), keys);
-    QCOMPARE(raw.rows(QStringLiteral("SELECT DISTINCT number_of_frames FROM instances;")),
+    QCOMPARE(raw.rows(u"SELECT sop_instance_uid FROM instances ORDER BY frame_index;"_s), keys);
+    QCOMPARE(raw.rows(u"SELECT DISTINCT number_of_frames FROM instances;"_s),
              QStringList{QString::number(frames)});
     QCOMPARE(index.db.listStudies().value(0).instance_count, int(locations.size()));
 }
@@ -826,7 +804,7 @@ void TestDatabase::patientWithoutId_data()
 {
     QTest::addColumn<QString>("patientId");
     QTest::newRow("no Patient ID") << QString();
-    QTest::newRow("empty Patient ID") << QStringLiteral("");
+    QTest::newRow("empty Patient ID") << u""_s;
 }
 
 void TestDatabase::patientWithoutId()
@@ -834,11 +812,9 @@ void TestDatabase::patientWithoutId()
     QFETCH(QString, patientId);
     TempIndex index;
     QVERIFY(index.open());
-    const DicomFileSummary a = ctSummary(patientId, QStringLiteral("5.1"), QStringLiteral("5.1.1"),
-                                         QStringLiteral("5.1.1.1"), 1, QStringLiteral("/anon/a"));
-    DicomFileSummary b = ctSummary(patientId, QStringLiteral("5.2"), QStringLiteral("5.2.1"), QStringLiteral("5.2.1.1"),
-                                   1, QStringLiteral("/anon/b"));
-    b.study_date = QStringLiteral("20240301");
+    const DicomFileSummary a = ctSummary(patientId, u"5.1"_s, u"5.1.1"_s, u"5.1.1.1"_s, 1, u"/anon/a"_s);
+    DicomFileSummary b = ctSummary(patientId, u"5.2"_s, u"5.2.1"_s, u"5.2.1.1"_s, 1, u"/anon/b"_s);
+    b.study_date = u"20240301"_s;
     // Optional text attributes missing from the file arrive as null strings.
     b.laterality = QString();
     b.referring_physician = QString();
@@ -846,11 +822,10 @@ void TestDatabase::patientWithoutId()
     {
         // One patient, keyed by the empty string; no NULL text anywhere.
         RawConnection raw(index.path);
-        QCOMPARE(raw.rows(QStringLiteral("SELECT quote(patient_id) FROM patients;")), QStringList{QStringLiteral("''")});
-        QCOMPARE(raw.rows(QStringLiteral("SELECT quote(patient_id), quote(referring_physician) FROM studies ORDER BY 2;")),
-                 (QStringList{QStringLiteral("''|''"), QStringLiteral("''|'Петрова^А^В'")}));
-        QCOMPARE(raw.rows(QStringLiteral("SELECT quote(laterality) FROM series ORDER BY 1;")),
-                 (QStringList{QStringLiteral("''"), QStringLiteral("'L'")}));
+        QCOMPARE(raw.rows(u"SELECT quote(patient_id) FROM patients;"_s), QStringList{u"''"_s});
+        QCOMPARE(raw.rows(u"SELECT quote(patient_id), quote(referring_physician) FROM studies ORDER BY 2;"_s),
+                 (QStringList{u"''|''"_s, u"''|'Петрова^А^В'"_s}));
+        QCOMPARE(raw.rows(u"SELECT quote(laterality) FROM series ORDER BY 1;"_s), (QStringList{u"''"_s, u"'L'"_s}));
     }
 
     const QList<db::StudyRecord> studies = index.db.listStudies();
@@ -859,13 +834,12 @@ void TestDatabase::patientWithoutId()
         QVERIFY(r.patient_id.isEmpty());
         QCOMPARE(r.patient_name, a.patient_name);
     }
-    QCOMPARE(studyUids(index.db.listOtherStudiesOfPatient(patientId, QStringLiteral("5.1"))),
-             QStringList{QStringLiteral("5.2")});
-    QVERIFY(index.db.patientInfoForStudy(QStringLiteral("5.2")).has_value());
+    QCOMPARE(studyUids(index.db.listOtherStudiesOfPatient(patientId, u"5.1"_s)), QStringList{u"5.2"_s});
+    QVERIFY(index.db.patientInfoForStudy(u"5.2"_s).has_value());
 
-    QVERIFY(index.db.deleteStudy(QStringLiteral("5.1")));
+    QVERIFY(index.db.deleteStudy(u"5.1"_s));
     QCOMPARE(index.db.statistics().patients, 1);
-    QVERIFY(index.db.deleteStudy(QStringLiteral("5.2")));
+    QVERIFY(index.db.deleteStudy(u"5.2"_s));
     QCOMPARE(index.db.statistics().patients, 0);
 }
 
@@ -883,29 +857,29 @@ void TestDatabase::studiesSharingPatientId()
     // Two people under one reused Patient ID, each study with a file of its own.
     velmaris::gen::SeriesSpec first;
     first.slices = 1;
-    first.patientId = QStringLiteral("SHARED");
-    first.patientName = QStringLiteral("Иванов^Иван Петрович");
-    first.birthDate = QStringLiteral("19620314");
-    first.sex = QStringLiteral("M");
+    first.patientId = u"SHARED"_s;
+    first.patientName = u"Иванов^Иван Петрович"_s;
+    first.birthDate = u"19620314"_s;
+    first.sex = u"M"_s;
     velmaris::gen::SeriesSpec second = first;
-    second.patientName = QStringLiteral("Петрова^Анна");
-    second.birthDate = QStringLiteral("19850704");
-    second.sex = QStringLiteral("F");
-    second.studyDate = QStringLiteral("20240301");
+    second.patientName = u"Петрова^Анна"_s;
+    second.birthDate = u"19850704"_s;
+    second.sex = u"F"_s;
+    second.studyDate = u"20240301"_s;
     QStringList firstFiles, secondFiles;
-    QVERIFY(velmaris::gen::writeSeries(first, index.dir.filePath(QStringLiteral("a")), &firstFiles));
-    QVERIFY(velmaris::gen::writeSeries(second, index.dir.filePath(QStringLiteral("b")), &secondFiles));
+    QVERIFY(velmaris::gen::writeSeries(first, index.dir.filePath(u"a"_s), &firstFiles));
+    QVERIFY(velmaris::gen::writeSeries(second, index.dir.filePath(u"b"_s), &secondFiles));
     const QString a = first.studyInstanceUid;
     const QString b = second.studyInstanceUid;
     // A study of the old index whose file is gone.
-    const QString lost = QStringLiteral("9.9.9");
+    const QString lost = u"9.9.9"_s;
 
     if (oldIndex) {
         {
             RawConnection raw(index.path);
             QStringList sql = kFirstVersionSchema;
             // The patients row holds whatever was imported last.
-            sql << QStringLiteral("INSERT INTO patients VALUES ('SHARED', 'Петрова^Анна', '19850704', 'F');");
+            sql << u"INSERT INTO patients VALUES ('SHARED', 'Петрова^Анна', '19850704', 'F');"_s;
             const auto study = [&sql](const QString &uid, const QString &date, const QString &file) {
                 sql << QStringLiteral("INSERT INTO studies (study_instance_uid, patient_id, study_date) "
                                       "VALUES ('%1', 'SHARED', '%2');").arg(uid, date)
@@ -916,7 +890,7 @@ void TestDatabase::studiesSharingPatientId()
             };
             study(a, first.studyDate, firstFiles.value(0));
             study(b, second.studyDate, secondFiles.value(0));
-            study(lost, QStringLiteral("20100101"), index.dir.filePath(QStringLiteral("gone.dcm")));
+            study(lost, u"20100101"_s, index.dir.filePath(u"gone.dcm"_s));
             for (const QString &statement : std::as_const(sql))
                 QCOMPARE(raw.exec(statement), QString());
         }
@@ -938,7 +912,7 @@ void TestDatabase::studiesSharingPatientId()
     QCOMPARE(byUid.size(), oldIndex ? 3 : 2);
     for (const velmaris::gen::SeriesSpec *spec : {&first, &second}) {
         const db::StudyRecord r = byUid.value(spec->studyInstanceUid);
-        QCOMPARE(r.patient_id, QStringLiteral("SHARED"));
+        QCOMPARE(r.patient_id, u"SHARED"_s);
         QCOMPARE(r.patient_name, spec->patientName);
         QCOMPARE(r.birth_date, spec->birthDate);
         QCOMPARE(r.sex, spec->sex);
@@ -949,15 +923,15 @@ void TestDatabase::studiesSharingPatientId()
         QCOMPARE(byUid.value(lost).patient_name, second.patientName);
         QCOMPARE(RawConnection(index.path).rows(QStringLiteral("SELECT quote(patient_name) FROM studies "
                                                                "WHERE study_instance_uid = '9.9.9';")),
-                 QStringList{QStringLiteral("NULL")});
+                 QStringList{u"NULL"_s});
     }
 
     // The browser flags the ID and finds each person under their own name.
     const QList<db::StudyTableRow> rows = db::buildStudyRows(studies);
     for (const db::StudyTableRow &row : rows) {
-        QCOMPARE(row.text[db::StudyTableRow::PatientId], QStringLiteral("SHARED ⚠"));
-        QVERIFY(row.patientIdToolTip.contains(QStringLiteral("Иванов Иван Петрович")));
-        QVERIFY(row.patientIdToolTip.contains(QStringLiteral("Петрова Анна")));
+        QCOMPARE(row.text[db::StudyTableRow::PatientId], u"SHARED ⚠"_s);
+        QVERIFY(row.patientIdToolTip.contains(u"Иванов Иван Петрович"_s));
+        QVERIFY(row.patientIdToolTip.contains(u"Петрова Анна"_s));
     }
     const auto found = [&rows](const QString &text) {
         db::StudyFilter filter;
@@ -969,17 +943,16 @@ void TestDatabase::studiesSharingPatientId()
         }
         return sorted(uids);
     };
-    QCOMPARE(found(QStringLiteral("Иванов")), QStringList{a});
-    QCOMPARE(found(QStringLiteral("Иванов^Иван")), QStringList{a});
-    QCOMPARE(found(QStringLiteral("Петрова Анна")), oldIndex ? sorted({b, lost}) : QStringList{b});
+    QCOMPARE(found(u"Иванов"_s), QStringList{a});
+    QCOMPARE(found(u"Иванов^Иван"_s), QStringList{a});
+    QCOMPARE(found(u"Петрова Анна"_s), oldIndex ? sorted({b, lost}) : QStringList{b});
 
     // Priors for comparison come from the same person only.
-    QCOMPARE(studyUids(index.db.listOtherStudiesOfPatient(QStringLiteral("SHARED"), a, first.patientName)),
+    QCOMPARE(studyUids(index.db.listOtherStudiesOfPatient(u"SHARED"_s, a, first.patientName)),
              QStringList());
-    QCOMPARE(studyUids(index.db.listOtherStudiesOfPatient(QStringLiteral("SHARED"), lost,
-                                                          QStringLiteral("ИВАНОВ^Иван^Петрович"))),
+    QCOMPARE(studyUids(index.db.listOtherStudiesOfPatient(u"SHARED"_s, lost, u"ИВАНОВ^Иван^Петрович"_s)),
              QStringList{a});
-    QCOMPARE(index.db.listOtherStudiesOfPatient(QStringLiteral("SHARED"), a).size(), oldIndex ? 2 : 1);
+    QCOMPARE(index.db.listOtherStudiesOfPatient(u"SHARED"_s, a).size(), oldIndex ? 2 : 1);
 }
 
 void TestDatabase::protectedFlagSurvivesReimport()
@@ -987,20 +960,19 @@ void TestDatabase::protectedFlagSurvivesReimport()
     TempIndex index;
     QVERIFY(index.open());
     QVERIFY(fillArchive(index));
-    QVERIFY(index.db.setStudyProtected(QStringLiteral("2.1"), true));
-    QVERIFY(index.db.setStudyProtected(QStringLiteral("2.2"), true));
-    QVERIFY(index.db.setStudyProtected(QStringLiteral("2.2"), false));
+    QVERIFY(index.db.setStudyProtected(u"2.1"_s, true));
+    QVERIFY(index.db.setStudyProtected(u"2.2"_s, true));
+    QVERIFY(index.db.setStudyProtected(u"2.2"_s, false));
 
     // The same files come in again, plus one more of the study.
     QVERIFY(fillArchive(index));
-    QVERIFY(index.db.insertSummary(ctSummary(QStringLiteral("P1"), QStringLiteral("2.1"), QStringLiteral("2.1.1"),
-                                             QStringLiteral("2.1.1.9"), 9, QStringLiteral("/x/9"))));
+    QVERIFY(index.db.insertSummary(ctSummary(u"P1"_s, u"2.1"_s, u"2.1.1"_s, u"2.1.1.9"_s, 9, u"/x/9"_s)));
     QStringList protectedStudies;
     for (const db::StudyRecord &r : index.db.listStudies()) {
         if (r.is_protected)
             protectedStudies.append(r.study_instance_uid);
     }
-    QCOMPARE(protectedStudies, QStringList{QStringLiteral("2.1")});
+    QCOMPARE(protectedStudies, QStringList{u"2.1"_s});
 }
 
 void TestDatabase::archiveQueries()
@@ -1012,32 +984,23 @@ void TestDatabase::archiveQueries()
 
     // Date, then time; a missing date first.
     const QList<db::StudyRecord> studies = index.db.listStudies();
-    QCOMPARE(studyUids(studies), (QStringList{QStringLiteral("2.4"), QStringLiteral("2.5"), QStringLiteral("2.1"),
-                                              QStringLiteral("2.2"), QStringLiteral("2.3")}));
+    QCOMPARE(studyUids(studies), (QStringList{u"2.4"_s, u"2.5"_s, u"2.1"_s, u"2.2"_s, u"2.3"_s}));
     const db::StudyRecord &mixed = studies[2];
-    QCOMPARE(mixed.series_count, 3);
-    QCOMPARE(mixed.instance_count, 8); // four slices and four frames
-    QCOMPARE(sorted(mixed.modalities.split(QLatin1Char(','))), (QStringList{QStringLiteral("CT"), QStringLiteral("MR")}));
-    QCOMPARE(mixed.patient_id, QStringLiteral("P1"));
-    QCOMPARE(mixed.patient_name, reference.patient_name);
-    QCOMPARE(mixed.birth_date, reference.birth_date);
-    QCOMPARE(mixed.sex, reference.sex);
-    QCOMPARE(mixed.weight_kg, 83.0);
-    QCOMPARE(mixed.study_date, QStringLiteral("20240115"));
-    QCOMPARE(mixed.study_time, QStringLiteral("090000"));
-    QCOMPARE(mixed.study_description, reference.study_description);
-    QCOMPARE(mixed.accession_number, reference.accession_number);
+    QCOMPARE(sorted(mixed.modalities.split(u',')), (QStringList{u"CT"_s, u"MR"_s}));
+    // Four slices and four frames; the patient's last file sets the weight.
+    QCOMPARE(cells({mixed.series_count, mixed.instance_count, mixed.patient_id, mixed.weight_kg, mixed.study_date,
+                    mixed.study_time, mixed.patient_name, mixed.birth_date, mixed.sex, mixed.study_description,
+                    mixed.accession_number}),
+             cells({3, 8, u"P1"_s, 83, u"20240115"_s, u"090000"_s, reference.patient_name, reference.birth_date,
+                    reference.sex, reference.study_description, reference.accession_number}));
     const db::StudyRecord &other = studies[4];
-    QCOMPARE(other.patient_id, QStringLiteral("P2"));
-    QCOMPARE(other.weight_kg, 61.0);
-    QCOMPARE(other.series_count, 1);
-    QCOMPARE(other.instance_count, 1);
-    QCOMPARE(other.modalities, QString());
+    QCOMPARE(cells({other.patient_id, other.weight_kg, other.series_count, other.instance_count, other.modalities}),
+             u"P2|61|1|1|"_s);
 
     // The other studies of a patient, newest first.
     const struct { const char *patient, *exclude; QStringList expected; } others[] = {
-        {"P1", "2.2", {QStringLiteral("2.1"), QStringLiteral("2.5")}},
-        {"P1", "no.such.study", {QStringLiteral("2.2"), QStringLiteral("2.1"), QStringLiteral("2.5")}},
+        {"P1", "2.2", {u"2.1"_s, u"2.5"_s}},
+        {"P1", "no.such.study", {u"2.2"_s, u"2.1"_s, u"2.5"_s}},
         {"P2", "2.3", {}},
         {"P7", "2.1", {}},
     };
@@ -1048,22 +1011,21 @@ void TestDatabase::archiveQueries()
     const auto seriesOf = [&index](const char *study) {
         QStringList out;
         for (const db::SeriesRecord &r : index.db.listSeries(l1(study)))
-            out.append(QStringLiteral("%1: %2 %3 %4 %5 %6 x%7 of %8")
+            out.append(u"%1: %2 %3 %4 %5 %6 x%7 of %8"_s
                            .arg(r.series_number, r.series_instance_uid, r.modality, r.body_part_examined,
                                 r.laterality, r.series_description)
                            .arg(r.instance_count)
                            .arg(r.study_instance_uid));
         return out;
     };
-    QCOMPARE(seriesOf("2.1"), (QStringList{QStringLiteral(": 2.1.3 CT CHEST L Lung 1.25mm x1 of 2.1"),
-                                           QStringLiteral("9: 2.1.2 MR CHEST L Lung 1.25mm x4 of 2.1"),
-                                           QStringLiteral("10: 2.1.1 CT CHEST L Lung 1.25mm x3 of 2.1")}));
+    QCOMPARE(seriesOf("2.1"), (QStringList{u": 2.1.3 CT CHEST L Lung 1.25mm x1 of 2.1"_s,
+                                           u"9: 2.1.2 MR CHEST L Lung 1.25mm x4 of 2.1"_s,
+                                           u"10: 2.1.1 CT CHEST L Lung 1.25mm x3 of 2.1"_s}));
     QStringList numbers = seriesOf("2.4");
     for (QString &n : numbers)
         n.truncate(n.indexOf(u':'));
-    QCOMPARE(numbers, (QStringList{QStringLiteral("-4"), QStringLiteral("scout"), QStringLiteral("2"),
-                                   QStringLiteral("12a")}));
-    QVERIFY(index.db.listSeries(QStringLiteral("9.9")).isEmpty());
+    QCOMPARE(numbers, (QStringList{u"-4"_s, u"scout"_s, u"2"_s, u"12a"_s}));
+    QVERIFY(index.db.listSeries(u"9.9"_s).isEmpty());
 
     // A multi-frame file is listed once.
     QStringList all, ofStudy;
@@ -1072,21 +1034,19 @@ void TestDatabase::archiveQueries()
         if (s.study_instance_uid == QLatin1String("2.1"))
             ofStudy.append(s.file_path);
     }
-    QCOMPARE(sorted(index.db.studyFilePaths(QStringLiteral("2.1"))), sorted(ofStudy));
+    QCOMPARE(sorted(index.db.studyFilePaths(u"2.1"_s)), sorted(ofStudy));
     QCOMPARE(sorted(index.db.allFilePaths()), sorted(all));
-    QVERIFY(index.db.studyFilePaths(QStringLiteral("9.9")).isEmpty());    QVERIFY(index.db.studyFilePaths(QStringLiteral("9.9")).isEmpty());
-    QVERIFY(index.db.studyExists(QStringLiteral("2.4")));
-    QVERIFY(!index.db.studyExists(QStringLiteral("9.9")));
+    QVERIFY(index.db.studyFilePaths(u"9.9"_s).isEmpty());
+    QVERIFY(index.db.studyExists(u"2.4"_s));
+    QVERIFY(!index.db.studyExists(u"9.9"_s));
     QVERIFY(!index.db.studyExists(QString()));
 
     // Every study of a patient sees the values of the patient's last file.
-    const std::optional<db::PatientInfo> info = index.db.patientInfoForStudy(QStringLiteral("2.1"));
+    const std::optional<db::PatientInfo> info = index.db.patientInfoForStudy(u"2.1"_s);
     QVERIFY(info.has_value());
-    QCOMPARE(info->sex, reference.sex);
-    QCOMPARE(info->weight_kg, 83.0);
-    QCOMPARE(info->height_cm, reference.height_cm);
-    QCOMPARE(index.db.patientInfoForStudy(QStringLiteral("2.3")).value_or(db::PatientInfo()).weight_kg, 61.0);
-    QVERIFY(!index.db.patientInfoForStudy(QStringLiteral("9.9")).has_value());
+    QCOMPARE(cells({info->sex, info->weight_kg, info->height_cm}), cells({reference.sex, 83, reference.height_cm}));
+    QCOMPARE(index.db.patientInfoForStudy(u"2.3"_s).value_or(db::PatientInfo()).weight_kg, 61.0);
+    QVERIFY(!index.db.patientInfoForStudy(u"9.9"_s).has_value());
 }
 
 void TestDatabase::objectsWithoutImageOutOfImageSeries()
@@ -1094,32 +1054,32 @@ void TestDatabase::objectsWithoutImageOutOfImageSeries()
     // A real structured report (no Rows, no Columns), filed once beside two
     // CT slices and once in a series of its own.
     const std::optional<DicomFileSummary> report = dicom::readSummary(
-        QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files/test-SR.dcm"));
+        u"/usr/lib/python3/dist-packages/pydicom/data/test_files/test-SR.dcm"_s);
     QVERIFY(report);
     DicomFileSummary beside = *report;
-    beside.patient_id = QStringLiteral("PAT-1");
-    beside.study_instance_uid = QStringLiteral("1.2.3.100");
-    beside.series_instance_uid = QStringLiteral("1.2.3.100.1");
+    beside.patient_id = u"PAT-1"_s;
+    beside.study_instance_uid = u"1.2.3.100"_s;
+    beside.series_instance_uid = u"1.2.3.100.1"_s;
     DicomFileSummary alone = beside;
-    alone.series_instance_uid = QStringLiteral("1.2.3.100.2");
-    alone.sop_instance_uid = QStringLiteral("1.2.3.100.2.1");
+    alone.series_instance_uid = u"1.2.3.100.2"_s;
+    alone.sop_instance_uid = u"1.2.3.100.2.1"_s;
     TempIndex index;
     QVERIFY(index.open());
-    QVERIFY2(index.insertAll({ctSummary(QStringLiteral("1.2.3.100.1.1"), QStringLiteral("/a/1")), beside,
-                              ctSummary(QStringLiteral("1.2.3.100.1.2"), QStringLiteral("/a/2")), alone}),
+    QVERIFY2(index.insertAll({ctSummary(u"1.2.3.100.1.1"_s, u"/a/1"_s), beside,
+                              ctSummary(u"1.2.3.100.1.2"_s, u"/a/2"_s), alone}),
              qPrintable(index.db.lastError()));
 
     QStringList paths;
-    for (const db::SliceRef &slice : index.db.listInstances(QStringLiteral("1.2.3.100.1")))
+    for (const db::SliceRef &slice : index.db.listInstances(u"1.2.3.100.1"_s))
         paths.append(slice.file_path);
-    QCOMPARE(sorted(paths), (QStringList{QStringLiteral("/a/1"), QStringLiteral("/a/2")}));
-    const QList<db::SliceRef> onlyReport = index.db.listInstances(QStringLiteral("1.2.3.100.2"));
+    QCOMPARE(sorted(paths), (QStringList{u"/a/1"_s, u"/a/2"_s}));
+    const QList<db::SliceRef> onlyReport = index.db.listInstances(u"1.2.3.100.2"_s);
     QCOMPARE(onlyReport.size(), 1);
     QCOMPARE(onlyReport.first().file_path, report->file_path);
     QStringList counts;
-    for (const db::SeriesRecord &series : index.db.listSeries(QStringLiteral("1.2.3.100")))
-        counts.append(QStringLiteral("%1 x%2").arg(series.series_instance_uid).arg(series.instance_count));
-    QCOMPARE(sorted(counts), (QStringList{QStringLiteral("1.2.3.100.1 x2"), QStringLiteral("1.2.3.100.2 x1")}));
+    for (const db::SeriesRecord &series : index.db.listSeries(u"1.2.3.100"_s))
+        counts.append(u"%1 x%2"_s.arg(series.series_instance_uid).arg(series.instance_count));
+    QCOMPARE(sorted(counts), (QStringList{u"1.2.3.100.1 x2"_s, u"1.2.3.100.2 x1"_s}));
 }
 
 void TestDatabase::deleteStudy_data()
@@ -1127,11 +1087,11 @@ void TestDatabase::deleteStudy_data()
     QTest::addColumn<QString>("target");
     QTest::addColumn<bool>("result");
     QTest::addColumn<QStringList>("remainingPatients");
-    const QStringList all{QStringLiteral("P1"), QStringLiteral("P2"), QStringLiteral("P3")};
-    QTest::newRow("patient keeps other studies") << QStringLiteral("2.1") << true << all;
-    QTest::newRow("last study removes the patient") << QStringLiteral("2.3") << true
-                                                    << QStringList{QStringLiteral("P1"), QStringLiteral("P3")};
-    QTest::newRow("unknown study") << QStringLiteral("9.9") << false << all;
+    const QStringList all{u"P1"_s, u"P2"_s, u"P3"_s};
+    QTest::newRow("patient keeps other studies") << u"2.1"_s << true << all;
+    QTest::newRow("last study removes the patient") << u"2.3"_s << true
+                                                    << QStringList{u"P1"_s, u"P3"_s};
+    QTest::newRow("unknown study") << u"9.9"_s << false << all;
 }
 
 void TestDatabase::deleteStudy()
@@ -1164,9 +1124,9 @@ void TestDatabase::deleteStudy()
     QCOMPARE(sorted(studyUids(index.db.listStudies())), sorted(studies));
     QCOMPARE(sorted(index.db.allFilePaths()), sorted(paths));
     RawConnection raw(index.path);
-    QCOMPARE(raw.rows(QStringLiteral("SELECT patient_id FROM patients ORDER BY 1;")), remainingPatients);
-    QCOMPARE(raw.rows(QStringLiteral("SELECT series_instance_uid FROM series ORDER BY 1;")), sorted(series));
-    QCOMPARE(raw.count(QStringLiteral("SELECT COUNT(*) FROM instances;")), instances);
+    QCOMPARE(raw.rows(u"SELECT patient_id FROM patients ORDER BY 1;"_s), remainingPatients);
+    QCOMPARE(raw.rows(u"SELECT series_instance_uid FROM series ORDER BY 1;"_s), sorted(series));
+    QCOMPARE(raw.count(u"SELECT COUNT(*) FROM instances;"_s), instances);
 }
 
 void TestDatabase::statistics()
@@ -1175,23 +1135,21 @@ void TestDatabase::statistics()
     QVERIFY(index.open());
     const db::ArchiveStatistics empty = index.db.statistics();
     QCOMPARE(QList<qint32>({empty.patients, empty.studies, empty.series, empty.instances}), QList<qint32>({0, 0, 0, 0}));
-    QVERIFY(empty.studiesPerModality.isEmpty() && empty.instancesPerModality.isEmpty());
-    QVERIFY(empty.studiesPerMonth.isEmpty() && empty.studiesPerDay.isEmpty());
+    QVERIFY(empty.studiesPerModality.isEmpty() && empty.instancesPerModality.isEmpty() && empty.studiesPerMonth.isEmpty()
+            && empty.studiesPerDay.isEmpty());
 
     QVERIFY(fillArchive(index));
     const db::ArchiveStatistics stats = index.db.statistics();
-    QCOMPARE(stats.patients, 3);
-    QCOMPARE(stats.studies, 5);
-    QCOMPARE(stats.series, 10);
-    QCOMPARE(stats.instances, 3 + 4 + 1 + 2 + 1 + 1 + 1 + 1 + 1 + 1);
+    QCOMPARE(QList<qint32>({stats.patients, stats.studies, stats.series, stats.instances}),
+             QList<qint32>({3, 5, 10, 3 + 4 + 1 + 2 + 1 + 1 + 1 + 1 + 1 + 1}));
     // A series without a modality counts as '?'.
     QCOMPARE(stats.studiesPerModality,
-             (Pairs{{QStringLiteral("CT"), 4}, {QStringLiteral("?"), 2}, {QStringLiteral("MR"), 1}}));
+             (Pairs{{u"CT"_s, 4}, {u"?"_s, 2}, {u"MR"_s, 1}}));
     QCOMPARE(stats.instancesPerModality,
-             (Pairs{{QStringLiteral("CT"), 10}, {QStringLiteral("MR"), 4}, {QStringLiteral("?"), 2}}));
+             (Pairs{{u"CT"_s, 10}, {u"MR"_s, 4}, {u"?"_s, 2}}));
     // Dates too short for the period stay out.
-    QCOMPARE(stats.studiesPerMonth, (Pairs{{QStringLiteral("202401"), 3}, {QStringLiteral("202402"), 1}}));
-    QCOMPARE(stats.studiesPerDay, (Pairs{{QStringLiteral("20240115"), 2}, {QStringLiteral("20240120"), 1}}));
+    QCOMPARE(stats.studiesPerMonth, (Pairs{{u"202401"_s, 3}, {u"202402"_s, 1}}));
+    QCOMPARE(stats.studiesPerDay, (Pairs{{u"20240115"_s, 2}, {u"20240120"_s, 1}}));
 }
 
 void TestDatabase::batchMatchesSingleInserts_data()
@@ -1212,9 +1170,8 @@ void TestDatabase::batchMatchesSingleInserts()
     if (fullDisk) {
         summaries.clear();
         for (int i = 0; i < 200; ++i)
-            summaries.append(ctSummary(QStringLiteral("P1"), QStringLiteral("1.1"), QStringLiteral("1.1.1"),
-                                       QStringLiteral("1.1.1.%1").arg(i), i,
-                                       QStringLiteral("/full/%1/").arg(i) + QString(200, QLatin1Char('x'))));
+            summaries.append(ctSummary(u"P1"_s, u"1.1"_s, u"1.1.1"_s, u"1.1.1.%1"_s.arg(i), i,
+                                       u"/full/%1/"_s.arg(i) + QString(200, QLatin1Char('x'))));
     }
     // A nearly full disk: the file may grow only by a few pages, so the import
     // runs out of room part-way through. SQLite may then drop the whole
@@ -1225,10 +1182,10 @@ void TestDatabase::batchMatchesSingleInserts()
         if (!fullDisk)
             return true;
         QSqlQuery q(QSqlDatabase::database(index.db.connectionName(), false));
-        if (!q.exec(QStringLiteral("PRAGMA page_count;")) || !q.next())
+        if (!q.exec(u"PRAGMA page_count;"_s) || !q.next())
             return false;
         const int pages = q.value(0).toInt();
-        return q.exec(QStringLiteral("PRAGMA max_page_count = %1;").arg(pages + 6));
+        return q.exec(u"PRAGMA max_page_count = %1;"_s.arg(pages + 6));
     };
 
     TempIndex single;
@@ -1271,8 +1228,8 @@ void TestDatabase::batchMatchesSingleInserts()
 
     // The transaction is over: another connection can write at once.
     RawConnection other(batch.path, 0);
-    QCOMPARE(other.exec(QStringLiteral("BEGIN IMMEDIATE;")), QString());
-    QCOMPARE(other.exec(QStringLiteral("ROLLBACK;")), QString());
+    QCOMPARE(other.exec(u"BEGIN IMMEDIATE;"_s), QString());
+    QCOMPARE(other.exec(u"ROLLBACK;"_s), QString());
     // What the batch reports as stored is in the index, and nothing else.
     QStringList stored;
     for (int i = 0; i < summaries.size(); ++i) {
@@ -1280,7 +1237,7 @@ void TestDatabase::batchMatchesSingleInserts()
             stored.append(summaries[i].sop_instance_uid);
     }
     stored.removeDuplicates();
-    QCOMPARE(other.rows(QStringLiteral("SELECT sop_instance_uid FROM instances WHERE frame_index = 0 ORDER BY 1;")),
+    QCOMPARE(other.rows(u"SELECT sop_instance_uid FROM instances WHERE frame_index = 0 ORDER BY 1;"_s),
              sorted(stored));
     const QStringList singleDump = RawConnection(single.path).dumpAll();
     QVERIFY(singleDump.size() > 10);

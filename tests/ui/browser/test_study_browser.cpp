@@ -101,9 +101,8 @@ private slots:
     void opensNewestFirstUnderAMatchingArrow();
     void rightClickSelectsRowAndProtectionDisablesDelete();
     void protectionToggles();
-    void deleteFromListKeepsFiles();
-    void deleteCompletelyOnlyManagedFiles_data();
-    void deleteCompletelyOnlyManagedFiles();
+    void deleteKeepsUnmanagedFiles_data();
+    void deleteKeepsUnmanagedFiles();
     void indexFailureDuringDeleteIsReported();
     void damagedIndexIsReportedAndLeftAlone_data();
     void damagedIndexIsReportedAndLeftAlone();
@@ -296,46 +295,42 @@ void StudyBrowserTest::protectionToggles()
         QCOMPARE(s.is_protected, s.study_instance_uid == QLatin1String("1.2"));
 }
 
-void StudyBrowserTest::deleteFromListKeepsFiles()
+void StudyBrowserTest::deleteKeepsUnmanagedFiles_data()
 {
-    auto window = makeWindow();
-    window->studyTable()->selectRow(rowOf(window->studyTable(), QStringLiteral("1.1")));
-    ModalBoxCatcher catcher;
-    catcher.answer = QMessageBox::Yes;
-    window->deleteSelectionFromList();
-    QCOMPARE(catcher.title, QStringLiteral("Удалить запись"));
-    QVERIFY(!window->database()->studyExists(QStringLiteral("1.1")));
-    QCOMPARE(window->studyTable()->rowCount(), 2);
-    QVERIFY(QFileInfo::exists(m_root->filePath(QStringLiteral("data/imported_from_zip/s1/a.dcm"))));
-}
-
-void StudyBrowserTest::deleteCompletelyOnlyManagedFiles_data()
-{
+    QTest::addColumn<bool>("completely");
     QTest::addColumn<QMessageBox::StandardButton>("answer");
-    QTest::newRow("yes") << QMessageBox::Yes;
-    QTest::newRow("no") << QMessageBox::No;
+    QTest::newRow("from the list") << false << QMessageBox::Yes;
+    QTest::newRow("completely, yes") << true << QMessageBox::Yes;
+    QTest::newRow("completely, no") << true << QMessageBox::No;
 }
 
-void StudyBrowserTest::deleteCompletelyOnlyManagedFiles()
+void StudyBrowserTest::deleteKeepsUnmanagedFiles()
 {
+    QFETCH(bool, completely);
     QFETCH(QMessageBox::StandardButton, answer);
     auto window = makeWindow();
     window->studyTable()->selectRow(rowOf(window->studyTable(), QStringLiteral("1.1")));
     ModalBoxCatcher catcher;
     catcher.answer = answer;
-    window->deleteSelectionCompletely();
-    QCOMPARE(catcher.title, QStringLiteral("Удалить полностью"));
-    QVERIFY2(catcher.text.contains(QStringLiteral("Будет удалено файлов с диска: 2.")), qPrintable(catcher.text));
-    // A sibling folder that merely starts like a managed one is not managed.
-    QVERIFY2(catcher.text.contains(QStringLiteral("\n2 файл(ов) из обычного")), qPrintable(catcher.text));
+    if (completely) {
+        window->deleteSelectionCompletely();
+        QCOMPARE(catcher.title, QStringLiteral("Удалить полностью"));
+        QVERIFY2(catcher.text.contains(QStringLiteral("Будет удалено файлов с диска: 2.")), qPrintable(catcher.text));
+        // A sibling folder that merely starts like a managed one is not managed.
+        QVERIFY2(catcher.text.contains(QStringLiteral("\n2 файл(ов) из обычного")), qPrintable(catcher.text));
+    } else {
+        window->deleteSelectionFromList();
+        QCOMPARE(catcher.title, QStringLiteral("Удалить запись"));
+    }
 
     const bool deleted = answer == QMessageBox::Yes;
     QCOMPARE(window->database()->studyExists(QStringLiteral("1.1")), !deleted);
-    QCOMPARE(QFileInfo::exists(m_root->filePath(QStringLiteral("data/imported_from_zip/s1/a.dcm"))), !deleted);
-    QCOMPARE(QFileInfo::exists(m_root->filePath(QStringLiteral("data/imported_from_zip/s1"))), !deleted);
-    QVERIFY(QFileInfo::exists(m_root->filePath(QStringLiteral("data/pacs_downloads_old/c.dcm"))));
-    QVERIFY(QFileInfo::exists(m_root->filePath(QStringLiteral("elsewhere/d.dcm"))));
-    QVERIFY(QFileInfo::exists(m_root->filePath(QStringLiteral("data/minipacs_received/e.dcm"))));
+    QCOMPARE(window->studyTable()->rowCount(), deleted ? 2 : 3);
+    const bool managedGone = deleted && completely;
+    QCOMPARE(QFileInfo::exists(m_root->filePath(QStringLiteral("data/imported_from_zip/s1/a.dcm"))), !managedGone);
+    QCOMPARE(QFileInfo::exists(m_root->filePath(QStringLiteral("data/imported_from_zip/s1"))), !managedGone);
+    for (const char *kept : {"data/pacs_downloads_old/c.dcm", "elsewhere/d.dcm", "data/minipacs_received/e.dcm"})
+        QVERIFY2(QFileInfo::exists(m_root->filePath(QLatin1String(kept))), kept);
 }
 
 void StudyBrowserTest::indexFailureDuringDeleteIsReported()
