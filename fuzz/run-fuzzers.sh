@@ -13,7 +13,7 @@ seconds="${1:-600}"
 shift || true
 fuzzers=("$@")
 if [[ ${#fuzzers[@]} -eq 0 ]]; then
-    for f in "$build"/fuzz/fuzz_*; do [[ -x "$f" ]] && fuzzers+=("$(basename "$f")"); done
+    for f in "$build"/fuzz/fuzz_*; do [[ -f "$f" && -x "$f" ]] && fuzzers+=("$(basename "$f")"); done
 fi
 
 seeds_of() {
@@ -29,7 +29,13 @@ seeds_of() {
 # Leaks are not checked: Qt and DCMTK keep process-lifetime allocations
 # (the data dictionary, codec lists, the decoders' one-entry caches) that
 # LeakSanitizer would blame on whichever input came first.
-export ASAN_OPTIONS="detect_leaks=0:allocator_may_return_null=1:handle_abort=1"
+# A declared length makes DCMTK (deflated data, whole-file loads) and liblzma
+# (a ZIP entry's dictionary size) ask for up to 4 GiB at once before the read
+# fails. Under AddressSanitizer such a request takes seconds (its shadow is
+# mapped) and libFuzzer reports it as out-of-memory and stops; allocations
+# above 1 GiB fail here instead, as on a machine without the room, and the
+# readers must cope with that as well.
+export ASAN_OPTIONS="detect_leaks=0:allocator_may_return_null=1:max_allocation_size_mb=1024:handle_abort=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export DCMDICTPATH="${DCMDICTPATH:-/usr/share/libdcmtk17/dicom.dic}"
 export QT_QPA_PLATFORM=offscreen
