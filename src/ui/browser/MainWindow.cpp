@@ -228,8 +228,9 @@ void MainWindow::buildToolBar()
         choice->setCheckable(true);
         choice->setChecked(current == value || (value == QLatin1String("archive") && current != QLatin1String("lastViewer")));
         startupGroup->addAction(choice);
+        // A copy, not the binding: clang 14 cannot capture structured bindings.
         connect(choice, &QAction::triggered, this,
-                [value] { QSettings().setValue(QStringLiteral("startup/action"), value); });
+                [key = value] { QSettings().setValue(QStringLiteral("startup/action"), key); });
     }
     settings->setMenu(settingsMenu);
     bar->addWidget(settings);
