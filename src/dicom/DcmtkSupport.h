@@ -35,6 +35,8 @@ bool isSpecialFile(const QString &path);
 // it parses (it corrects a malformed Directory Record Type with a
 // std::string erase past the end, for one), and an exception left to
 // unwind would end the whole program. Gives an error condition instead.
+// DCMTK is not exception-safe: the record it was reading when it threw is
+// never freed (a few hundred bytes per such file).
 OFCondition loadFileNoThrow(DcmFileFormat &file, const OFFilename &name, Uint32 maxReadLength);
 
 // Loads a file (with or without meta header). Returns null on failure and, when
