@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <algorithm>
 #include <mutex>
@@ -48,6 +49,17 @@ bool isSpecialFile(const QString &path)
     return info.exists() && !info.isFile();
 }
 
+OFCondition loadFileNoThrow(DcmFileFormat &file, const OFFilename &name, Uint32 maxReadLength)
+{
+    // Module numbers above 1023 are left to applications by DCMTK.
+    constexpr unsigned short conditionModule = 1202;
+    try {
+        return file.loadFile(name, EXS_Unknown, EGL_noChange, maxReadLength, ERM_autoDetect);
+    } catch (const std::exception &e) {
+        return makeOFCondition(conditionModule, 1, OF_error, e.what());
+    }
+}
+
 std::unique_ptr<DcmFileFormat> loadFile(const QString &path, LoadMode mode, QString *conditionText)
 {
     // A named pipe or device would block the reader or never end; only
@@ -69,9 +81,8 @@ std::unique_ptr<DcmFileFormat> loadFile(const QString &path, LoadMode mode, QStr
     auto file = std::make_unique<DcmFileFormat>();
     const Uint32 maxReadLength = mode == LoadMode::Whole ? std::numeric_limits<Uint32>::max()
                                                          : DCM_MaxReadLength;
-    const OFCondition cond = file->loadFile(OFFilename(QFile::encodeName(path).constData()),
-                                            EXS_Unknown, EGL_noChange, maxReadLength,
-                                            ERM_autoDetect);
+    const OFCondition cond = loadFileNoThrow(*file, OFFilename(QFile::encodeName(path).constData()),
+                                             maxReadLength);
     if (cond.bad()) {
         if (conditionText)
             *conditionText = QString::fromLocal8Bit(cond.text());

@@ -31,6 +31,14 @@ constexpr int maxItemNesting = 512;
 // device, a folder): opening one could block or never end, so it is not read.
 bool isSpecialFile(const QString &path);
 
+// DcmFileFormat::loadFile that never throws: DCMTK's reader can throw while
+// it parses (it corrects a malformed Directory Record Type with a
+// std::string erase past the end, for one), and an exception left to
+// unwind would end the whole program. Gives an error condition instead.
+// DCMTK is not exception-safe: the record it was reading when it threw is
+// never freed (a few hundred bytes per such file).
+OFCondition loadFileNoThrow(DcmFileFormat &file, const OFFilename &name, Uint32 maxReadLength);
+
 // Loads a file (with or without meta header). Returns null on failure and, when
 // asked, the DCMTK condition text.
 std::unique_ptr<DcmFileFormat> loadFile(const QString &path, LoadMode mode,

@@ -152,9 +152,7 @@ HeaderProbe probeHeader(RenderCache &cache, const QString &path)
         return probe;
     DcmFileFormat file;
     const QByteArray name = nativePath(path);
-    if (file.loadFile(OFFilename(name.constData()), EXS_Unknown, EGL_noChange, probeMaxReadLength,
-                      ERM_autoDetect)
-            .bad())
+    if (detail::loadFileNoThrow(file, OFFilename(name.constData()), probeMaxReadLength).bad())
         return probe;
     DcmDataset *ds = file.getDataset();
     if (ds == nullptr)

@@ -112,6 +112,30 @@ QByteArray oversizedLength(quint32 declaredLength)
     return out;
 }
 
+QByteArray uncorrectableRecordType()
+{
+    // A backslash first, then a value longer than CS allows: DCMTK's
+    // correction erases from a position past the end of the string.
+    QByteArray record;
+    appendU16(record, 0xFFFE);
+    appendU16(record, 0xE000);
+    const QByteArray value = QByteArray("\\").append(QByteArray(40, 'A'));
+    const QByteArray type = shortElement(0x0004, 0x1430, "CS", evenPadded(value, ' '));
+    appendU32(record, static_cast<quint32>(type.size()));
+    record.append(type);
+
+    QByteArray out = dicmHeader();
+    appendU16(out, 0x0004);
+    appendU16(out, 0x1220);
+    out.append("SQ\0\0", 4);
+    appendU32(out, static_cast<quint32>(record.size()));
+    out.append(record);
+    out.append(shortElement(0x0008, 0x0018, "UI", evenPadded("1.2.3.4.3", '\0')));
+    out.append(shortElement(0x0020, 0x000D, "UI", evenPadded("1.2.3.4.1", '\0')));
+    out.append(shortElement(0x0020, 0x000E, "UI", evenPadded("1.2.3.4.2", '\0')));
+    return out;
+}
+
 bool writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);

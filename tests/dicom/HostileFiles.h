@@ -23,6 +23,10 @@ QByteArray deflatedNested(int depth);
 // which only a few follow.
 QByteArray oversizedLength(quint32 declaredLength);
 
+// A Directory Record Sequence whose one record has a Directory Record Type
+// DCMTK tries to correct while reading, and throws std::out_of_range doing so.
+QByteArray uncorrectableRecordType();
+
 bool writeBytes(const QString &path, const QByteArray &bytes);
 
 } // namespace velmaris::testing

@@ -69,6 +69,7 @@ void HostileInputTest::everyEntryPoint_data()
     add("deflated, nested 600 deep", deflatedNested(600));
     add("oversized length", oversizedLength(0xFFFFFFF0u));
     add("length past the end", oversizedLength(100000));
+    add("directory record type DCMTK throws on", uncorrectableRecordType());
 
     for (const QFileInfo &info : QDir(pydicomFolder).entryInfoList(QDir::Files))
         QTest::newRow(qPrintable(QStringLiteral("pydicom/") + info.fileName())) << info.absoluteFilePath() << false;

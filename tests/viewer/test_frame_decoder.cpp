@@ -775,6 +775,11 @@ void FrameDecoderTest::errorTexts()
     QVERIFY(velmaris::testing::writeBytes(nested, velmaris::testing::deflatedNested(50000)));
     QVERIFY(!render::loadDecodedFrame(frame, nested, 0, &error));
     QVERIFY(!renderDefault(nested).ok);
+    // A directory record whose type DCMTK throws on while reading.
+    const QString record = m_dir.filePath(QStringLiteral("record-type.dcm"));
+    QVERIFY(velmaris::testing::writeBytes(record, velmaris::testing::uncorrectableRecordType()));
+    QVERIFY(!render::loadDecodedFrame(frame, record, 0, &error));
+    QVERIFY(!renderDefault(record).ok);
     const QString pipe = m_dir.filePath(QStringLiteral("pipe.dcm"));
     QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     QVERIFY(!render::loadDecodedFrame(frame, pipe, 0, &error));

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <utility>
+
 using velmaris::CleanupSettingsDialog;
 
 namespace {
@@ -49,7 +51,7 @@ private slots:
         QCOMPARE(byAge->text(), QStringLiteral("Удалять исследования старше"));
         QVERIFY(!byAge->isChecked());
         QCOMPARE(days->text(), QStringLiteral("90 дн."));
-        QCOMPARE(QPair(days->minimum(), days->maximum()), QPair(1, 3650));
+        QCOMPARE(std::pair(days->minimum(), days->maximum()), std::pair(1, 3650));
         QVERIFY(!days->isEnabled());
         byAge->setChecked(true);
         QVERIFY(days->isEnabled());
