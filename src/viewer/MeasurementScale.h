@@ -1,6 +1,6 @@
 #pragma once
 
-#include "viewer/PixelAspect.h"
+#include "viewer/PixelProportions.h"
 
 #include <QList>
 #include <QPointF>

@@ -2,7 +2,7 @@
 
 #include "dicom/DicomText.h"
 #include "viewer/FrameDecoder.h"
-#include "viewer/PixelAspect.h"
+#include "viewer/PixelProportions.h"
 
 #include <QDate>
 #include <QFont>

@@ -1,4 +1,4 @@
-#include "viewer/PixelAspect.h"
+#include "viewer/PixelProportions.h"
 
 #include <cmath>
 
