@@ -49,6 +49,25 @@ QByteArray nativePath(const QString &path)
 
 // Bytes of uncompressed pixel data that `frames` frames need; samples of
 // YBR_FULL_422 / YBR_PARTIAL_422 data come two per pixel (Y Y Cb Cr per pair).
+// The matrix and sample size of a dataset's pixels, 0 where not stated.
+struct PixelLayout
+{
+    Uint16 rows = 0;
+    Uint16 columns = 0;
+    Uint16 bitsAllocated = 0;
+    Uint16 pixelRepresentation = 0;
+};
+
+PixelLayout readPixelLayout(DcmItem &item)
+{
+    PixelLayout layout;
+    item.findAndGetUint16(DCM_Rows, layout.rows);
+    item.findAndGetUint16(DCM_Columns, layout.columns);
+    item.findAndGetUint16(DCM_BitsAllocated, layout.bitsAllocated);
+    item.findAndGetUint16(DCM_PixelRepresentation, layout.pixelRepresentation);
+    return layout;
+}
+
 quint64 requiredPixelBytes(quint64 frames, quint64 rows, quint64 columns, quint64 samples,
                            quint64 bitsAllocated)
 {
@@ -190,12 +209,10 @@ HeaderProbe probeHeader(RenderCache &cache, const QString &path)
     if (DcmXfer(ds->getOriginalXfer()).isEncapsulated()
         || ds->findAndGetElement(DCM_PixelData, pixelData).bad() || pixelData == nullptr)
         return probe;
-    Uint16 rows = 0;
-    Uint16 columns = 0;
-    Uint16 bitsAllocated = 0;
-    ds->findAndGetUint16(DCM_Rows, rows);
-    ds->findAndGetUint16(DCM_Columns, columns);
-    ds->findAndGetUint16(DCM_BitsAllocated, bitsAllocated);
+    const PixelLayout layout = readPixelLayout(*ds);
+    const Uint16 rows = layout.rows;
+    const Uint16 columns = layout.columns;
+    const Uint16 bitsAllocated = layout.bitsAllocated;
     if (rows == 0 || columns == 0 || bitsAllocated == 0)
         return probe; // DicomImage refuses these itself
     OFString photometric;
@@ -437,14 +454,13 @@ bool loadDecodedFrame(DecodedFrame &out, const QString &path, int frameIndex, QS
             return fail(out, error, QStringLiteral("chooseRepresentation: %1").arg(conditionText(status)));
     }
 
-    Uint16 rows = 0;
-    Uint16 columns = 0;
-    Uint16 bitsAllocated = 0;
-    Uint16 pixelRepresentation = 0;
-    ds->findAndGetUint16(DCM_Rows, rows);
-    ds->findAndGetUint16(DCM_Columns, columns);
-    ds->findAndGetUint16(DCM_BitsAllocated, bitsAllocated);
-    ds->findAndGetUint16(DCM_PixelRepresentation, pixelRepresentation);
+    // Plain copies, not a structured binding: the lambdas below capture them,
+    // which clang 14 does not allow for bindings.
+    const PixelLayout layout = readPixelLayout(*ds);
+    const Uint16 rows = layout.rows;
+    const Uint16 columns = layout.columns;
+    const Uint16 bitsAllocated = layout.bitsAllocated;
+    const Uint16 pixelRepresentation = layout.pixelRepresentation;
     if (rows == 0 || columns == 0)
         return fail(out, error,
                     QStringLiteral("Rows/Columns не прочитаны (rows=%1, columns=%2)").arg(rows).arg(columns));
