@@ -2,10 +2,9 @@
 
 #include "cli/JsonRecords.h"
 #include "db/Database.h"
-#include "db/IndexWriter.h"
+#include "db/ImportService.h"
 #include "dicom/DicomSummaryReader.h"
 #include "dicom/DicomTagEntry.h"
-#include "dicom/FolderScan.h"
 #include "viewer/FrameDecoder.h"
 
 #include <QFileInfo>
@@ -215,27 +214,21 @@ int import(const Arguments &args, Output &output)
                                .arg(*args.database, database.lastError()));
     }
 
-    db::IndexWriter writer(&database, importBatchSize);
-    dicom::FolderScanHandlers handlers;
-    handlers.fileFound = [&writer](const dicom::DicomFileSummary &s) { writer.add(s); };
-    dicom::FolderScanResult result;
+    db::ImportOutcome outcome;
     QString error;
-    if (!dicom::scanFolder(folder, handlers, &result, &error))
+    if (!db::ImportService::importFolder(&database, folder, importBatchSize, &outcome, &error))
         return output.fail(error);
-    writer.flush();
-    const int stored = writer.stored();
-    const int rejected = writer.rejected();
-    const QString refusal = writer.lastRefusal();
 
     // A summary the index refused was not added, whatever the walk found.
     output.record(QJsonObject{
-        {QStringLiteral("imported"), stored},
-        {QStringLiteral("skipped"), result.skipped + rejected},
+        {QStringLiteral("imported"), outcome.added},
+        {QStringLiteral("skipped"), outcome.skipped},
     });
     // Files the walk found but the index did not take are a failure of the
     // index (full disk, damage), not files to pass over quietly.
-    if (rejected > 0)
-        return output.fail(QStringLiteral("Индекс не принял %1 файл(ов): %2").arg(rejected).arg(refusal));
+    if (outcome.refused > 0)
+        return output.fail(
+            QStringLiteral("Индекс не принял %1 файл(ов): %2").arg(outcome.refused).arg(outcome.refusal));
     return Success;
 }
 

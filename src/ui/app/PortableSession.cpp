@@ -1,13 +1,11 @@
 #include "ui/app/PortableSession.h"
 
 #include "db/Database.h"
-#include "db/IndexWriter.h"
-#include "dicom/DicomImporter.h"
+#include "db/ImportService.h"
 #include "ui/viewer/ViewerWindow.h"
 
 #include <QDir>
 #include <QMessageBox>
-#include <QThread>
 
 namespace velmaris {
 
@@ -18,7 +16,8 @@ PortableSession::PortableSession(const QString &imageFolder, QObject *parent)
 
 PortableSession::~PortableSession()
 {
-    stopWorker();
+    if (m_import)
+        m_import->stop();
     delete m_viewer;
 }
 
@@ -30,47 +29,36 @@ bool PortableSession::openDatabase()
 
 void PortableSession::start()
 {
-    m_thread = new QThread(this);
-    auto *importer = new dicom::DicomImporter;
-    importer->moveToThread(m_thread);
-    const QString folder = m_imageFolder;
-    connect(m_thread, &QThread::started, importer, [importer, folder] { importer->importDirectory(folder); });
-    connect(importer, &dicom::DicomImporter::fileFound, this, &PortableSession::onFileFound, Qt::QueuedConnection);
-    connect(importer, &dicom::DicomImporter::finished, this, &PortableSession::onImportFinished, Qt::QueuedConnection);
-    connect(importer, &dicom::DicomImporter::finished, m_thread, &QThread::quit);
-    connect(m_thread, &QThread::finished, importer, &QObject::deleteLater);
-    m_thread->start(QThread::InheritPriority);
+    m_import = new db::ImportService(m_database, this);
+    // The viewer shows each batch of files as soon as it is indexed.
+    connect(m_import, &db::ImportService::seriesIndexed, this, &PortableSession::onSeriesIndexed);
+    connect(m_import, &db::ImportService::finished, this, &PortableSession::onImportFinished);
+    m_import->startFolder(m_imageFolder);
 }
 
-void PortableSession::onFileFound(const dicom::DicomFileSummary &summary)
+void PortableSession::onSeriesIndexed(const QString &studyUid, const QString &seriesUid)
 {
-    // One at a time: the viewer shows each file as soon as it is indexed.
-    db::IndexWriter writer(m_database, 1);
-    writer.add(summary);
-    if (writer.rejected() > 0)
-        qWarning("PortableSession: %s", qUtf8Printable(writer.lastRefusal()));
-    const QList<db::SliceRef> slices = m_database->listInstances(summary.series_instance_uid);
+    const QList<db::SliceRef> slices = m_database->listInstances(seriesUid);
     if (!m_viewerCreated) {
         m_viewerCreated = true;
-        m_viewer = new ViewerWindow(summary.study_instance_uid, true);
+        m_viewer = new ViewerWindow(studyUid, true);
         m_viewer->setAttribute(Qt::WA_DeleteOnClose);
         m_viewer->setArchive(m_database); // the disc's other studies can be compared
         // Closing the only window of a portable session ends the program.
         connect(m_viewer, &QObject::destroyed, this, &PortableSession::ended);
-        m_viewer->showSeries(summary.series_instance_uid, slices);
+        m_viewer->showSeries(seriesUid, slices);
         m_viewer->showMaximized();
-        qInfo("PortableSession: viewer shown for %s", qUtf8Printable(summary.study_instance_uid));
+        qInfo("PortableSession: viewer shown for %s", qUtf8Printable(studyUid));
         emit viewerShown();
     } else if (m_viewer) {
-        m_viewer->showSeries(summary.series_instance_uid, slices);
+        m_viewer->showSeries(seriesUid, slices);
     }
 }
 
-void PortableSession::onImportFinished(int totalImported, int totalSkipped)
+void PortableSession::onImportFinished(const db::ImportOutcome &outcome)
 {
-    Q_UNUSED(totalImported)
-    Q_UNUSED(totalSkipped)
-    stopWorker();
+    if (outcome.refused > 0)
+        qWarning("PortableSession: %s", qUtf8Printable(outcome.refusal));
     emit importFinished(m_viewerCreated);
     if (!m_viewerCreated) {
         QMessageBox::warning(nullptr, QStringLiteral("Velmaris"),
@@ -78,17 +66,6 @@ void PortableSession::onImportFinished(int totalImported, int totalSkipped)
                                  .arg(QDir::toNativeSeparators(m_imageFolder)));
         emit ended();
     }
-}
-
-void PortableSession::stopWorker()
-{
-    if (m_thread == nullptr)
-        return;
-    m_thread->requestInterruption();
-    m_thread->quit();
-    m_thread->wait();
-    m_thread->deleteLater();
-    m_thread = nullptr;
 }
 
 } // namespace velmaris

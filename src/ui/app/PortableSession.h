@@ -1,15 +1,14 @@
 #pragma once
 
-#include "dicom/DicomFileSummary.h"
+#include "db/ImportOutcome.h"
 #include "ui/viewer/ViewerWindow.h"
 
 #include <QObject>
 #include <QPointer>
 
-class QThread;
-
 namespace db {
 class Database;
+class ImportService;
 }
 
 namespace velmaris {
@@ -42,15 +41,14 @@ signals:
     void ended();
 
 private slots:
-    void onFileFound(const dicom::DicomFileSummary &summary);
-    void onImportFinished(int totalImported, int totalSkipped);
+    void onSeriesIndexed(const QString &studyUid, const QString &seriesUid);
+    void onImportFinished(const db::ImportOutcome &outcome);
 
 private:
-    void stopWorker();
 
     QString m_imageFolder;
     db::Database *m_database = nullptr;
-    QThread *m_thread = nullptr;
+    db::ImportService *m_import = nullptr;
     QPointer<ViewerWindow> m_viewer;
     bool m_viewerCreated = false;
 };

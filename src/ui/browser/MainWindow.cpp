@@ -4,10 +4,8 @@
 #include "db/AutoCleanup.h"
 #include "db/CleanupSettings.h"
 #include "db/Database.h"
-#include "db/IndexWriter.h"
+#include "db/ImportService.h"
 #include "db/StudyDeletion.h"
-#include "dicom/DicomImporter.h"
-#include "dicom/ZipImportWorker.h"
 #include "platform/OpticalDrives.h"
 #include "ui/browser/CleanupSettingsDialog.h"
 #include "app/UserSettings.h"
@@ -36,7 +34,6 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableWidget>
-#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -137,6 +134,12 @@ MainWindow::MainWindow(const QString &dataDirectory, QWidget *parent)
                                   .arg(m_database->lastError()));
     }
 
+    m_import = new db::ImportService(m_database, this);
+    connect(m_import, &db::ImportService::scanProgressed, this, &MainWindow::onImportProgress);
+    connect(m_import, &db::ImportService::unpackProgressed, this, &MainWindow::onArchiveProgress);
+    connect(m_import, &db::ImportService::failed, this, &MainWindow::onImportError);
+    connect(m_import, &db::ImportService::finished, this, &MainWindow::onImportFinished);
+
     buildToolBar();
     buildTables();
 
@@ -162,7 +165,7 @@ MainWindow::MainWindow(const QString &dataDirectory, QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    stopImport();
+    m_import->stop();
     saveColumns();
     if (theInstance == this)
         theInstance = nullptr;
@@ -343,6 +346,11 @@ void MainWindow::onStudyHeaderMenuRequested(const QPoint &position)
         });
     }
     menu.exec(m_studies->horizontalHeader()->mapToGlobal(position));
+}
+
+bool MainWindow::isImportRunning() const
+{
+    return m_import->isRunning();
 }
 
 QString MainWindow::statusText() const
@@ -700,68 +708,35 @@ void MainWindow::onOpenArchiveTriggered()
         startArchiveImport(archive);
 }
 
-bool MainWindow::beginImport(const QString &statusText)
+void MainWindow::startFolderImport(const QString &folder)
 {
-    if (m_importThread != nullptr) {
+    if (!beginImport())
+        return;
+    m_import->startFolder(folder);
+    m_statusLabel->setText(QStringLiteral("Сканирование: %1").arg(folder));
+}
+
+void MainWindow::startArchiveImport(const QString &archive)
+{
+    if (!beginImport())
+        return;
+    m_import->startArchive(archive, QDir(m_dataDirectory).filePath(QStringLiteral("imported_from_zip")));
+    m_statusLabel->setText(QStringLiteral("Распаковка и импорт архива: %1").arg(archive));
+}
+
+bool MainWindow::beginImport()
+{
+    if (m_import->isRunning()) {
         QMessageBox::information(this, QStringLiteral("Импорт уже выполняется"),
                                  QStringLiteral("Дождитесь завершения текущего импорта."));
         return false;
     }
     m_progressBar->setVisible(true);
-    m_statusLabel->setText(statusText);
-    m_writer = std::make_unique<db::IndexWriter>(m_database);
-    m_importThread = new QThread(this);
     return true;
-}
-
-void MainWindow::startFolderImport(const QString &folder)
-{
-    if (!beginImport(QStringLiteral("Сканирование: %1").arg(folder)))
-        return;
-    auto *importer = new dicom::DicomImporter;
-    importer->moveToThread(m_importThread);
-    connect(m_importThread, &QThread::started, importer, [importer, folder] { importer->importDirectory(folder); });
-    connect(importer, &dicom::DicomImporter::fileFound, this, &MainWindow::onImportFileFound, Qt::QueuedConnection);
-    connect(importer, &dicom::DicomImporter::progress, this, &MainWindow::onImportProgress, Qt::QueuedConnection);
-    connect(importer, &dicom::DicomImporter::finished, this, &MainWindow::onImportFinished, Qt::QueuedConnection);
-    connect(importer, &dicom::DicomImporter::errorOccurred, this, &MainWindow::onImportError, Qt::QueuedConnection);
-    connect(importer, &dicom::DicomImporter::finished, m_importThread, &QThread::quit);
-    connect(m_importThread, &QThread::finished, importer, &QObject::deleteLater);
-    m_importThread->start(QThread::InheritPriority);
-}
-
-void MainWindow::startArchiveImport(const QString &archive)
-{
-    if (!beginImport(QStringLiteral("Распаковка и импорт архива: %1").arg(archive)))
-        return;
-    const QString storage = QDir(m_dataDirectory).filePath(QStringLiteral("imported_from_zip"));
-    auto *worker = new dicom::ZipImportWorker(archive, storage, nullptr);
-    worker->moveToThread(m_importThread);
-    connect(m_importThread, &QThread::started, worker, &dicom::ZipImportWorker::run);
-    connect(worker, &dicom::ZipImportWorker::fileFound, this, &MainWindow::onImportFileFound, Qt::QueuedConnection);
-    connect(worker, &dicom::ZipImportWorker::progress, this, &MainWindow::onArchiveProgress, Qt::QueuedConnection);
-    connect(worker, &dicom::ZipImportWorker::finished, this, &MainWindow::onArchiveImportFinished,
-            Qt::QueuedConnection);
-    connect(worker, &dicom::ZipImportWorker::finished, m_importThread, &QThread::quit);
-    connect(m_importThread, &QThread::finished, worker, &QObject::deleteLater);
-    m_importThread->start(QThread::InheritPriority);
-}
-
-void MainWindow::onImportFileFound(const dicom::DicomFileSummary &summary)
-{
-    if (m_writer)
-        m_writer->add(summary);
-}
-
-void MainWindow::flushPendingSummaries()
-{
-    if (m_writer)
-        m_writer->flush();
 }
 
 void MainWindow::onImportProgress(int filesScanned, int dicomFilesFound)
 {
-    flushPendingSummaries();
     m_statusLabel->setText(QStringLiteral("Просканировано файлов: %1, найдено DICOM: %2")
                                .arg(filesScanned)
                                .arg(dicomFilesFound));
@@ -769,50 +744,24 @@ void MainWindow::onImportProgress(int filesScanned, int dicomFilesFound)
 
 void MainWindow::onArchiveProgress(int filesProcessed)
 {
-    if (m_writer && m_writer->pending() >= 25)
-        flushPendingSummaries();
     m_statusLabel->setText(QStringLiteral("Распаковка и импорт: обработано файлов — %1").arg(filesProcessed));
 }
 
-void MainWindow::finishImport()
+void MainWindow::onImportFinished(const db::ImportOutcome &outcome)
 {
     m_progressBar->setVisible(false);
-    if (m_importThread != nullptr) {
-        // The worker has emitted its last signal and is returning; let the
-        // thread end before it is scheduled for deletion.
-        m_importThread->quit();
-        m_importThread->wait();
-        m_importThread->deleteLater();
-        m_importThread = nullptr;
+    if (m_import->source() == db::ImportService::Source::Archive) {
+        if (!outcome.error.isEmpty())
+            QMessageBox::warning(this, QStringLiteral("Ошибка импорта архива"), outcome.error);
+        m_statusLabel->setText(QStringLiteral("Импорт из архива завершён: добавлено %1, пропущено %2")
+                                   .arg(outcome.added)
+                                   .arg(outcome.skipped));
+    } else {
+        m_statusLabel->setText(
+            QStringLiteral("Импорт завершён: добавлено %1, пропущено %2").arg(outcome.added).arg(outcome.skipped));
     }
-}
-
-void MainWindow::onImportFinished(int added, int skipped)
-{
-    flushPendingSummaries();
-    // A summary the index refused was not added, whatever the walk found.
-    const int rejected = m_writer ? m_writer->rejected() : 0;
-    added -= rejected;
-    skipped += rejected;
-    finishImport();
-    m_statusLabel->setText(QStringLiteral("Импорт завершён: добавлено %1, пропущено %2").arg(added).arg(skipped));
     reloadStudies();
-    emit importFinished(added, skipped);
-}
-
-void MainWindow::onArchiveImportFinished(int imported, int skipped, const QString &errorMessage)
-{
-    flushPendingSummaries();
-    const int rejected = m_writer ? m_writer->rejected() : 0;
-    imported -= rejected;
-    skipped += rejected;
-    finishImport();
-    if (!errorMessage.isEmpty())
-        QMessageBox::warning(this, QStringLiteral("Ошибка импорта архива"), errorMessage);
-    m_statusLabel->setText(
-        QStringLiteral("Импорт из архива завершён: добавлено %1, пропущено %2").arg(imported).arg(skipped));
-    reloadStudies();
-    emit importFinished(imported, skipped);
+    emit importFinished(outcome.added, outcome.skipped);
 }
 
 void MainWindow::onImportError(const QString &message)
@@ -820,18 +769,9 @@ void MainWindow::onImportError(const QString &message)
     QMessageBox::warning(this, QStringLiteral("Ошибка импорта"), message);
 }
 
-void MainWindow::stopImport()
-{
-    if (m_importThread == nullptr)
-        return;
-    m_importThread->requestInterruption();
-    m_importThread->quit();
-    m_importThread->wait();
-}
-
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    stopImport();
+    m_import->stop();
     event->accept();
     QCoreApplication::quit();
 }

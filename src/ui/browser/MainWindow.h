@@ -1,12 +1,11 @@
 #pragma once
 
+#include "db/ImportOutcome.h"
 #include "db/StudyTableRow.h"
-#include "dicom/DicomFileSummary.h"
 
 #include <QHash>
 #include <QMainWindow>
 
-#include <memory>
 #include <QPointer>
 #include <QVector>
 
@@ -15,11 +14,10 @@ class QLabel;
 class QMenu;
 class QProgressBar;
 class QTableWidget;
-class QThread;
 
 namespace db {
 class Database;
-class IndexWriter;
+class ImportService;
 }
 
 namespace velmaris {
@@ -44,7 +42,7 @@ public:
 
     db::Database *database() const { return m_database; }
     QString dataDirectory() const { return m_dataDirectory; }
-    bool isImportRunning() const { return m_importThread != nullptr; }
+    bool isImportRunning() const;
     QString statusText() const;
     QString currentStudyUid() const { return m_currentStudyUid; }
 
@@ -93,11 +91,9 @@ private slots:
     void onSeriesDoubleClicked(int row);
     void onStudyContextMenuRequested(const QPoint &position);
     void onStudyHeaderMenuRequested(const QPoint &position);
-    void onImportFileFound(const dicom::DicomFileSummary &summary);
     void onImportProgress(int filesScanned, int dicomFilesFound);
     void onArchiveProgress(int filesProcessed);
-    void onImportFinished(int added, int skipped);
-    void onArchiveImportFinished(int imported, int skipped, const QString &errorMessage);
+    void onImportFinished(const db::ImportOutcome &outcome);
     void onImportError(const QString &message);
     void onOpticalDriveCheck();
 
@@ -108,10 +104,7 @@ private:
     void saveColumns() const;
     void showSeriesOf(const QString &studyUid);
     void reportReadFailure();
-    bool beginImport(const QString &statusText);
-    void finishImport();
-    void flushPendingSummaries();
-    void stopImport();
+    bool beginImport();
     bool deleteStudyCompletely(const QString &studyUid, bool ask, QString *error);
 
     QString m_dataDirectory;
@@ -129,11 +122,7 @@ private:
     QString m_currentStudyUid;
     QPointer<ViewerWindow> m_viewerToReplace;
 
-    QThread *m_importThread = nullptr;
-    // Summaries wait here until the next progress report, then go into the
-    // index in one transaction instead of one commit each.
-    std::unique_ptr<db::IndexWriter> m_writer; // the running import's
-
+    db::ImportService *m_import = nullptr;
 };
 
 } // namespace velmaris

@@ -1,3 +1,4 @@
+#include "dicom/DicomFileSummary.h"
 #include "dicom/HostileFiles.h"
 #include "seriesgen/SeriesGenerator.h"
 #include "ui/ModalBoxCatcher.h"
