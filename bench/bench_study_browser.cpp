@@ -6,6 +6,7 @@
 
 #include "db/Database.h"
 #include "ui/browser/MainWindow.h"
+#include "ui/dialogs/StudyTable.h"
 #include "ui/browser/StudyFilterBar.h"
 
 #include <QApplication>

@@ -1,5 +1,7 @@
 #include "dicom/DicomText.h"
 
+#include <QDate>
+
 #include <QStringList>
 
 #include <array>
@@ -132,6 +134,14 @@ QTime parseDicomTimeOfDay(const QString &text)
         return QTime();
     // Whole milliseconds, cut rather than rounded: 23:59:59.9999 stays in its day.
     return QTime::fromMSecsSinceStartOfDay(static_cast<int>(std::floor(*seconds * 1000.0)));
+}
+
+QString displayDicomDate(const QString &text)
+{
+    if (text.size() != 8)
+        return text;
+    const QDate date = QDate::fromString(text, QStringLiteral("yyyyMMdd"));
+    return date.isValid() ? date.toString(QStringLiteral("dd.MM.yyyy")) : text;
 }
 
 QString displayDicomTime(const QString &text, bool withSeconds)

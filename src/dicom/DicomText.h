@@ -19,6 +19,10 @@ std::optional<double> parseDicomTime(const QString &text);
 // is not a time or lies outside 00:00:00-23:59:59.
 QTime parseDicomTimeOfDay(const QString &text);
 
+// A stored DA value ("20240131") as a person reads it: "31.01.2024"; a value
+// that is not a date is shown as stored.
+QString displayDicomDate(const QString &text);
+
 // A stored TM value as a person reads it: "HH:mm:ss", or "HH:mm" without the
 // seconds; a value that is not a time is shown as stored.
 QString displayDicomTime(const QString &text, bool withSeconds = true);

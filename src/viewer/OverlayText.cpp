@@ -15,14 +15,6 @@ namespace {
 
 const QString partSeparator = QStringLiteral("  ·  ");
 
-QString displayDate(const QString &stored)
-{
-    if (stored.size() != 8)
-        return stored;
-    const QDate date = QDate::fromString(stored, QStringLiteral("yyyyMMdd"));
-    return date.isValid() ? date.toString(QStringLiteral("dd.MM.yyyy")) : stored;
-}
-
 QString lateralityText(const QString &laterality)
 {
     if (laterality == QLatin1String("LEFT"))
@@ -72,7 +64,7 @@ QString patientOverlayText(const QString &patientName, const QString &patientId,
 {
     const QString shownName = dicom::displayPersonName(patientName);
     const QString name = shownName.isEmpty() ? QStringLiteral("(без имени)") : shownName;
-    const QString dateLine = QStringLiteral("%1  %2").arg(displayDate(studyDate), dicom::displayDicomTime(studyTime));
+    const QString dateLine = QStringLiteral("%1  %2").arg(dicom::displayDicomDate(studyDate), dicom::displayDicomTime(studyTime));
     return QStringLiteral("%1\nID: %2\n%3").arg(name, patientId, dateLine);
 }
 

@@ -5,12 +5,14 @@
 #include "db/CleanupSettings.h"
 #include "db/Database.h"
 #include "db/ImportService.h"
-#include "db/StudyDeletion.h"
+#include "db/StudyCatalog.h"
 #include "platform/OpticalDrives.h"
 #include "ui/browser/CleanupSettingsDialog.h"
 #include "app/UserSettings.h"
-#include "ui/browser/SortHeaderView.h"
+#include "ui/dialogs/SortHeaderView.h"
 #include "ui/browser/StudyFilterBar.h"
+#include "ui/dialogs/SortHeaderView.h"
+#include "ui/dialogs/StudyTable.h"
 #include "ui/dialogs/HotkeyDialog.h"
 #include "ui/dialogs/QuickToolsDialog.h"
 #include "ui/viewer/ViewerWindow.h"
@@ -46,8 +48,6 @@ namespace {
 MainWindow *theInstance = nullptr;
 
 const QString readyText = QStringLiteral("Готово — двойной клик по пациенту или серии открывает просмотр");
-constexpr int protectedRole = Qt::UserRole + 1;
-constexpr int modalitiesRole = Qt::UserRole + 2;
 constexpr int opticalDriveCheckMs = 3000;
 
 bool isArchive(const QFileInfo &info)
@@ -247,19 +247,10 @@ void MainWindow::buildTables()
     leftLayout->setContentsMargins(4, 4, 4, 4);
     m_filterBar = new StudyFilterBar(left);
     leftLayout->addWidget(m_filterBar);
-    m_studies = new QTableWidget(0, db::StudyTableRow::ColumnCount, left);
-    m_studies->setHorizontalHeader(new SortHeaderView(Qt::Horizontal, m_studies));
-    m_studies->setHorizontalHeaderLabels({QStringLiteral("Пациент"), QStringLiteral("ID пациента"),
-                                          QStringLiteral("Дата и время"), QStringLiteral("Описание исследования"),
-                                          QStringLiteral("Модальность"), QStringLiteral("Серий/срезов")});
-    m_studies->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_studies = new StudyTable(left);
     m_studies->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_studies->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_studies->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    m_studies->horizontalHeader()->setStretchLastSection(true);
     m_studies->horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
-    m_studies->verticalHeader()->setVisible(false);
-    m_studies->setWordWrap(false);
     m_studies->setContextMenuPolicy(Qt::CustomContextMenu);
     // Widths that fit typical content until the user sets (and we store) their own.
     const int studyWidths[] = {170, 90, 140, 190, 90};
@@ -303,7 +294,7 @@ void MainWindow::buildTables()
 
 void MainWindow::restoreColumns()
 {
-    for (const auto &[table, which] : {std::pair(m_studies, settings::BrowserTable::Studies),
+    for (const auto &[table, which] : {std::pair<QTableWidget *, settings::BrowserTable>(m_studies, settings::BrowserTable::Studies),
                                        std::pair(m_series, settings::BrowserTable::Series)}) {
         const QHash<int, int> widths = settings::columnWidths(which);
         for (auto it = widths.cbegin(); it != widths.cend(); ++it) {
@@ -319,7 +310,7 @@ void MainWindow::restoreColumns()
 
 void MainWindow::saveColumns() const
 {
-    for (const auto &[table, which] : {std::pair(m_studies, settings::BrowserTable::Studies),
+    for (const auto &[table, which] : {std::pair<QTableWidget *, settings::BrowserTable>(m_studies, settings::BrowserTable::Studies),
                                        std::pair(m_series, settings::BrowserTable::Series)}) {
         QList<int> widths;
         for (int column = 0; column < table->columnCount(); ++column)
@@ -358,46 +349,26 @@ QString MainWindow::statusText() const
     return m_statusLabel->text();
 }
 
-void MainWindow::reportReadFailure()
+void MainWindow::reportReadFailure(const QString &reason)
 {
     // An index that did not open has said so once at start; each list read
     // from it since fails for that same reason.
     if (!m_databaseOpen)
         return;
     QMessageBox::critical(this, QStringLiteral("Ошибка базы данных"),
-                          QStringLiteral("Не удалось прочитать локальную базу исследований:\n%1")
-                              .arg(m_database->lastError()));
+                          QStringLiteral("Не удалось прочитать локальную базу исследований:\n%1").arg(reason));
 }
 
 void MainWindow::reloadStudies()
 {
     // A failed read is no empty archive: the list stays as it was.
-    const QList<db::StudyRecord> studies = m_database->listStudies();
-    if (!m_database->lastError().isEmpty()) {
-        reportReadFailure();
+    QList<db::StudyTableRow> rows;
+    QString error;
+    if (!db::StudyCatalog(m_database).studyRows(&rows, &error)) {
+        reportReadFailure(error);
         return;
     }
-    m_rows = db::buildStudyRows(studies);
-    m_rowOfStudy.clear();
-    m_studies->setSortingEnabled(false);
-    m_studies->clearContents();
-    m_studies->setRowCount(static_cast<int>(m_rows.size()));
-    for (qsizetype i = 0; i < m_rows.size(); ++i) {
-        const db::StudyTableRow &row = m_rows.at(i);
-        m_rowOfStudy.insert(row.studyUid, i);
-        for (int column = 0; column < db::StudyTableRow::ColumnCount; ++column) {
-            QTableWidgetItem *item = textItem(row.text[column]);
-            if (column == 0) {
-                item->setData(Qt::UserRole, row.studyUid);
-                item->setData(protectedRole, row.isProtected);
-                item->setData(modalitiesRole, row.modalityList);
-            }
-            if (column == db::StudyTableRow::PatientId)
-                item->setToolTip(row.patientIdToolTip);
-            m_studies->setItem(static_cast<int>(i), column, item);
-        }
-    }
-    m_studies->setSortingEnabled(true);
+    m_studies->setRows(rows);
     applyFilters();
 }
 
@@ -405,35 +376,21 @@ void MainWindow::applyFilters()
 {
     const db::StudyFilter filter = m_filterBar->filter();
     const QDate today = QDate::currentDate();
-    for (int r = 0; r < m_studies->rowCount(); ++r) {
-        const QTableWidgetItem *item = m_studies->item(r, 0);
-        const auto found = item ? m_rowOfStudy.constFind(item->data(Qt::UserRole).toString()) : m_rowOfStudy.cend();
-        const bool shown = found != m_rowOfStudy.cend() && filter.accepts(m_rows.at(*found), today);
-        m_studies->setRowHidden(r, !shown);
-    }
+    m_studies->showOnly([&](const db::StudyTableRow &row) { return filter.accepts(row, today); });
 }
 
 QStringList MainWindow::selectedStudyUids() const
 {
-    QList<int> rows;
-    for (const QModelIndex &index : m_studies->selectionModel()->selectedRows())
-        rows << index.row();
-    std::sort(rows.begin(), rows.end());
-    QStringList uids;
-    for (int row : rows)
-        uids << m_studies->item(row, 0)->data(Qt::UserRole).toString();
-    return uids;
+    return m_studies->selectedStudyUids();
 }
 
 void MainWindow::selectStudy(const QString &studyUid)
 {
-    for (int r = 0; r < m_studies->rowCount(); ++r) {
-        if (m_studies->item(r, 0)->data(Qt::UserRole).toString() == studyUid) {
-            m_studies->selectRow(r);
-            onStudyClicked(r);
-            return;
-        }
-    }
+    const int row = m_studies->rowOfStudy(studyUid);
+    if (row < 0)
+        return;
+    m_studies->selectRow(row);
+    onStudyClicked(row);
 }
 
 void MainWindow::showSeriesOf(const QString &studyUid)
@@ -441,11 +398,11 @@ void MainWindow::showSeriesOf(const QString &studyUid)
     m_currentStudyUid = studyUid;
     m_series->setSortingEnabled(false);
     m_series->clearContents();
-    const QList<db::SeriesRecord> series = studyUid.isEmpty() ? QList<db::SeriesRecord>()
-                                                              : m_database->listSeries(studyUid);
+    QList<db::SeriesRecord> series;
+    QString error;
     // The series of another study must not stay under this one: a failed
     // read leaves the table empty and says why.
-    const bool failed = !studyUid.isEmpty() && !m_database->lastError().isEmpty();
+    const bool failed = !studyUid.isEmpty() && !db::StudyCatalog(m_database).seriesOf(studyUid, &series, &error);
     m_series->setRowCount(static_cast<int>(series.size()));
     for (int i = 0; i < series.size(); ++i) {
         const db::SeriesRecord &s = series.at(i);
@@ -458,21 +415,21 @@ void MainWindow::showSeriesOf(const QString &studyUid)
     }
     m_series->setSortingEnabled(true);
     if (failed)
-        reportReadFailure();
+        reportReadFailure(error);
 }
 
 void MainWindow::onStudyClicked(int row)
 {
-    if (QTableWidgetItem *item = m_studies->item(row, 0))
-        showSeriesOf(item->data(Qt::UserRole).toString());
+    const QString uid = m_studies->studyUidAt(row);
+    if (!uid.isEmpty())
+        showSeriesOf(uid);
 }
 
 void MainWindow::onStudyDoubleClicked(int row)
 {
-    QTableWidgetItem *item = m_studies->item(row, 0);
-    if (item == nullptr)
+    const QString uid = m_studies->studyUidAt(row);
+    if (uid.isEmpty())
         return;
-    const QString uid = item->data(Qt::UserRole).toString();
     settings::setLastStudyUid(uid);
     openViewer(uid);
 }
@@ -506,8 +463,8 @@ void MainWindow::openViewer(const QString &studyUid, const QString &seriesUid)
         raise();
         activateWindow();
     });
-    for (const db::SeriesRecord &series : m_database->listSeries(studyUid))
-        viewer->showSeries(series, m_database->listInstances(series.series_instance_uid));
+    for (const db::SeriesSlices &series : db::StudyCatalog(m_database).seriesWithSlices(studyUid))
+        viewer->showSeries(series.record, series.slices);
     if (!seriesUid.isEmpty())
         viewer->openSeries(seriesUid);
     if (ViewerWindow *old = m_viewerToReplace.data()) {
@@ -529,7 +486,7 @@ void MainWindow::runStartupAction()
     if (settings::startupAction() != settings::StartupAction::LastViewer)
         return;
     const QString last = settings::lastStudyUid();
-    if (!last.isEmpty() && m_database->studyExists(last))
+    if (db::StudyCatalog(m_database).studyExists(last))
         openViewer(last);
 }
 
@@ -539,11 +496,7 @@ QMenu *MainWindow::createStudyContextMenu()
     auto *menu = new QMenu(this);
     if (uids.isEmpty())
         return menu;
-    bool anyProtected = false;
-    for (const QString &uid : uids) {
-        const auto found = m_rowOfStudy.constFind(uid);
-        anyProtected = anyProtected || (found != m_rowOfStudy.cend() && m_rows.at(*found).isProtected);
-    }
+    const bool anyProtected = anyProtectedIn(uids);
     const QString count = uids.size() > 1 ? QStringLiteral(" (%1 шт.)").arg(uids.size()) : QString();
 
     QAction *protect = menu->addAction(anyProtected ? QStringLiteral("Снять защиту от удаления")
@@ -564,6 +517,14 @@ QMenu *MainWindow::createStudyContextMenu()
     return menu;
 }
 
+bool MainWindow::anyProtectedIn(const QStringList &studyUids) const
+{
+    return std::any_of(studyUids.cbegin(), studyUids.cend(), [this](const QString &uid) {
+        const db::StudyTableRow *row = m_studies->rowData(uid);
+        return row != nullptr && row->isProtected;
+    });
+}
+
 void MainWindow::onStudyContextMenuRequested(const QPoint &position)
 {
     const QModelIndex index = m_studies->indexAt(position);
@@ -577,18 +538,9 @@ void MainWindow::onStudyContextMenuRequested(const QPoint &position)
 void MainWindow::toggleProtectionOfSelection()
 {
     const QStringList uids = selectedStudyUids();
-    bool anyProtected = false;
-    for (const QString &uid : uids) {
-        const auto found = m_rowOfStudy.constFind(uid);
-        anyProtected = anyProtected || (found != m_rowOfStudy.cend() && m_rows.at(*found).isProtected);
-    }
-    for (const QString &uid : uids) {
-        if (!m_database->setStudyProtected(uid, !anyProtected)) {
-            QMessageBox::warning(this, QStringLiteral("Ошибка"),
-                                 QStringLiteral("Не удалось изменить защиту:\n%1").arg(m_database->lastError()));
-            break;
-        }
-    }
+    QString error;
+    if (!db::StudyCatalog(m_database).setProtected(uids, !anyProtectedIn(uids), &error))
+        QMessageBox::warning(this, QStringLiteral("Ошибка"), QStringLiteral("Не удалось изменить защиту:\n%1").arg(error));
     reloadStudies();
 }
 
@@ -606,15 +558,11 @@ void MainWindow::deleteSelectionFromList()
                   .arg(uids.size());
     if (QMessageBox::question(this, QStringLiteral("Удалить запись"), question) != QMessageBox::Yes)
         return;
-    for (const QString &uid : uids) {
-        if (!m_database->deleteStudy(uid)) {
-            QMessageBox::warning(this, QStringLiteral("Ошибка"),
-                                 QStringLiteral("Не удалось удалить исследование:\n%1").arg(m_database->lastError()));
-            break;
-        }
-        if (uid == m_currentStudyUid)
-            showSeriesOf(QString());
-    }
+    QString error;
+    if (!db::StudyCatalog(m_database).removeFromList(uids, &error))
+        QMessageBox::warning(this, QStringLiteral("Ошибка"), QStringLiteral("Не удалось удалить исследование:\n%1").arg(error));
+    if (!db::StudyCatalog(m_database).studyExists(m_currentStudyUid))
+        showSeriesOf(QString());
     reloadStudies();
 }
 
@@ -648,7 +596,8 @@ void MainWindow::deleteSelectionCompletely()
 
 bool MainWindow::deleteStudyCompletely(const QString &studyUid, bool ask, QString *error)
 {
-    const db::StudyFilePlan plan = db::planStudyFiles(*m_database, m_dataDirectory, studyUid);
+    const db::StudyCatalog catalog(m_database);
+    const db::StudyFilePlan plan = catalog.filePlan(studyUid, m_dataDirectory);
     if (ask) {
         QString text = QStringLiteral("Удалить исследование полностью?\n\nЗапись в базе будет удалена.");
         if (!plan.managed.isEmpty())
@@ -665,13 +614,8 @@ bool MainWindow::deleteStudyCompletely(const QString &studyUid, bool ask, QStrin
             return false;
         }
     }
-    const int deleted = db::deleteFilesAndEmptyFolders(plan.managed);
-    if (!m_database->deleteStudy(studyUid)) {
-        *error = QStringLiteral("Файлы удалены (%1), но не удалось удалить запись в базе:\n%2")
-                     .arg(deleted)
-                     .arg(m_database->lastError());
+    if (!catalog.removeCompletely(studyUid, plan, error))
         return false;
-    }
     if (studyUid == m_currentStudyUid)
         showSeriesOf(QString());
     return true;

@@ -1,9 +1,7 @@
 #pragma once
 
 #include "db/ImportOutcome.h"
-#include "db/StudyTableRow.h"
 
-#include <QHash>
 #include <QMainWindow>
 
 #include <QPointer>
@@ -23,6 +21,7 @@ class ImportService;
 namespace velmaris {
 
 class StudyFilterBar;
+class StudyTable;
 class ViewerWindow;
 
 // The study browser: the archive's studies and series, filters, imports and
@@ -47,7 +46,7 @@ public:
     QString currentStudyUid() const { return m_currentStudyUid; }
 
     QProgressBar *importProgressBar() const { return m_progressBar; }
-    QTableWidget *studyTable() const { return m_studies; }
+    StudyTable *studyTable() const { return m_studies; }
     QTableWidget *seriesTable() const { return m_series; }
     StudyFilterBar *filterBar() const { return m_filterBar; }
     QAction *opticalDriveAction() const { return m_opticalDriveAction; }
@@ -103,7 +102,8 @@ private:
     void restoreColumns();
     void saveColumns() const;
     void showSeriesOf(const QString &studyUid);
-    void reportReadFailure();
+    void reportReadFailure(const QString &reason);
+    bool anyProtectedIn(const QStringList &studyUids) const;
     bool beginImport();
     bool deleteStudyCompletely(const QString &studyUid, bool ask, QString *error);
 
@@ -111,14 +111,12 @@ private:
     db::Database *m_database = nullptr;
     bool m_databaseOpen = false;
     StudyFilterBar *m_filterBar = nullptr;
-    QTableWidget *m_studies = nullptr;
+    StudyTable *m_studies = nullptr;
     QTableWidget *m_series = nullptr;
     QLabel *m_statusLabel = nullptr;
     QProgressBar *m_progressBar = nullptr;
     QAction *m_opticalDriveAction = nullptr;
 
-    QList<db::StudyTableRow> m_rows;
-    QHash<QString, qsizetype> m_rowOfStudy;
     QString m_currentStudyUid;
     QPointer<ViewerWindow> m_viewerToReplace;
 

@@ -79,8 +79,7 @@ QString SeriesListWidget::seriesItemText(const SeriesListEntry &entry)
 QString SeriesListWidget::comparisonHeaderText(const QString &studyDate, const QString &patientName,
                                                const QString &description)
 {
-    const QDate date = QDate::fromString(studyDate, QStringLiteral("yyyyMMdd"));
-    const QString shownDate = date.isValid() ? date.toString(QStringLiteral("dd.MM.yyyy")) : studyDate;
+    const QString shownDate = dicom::displayDicomDate(studyDate);
     const QString name = dicom::displayPersonName(patientName);
     const QString shownData = name.isEmpty() ? QStringLiteral("(без имени)") : name;
     const QString shownDescription = description.isEmpty() ? QStringLiteral("(без описания)")

@@ -1,8 +1,10 @@
 #include "ui/viewer/ViewerWindow.h"
 
 #include "app/HotkeyRegistry.h"
-#include "ui/viewer/StudyPickerDialog.h"
+#include "ui/dialogs/StudyPickerDialog.h"
 #include "db/Database.h"
+#include "db/StudyCatalog.h"
+#include "dicom/DicomText.h"
 #include "ui/dialogs/QuickToolsDialog.h"
 #include "ui/viewer/DetachedPanelWindow.h"
 #include "ui/viewer/ImageViewportWidget.h"
@@ -213,51 +215,25 @@ void ViewerWindow::setArchive(db::Database *archive)
     m_archive = archive;
     if (archive == nullptr)
         return;
-    for (const db::StudyRecord &study : archive->listStudies()) {
-        if (study.study_instance_uid == m_studyUid) {
-            m_patientText = render::patientOverlayText(study.patient_name, study.patient_id, study.study_date,
-                                                       study.study_time);
-            break;
-        }
-    }
+    if (const std::optional<db::StudyRecord> study = db::StudyCatalog(archive).study(m_studyUid))
+        m_patientText = render::patientOverlayText(study->patient_name, study->patient_id, study->study_date,
+                                                   study->study_time);
     for (ImageViewportWidget *panel : panels()) {
         if (!panel->seriesUid().isEmpty())
             loadIntoPanel(panel, panel->seriesUid());
     }
 }
 
-namespace {
-
-QString shownDate(const QString &yyyymmdd)
-{
-    const QDate date = QDate::fromString(yyyymmdd, QStringLiteral("yyyyMMdd"));
-    return date.isValid() ? date.toString(QStringLiteral("dd.MM.yyyy")) : yyyymmdd;
-}
-
-} // namespace
-
 void ViewerWindow::onCompareTriggered()
 {
     if (m_archive.isNull())
         return;
-    const QList<db::StudyRecord> all = m_archive->listStudies();
-    QString patientId;
-    QString patientName;
-    QList<db::StudyRecord> others;
-    for (const db::StudyRecord &study : all) {
-        if (study.study_instance_uid == m_studyUid) {
-            patientId = study.patient_id;
-            patientName = study.patient_name;
-        } else {
-            others.append(study);
-        }
-    }
+    const db::ComparisonChoices choices = db::StudyCatalog(m_archive).comparisonChoices(m_studyUid);
     QMenu menu(this);
-    // Only the same person's studies: the ID alone may be shared by several.
-    for (const db::StudyRecord &study : m_archive->listOtherStudiesOfPatient(patientId, m_studyUid, patientName)) {
+    for (const db::StudyRecord &study : choices.samePatient) {
         const QString description =
             study.study_description.isEmpty() ? QStringLiteral("(без описания)") : study.study_description;
-        QAction *item = menu.addAction(QStringLiteral("%1 · %2").arg(shownDate(study.study_date), description));
+        QAction *item = menu.addAction(QStringLiteral("%1 · %2").arg(dicom::displayDicomDate(study.study_date), description));
         const QString uid = study.study_instance_uid;
         connect(item, &QAction::triggered, this, [this, uid] { addComparisonStudy(uid); });
     }
@@ -265,7 +241,7 @@ void ViewerWindow::onCompareTriggered()
     QAction *manual = menu.addAction(QStringLiteral("Выбрать вручную…"));
     manual->setToolTip(QStringLiteral("Если найденное по ID пациента — не то, или нужно сравнить с чем-то другим"));
     menu.setToolTipsVisible(true);
-    connect(manual, &QAction::triggered, this, [this, others] {
+    connect(manual, &QAction::triggered, this, [this, others = choices.others] {
         StudyPickerDialog picker(others, this);
         if (picker.exec() == QDialog::Accepted && !picker.selectedStudyUid().isEmpty())
             addComparisonStudy(picker.selectedStudyUid());
@@ -277,26 +253,22 @@ bool ViewerWindow::addComparisonStudy(const QString &studyUid)
 {
     if (m_archive.isNull())
         return false;
-    const QList<db::SeriesRecord> series = m_archive->listSeries(studyUid);
+    const db::StudyCatalog catalog(m_archive);
+    const QList<db::SeriesSlices> series = catalog.seriesWithSlices(studyUid);
     if (series.isEmpty()) {
         QMessageBox::information(this, QStringLiteral("Сравнение"),
                                  QStringLiteral("В выбранном исследовании не найдено ни одной серии."));
         return false;
     }
-    db::StudyRecord study;
-    for (const db::StudyRecord &record : m_archive->listStudies()) {
-        if (record.study_instance_uid == studyUid)
-            study = record;
-    }
+    const db::StudyRecord study = catalog.study(studyUid).value_or(db::StudyRecord{});
     const QString patientText = render::patientOverlayText(study.patient_name, study.patient_id, study.study_date,
                                                            study.study_time);
-    for (const db::SeriesRecord &record : series)
-        m_patientTextOfSeries.insert(record.series_instance_uid, patientText);
+    for (const db::SeriesSlices &entry : series)
+        m_patientTextOfSeries.insert(entry.record.series_instance_uid, patientText);
     Comparison comparison;
     comparison.header = SeriesListWidget::comparisonHeaderText(study.study_date, study.patient_name,
                                                                study.study_description);
-    for (const db::SeriesRecord &record : series) {
-        const QList<db::SliceRef> slices = m_archive->listInstances(record.series_instance_uid);
+    for (const auto &[record, slices] : series) {
         m_records.insert(record.series_instance_uid, record);
         m_slices.insert(record.series_instance_uid, slices);
         QList<render::SliceGeometry> geometry;

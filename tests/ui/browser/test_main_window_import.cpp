@@ -3,6 +3,7 @@
 #include "seriesgen/SeriesGenerator.h"
 #include "ui/ModalBoxCatcher.h"
 #include "ui/browser/MainWindow.h"
+#include "ui/dialogs/StudyTable.h"
 
 #include <QTableWidget>
 #include <QProgressBar>

@@ -3,6 +3,7 @@
 #include "dicom/HostileFiles.h"
 #include "ui/ModalBoxCatcher.h"
 #include "ui/browser/MainWindow.h"
+#include "ui/dialogs/StudyTable.h"
 #include "ui/browser/StudyFilterBar.h"
 #include "ui/viewer/ImageViewportWidget.h"
 #include "ui/viewer/ViewerWindow.h"

@@ -1,5 +1,5 @@
 #include "ui/viewer/SeriesListWidget.h"
-#include "ui/viewer/StudyPickerDialog.h"
+#include "ui/dialogs/StudyPickerDialog.h"
 
 #include "ui/viewer/GeneratedSlices.h"
 #include "viewer/FrameDecoder.h"

@@ -1,4 +1,4 @@
-#include "ui/browser/SortHeaderView.h"
+#include "ui/dialogs/SortHeaderView.h"
 
 #include <QStyleOptionHeader>
 

@@ -8,9 +8,10 @@
 
 class QDialogButtonBox;
 class QLineEdit;
-class QTableWidget;
 
 namespace velmaris {
+
+class StudyTable;
 
 // Lets the user pick the study to open beside the current one for comparison,
 // from the studies given (those of the same patient, or the whole archive when
@@ -29,7 +30,7 @@ private:
     void updateAcceptButton();
 
     QLineEdit *m_filter = nullptr;
-    QTableWidget *m_table = nullptr;
+    StudyTable *m_table = nullptr;
     QDialogButtonBox *m_buttons = nullptr;
 };
 

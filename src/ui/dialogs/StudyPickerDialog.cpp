@@ -1,23 +1,16 @@
-#include "ui/viewer/StudyPickerDialog.h"
+#include "ui/dialogs/StudyPickerDialog.h"
 
 #include "db/StudyTableRow.h"
 #include "dicom/DicomText.h"
+#include "ui/dialogs/StudyTable.h"
 
 #include <QDialogButtonBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QVBoxLayout>
 
 namespace velmaris {
-
-namespace {
-
-constexpr int kStudyUidRole = Qt::UserRole;
-
-} // namespace
 
 StudyPickerDialog::StudyPickerDialog(const QList<db::StudyRecord> &studies, QWidget *parent)
     : QDialog(parent)
@@ -35,26 +28,9 @@ StudyPickerDialog::StudyPickerDialog(const QList<db::StudyRecord> &studies, QWid
 
     // The same columns and texts as the browser's study table, so the user
     // recognises the studies.
-    const QList<db::StudyTableRow> rows = db::buildStudyRows(studies);
-    m_table = new QTableWidget(int(rows.size()), db::StudyTableRow::ColumnCount, this);
-    m_table->setHorizontalHeaderLabels({QStringLiteral("Пациент"), QStringLiteral("ID пациента"),
-                                        QStringLiteral("Дата и время"), QStringLiteral("Описание исследования"),
-                                        QStringLiteral("Модальность"), QStringLiteral("Серий/срезов")});
-    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table = new StudyTable(this);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->verticalHeader()->setVisible(false);
-    m_table->horizontalHeader()->setStretchLastSection(true);
-    // Bold captions over the selected row would not fit their columns.
-    m_table->horizontalHeader()->setHighlightSections(false);
-    m_table->setWordWrap(false);
-    for (int row = 0; row < rows.size(); ++row) {
-        for (int column = 0; column < db::StudyTableRow::ColumnCount; ++column) {
-            auto *cell = new QTableWidgetItem(rows.at(row).text[column]);
-            cell->setData(kStudyUidRole, rows.at(row).studyUid);
-            m_table->setItem(row, column, cell);
-        }
-    }
+    m_table->setRows(db::buildStudyRows(studies));
     m_table->resizeColumnsToContents();
     layout->addWidget(m_table);
 
@@ -76,12 +52,8 @@ StudyPickerDialog::StudyPickerDialog(const QList<db::StudyRecord> &studies, QWid
 
 QString StudyPickerDialog::selectedStudyUid() const
 {
-    const QList<QTableWidgetItem *> selected = m_table->selectedItems();
-    for (const QTableWidgetItem *cell : selected) {
-        if (!m_table->isRowHidden(cell->row()))
-            return cell->data(kStudyUidRole).toString();
-    }
-    return {};
+    const QStringList selected = m_table->selectedStudyUids();
+    return selected.isEmpty() ? QString() : selected.first();
 }
 
 void StudyPickerDialog::applyFilter(const QString &text)
@@ -89,16 +61,16 @@ void StudyPickerDialog::applyFilter(const QString &text)
     const QString needle = text.trimmed();
     // Names are shown with blanks; one typed with the DICOM "^" finds them too.
     const QString shownNeedle = dicom::displayPersonName(needle);
-    for (int row = 0; row < m_table->rowCount(); ++row) {
-        bool match = needle.isEmpty();
-        for (int column = 0; !match && column < m_table->columnCount(); ++column) {
-            const QTableWidgetItem *cell = m_table->item(row, column);
-            match = cell
-                    && (cell->text().contains(needle, Qt::CaseInsensitive)
-                        || (!shownNeedle.isEmpty() && cell->text().contains(shownNeedle, Qt::CaseInsensitive)));
+    m_table->showOnly([&](const db::StudyTableRow &row) {
+        if (needle.isEmpty())
+            return true;
+        for (const QString &cell : row.text) {
+            if (cell.contains(needle, Qt::CaseInsensitive)
+                || (!shownNeedle.isEmpty() && cell.contains(shownNeedle, Qt::CaseInsensitive)))
+                return true;
         }
-        m_table->setRowHidden(row, !match);
-    }
+        return false;
+    });
     updateAcceptButton();
 }
 
