@@ -133,9 +133,6 @@ signals:
     void cursor3DReleased();
     void seriesMenuRequested(const QPoint &globalPos);
     void vertebraLabelClicked(const QPointF &imagePixelPos);
-    // Reconstructions come with the volume layer; declared so the viewer can
-    // already connect to it.
-    void reconstructionSliceChanged(int index, int total);
     void curvedMprPathFinished(const QList<QVector3D> &physicalPoints);
     void vesselAutoTrackSeedPicked(const QVector3D &physicalPoint);
     void airwayAutoTraceSeedClicked(const QVector3D &physicalPoint);
