@@ -1,6 +1,7 @@
 #include "cli/CliCommands.h"
 
 #include "cli/JsonRecords.h"
+#include "cli/VolumeCommands.h"
 #include "db/Database.h"
 #include "db/ImportService.h"
 #include "dicom/DicomSummaryReader.h"
@@ -60,6 +61,7 @@ public:
         if (!message.isEmpty())
             fail(message);
         std::fputs(usageText, m_err);
+        std::fputs(volumeUsageText, m_err);
         return UsageError;
     }
 
@@ -345,6 +347,8 @@ int runCommand(const QStringList &arguments, std::FILE *out, std::FILE *err)
     if (arguments.isEmpty())
         return output.usage();
     const QString command = arguments.first();
+    if (isVolumeCommand(command))
+        return runVolumeCommand(command, arguments.mid(1), out, err);
     const Arguments args = parse(arguments.mid(1));
     if (!args.problem.isEmpty())
         return output.usage(args.problem);

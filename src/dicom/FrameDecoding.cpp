@@ -1,6 +1,7 @@
 #include "dicom/FrameDecoding.h"
 
 #include "dicom/DcmtkSupport.h"
+#include "dicom/FrameValueDecoding.h"
 #include "dicom/NestingScan.h"
 
 #include <dcmtk/dcmdata/dcdatset.h>
@@ -434,8 +435,20 @@ bool loadDecodedFrame(DecodedFrame &out, const QString &path, int frameIndex, QS
         cache.file = file;
         cache.path = path;
     }
+    return detail::decodeFrameValues(*file, path, frameIndex, out, error);
+}
 
-    DcmDataset *ds = file->getDataset();
+namespace detail {
+
+bool decodeFrameValues(DcmFileFormat &file, const QString &path, int frameIndex, DecodedFrame &out,
+                       QString *error)
+{
+    out.ok = false;
+    out.width = 0;
+    out.height = 0;
+    out.error.clear();
+
+    DcmDataset *ds = file.getDataset();
     if (ds == nullptr)
         return fail(out, error, QStringLiteral("getDataset() вернул nullptr"));
 
@@ -536,6 +549,8 @@ bool loadDecodedFrame(DecodedFrame &out, const QString &path, int frameIndex, QS
     out.ok = true;
     return true;
 }
+
+} // namespace detail
 
 double valueAt(const DecodedFrame &frame, int x, int y)
 {
