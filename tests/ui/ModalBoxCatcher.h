@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <functional>
+
 namespace velmaris::testing {
 
 // Closes the next modal message box that appears and remembers its title and
@@ -35,6 +37,28 @@ public:
     QMessageBox::StandardButton answer = QMessageBox::NoButton;
     QString title;
     QString text;
+    int count = 0;
+
+private:
+    QTimer m_timer;
+};
+
+// Answers the next modal dialog of type Dialog through `answer`, once.
+template<typename Dialog>
+class ModalAnswerer : public QObject
+{
+public:
+    explicit ModalAnswerer(std::function<void(Dialog *)> answer)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this, answer] {
+            if (auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget())) {
+                m_timer.stop();
+                ++count;
+                answer(dialog);
+            }
+        });
+        m_timer.start(10);
+    }
     int count = 0;
 
 private:

@@ -2,6 +2,7 @@
 #include "dicom/HostileFiles.h"
 #include "seriesgen/SeriesGenerator.h"
 #include "ui/ModalBoxCatcher.h"
+#include "ui/PrivateSettings.h"
 #include "ui/app/PortableSession.h"
 #include "ui/viewer/ImageViewportWidget.h"
 #include "ui/viewer/GeneratedSlices.h"
@@ -22,12 +23,14 @@ class PortableSessionTest : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_dir;
+    QTemporaryDir m_config;
 
 private slots:
     void initTestCase()
     {
         dicom::registerSummaryMetaType();
-        QVERIFY(m_dir.isValid());
+        QVERIFY(m_dir.isValid() && m_config.isValid());
+        velmaris::testing::usePrivateSettings(m_config.path());
     }
 
     void showsSeriesAsTheyArrive()
@@ -100,8 +103,6 @@ int main(int argc, char *argv[])
     QTemporaryDir home;
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Norvane"));
-    QApplication::setOrganizationName(QStringLiteral("Brennick"));
     PortableSessionTest test;
     return QTest::qExec(&test, argc, argv);
 }

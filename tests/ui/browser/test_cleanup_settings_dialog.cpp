@@ -1,4 +1,5 @@
 #include "db/CleanupSettings.h"
+#include "ui/PrivateSettings.h"
 #include "ui/browser/CleanupSettingsDialog.h"
 
 #include <QCheckBox>
@@ -37,14 +38,21 @@ QPushButton *button(const QDialog &dialog, const QString &text)
 class CleanupSettingsDialogTest : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_config;
+
 private slots:
-    void init() { QSettings().remove(QStringLiteral("cleanup")); }
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        velmaris::testing::usePrivateSettings(m_config.path());
+        QLocale::setDefault(QLocale::c()); // a decimal point, whatever the machine's locale
+    }
+    void init() { QSettings().clear(); }
 
     void showsDefaults()
     {
         CleanupSettingsDialog dialog;
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Настройки"));
-        QCOMPARE(dialog.size(), QSize(480, 340));
         QCOMPARE(dialog.findChild<QGroupBox *>()->title(), QStringLiteral("Автоочистка локальной базы"));
         auto *byAge = child<QCheckBox>(dialog, "byAgeCheck");
         auto *days = child<QSpinBox>(dialog, "maxAgeDaysSpin");
@@ -99,17 +107,5 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    // Settings go to a private store, never the developer's own.
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    QApplication app(argc, argv);
-    QLocale::setDefault(QLocale::c()); // a decimal point, whatever the machine's locale
-    QCoreApplication::setOrganizationName(QStringLiteral("Brennick"));
-    QCoreApplication::setApplicationName(QStringLiteral("Norvane"));
-    CleanupSettingsDialogTest test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(CleanupSettingsDialogTest)
 #include "test_cleanup_settings_dialog.moc"

@@ -2,6 +2,7 @@
 #include "db/IndexDamage.h"
 #include "dicom/HostileFiles.h"
 #include "ui/ModalBoxCatcher.h"
+#include "ui/PrivateSettings.h"
 #include "ui/browser/MainWindow.h"
 #include "ui/dialogs/StudyTable.h"
 #include "ui/browser/StudyFilterBar.h"
@@ -95,430 +96,386 @@ int rowOf(const QTableWidget *table, const QString &uid)
 class StudyBrowserTest : public QObject
 {
     Q_OBJECT
-private slots:
-    void init();
-    void cleanup();
-    void filterBarHidesRows();
-    void opensNewestFirstUnderAMatchingArrow();
-    void rightClickSelectsRowAndProtectionDisablesDelete();
-    void protectionToggles();
-    void deleteKeepsUnmanagedFiles_data();
-    void deleteKeepsUnmanagedFiles();
-    void indexFailureDuringDeleteIsReported();
-    void damagedIndexIsReportedAndLeftAlone_data();
-    void damagedIndexIsReportedAndLeftAlone();
-    void dropsFoldersAndArchivesOnly_data();
-    void dropsFoldersAndArchivesOnly();
-    void corruptArchiveIsReported();
-    void startupActionOpensLastStudyOnlyIfItExists();
-    void columnWidthsPersist();
-    void backToListHandsTheViewerOverToTheNextOne();
-
-private:
-    QString file(const QString &relative);
-    std::unique_ptr<MainWindow> makeWindow();
 
     std::unique_ptr<QTemporaryDir> m_root;
+    QTemporaryDir m_config;
     QString m_data;
-};
 
-void StudyBrowserTest::init()
-{
-    m_root = std::make_unique<QTemporaryDir>();
-    m_data = m_root->filePath(QStringLiteral("data"));
-    QSettings().clear();
-    db::Database seed(nullptr);
-    QDir().mkpath(m_data);
-    QVERIFY(seed.open(m_data + QStringLiteral("/index.sqlite3")));
-    QVector<dicom::DicomFileSummary> all;
-    all += studyFiles(QStringLiteral("1.1"), QStringLiteral("Иванов"), QStringLiteral("20240110"),
-                      {file(QStringLiteral("data/imported_from_zip/s1/a.dcm")),
-                       file(QStringLiteral("data/imported_from_zip/s1/b.dcm")),
-                       file(QStringLiteral("data/pacs_downloads_old/c.dcm")),
-                       file(QStringLiteral("elsewhere/d.dcm"))});
-    all += studyFiles(QStringLiteral("1.2"), QStringLiteral("Петров"), QStringLiteral("20240220"),
-                      {file(QStringLiteral("data/minipacs_received/e.dcm"))});
-    all += studyFiles(QStringLiteral("1.3"), QStringLiteral("Сидоров"), QStringLiteral("20240305"),
-                      {file(QStringLiteral("elsewhere/f.dcm"))});
-    QCOMPARE(seed.insertSummaries(all), all.size());
-}
-
-void StudyBrowserTest::cleanup()
-{
-    QSettings().clear();
-}
-
-QString StudyBrowserTest::file(const QString &relative)
-{
-    const QString path = m_root->filePath(relative);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    velmaris::testing::writeBytes(path, "DICOM bytes");
-    return path;
-}
-
-std::unique_ptr<MainWindow> StudyBrowserTest::makeWindow()
-{
-    auto window = std::make_unique<MainWindow>(m_data);
-    window->show();
-    return window;
-}
-
-void StudyBrowserTest::filterBarHidesRows()
-{
-    auto window = makeWindow();
-    QCOMPARE(window->studyTable()->rowCount(), 3);
-    window->filterBar()->textField()->setText(QStringLiteral("петр"));
-    QCOMPARE(visibleRows(window->studyTable()), 1);
-    QVERIFY(!window->studyTable()->isRowHidden(rowOf(window->studyTable(), QStringLiteral("1.2"))));
-    window->filterBar()->textField()->clear();
-    QCOMPARE(visibleRows(window->studyTable()), 3);
-}
-
-void StudyBrowserTest::opensNewestFirstUnderAMatchingArrow()
-{
-    // Two newer studies on one day, whose names sort the other way round, of
-    // two people sharing one Patient ID; the first with series out of order.
-    QVector<dicom::DicomFileSummary> more =
-        studyFiles(QStringLiteral("2.1"), QStringLiteral("Антонов"), QStringLiteral("20240401"),
-                   {file(QStringLiteral("more/a")), file(QStringLiteral("more/b")), file(QStringLiteral("more/c"))});
-    const QStringList numbers{QStringLiteral("10"), QStringLiteral("2"), QStringLiteral("9")};
-    for (int i = 0; i < more.size(); ++i) {
-        more[i].series_instance_uid = QStringLiteral("2.1.%1").arg(i);
-        more[i].series_number = numbers.at(i);
-        more[i].study_time = QStringLiteral("080000");
-    }
-    more += studyFiles(QStringLiteral("2.2"), QStringLiteral("Яковлев"), QStringLiteral("20240401"),
-                       {file(QStringLiteral("more/d"))});
-    more.last().study_time = QStringLiteral("07:30:00");
-    for (dicom::DicomFileSummary &s : more)
-        s.patient_id = QStringLiteral("SHARED");
+    QString file(const QString &relative)
     {
+        const QString path = m_root->filePath(relative);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        velmaris::testing::writeBytes(path, "DICOM bytes");
+        return path;
+    }
+
+    std::unique_ptr<MainWindow> makeWindow()
+    {
+        auto window = std::make_unique<MainWindow>(m_data);
+        window->show();
+        return window;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        velmaris::testing::usePrivateSettings(m_config.path());
+        qRegisterMetaType<velmaris::ViewerWindow *>();
+        dicom::registerSummaryMetaType();
+    }
+    void init()
+    {
+        m_root = std::make_unique<QTemporaryDir>();
+        m_data = m_root->filePath(QStringLiteral("data"));
+        QSettings().clear();
         db::Database seed(nullptr);
+        QDir().mkpath(m_data);
         QVERIFY(seed.open(m_data + QStringLiteral("/index.sqlite3")));
-        QCOMPARE(seed.insertSummaries(more), more.size());
+        QVector<dicom::DicomFileSummary> all;
+        all += studyFiles(QStringLiteral("1.1"), QStringLiteral("Иванов"), QStringLiteral("20240110"),
+                          {file(QStringLiteral("data/imported_from_zip/s1/a.dcm")),
+                           file(QStringLiteral("data/imported_from_zip/s1/b.dcm")),
+                           file(QStringLiteral("data/pacs_downloads_old/c.dcm")),
+                           file(QStringLiteral("elsewhere/d.dcm"))});
+        all += studyFiles(QStringLiteral("1.2"), QStringLiteral("Петров"), QStringLiteral("20240220"),
+                          {file(QStringLiteral("data/minipacs_received/e.dcm"))});
+        all += studyFiles(QStringLiteral("1.3"), QStringLiteral("Сидоров"), QStringLiteral("20240305"),
+                          {file(QStringLiteral("elsewhere/f.dcm"))});
+        QCOMPARE(seed.insertSummaries(all), all.size());
     }
 
-    auto window = makeWindow();
-    QTableWidget *studies = window->studyTable();
-    QHeaderView *header = studies->horizontalHeader();
-    // Selecting a row leaves the captions as they were (bold ones were cut).
-    const QImage captions = header->grab().toImage();
-    studies->selectRow(0);
-    QCOMPARE(header->grab().toImage(), captions);
-    studies->clearSelection();
-    QCOMPARE(header->sortIndicatorSection(), 2);
-    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
-    QVERIFY(!arrowPointsUp(studies, 2));
-    QStringList order;
-    for (int r = 0; r < studies->rowCount(); ++r)
-        order << studies->item(r, 0)->data(Qt::UserRole).toString();
-    QCOMPARE(order, (QStringList{QStringLiteral("2.1"), QStringLiteral("2.2"), QStringLiteral("1.3"),
-                                 QStringLiteral("1.2"), QStringLiteral("1.1")}));
-    QCOMPARE(studies->item(1, 2)->text(), QStringLiteral("2024-04-01 07:30:00"));
-    QCOMPARE(studies->item(1, 0)->text(), QStringLiteral("Яковлев Тест"));
-    // A click turns the order and the arrow with it.
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                      QPoint(header->sectionViewportPosition(2) + 5, header->height() / 2));
-    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
-    QCOMPARE(studies->item(0, 0)->data(Qt::UserRole).toString(), QStringLiteral("1.1"));
-    QVERIFY(arrowPointsUp(studies, 2));
-
-    // The shared Patient ID is marked and says whose it is.
-    for (const QString &uid : {QStringLiteral("2.1"), QStringLiteral("2.2")}) {
-        const QTableWidgetItem *id = studies->item(rowOf(studies, uid), 1);
-        QCOMPARE(id->text(), QStringLiteral("SHARED ⚠"));
-        QCOMPARE(id->toolTip(),
-                 QStringLiteral("Этот ID пациента встречается с разными именами: Антонов Тест, Яковлев Тест"));
-    }
-    QVERIFY(studies->item(rowOf(studies, QStringLiteral("1.1")), 1)->toolTip().isEmpty());
-
-    // Series by number, ascending.
-    window->selectStudy(QStringLiteral("2.1"));
-    QTableWidget *series = window->seriesTable();
-    QStringList shown;
-    for (int r = 0; r < series->rowCount(); ++r)
-        shown << series->item(r, 0)->text();
-    QCOMPARE(shown, (QStringList{QStringLiteral("2"), QStringLiteral("9"), QStringLiteral("10")}));
-    QCOMPARE(series->horizontalHeader()->sortIndicatorSection(), 0);
-    QVERIFY(arrowPointsUp(series, 0));
-}
-
-void StudyBrowserTest::rightClickSelectsRowAndProtectionDisablesDelete()
-{
-    auto window = makeWindow();
-    QTableWidget *table = window->studyTable();
-    table->selectRow(rowOf(table, QStringLiteral("1.1")));
-    const int target = rowOf(table, QStringLiteral("1.3"));
-    const QPoint where = table->visualRect(table->model()->index(target, 2)).center();
-    QTest::mouseClick(table->viewport(), Qt::RightButton, {}, where);
-    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, where, table->viewport()->mapToGlobal(where));
-    QCoreApplication::sendEvent(table->viewport(), &menuEvent);
-    QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
-    QApplication::activePopupWidget()->close();
-    QCOMPARE(window->selectedStudyUids(), QStringList{QStringLiteral("1.3")});
-
-    QVERIFY(window->database()->setStudyProtected(QStringLiteral("1.2"), true));
-    window->reloadStudies();
-    table->selectAll();
-    std::unique_ptr<QMenu> menu(window->createStudyContextMenu());
-    const QList<QAction *> actions = menu->actions();
-    int disabledDeletes = 0;
-    for (QAction *action : actions) {
-        if (action->text().startsWith(QStringLiteral("Удалить"))) {
-            QVERIFY(!action->isEnabled());
-            QCOMPARE(action->toolTip(), QStringLiteral("В выделении есть защищённые от удаления исследования"));
-            QVERIFY(action->text().endsWith(QStringLiteral(" (3 шт.)")));
-            ++disabledDeletes;
-        }
-    }
-    QCOMPARE(disabledDeletes, 2);
-    QCOMPARE(actions.first()->text(), QStringLiteral("Снять защиту от удаления"));
-}
-
-void StudyBrowserTest::protectionToggles()
-{
-    auto window = makeWindow();
-    QTableWidget *table = window->studyTable();
-    table->setSelectionMode(QAbstractItemView::MultiSelection);
-    table->selectRow(rowOf(table, QStringLiteral("1.1")));
-    table->selectRow(rowOf(table, QStringLiteral("1.2")));
-    window->toggleProtectionOfSelection();
-    QVERIFY(table->item(rowOf(table, QStringLiteral("1.1")), 0)->text().startsWith(QStringLiteral("🔒 ")));
-    QVERIFY(table->item(rowOf(table, QStringLiteral("1.2")), 0)->text().startsWith(QStringLiteral("🔒 ")));
-    QVERIFY(!table->item(rowOf(table, QStringLiteral("1.3")), 0)->text().startsWith(QStringLiteral("🔒 ")));
-
-    // With one protected study in the selection the toggle unprotects all.
-    table->clearSelection();
-    table->selectRow(rowOf(table, QStringLiteral("1.1")));
-    table->selectRow(rowOf(table, QStringLiteral("1.3")));
-    window->toggleProtectionOfSelection();
-    for (const QList<db::StudyRecord> studies = window->database()->listStudies(); const auto &s : studies)
-        QCOMPARE(s.is_protected, s.study_instance_uid == QLatin1String("1.2"));
-}
-
-void StudyBrowserTest::deleteKeepsUnmanagedFiles_data()
-{
-    QTest::addColumn<bool>("completely");
-    QTest::addColumn<QMessageBox::StandardButton>("answer");
-    QTest::newRow("from the list") << false << QMessageBox::Yes;
-    QTest::newRow("completely, yes") << true << QMessageBox::Yes;
-    QTest::newRow("completely, no") << true << QMessageBox::No;
-}
-
-void StudyBrowserTest::deleteKeepsUnmanagedFiles()
-{
-    QFETCH(bool, completely);
-    QFETCH(QMessageBox::StandardButton, answer);
-    auto window = makeWindow();
-    window->studyTable()->selectRow(rowOf(window->studyTable(), QStringLiteral("1.1")));
-    ModalBoxCatcher catcher;
-    catcher.answer = answer;
-    if (completely) {
-        window->deleteSelectionCompletely();
-        QCOMPARE(catcher.title, QStringLiteral("Удалить полностью"));
-        QVERIFY2(catcher.text.contains(QStringLiteral("Будет удалено файлов с диска: 2.")), qPrintable(catcher.text));
-        // A sibling folder that merely starts like a managed one is not managed.
-        QVERIFY2(catcher.text.contains(QStringLiteral("\n2 файл(ов) из обычного")), qPrintable(catcher.text));
-    } else {
-        window->deleteSelectionFromList();
-        QCOMPARE(catcher.title, QStringLiteral("Удалить запись"));
-    }
-
-    const bool deleted = answer == QMessageBox::Yes;
-    QCOMPARE(window->database()->studyExists(QStringLiteral("1.1")), !deleted);
-    QCOMPARE(window->studyTable()->rowCount(), deleted ? 2 : 3);
-    const bool managedGone = deleted && completely;
-    QCOMPARE(QFileInfo::exists(m_root->filePath(QStringLiteral("data/imported_from_zip/s1/a.dcm"))), !managedGone);
-    QCOMPARE(QFileInfo::exists(m_root->filePath(QStringLiteral("data/imported_from_zip/s1"))), !managedGone);
-    for (const char *kept : {"data/pacs_downloads_old/c.dcm", "elsewhere/d.dcm", "data/minipacs_received/e.dcm"})
-        QVERIFY2(QFileInfo::exists(m_root->filePath(QLatin1String(kept))), kept);
-}
-
-void StudyBrowserTest::indexFailureDuringDeleteIsReported()
-{
-    auto window = makeWindow();
-    // The index refuses to drop the study row: a real SQLite failure.
-    QSqlQuery trigger(QSqlDatabase::database(window->database()->connectionName()));
-    QVERIFY(trigger.exec(QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON studies "
-                                        "BEGIN SELECT RAISE(ABORT, 'study is kept'); END;")));
-    window->studyTable()->selectRow(rowOf(window->studyTable(), QStringLiteral("1.1")));
-    ModalBoxCatcher catcher;
-    catcher.answer = QMessageBox::Yes;
-    window->deleteSelectionCompletely();
-    QCOMPARE(catcher.count, 2); // the question, then the failure
-    QCOMPARE(catcher.title, QStringLiteral("Ошибка"));
-    QVERIFY2(catcher.text.startsWith(QStringLiteral("Файлы удалены (2), но не удалось удалить запись в базе:\n")),
-             qPrintable(catcher.text));
-    QVERIFY(catcher.text.contains(QStringLiteral("study is kept")));
-    QVERIFY(window->database()->studyExists(QStringLiteral("1.1")));
-    QVERIFY(rowOf(window->studyTable(), QStringLiteral("1.1")) >= 0);
-    QVERIFY(QFileInfo::exists(m_root->filePath(QStringLiteral("elsewhere/d.dcm"))));
-}
-
-void StudyBrowserTest::damagedIndexIsReportedAndLeftAlone_data()
-{
-    QTest::addColumn<bool>("whileShown");
-    QTest::addColumn<velmaris::testing::IndexDamage>("damage");
-    QTest::newRow("one page overwritten before the start") << false << velmaris::testing::IndexDamage::PageOverwritten;
-    // Every page the list needs, so that the open index cannot answer from its cache.
-    QTest::newRow("damaged while the list is shown") << true << velmaris::testing::IndexDamage::AllButFirstPage;
-}
-
-void StudyBrowserTest::damagedIndexIsReportedAndLeftAlone()
-{
-    QFETCH(bool, whileShown);
-    QFETCH(velmaris::testing::IndexDamage, damage);
-    const QString path = QDir(m_data).filePath(QStringLiteral("index.sqlite3"));
-    QFile index(path);
-    QVERIFY(index.open(QIODevice::ReadOnly));
-    const QByteArray healthy = index.readAll();
-    const QByteArray damaged = velmaris::testing::damagedIndex(healthy, damage);
-    index.close();
-    QVERIFY(!damaged.isEmpty());
-
-    ModalBoxCatcher catcher;
-    std::unique_ptr<MainWindow> window;
-    if (whileShown) {
-        window = makeWindow();
+    void filterBarHidesRows()
+    {
+        auto window = makeWindow();
         QCOMPARE(window->studyTable()->rowCount(), 3);
-        QVERIFY(velmaris::testing::writeBytes(path, damaged));
-        window->reloadStudies();
-        QCOMPARE(catcher.count, 1);
-        QCOMPARE(catcher.title, QStringLiteral("Ошибка базы данных"));
-        QVERIFY2(catcher.text.startsWith(QStringLiteral("Не удалось прочитать локальную базу исследований:\n"
-                                                        "database disk image is malformed")),
-                 qPrintable(catcher.text));
-        // A failed read is no empty archive: the list stays as it was.
+        window->filterBar()->textField()->setText(QStringLiteral("петр"));
+        QCOMPARE(visibleRows(window->studyTable()), 1);
+        QVERIFY(!window->studyTable()->isRowHidden(rowOf(window->studyTable(), QStringLiteral("1.2"))));
+        window->filterBar()->textField()->clear();
         QCOMPARE(visibleRows(window->studyTable()), 3);
-        // The series of a study cannot be read either; none are shown for it.
-        window->selectStudy(QStringLiteral("1.1"));
-        QCOMPARE(catcher.count, 2);
-        QCOMPARE(window->seriesTable()->rowCount(), 0);
-    } else {
-        QVERIFY(velmaris::testing::writeBytes(path, damaged));
-        window = makeWindow();
-        QCOMPARE(catcher.count, 1);
-        QCOMPARE(catcher.title, QStringLiteral("Ошибка базы данных"));
-        // SQLite's own words follow.
-        const QString refusal = QStringLiteral("Не удалось открыть локальную базу исследований:\n"
-                                               "Индекс архива повреждён: ");
-        QVERIFY2(catcher.text.startsWith(refusal) && catcher.text.size() > refusal.size(), qPrintable(catcher.text));
-        QCOMPARE(window->studyTable()->rowCount(), 0);
     }
-    QVERIFY(window->isVisible());
-    window.reset();
-    QVERIFY(index.open(QIODevice::ReadOnly));
-    QCOMPARE(index.readAll(), damaged);
-    QCOMPARE(QDir(m_data).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("index.sqlite3")});
-}
 
-void StudyBrowserTest::dropsFoldersAndArchivesOnly_data()
-{
-    QTest::addColumn<QString>("relative");
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("folder") << "elsewhere" << true;
-    QTest::newRow("zip") << "drop/study.ZIP" << true;
-    QTest::newRow("7z") << "drop/study.7z" << true;
-    QTest::newRow("other file") << "drop/notes.txt" << false;
-}
+    void opensNewestFirstUnderAMatchingArrow()
+    {
+        // Two newer studies on one day, whose names sort the other way round, of
+        // two people sharing one Patient ID; the first with series out of order.
+        QVector<dicom::DicomFileSummary> more =
+            studyFiles(QStringLiteral("2.1"), QStringLiteral("Антонов"), QStringLiteral("20240401"),
+                       {file(QStringLiteral("more/a")), file(QStringLiteral("more/b")), file(QStringLiteral("more/c"))});
+        const QStringList numbers{QStringLiteral("10"), QStringLiteral("2"), QStringLiteral("9")};
+        for (int i = 0; i < more.size(); ++i) {
+            more[i].series_instance_uid = QStringLiteral("2.1.%1").arg(i);
+            more[i].series_number = numbers.at(i);
+            more[i].study_time = QStringLiteral("080000");
+        }
+        more += studyFiles(QStringLiteral("2.2"), QStringLiteral("Яковлев"), QStringLiteral("20240401"),
+                           {file(QStringLiteral("more/d"))});
+        more.last().study_time = QStringLiteral("07:30:00");
+        for (dicom::DicomFileSummary &s : more)
+            s.patient_id = QStringLiteral("SHARED");
+        {
+            db::Database seed(nullptr);
+            QVERIFY(seed.open(m_data + QStringLiteral("/index.sqlite3")));
+            QCOMPARE(seed.insertSummaries(more), more.size());
+        }
 
-void StudyBrowserTest::dropsFoldersAndArchivesOnly()
-{
-    QFETCH(QString, relative);
-    QFETCH(bool, accepted);
-    auto window = makeWindow();
-    const QString path = m_root->filePath(relative);
-    if (!QFileInfo(path).isDir())
-        file(relative);
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(path)});
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, {});
-    QCoreApplication::sendEvent(window.get(), &enter);
-    QCOMPARE(enter.isAccepted(), accepted);
-}
+        auto window = makeWindow();
+        QTableWidget *studies = window->studyTable();
+        QHeaderView *header = studies->horizontalHeader();
+        // Selecting a row leaves the captions as they were (bold ones were cut).
+        const QImage captions = header->grab().toImage();
+        studies->selectRow(0);
+        QCOMPARE(header->grab().toImage(), captions);
+        studies->clearSelection();
+        QCOMPARE(header->sortIndicatorSection(), 2);
+        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+        QVERIFY(!arrowPointsUp(studies, 2));
+        QStringList order;
+        for (int r = 0; r < studies->rowCount(); ++r)
+            order << studies->item(r, 0)->data(Qt::UserRole).toString();
+        QCOMPARE(order, (QStringList{QStringLiteral("2.1"), QStringLiteral("2.2"), QStringLiteral("1.3"),
+                                     QStringLiteral("1.2"), QStringLiteral("1.1")}));
+        // A click turns the order and the arrow with it.
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(2) + 5, header->height() / 2));
+        QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+        QCOMPARE(studies->item(0, 0)->data(Qt::UserRole).toString(), QStringLiteral("1.1"));
+        QVERIFY(arrowPointsUp(studies, 2));
 
-void StudyBrowserTest::corruptArchiveIsReported()
-{
-    auto window = makeWindow();
-    const QString archive = file(QStringLiteral("drop/broken.zip"));
-    QSignalSpy finished(window.get(), &MainWindow::importFinished);
-    ModalBoxCatcher catcher;
-    window->startArchiveImport(archive);
-    QCOMPARE(window->statusText(), QStringLiteral("Распаковка и импорт архива: %1").arg(archive));
-    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
-    QTRY_COMPARE(catcher.count, 1);
-    QCOMPARE(catcher.title, QStringLiteral("Ошибка импорта архива"));
-    QVERIFY(catcher.text.startsWith(QStringLiteral("Не удалось открыть ZIP-архив")));
-    QCOMPARE(window->statusText(), QStringLiteral("Импорт из архива завершён: добавлено 0, пропущено 0"));
-}
+        // The shared Patient ID is marked (its words are the row tests' table).
+        QCOMPARE(studies->item(rowOf(studies, QStringLiteral("2.2")), 1)->text(), QStringLiteral("SHARED ⚠"));
+        QVERIFY(studies->item(rowOf(studies, QStringLiteral("2.1")), 1)->toolTip().contains(QStringLiteral("Яковлев Тест")));
 
-void StudyBrowserTest::startupActionOpensLastStudyOnlyIfItExists()
-{
-    QSettings().setValue(QStringLiteral("startup/action"), QStringLiteral("lastViewer"));
-    QSettings().setValue(QStringLiteral("startup/lastStudyUid"), QStringLiteral("9.9.9"));
+        // Series by number, ascending.
+        window->selectStudy(QStringLiteral("2.1"));
+        QTableWidget *series = window->seriesTable();
+        QStringList shown;
+        for (int r = 0; r < series->rowCount(); ++r)
+            shown << series->item(r, 0)->text();
+        QCOMPARE(shown, (QStringList{QStringLiteral("2"), QStringLiteral("9"), QStringLiteral("10")}));
+        QCOMPARE(series->horizontalHeader()->sortIndicatorSection(), 0);
+        QVERIFY(arrowPointsUp(series, 0));
+    }
+
+    void rightClickSelectsRowAndProtectionLocksDeletion()
+    {
+        auto window = makeWindow();
+        QTableWidget *table = window->studyTable();
+        table->selectRow(rowOf(table, QStringLiteral("1.1")));
+        const int target = rowOf(table, QStringLiteral("1.3"));
+        const QPoint where = table->visualRect(table->model()->index(target, 2)).center();
+        QTest::mouseClick(table->viewport(), Qt::RightButton, {}, where);
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, where, table->viewport()->mapToGlobal(where));
+        QCoreApplication::sendEvent(table->viewport(), &menuEvent);
+        QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+        QApplication::activePopupWidget()->close();
+        QCOMPARE(window->selectedStudyUids(), QStringList{QStringLiteral("1.3")});
+
+        // Protecting a selection locks its rows and its deletion.
+        table->setSelectionMode(QAbstractItemView::MultiSelection);
+        table->clearSelection();
+        table->selectRow(rowOf(table, QStringLiteral("1.1")));
+        table->selectRow(rowOf(table, QStringLiteral("1.2")));
+        window->toggleProtectionOfSelection();
+        for (const char *uid : {"1.1", "1.2", "1.3"})
+            QCOMPARE(table->item(rowOf(table, QLatin1String(uid)), 0)->text().startsWith(QStringLiteral("🔒 ")),
+                     QLatin1String(uid) != QLatin1String("1.3"));
+        table->selectAll();
+        std::unique_ptr<QMenu> menu(window->createStudyContextMenu());
+        const QList<QAction *> actions = menu->actions();
+        int disabledDeletes = 0;
+        for (QAction *action : actions) {
+            if (action->text().startsWith(QStringLiteral("Удалить"))) {
+                QVERIFY(!action->isEnabled());
+                QCOMPARE(action->toolTip(), QStringLiteral("В выделении есть защищённые от удаления исследования"));
+                QVERIFY(action->text().endsWith(QStringLiteral(" (3 шт.)")));
+                ++disabledDeletes;
+            }
+        }
+        QCOMPARE(disabledDeletes, 2);
+        QCOMPARE(actions.first()->text(), QStringLiteral("Снять защиту от удаления"));
+        // With one protected study in the selection the toggle unprotects all.
+        table->clearSelection();
+        table->selectRow(rowOf(table, QStringLiteral("1.1")));
+        table->selectRow(rowOf(table, QStringLiteral("1.3")));
+        window->toggleProtectionOfSelection();
+        for (const QList<db::StudyRecord> studies = window->database()->listStudies(); const auto &s : studies)
+            QCOMPARE(s.is_protected, s.study_instance_uid == QLatin1String("1.2"));
+    }
+
+    void deleteKeepsUnmanagedFiles_data()
+    {
+        QTest::addColumn<bool>("completely");
+        QTest::addColumn<QMessageBox::StandardButton>("answer");
+        QTest::newRow("from the list") << false << QMessageBox::Yes;
+        QTest::newRow("completely, yes") << true << QMessageBox::Yes;
+        QTest::newRow("completely, no") << true << QMessageBox::No;
+    }
+
+    void deleteKeepsUnmanagedFiles()
+    {
+        QFETCH(bool, completely);
+        QFETCH(QMessageBox::StandardButton, answer);
+        auto window = makeWindow();
+        window->studyTable()->selectRow(rowOf(window->studyTable(), QStringLiteral("1.1")));
+        ModalBoxCatcher catcher;
+        catcher.answer = answer;
+        if (completely) {
+            window->deleteSelectionCompletely();
+            QCOMPARE(catcher.title, QStringLiteral("Удалить полностью"));
+            QVERIFY2(catcher.text.contains(QStringLiteral("Будет удалено файлов с диска: 2.")), qPrintable(catcher.text));
+            // A sibling folder that merely starts like a managed one is not managed.
+            QVERIFY2(catcher.text.contains(QStringLiteral("\n2 файл(ов) из обычного")), qPrintable(catcher.text));
+        } else {
+            window->deleteSelectionFromList();
+            QCOMPARE(catcher.title, QStringLiteral("Удалить запись"));
+        }
+
+        const bool deleted = answer == QMessageBox::Yes;
+        QCOMPARE(window->database()->studyExists(QStringLiteral("1.1")), !deleted);
+        QCOMPARE(window->studyTable()->rowCount(), deleted ? 2 : 3);
+        const bool managedGone = deleted && completely;
+        QCOMPARE(QFileInfo::exists(m_root->filePath(QStringLiteral("data/imported_from_zip/s1/a.dcm"))), !managedGone);
+        QCOMPARE(QFileInfo::exists(m_root->filePath(QStringLiteral("data/imported_from_zip/s1"))), !managedGone);
+        for (const char *kept : {"data/pacs_downloads_old/c.dcm", "elsewhere/d.dcm", "data/minipacs_received/e.dcm"})
+            QVERIFY2(QFileInfo::exists(m_root->filePath(QLatin1String(kept))), kept);
+    }
+
+    void indexFailureDuringDeleteIsReported()
+    {
+        auto window = makeWindow();
+        // The index refuses to drop the study row: a real SQLite failure.
+        QSqlQuery trigger(QSqlDatabase::database(window->database()->connectionName()));
+        QVERIFY(trigger.exec(QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON studies "
+                                            "BEGIN SELECT RAISE(ABORT, 'study is kept'); END;")));
+        window->studyTable()->selectRow(rowOf(window->studyTable(), QStringLiteral("1.1")));
+        ModalBoxCatcher catcher;
+        catcher.answer = QMessageBox::Yes;
+        window->deleteSelectionCompletely();
+        QCOMPARE(catcher.count, 2); // the question, then the failure
+        QCOMPARE(catcher.title, QStringLiteral("Ошибка"));
+        QVERIFY2(catcher.text.startsWith(QStringLiteral("Файлы удалены (2), но не удалось удалить запись в базе:\n")),
+                 qPrintable(catcher.text));
+        QVERIFY(catcher.text.contains(QStringLiteral("study is kept")));
+        QVERIFY(window->database()->studyExists(QStringLiteral("1.1")));
+        QVERIFY(rowOf(window->studyTable(), QStringLiteral("1.1")) >= 0);
+        QVERIFY(QFileInfo::exists(m_root->filePath(QStringLiteral("elsewhere/d.dcm"))));
+    }
+
+    void damagedIndexIsReportedAndLeftAlone_data()
+    {
+        QTest::addColumn<bool>("whileShown");
+        QTest::addColumn<velmaris::testing::IndexDamage>("damage");
+        QTest::newRow("one page overwritten before the start") << false << velmaris::testing::IndexDamage::PageOverwritten;
+        // Every page the list needs, so that the open index cannot answer from its cache.
+        QTest::newRow("damaged while the list is shown") << true << velmaris::testing::IndexDamage::AllButFirstPage;
+    }
+
+    void damagedIndexIsReportedAndLeftAlone()
+    {
+        QFETCH(bool, whileShown);
+        QFETCH(velmaris::testing::IndexDamage, damage);
+        const QString path = QDir(m_data).filePath(QStringLiteral("index.sqlite3"));
+        QFile index(path);
+        QVERIFY(index.open(QIODevice::ReadOnly));
+        const QByteArray healthy = index.readAll();
+        const QByteArray damaged = velmaris::testing::damagedIndex(healthy, damage);
+        index.close();
+        QVERIFY(!damaged.isEmpty());
+
+        ModalBoxCatcher catcher;
+        std::unique_ptr<MainWindow> window;
+        if (whileShown) {
+            window = makeWindow();
+            QCOMPARE(window->studyTable()->rowCount(), 3);
+            QVERIFY(velmaris::testing::writeBytes(path, damaged));
+            window->reloadStudies();
+            QCOMPARE(catcher.count, 1);
+            QCOMPARE(catcher.title, QStringLiteral("Ошибка базы данных"));
+            QVERIFY2(catcher.text.startsWith(QStringLiteral("Не удалось прочитать локальную базу исследований:\n"
+                                                            "database disk image is malformed")),
+                     qPrintable(catcher.text));
+            // A failed read is no empty archive: the list stays as it was.
+            QCOMPARE(visibleRows(window->studyTable()), 3);
+            // The series of a study cannot be read either; none are shown for it.
+            window->selectStudy(QStringLiteral("1.1"));
+            QCOMPARE(catcher.count, 2);
+            QCOMPARE(window->seriesTable()->rowCount(), 0);
+        } else {
+            QVERIFY(velmaris::testing::writeBytes(path, damaged));
+            window = makeWindow();
+            QCOMPARE(catcher.count, 1);
+            QCOMPARE(catcher.title, QStringLiteral("Ошибка базы данных"));
+            // SQLite's own words follow.
+            const QString refusal = QStringLiteral("Не удалось открыть локальную базу исследований:\n"
+                                                   "Индекс архива повреждён: ");
+            QVERIFY2(catcher.text.startsWith(refusal) && catcher.text.size() > refusal.size(), qPrintable(catcher.text));
+            QCOMPARE(window->studyTable()->rowCount(), 0);
+        }
+        QVERIFY(window->isVisible());
+        window.reset();
+        QVERIFY(index.open(QIODevice::ReadOnly));
+        QCOMPARE(index.readAll(), damaged);
+        QCOMPARE(QDir(m_data).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("index.sqlite3")});
+    }
+
+    void dropsFoldersAndArchivesOnly_data()
+    {
+        QTest::addColumn<QString>("relative");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("folder") << "elsewhere" << true;
+        QTest::newRow("zip") << "drop/study.ZIP" << true;
+        QTest::newRow("7z") << "drop/study.7z" << true;
+        QTest::newRow("other file") << "drop/notes.txt" << false;
+    }
+
+    void dropsFoldersAndArchivesOnly()
+    {
+        QFETCH(QString, relative);
+        QFETCH(bool, accepted);
+        auto window = makeWindow();
+        const QString path = m_root->filePath(relative);
+        if (!QFileInfo(path).isDir())
+            file(relative);
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(window.get(), &enter);
+        QCOMPARE(enter.isAccepted(), accepted);
+    }
+
+    void corruptArchiveIsReported()
+    {
+        auto window = makeWindow();
+        const QString archive = file(QStringLiteral("drop/broken.zip"));
+        QSignalSpy finished(window.get(), &MainWindow::importFinished);
+        ModalBoxCatcher catcher;
+        window->startArchiveImport(archive);
+        QCOMPARE(window->statusText(), QStringLiteral("Распаковка и импорт архива: %1").arg(archive));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
+        QTRY_COMPARE(catcher.count, 1);
+        QCOMPARE(catcher.title, QStringLiteral("Ошибка импорта архива"));
+        QVERIFY(catcher.text.startsWith(QStringLiteral("Не удалось открыть ZIP-архив")));
+        QCOMPARE(window->statusText(), QStringLiteral("Импорт из архива завершён: добавлено 0, пропущено 0"));
+    }
+
+    void startupActionOpensLastStudyOnlyIfItExists()
+    {
+        QSettings().setValue(QStringLiteral("startup/action"), QStringLiteral("lastViewer"));
+        QSettings().setValue(QStringLiteral("startup/lastStudyUid"), QStringLiteral("9.9.9"));
+        {
+            auto window = makeWindow();
+            QSignalSpy opened(window.get(), &MainWindow::viewerOpened);
+            QCoreApplication::processEvents();
+            QCOMPARE(opened.size(), 0);
+        }
+        QSettings().setValue(QStringLiteral("startup/lastStudyUid"), QStringLiteral("1.2"));
+        auto window = std::make_unique<MainWindow>(m_data);
+        QSignalSpy opened(window.get(), &MainWindow::viewerOpened);
+        QVERIFY(opened.wait(5000));
+        auto *viewer = opened.first().first().value<velmaris::ViewerWindow *>();
+        QCOMPARE(viewer->studyUid(), QStringLiteral("1.2"));
+        viewer->close();
+
+            // A series chosen in the browser is the one the viewer shows.
+        window->openViewer(QStringLiteral("1.1"), QStringLiteral("1.1.1"));
+        QCOMPARE(opened.size(), 2);
+        viewer = opened.last().first().value<velmaris::ViewerWindow *>();
+        QCOMPARE(viewer->viewport()->seriesUid(), QStringLiteral("1.1.1"));
+        viewer->close();
+    }
+
+    void columnWidthsPersist()
+    {
+        {
+            auto window = makeWindow();
+            window->studyTable()->setColumnWidth(2, 233);
+        }
+        auto window = makeWindow();
+        QCOMPARE(window->studyTable()->columnWidth(2), 233);
+    }
+
+    void backToListHandsTheViewerOverToTheNextOne()
     {
         auto window = makeWindow();
         QSignalSpy opened(window.get(), &MainWindow::viewerOpened);
-        QCoreApplication::processEvents();
-        QCOMPARE(opened.size(), 0);
+        window->openViewer(QStringLiteral("1.2"));
+        QPointer<velmaris::ViewerWindow> first = opened.last().first().value<velmaris::ViewerWindow *>();
+        first->showNormal();
+        first->setGeometry(QRect(40, 50, 900, 640));
+        const QRect geometry = first->geometry();
+        first->action(QStringLiteral("backToList"))->trigger();
+        QVERIFY(first && first->isHidden()); // stepped aside, not closed yet
+
+        window->openViewer(QStringLiteral("1.3"));
+        auto *second = opened.last().first().value<velmaris::ViewerWindow *>();
+        QTRY_VERIFY(first.isNull()); // replaced
+        QCOMPARE(second->geometry(), geometry);
+        QVERIFY(!second->isMaximized());
+        second->close();
     }
-    QSettings().setValue(QStringLiteral("startup/lastStudyUid"), QStringLiteral("1.2"));
-    auto window = std::make_unique<MainWindow>(m_data);
-    QSignalSpy opened(window.get(), &MainWindow::viewerOpened);
-    QVERIFY(opened.wait(5000));
-    auto *viewer = opened.first().first().value<velmaris::ViewerWindow *>();
-    QCOMPARE(viewer->studyUid(), QStringLiteral("1.2"));
-    viewer->close();
+};
 
-        // A series chosen in the browser is the one the viewer shows.
-    window->openViewer(QStringLiteral("1.1"), QStringLiteral("1.1.1"));
-    QCOMPARE(opened.size(), 2);
-    viewer = opened.last().first().value<velmaris::ViewerWindow *>();
-    QCOMPARE(viewer->viewport()->seriesUid(), QStringLiteral("1.1.1"));
-    viewer->close();
-}
-
-void StudyBrowserTest::columnWidthsPersist()
-{
-    {
-        auto window = makeWindow();
-        window->studyTable()->setColumnWidth(2, 233);
-    }
-    auto window = makeWindow();
-    QCOMPARE(window->studyTable()->columnWidth(2), 233);
-}
-
-void StudyBrowserTest::backToListHandsTheViewerOverToTheNextOne()
-{
-    auto window = makeWindow();
-    QSignalSpy opened(window.get(), &MainWindow::viewerOpened);
-    window->openViewer(QStringLiteral("1.2"));
-    QPointer<velmaris::ViewerWindow> first = opened.last().first().value<velmaris::ViewerWindow *>();
-    first->showNormal();
-    first->setGeometry(QRect(40, 50, 900, 640));
-    const QRect geometry = first->geometry();
-    first->action(QStringLiteral("backToList"))->trigger();
-    QVERIFY(first && first->isHidden()); // stepped aside, not closed yet
-
-    window->openViewer(QStringLiteral("1.3"));
-    auto *second = opened.last().first().value<velmaris::ViewerWindow *>();
-    QTRY_VERIFY(first.isNull()); // replaced
-    QCOMPARE(second->geometry(), geometry);
-    QVERIFY(!second->isMaximized());
-    second->close();
-}
-
-int main(int argc, char *argv[])
-{
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
-    qRegisterMetaType<velmaris::ViewerWindow *>();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Norvane"));
-    QApplication::setOrganizationName(QStringLiteral("Brennick"));
-    dicom::registerSummaryMetaType();
-    StudyBrowserTest test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(StudyBrowserTest)
 #include "test_study_browser.moc"

@@ -102,7 +102,6 @@ private slots:
         HotkeyDialog dialog;
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Горячие клавиши"));
         QVERIFY(dialog.isModal());
-        QCOMPARE(dialog.size(), QSize(520, 420));
         auto *table = dialog.findChild<QTableWidget *>();
         QCOMPARE(table->horizontalHeaderItem(0)->text() + '|' + table->horizontalHeaderItem(1)->text(),
                  QStringLiteral("Действие|Клавиша"));

@@ -50,6 +50,21 @@ inline QList<db::SliceRef> slicesFor(const velmaris::gen::SeriesSpec &series, co
     return slices;
 }
 
+// Slice rows without geometry, as an index that never read it holds them;
+// pixels `spacing` mm square.
+inline QList<db::SliceRef> flatSlices(const QStringList &paths, double spacing = 0.7)
+{
+    QList<db::SliceRef> slices;
+    for (int i = 0; i < paths.size(); ++i) {
+        db::SliceRef slice;
+        slice.file_path = paths.at(i);
+        slice.instance_number = i + 1;
+        slice.pixel_spacing_x = slice.pixel_spacing_y = spacing;
+        slices.append(slice);
+    }
+    return slices;
+}
+
 // Writes the series into `folder` (its UIDs come back in `series`) and returns
 // its rows; empty, with a warning, when the files cannot be written.
 inline QList<db::SliceRef> writeSlices(velmaris::gen::SeriesSpec &series, const QString &folder)

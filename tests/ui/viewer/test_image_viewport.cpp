@@ -1,3 +1,4 @@
+#include "ui/ModalBoxCatcher.h"
 #include "ui/PrivateSettings.h"
 #include "ui/viewer/CommentInputDialog.h"
 #include "ui/viewer/GeneratedSlices.h"
@@ -6,6 +7,8 @@
 
 #include "seriesgen/SeriesGenerator.h"
 #include "viewer/QuickTools.h"
+#include "viewer/MeasurementLabels.h"
+#include "viewer/RoiStatistics.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -32,46 +35,12 @@
 using render::MeasurementMode;
 using velmaris::ImageViewportWidget;
 using velmaris::MeasurementItem;
+using velmaris::testing::flatSlices;
+using velmaris::testing::ModalAnswerer;
 
 namespace {
 
 const QString seriesMime = QStringLiteral("application/x-dicom-series-uid");
-
-// Slice rows without geometry, at one pixel spacing in both directions.
-QList<db::SliceRef> flatSlices(const QStringList &paths, double spacing = 0.7)
-{
-    QList<db::SliceRef> slices;
-    for (int i = 0; i < paths.size(); ++i) {
-        db::SliceRef slice;
-        slice.file_path = paths.at(i);
-        slice.instance_number = i + 1;
-        slice.pixel_spacing_x = slice.pixel_spacing_y = spacing;
-        slices.append(slice);
-    }
-    return slices;
-}
-
-// Answers the next modal dialog of type Dialog through `answer`, once.
-template<typename Dialog>
-class ModalAnswerer : public QObject
-{
-public:
-    explicit ModalAnswerer(std::function<void(Dialog *)> answer)
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this, answer] {
-            if (auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget())) {
-                m_timer.stop();
-                ++count;
-                answer(dialog);
-            }
-        });
-        m_timer.start(10);
-    }
-    int count = 0;
-
-private:
-    QTimer m_timer;
-};
 
 bool showPanel(ImageViewportWidget &panel)
 {
@@ -157,31 +126,18 @@ class TestImageViewport : public QObject
     }
     QList<db::SliceRef> spatialSlices() const { return velmaris::testing::slicesFor(m_spec, m_paths); }
 
-    // The ROI label from the generator's values of slice 2.
+    // The ROI label over slice 2 from the generator's own values; the
+    // statistics themselves are the measurement tests' table.
     QString expectedEllipseLabel(const QRectF &rect) const
     {
-        double sum = 0, sumSq = 0, low = 1e9, high = -1e9;
-        int n = 0;
+        render::DecodedFrame frame{true, 64, 64, {}, {}};
         for (int y = 0; y < 64; ++y) {
-            for (int x = 0; x < 64; ++x) {
-                if (std::pow((y - rect.center().y()) / (rect.height() / 2), 2)
-                        + std::pow((x - rect.center().x()) / (rect.width() / 2), 2)
-                    > 1)
-                    continue;
-                const double value =
-                    velmaris::gen::pixelValue(m_spec, 2, y, x) * m_spec.rescaleSlope + m_spec.rescaleIntercept;
-                sum += value;
-                sumSq += value * value;
-                low = std::min(low, value);
-                high = std::max(high, value);
-                ++n;
-            }
+            for (int x = 0; x < 64; ++x)
+                frame.values.push_back(velmaris::gen::pixelValue(m_spec, 2, y, x) * m_spec.rescaleSlope
+                                       + m_spec.rescaleIntercept);
         }
-        const double mean = sum / n;
-        return QStringLiteral("Mean %1  Min %2  Max %3  SD %4  (n=%5)")
-            .arg(QString::number(mean, 'f', 1), QString::number(low, 'f', 0), QString::number(high, 'f', 0),
-                 QString::number(std::sqrt(std::max(sumSq / n - mean * mean, 0.0)), 'f', 1))
-            .arg(n);
+        return render::roiStatisticsLabel(render::ellipseStatistics(frame, rect.center().x(), rect.center().y(),
+                                                                    rect.width() / 2, rect.height() / 2));
     }
 
 private slots:
@@ -189,13 +145,10 @@ private slots:
     {
         QVERIFY(m_dir.isValid() && m_config.isValid());
         velmaris::testing::usePrivateSettings(m_config.path());
-        m_spec.slices = 6;
+        m_spec = velmaris::testing::seriesSpec(6);
+        velmaris::gen::SeriesSpec other = velmaris::testing::seriesSpec(3, 48, 40);
         QString error;
         QVERIFY2(velmaris::gen::writeSeries(m_spec, m_dir.filePath("a"), &m_paths, &error), qPrintable(error));
-        velmaris::gen::SeriesSpec other;
-        other.slices = 3;
-        other.rows = 48;
-        other.columns = 40;
         QVERIFY2(velmaris::gen::writeSeries(other, m_dir.filePath("b"), &m_otherPaths, &error), qPrintable(error));
     }
     void init()
@@ -749,7 +702,7 @@ private slots:
         QCOMPARE(copy.height(), 320);
     }
 
-    void magnifierFollowsTheWheelWhileHeld()
+    void magnifierAndPagingToolFollowThePointer()
     {
         view->setMeasurementMode(MeasurementMode::Magnifier);
         QTest::mousePress(view->viewport(), Qt::LeftButton, {}, QPoint(200, 200));
@@ -762,13 +715,9 @@ private slots:
         QCOMPARE(view->currentSlice(), 0);
         QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, QPoint(200, 200));
         QVERIFY(!view->isMagnifierShown());
-    }
-
-    void pagingToolPagesWithTheDrag()
-    {
+        // 60 px in one move are seven slices at any speed: the drag stops at
+        // the last slice, and back at the first.
         view->setMeasurementMode(MeasurementMode::Paging);
-        // 60 px in one move is at least 60 accumulated pixels, seven slices at
-        // any speed: the drag stops at the last slice, and back at the first.
         QTest::mousePress(view->viewport(), Qt::LeftButton, {}, QPoint(200, 100));
         QTest::mouseMove(view->viewport(), QPoint(200, 160));
         QCOMPARE(view->currentSlice(), 5);

@@ -84,11 +84,8 @@ private slots:
         QCOMPARE(list.seriesUidAt(1), QStringLiteral("2.2"));
         QCOMPARE(list.rowOfSeries(QStringLiteral("2.3")), 2);
         QCOMPARE(list.rowOfSeries(QStringLiteral("absent")), -1);
-        QCOMPARE(list.iconSize(), QSize(120, 120));
-        for (const SeriesListEntry &entry : entries) {
-            QVERIFY(!list.thumbnailReady(entry.seriesUid));
-            QVERIFY(!list.item(list.rowOfSeries(entry.seriesUid))->icon().isNull());
-        }
+        for (int row = 0; row < 3; ++row)
+            QVERIFY(!list.thumbnailReady(list.seriesUidAt(row)) && !list.item(row)->icon().isNull());
         QCOMPARE(finished.count(), 0);
         // At the viewer's width each caption line has the icon's width and
         // more, under the icon rather than squeezed beside it.
@@ -101,8 +98,8 @@ private slots:
         QVERIFY(list.viewport()->rect().contains(cell));
 
         QTRY_COMPARE(finished.count(), 1);
-        for (const SeriesListEntry &entry : entries)
-            QVERIFY(list.thumbnailReady(entry.seriesUid));
+        for (int row = 0; row < 3; ++row)
+            QVERIFY(list.thumbnailReady(list.seriesUidAt(row)));
         // One slice of each series was decoded, for its picture only.
         const render::DecoderStatistics after = render::decoderStatistics();
         QCOMPARE(after.renderProbes - before.renderProbes, quint64(3));

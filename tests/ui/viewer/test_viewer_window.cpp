@@ -10,12 +10,10 @@
 #include "dicom/DicomSummaryReader.h"
 #include "db/Database.h"
 
-#include "seriesgen/SeriesGenerator.h"
-
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
-#include <QClipboard>
 #include <QGraphicsLineItem>
 #include <QGraphicsSimpleTextItem>
 #include <QMenu>
@@ -23,12 +21,11 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
-#include <QStatusBar>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QToolBar>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolBar>
 #include <QtTest>
 
 #include <memory>
@@ -39,17 +36,34 @@ using velmaris::ViewerWindow;
 
 namespace {
 
-int lineItems(const ImageViewportWidget *panel)
+// The reference lines drawn over a panel.
+QList<QGraphicsLineItem *> lines(const ImageViewportWidget *panel)
 {
-    const QList<QGraphicsItem *> items = panel->scene()->items();
-    return int(std::count_if(items.cbegin(), items.cend(),
-                             [](QGraphicsItem *item) { return item->type() == QGraphicsLineItem::Type; }));
+    QList<QGraphicsLineItem *> out;
+    for (QGraphicsItem *item : panel->scene()->items()) {
+        if (item->type() == QGraphicsLineItem::Type)
+            out << static_cast<QGraphicsLineItem *>(item);
+    }
+    return out;
 }
 
 // A click at an image pixel of a panel, through the panel's own mouse handling.
 void clickImage(ImageViewportWidget *panel, const QPointF &imagePixel)
 {
     QTest::mouseClick(panel->viewport(), Qt::LeftButton, Qt::NoModifier, panel->mapFromScene(imagePixel));
+}
+
+void wheel(ImageViewportWidget *panel, int delta)
+{
+    const QPointF at = panel->viewport()->rect().center();
+    QWheelEvent event(at, panel->viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(panel->viewport(), &event);
+}
+
+QString status(const ViewerWindow &viewer)
+{
+    return viewer.statusBar()->currentMessage();
 }
 
 } // namespace
@@ -68,10 +82,7 @@ class TestViewerWindow : public QObject
     velmaris::gen::SeriesSpec m_flat = velmaris::testing::seriesSpec(3);
     // Axial in the frame of m_axial, over another range: 5 slices, z = 104 … 114 mm.
     velmaris::gen::SeriesSpec m_shortAxial = velmaris::testing::seriesSpec(5);
-    QList<db::SliceRef> m_axialSlices;
-    QList<db::SliceRef> m_coronalSlices;
-    QList<db::SliceRef> m_flatSlices;
-    QList<db::SliceRef> m_shortAxialSlices;
+    QList<db::SliceRef> m_axialSlices, m_coronalSlices, m_flatSlices, m_shortAxialSlices;
 
     std::unique_ptr<ViewerWindow> makeViewer(bool portable = false)
     {
@@ -127,57 +138,43 @@ private slots:
     {
         auto viewer = makeViewer();
         QCOMPARE(viewer->windowTitle(), QStringLiteral("Панель просмотра — Velmaris"));
-        QCOMPARE(viewer->size(), QSize(1400, 900));
         QVERIFY(ViewerWindow(QStringLiteral("x"), false).testAttribute(Qt::WA_DeleteOnClose));
         QCOMPARE(viewer->seriesCount(), 3);
         QCOMPARE(viewer->frameCount(m_coronal.seriesInstanceUid), 5);
-        QCOMPARE(viewer->viewport()->seriesUid(), m_axial.seriesInstanceUid);
-        QVERIFY(viewer->action(QStringLiteral("backToList")) != nullptr);
-
-        // Rotate and flip act on the active panel, bound to the registry's keys.
+        ImageViewportWidget *panel = viewer->viewport();
+        QCOMPARE(panel->seriesUid(), m_axial.seriesInstanceUid);
+        // Window actions act on the active panel, bound to the registry's keys.
         QAction *rotate = viewer->action(QStringLiteral("viewer.rotateCw"));
         QCOMPARE(rotate->shortcut(), velmaris::HotkeyRegistry::shortcut(QStringLiteral("viewer.rotateCw")));
         rotate->trigger();
-        QCOMPARE(viewer->viewport()->rotationAngle(), 90);
-        viewer->action(QStringLiteral("viewer.flipH"))->trigger();
-        QVERIFY(viewer->viewport()->isFlippedHorizontally());
-        viewer->action(QStringLiteral("viewer.clearTransform"))->trigger();
-        QCOMPARE(viewer->viewport()->rotationAngle(), 0);
+        QCOMPARE(panel->rotationAngle(), 90);
         QTRY_COMPARE(viewer->seriesList()->count(), 3);
-
         // A series picked in the list goes into the active panel.
         emit viewer->seriesList()->seriesActivated(m_flat.seriesInstanceUid);
-        QCOMPARE(viewer->viewport()->seriesUid(), m_flat.seriesInstanceUid);
+        QCOMPARE(panel->seriesUid(), m_flat.seriesInstanceUid);
 
         // A growing series keeps the slice shown.
         viewer->openSeries(m_axial.seriesInstanceUid);
-        viewer->viewport()->showSlice(3);
+        panel->showSlice(3);
         viewer->showSeries(m_axial.seriesInstanceUid, m_axialSlices.mid(0, 8));
-        QCOMPARE(viewer->viewport()->sliceCount(), 8);
-        QCOMPARE(viewer->viewport()->currentSlice(), 3);
+        QCOMPARE(panel->sliceCount(), 8);
+        QCOMPARE(panel->currentSlice(), 3);
 
         // The wheel pages, or steps through the series when asked to; the last series stays.
-        ImageViewportWidget *panel = viewer->viewport();
-        const auto wheel = [panel](int delta) {
-            const QPointF at = panel->viewport()->rect().center();
-            QWheelEvent event(at, panel->viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
-                              Qt::NoModifier, Qt::NoScrollPhase, false);
-            QApplication::sendEvent(panel->viewport(), &event);
-        };
-        wheel(-120);
-        QCOMPARE(panel->seriesUid(), m_axial.seriesInstanceUid);
+        wheel(panel, -120);
         QCOMPARE(panel->currentSlice(), 4);
         viewer->action(QStringLiteral("wheelSeries"))->setChecked(true);
         for (const auto *expected : {&m_coronal, &m_flat, &m_flat}) {
-            wheel(-120);
+            wheel(panel, -120);
             QCOMPARE(panel->seriesUid(), expected->seriesInstanceUid);
         }
-        wheel(120);
+        wheel(panel, 120);
         QCOMPARE(panel->seriesUid(), m_coronal.seriesInstanceUid);
 
         viewer->action(QStringLiteral("resetCalibration"))->trigger();
-        QCOMPARE(viewer->statusBar()->currentMessage(), QStringLiteral("У серии в активной панели нет ручной калибровки."));
+        QCOMPARE(status(*viewer), QStringLiteral("У серии в активной панели нет ручной калибровки."));
 
+        QVERIFY(viewer->action(QStringLiteral("backToList")) != nullptr);
         auto portable = makeViewer(true);
         QVERIFY(portable->windowTitle() != viewer->windowTitle());
         QVERIFY(portable->windowTitle().startsWith(QStringLiteral("Панель просмотра — Velmaris")));
@@ -187,10 +184,8 @@ private slots:
     void layoutChangesKeepSeriesWherePanelsStay()
     {
         auto viewer = makePair();
-        QCOMPARE(viewer->panels().size(), 2);
         QCOMPARE(viewer->activeViewportIndex(), 1);
-        QVERIFY(viewer->panels().at(1)->isActive());
-        QVERIFY(!viewer->panels().at(0)->isActive());
+        QVERIFY(viewer->panels().at(1)->isActive() && !viewer->panels().at(0)->isActive());
         // One panel is copied at its own size, the whole grid wider.
         QGuiApplication::clipboard()->clear();
         viewer->action(QStringLiteral("viewer.copyOne"))->trigger();
@@ -201,36 +196,26 @@ private slots:
 
         viewer->onGridLayoutChosen(2, 2);
         QCOMPARE(viewer->panels().size(), 4);
-        QCOMPARE(viewer->panels().at(0)->seriesUid(), m_axial.seriesInstanceUid);
         QCOMPARE(viewer->panels().at(1)->seriesUid(), m_coronal.seriesInstanceUid);
         QVERIFY(viewer->panels().at(2)->seriesUid().isEmpty());
         QCOMPARE(viewer->activeViewportIndex(), 1);
+        // A click activates its panel; a series dropped onto a panel shows there.
+        ImageViewportWidget *lower = viewer->panels().at(3);
+        QTest::mouseClick(lower->viewport(), Qt::LeftButton, Qt::NoModifier, lower->viewport()->rect().center());
+        QCOMPARE(viewer->viewport(), lower);
+        QVERIFY(lower->isActive() && !viewer->panels().at(1)->isActive());
+        emit lower->seriesDropped(m_flat.seriesInstanceUid);
+        QCOMPARE(lower->seriesUid(), m_flat.seriesInstanceUid);
 
-        viewer->onGridLayoutChosen(1, 1); // the coronal panel leaves the grid
+        viewer->onGridLayoutChosen(1, 1); // the other panels leave the grid
         QCOMPARE(viewer->panels().size(), 1);
         QCOMPARE(viewer->viewport()->seriesUid(), m_axial.seriesInstanceUid);
-        // The keyboard stays with the active panel: Down pages, whatever the
-        // tool bar holds.
+        // The keyboard stays with the active panel: Down pages, whatever the tool bar holds.
         viewer->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(viewer.get()));
         QCOMPARE(QApplication::focusWidget(), viewer->viewport());
-        const int before = viewer->viewport()->currentSlice();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
-        QCOMPARE(viewer->viewport()->currentSlice(), before + 1);
-        viewer->onGridLayoutChosen(3, 3);
-        QCOMPARE(viewer->panels().size(), 9);
-        QCOMPARE(viewer->panels().at(1)->seriesUid(), m_coronal.seriesInstanceUid);
-
-        // A click activates its panel.
-        ImageViewportWidget *lower = viewer->panels().at(4);
-        QTest::mouseClick(lower->viewport(), Qt::LeftButton, Qt::NoModifier, lower->viewport()->rect().center());
-        QCOMPARE(viewer->viewport(), lower);
-        QVERIFY(lower->isActive());
-        QVERIFY(!viewer->panels().at(0)->isActive());
-
-        // A series dropped onto a panel shows there.
-        emit lower->seriesDropped(m_flat.seriesInstanceUid);
-        QCOMPARE(lower->seriesUid(), m_flat.seriesInstanceUid);
+        QCOMPARE(viewer->viewport()->currentSlice(), 1);
     }
 
     void layoutPickerChoosesRowsAndColumns()
@@ -245,11 +230,11 @@ private slots:
         QTest::mouseMove(&picker, velmaris::LayoutPicker::cellCenter(1, 2));
         QCOMPARE(picker.caption(), QStringLiteral("2 × 3"));
         QTest::mouseClick(&picker, Qt::LeftButton, Qt::NoModifier, velmaris::LayoutPicker::cellCenter(1, 2));
-        QCOMPARE(chosen.size(), 1);
-        QCOMPARE(chosen.first().at(0).toInt(), 2);
-        QCOMPARE(chosen.first().at(1).toInt(), 3);
+        QCOMPARE(QList<QVariantList>(chosen), (QList<QVariantList>{{2, 3}}));
     }
 
+    // Which slice a follower takes is the viewer links' own table; here the
+    // window hands each page to the right rule, once, without feedback.
     void syncedPagingFollowsByPositionOrFractionWithoutFeedback()
     {
         auto viewer = makePair();
@@ -257,57 +242,41 @@ private slots:
         viewer->showSeries(m_shortAxial.seriesInstanceUid, m_shortAxialSlices);
         viewer->setActiveViewport(2);
         viewer->openSeries(m_shortAxial.seriesInstanceUid);
-        ImageViewportWidget *leader = viewer->panels().at(0);     // 10 slices, z = 100 … 111.25
-        ImageViewportWidget *coronal = viewer->panels().at(1);    // 5 slices
-        ImageViewportWidget *shortAxial = viewer->panels().at(2); // 5 slices, z = 104 … 114
-        leader->showSlice(9);
-        QCOMPARE(coronal->currentSlice(), 0); // sync is off at start
-        QCOMPARE(shortAxial->currentSlice(), 0);
-
+        const QList<ImageViewportWidget *> panels = viewer->panels(); // 10 axial, 5 coronal, 5 short axial
+        panels.at(0)->showSlice(9);
+        QCOMPARE(panels.at(1)->currentSlice(), 0); // sync is off at start
         viewer->action(QStringLiteral("syncSlices"))->setChecked(true);
-        QSignalSpy leaderPages(leader, &ImageViewportWidget::sliceChanged);
-        QSignalSpy coronalPages(coronal, &ImageViewportWidget::sliceChanged);
-        QSignalSpy shortAxialPages(shortAxial, &ImageViewportWidget::sliceChanged);
+        QList<std::shared_ptr<QSignalSpy>> pages;
+        for (ImageViewportWidget *panel : panels)
+            pages << std::make_shared<QSignalSpy>(panel, &ImageViewportWidget::sliceChanged);
         // The coronal crosses the axials: it follows by fraction. The other
-        // axial stays level: 111.25 → 111.5, 106.25 → 106.5, 100 and 105 → 104.
-        struct Case { int index; int coronal; int shortAxial; };
-        for (const Case c : {Case{9, 4, 3}, Case{5, 2, 1}, Case{0, 0, 0}, Case{4, 2, 0}}) {
-            leader->showSlice(c.index);
-            QCOMPARE(coronal->currentSlice(), c.coronal);
-            QCOMPARE(shortAxial->currentSlice(), c.shortAxial);
+        // axial stays level: 111.25 → 111.5, 106.25 → 106.5, 105 → 104.
+        for (const QList<int> &c : {QList<int>{9, 4, 3}, {5, 2, 1}, {4, 2, 0}}) {
+            panels.at(0)->showSlice(c.at(0));
+            QCOMPARE(panels.at(1)->currentSlice(), c.at(1));
+            QCOMPARE(panels.at(2)->currentSlice(), c.at(2));
         }
-        // Each page of the leader moved each follower once, and nothing came back.
-        QCOMPARE(leaderPages.size(), 4);
-        QCOMPARE(coronalPages.size(), 4);
-        QCOMPARE(shortAxialPages.size(), 4);
-        QCOMPARE(leader->currentSlice(), 4);
+        for (const auto &spy : pages)
+            QCOMPARE(spy->size(), 3);
+        QCOMPARE(panels.at(0)->currentSlice(), 4);
     }
 
     void referenceLinesAndTheCursorCrossPanels()
     {
         auto viewer = makeViewer();
-        QCOMPARE(viewer->statusBar()->currentMessage(),
-                 QStringLiteral("Референсные линии: нужно минимум 2 панели с загруженными сериями."));
+        QCOMPARE(status(*viewer), QStringLiteral("Референсные линии: нужно минимум 2 панели с загруженными сериями."));
         viewer->onGridLayoutChosen(1, 2);
         viewer->setActiveViewport(1);
         viewer->openSeries(m_coronal.seriesInstanceUid);
         ImageViewportWidget *axial = viewer->panels().at(0);
         ImageViewportWidget *coronal = viewer->panels().at(1);
-        QCOMPARE(lineItems(axial), 1);
-        QCOMPARE(lineItems(coronal), 1);
-        QVERIFY(viewer->statusBar()->currentMessage().isEmpty());
-
+        QCOMPARE(lines(axial).size(), 1);
+        QCOMPARE(lines(coronal).size(), 1);
+        QVERIFY(status(*viewer).isEmpty());
         // The coronal panel's line follows the axial slice: z = 100 + 1.25·i,
         // 0.7 mm per row downwards from z = 112.
-        const auto lineY = [coronal] {
-            const QList<QGraphicsItem *> items = coronal->scene()->items();
-            const auto line = std::find_if(items.cbegin(), items.cend(),
-                                           [](QGraphicsItem *item) { return item->type() == QGraphicsLineItem::Type; });
-            return line == items.cend() ? -1.0 : static_cast<QGraphicsLineItem *>(*line)->line().y1();
-        };
-        QVERIFY(std::abs(lineY() - (112.0 - 100.0) / 0.7) < 1e-6);
         axial->showSlice(8);
-        QVERIFY(std::abs(lineY() - (112.0 - 110.0) / 0.7) < 1e-6);
+        QVERIFY(std::abs(lines(coronal).first()->line().y1() - (112.0 - 110.0) / 0.7) < 1e-6);
 
         // The 3D cursor moves the other panel to the nearest slice:
         // z = 112 − 0.7·10 = 105 mm lies on axial slice 4 (100 + 4 × 1.25).
@@ -315,90 +284,72 @@ private slots:
         QCOMPARE(axial->measurementMode(), MeasurementMode::Cursor3D);
         clickImage(coronal, QPointF(32.0, 10.0));
         QCOMPARE(axial->currentSlice(), 4);
-        // y = −150 mm lies on coronal slice 0; clicking the axial at y pixel of
-        // −146.25 mm (row 19.64) moves the coronal to slice 3.
+        // y = −146.25 mm (row 19.64 of the axial) lies on coronal slice 3.
         clickImage(axial, QPointF(20.0, (-146.25 + 160.0) / 0.7));
         QCOMPARE(coronal->currentSlice(), 3);
 
         viewer->action(QStringLiteral("referenceLines"))->setChecked(false);
-        QCOMPARE(lineItems(axial), 0);
-        QCOMPARE(lineItems(coronal), 0);
+        QVERIFY(lines(axial).isEmpty() && lines(coronal).isEmpty());
         viewer->action(QStringLiteral("referenceLines"))->setChecked(true);
         viewer->setActiveViewport(1);
         viewer->openSeries(m_axial.seriesInstanceUid); // two axial panels: parallel
-        QVERIFY(viewer->statusBar()->currentMessage().startsWith(
-            QStringLiteral("Референсные линии: координаты есть, но видимые плоскости практически параллельны")));
-
+        QVERIFY(status(*viewer).startsWith(QStringLiteral("Референсные линии: координаты есть, но")));
         viewer->openSeries(m_flat.seriesInstanceUid);
         clickImage(coronal, QPointF(10.0, 10.0));
-        QCOMPARE(viewer->statusBar()->currentMessage(),
-                 QStringLiteral("3D-курсор: у этой серии нет пространственных координат — переимпортируйте "
-                                "исследование заново, чтобы они появились."));
+        QVERIFY(status(*viewer).startsWith(QStringLiteral("3D-курсор: у этой серии нет пространственных координат")));
         viewer->setActiveViewport(0);
         viewer->openSeries(m_flat.seriesInstanceUid);
-        QVERIFY(viewer->statusBar()->currentMessage().startsWith(
-            QStringLiteral("Референсные линии: ни у одной серии нет координат ImagePositionPatient/Orientation")));
+        QVERIFY(status(*viewer).startsWith(QStringLiteral("Референсные линии: ни у одной серии нет координат")));
     }
 
+    // The order of the labels is the labeler's own table; here the dialog's
+    // choice reaches it and clicks place, remove and clear labels on screen.
     void vertebraLabelsPlacedAndRemovedByClicks()
     {
         auto viewer = makeViewer();
         ImageViewportWidget *panel = viewer->viewport();
-        // Answer the tool's dialog: first label L1, clicks towards the skull.
-        QTimer::singleShot(0, this, [] {
-            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-            QVERIFY(dialog != nullptr);
+        velmaris::testing::ModalAnswerer<QDialog> answerer([](QDialog *dialog) {
             QCOMPARE(dialog->windowTitle(), QStringLiteral("Метки позвонков"));
             dialog->findChild<QComboBox *>(QStringLiteral("firstLabel"))->setCurrentText(QStringLiteral("L1"));
-            dialog->findChild<QComboBox *>(QStringLiteral("clickOrder"))->setCurrentIndex(1);
+            dialog->findChild<QComboBox *>(QStringLiteral("clickOrder"))->setCurrentIndex(1); // towards the skull
             dialog->accept();
         });
         viewer->chooseTool(MeasurementMode::VertebraLabels);
+        QCOMPARE(answerer.count, 1);
         QCOMPARE(panel->measurementMode(), MeasurementMode::VertebraLabels);
 
         clickImage(panel, QPointF(32.0, 20.0));
-        QCOMPARE(viewer->statusBar()->currentMessage(), QStringLiteral("Поставлена метка L1. Следующая: Th12."));
-        clickImage(panel, QPointF(32.0, 50.0));
-        QCOMPARE(viewer->statusBar()->currentMessage(), QStringLiteral("Поставлена метка Th12. Следующая: Th11."));
-        QCOMPARE(viewer->vertebraLabeler().labels().size(), 2);
+        QCOMPARE(status(*viewer), QStringLiteral("Поставлена метка L1. Следующая: Th12."));
         QStringList drawn;
         for (QGraphicsItem *item : panel->scene()->items()) {
             if (auto *text = qgraphicsitem_cast<QGraphicsSimpleTextItem *>(item))
                 drawn.append(text->text());
         }
-        QVERIFY(drawn.contains(QStringLiteral("L1")));
-        QVERIFY(drawn.contains(QStringLiteral("Th12")));
+        QCOMPARE(drawn, QStringList{QStringLiteral("L1")});
+        clickImage(panel, QPointF(32.0, 50.0));
+        QCOMPARE(viewer->vertebraLabeler().labels().size(), 2);
         // A click next to a shown label removes it.
         clickImage(panel, QPointF(33.0, 21.0));
-        QCOMPARE(viewer->statusBar()->currentMessage(), QStringLiteral("Метка L1 удалена."));
+        QCOMPARE(status(*viewer), QStringLiteral("Метка L1 удалена."));
         QCOMPARE(viewer->vertebraLabeler().labels().size(), 1);
-
         viewer->action(QStringLiteral("clearVertebraLabels"))->trigger();
         QVERIFY(viewer->vertebraLabeler().labels().isEmpty());
 
         viewer->openSeries(m_flat.seriesInstanceUid);
         clickImage(panel, QPointF(10.0, 10.0));
-        QVERIFY(viewer->statusBar()->currentMessage().startsWith(
-            QStringLiteral("Метки позвонков: у этой серии нет пространственных координат")));
+        QVERIFY(status(*viewer).startsWith(QStringLiteral("Метки позвонков: у этой серии нет пространственных координат")));
     }
 
     void cinePlaysAtTheChosenRate()
     {
         auto viewer = makeViewer();
-        QCOMPARE(viewer->cineRateBox()->value(), 10);
         QCOMPARE(viewer->cineRateBox()->suffix(), QStringLiteral(" кадр/сек"));
-        QCOMPARE(viewer->cineTimer()->interval(), 100);
-        viewer->cineRateBox()->setValue(7);
-        QCOMPARE(viewer->cineTimer()->interval(), 142);
         viewer->cineRateBox()->setValue(60);
         QCOMPARE(viewer->cineTimer()->interval(), 16);
-
-        ImageViewportWidget *panel = viewer->viewport();
-        panel->showSlice(8);
+        viewer->viewport()->showSlice(8);
         viewer->action(QStringLiteral("cine"))->setChecked(true);
-        QVERIFY(viewer->cineTimer()->isActive());
-        QTRY_COMPARE(panel->currentSlice(), 9);
-        QTRY_COMPARE(panel->currentSlice(), 0); // wraps
+        QTRY_COMPARE(viewer->viewport()->currentSlice(), 9);
+        QTRY_COMPARE(viewer->viewport()->currentSlice(), 0); // wraps
         viewer->action(QStringLiteral("cine"))->setChecked(false);
         QVERIFY(!viewer->cineTimer()->isActive());
     }
@@ -428,19 +379,17 @@ private slots:
     {
         auto owned = makePair();
         ImageViewportWidget *coronal = owned->panels().at(1);
-
         std::unique_ptr<QMenu> menu(owned->buildSeriesMenu(1, nullptr));
         QStringList texts;
         for (QAction *action : menu->actions())
             texts.append(action->text());
         QCOMPARE(texts.size(), 5);
-        QCOMPARE(texts.at(1), QStringLiteral("✓ №2 · Coronal · 5 срез."));
-        QCOMPARE(texts.at(0), QStringLiteral("№1 · (без описания) · 10 срез."));
+        QCOMPARE(texts.mid(0, 2), (QStringList{QStringLiteral("№1 · (без описания) · 10 срез."),
+                                               QStringLiteral("✓ №2 · Coronal · 5 срез.")}));
         QCOMPARE(texts.last(), QStringLiteral("🖥 Отсоединить на отдельный экран"));
         menu->actions().last()->trigger();
         QVERIFY(owned->isViewportDetached(1));
         QPointer<velmaris::DetachedPanelWindow> window = owned->detachedWindow(1);
-        QCOMPARE(window->panel(), coronal);
         QVERIFY(window->isVisible());
         QCOMPARE(static_cast<QWidget *>(coronal)->window(), window.data());
         menu.reset(owned->buildSeriesMenu(1, nullptr));
@@ -461,8 +410,7 @@ private slots:
         QPointer<ViewerWindow> viewer = owned.release();
         viewer->setAttribute(Qt::WA_DeleteOnClose);
         viewer->action(QStringLiteral("backToList"))->trigger();
-        QVERIFY(!first);
-        QVERIFY(!second);
+        QVERIFY(!first && !second);
         QTRY_VERIFY(!viewer);
     }
 
@@ -486,11 +434,10 @@ private slots:
         QVERIFY(current.has_value());
         current->study_instance_uid = QStringLiteral("1.2.3");
         summaries << *current;
-        auto empty = *current;
-        empty.study_instance_uid = QStringLiteral("8.8.8");
-        empty.series_instance_uid = QStringLiteral("8.8.8.1");
-        empty.sop_instance_uid = QStringLiteral("8.8.8.1.1");
-        summaries << empty;
+        current->study_instance_uid = QStringLiteral("8.8.8");
+        current->series_instance_uid = QStringLiteral("8.8.8.1");
+        current->sop_instance_uid = QStringLiteral("8.8.8.1.1");
+        summaries << *current;
         QCOMPARE(archive.insertSummaries(summaries), summaries.size());
         QSqlQuery drop(QSqlDatabase::database(archive.connectionName()));
         QVERIFY(drop.exec(QStringLiteral("DELETE FROM instances WHERE series_instance_uid = '8.8.8.1'")));
@@ -498,7 +445,6 @@ private slots:
 
         auto viewer = makeViewer();
         viewer->setArchive(&archive);
-
         // The menu offers the patient's other studies by date and description.
         QStringList offered;
         QTimer inspect;
@@ -518,10 +464,8 @@ private slots:
         const int before = viewer->seriesList()->count();
         QVERIFY(viewer->addComparisonStudy(QStringLiteral("9.9.9")));
         QCOMPARE(viewer->seriesList()->count(), before + 2); // header and one series
-        QVERIFY(viewer->seriesList()->seriesUidAt(before).isEmpty());
         QCOMPARE(viewer->seriesList()->seriesUidAt(before + 1), QStringLiteral("9.9.9.1"));
         viewer->openSeries(QStringLiteral("9.9.9.1"));
-        QCOMPARE(viewer->viewport()->seriesUid(), QStringLiteral("9.9.9.1"));
         QCOMPARE(viewer->viewport()->sliceCount(), m_coronalSlices.size());
 
         velmaris::testing::ModalBoxCatcher catcher;

@@ -1,3 +1,4 @@
+#include "ui/ModalBoxCatcher.h"
 #include "ui/PrivateSettings.h"
 #include "ui/viewer/WindowPresetMenu.h"
 #include "viewer/WindowPresets.h"
@@ -14,32 +15,6 @@ namespace {
 
 const QString saveText = QStringLiteral("Сохранить текущий как пресет…");
 const QString deleteText = QStringLiteral("Удалить пользовательский пресет…");
-
-// Answers the next modal input dialog with the given text (typed, or picked
-// from its list) and OK or Cancel, remembering how the dialog looked.
-class InputDialogAnswerer : public QObject
-{
-public:
-    InputDialogAnswerer(const QString &answer, bool confirm)
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this, answer, confirm] {
-            auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
-            if (dialog == nullptr)
-                return;
-            // Title, label, then the list offered (when it is a fixed one).
-            seen = QStringList{dialog->windowTitle(), dialog->labelText()}
-                 + (dialog->isComboBoxEditable() ? QStringList{"editable"} : dialog->comboBoxItems());
-            dialog->setTextValue(answer);
-            confirm ? dialog->accept() : dialog->reject();
-        });
-        m_timer.start(10);
-    }
-
-    QStringList seen;
-
-private:
-    QTimer m_timer;
-};
 
 // The menu as text: "---" for separators; built-in presets as "*".
 QStringList layout(const QMenu &menu)
@@ -147,11 +122,17 @@ private slots:
         QFETCH(QStringList, expectedNames);
         storeNamed(stored);
         WindowPresetMenu menu([] { return WindowLevel{77.0, 155.0}; });
-        InputDialogAnswerer answerer(answer, confirm);
+        QStringList seen; // title, label, then the list offered when it is a fixed one
+        velmaris::testing::ModalAnswerer<QInputDialog> answerer([&](QInputDialog *dialog) {
+            seen = QStringList{dialog->windowTitle(), dialog->labelText()}
+                 + (dialog->isComboBoxEditable() ? QStringList{"editable"} : dialog->comboBoxItems());
+            dialog->setTextValue(answer);
+            confirm ? dialog->accept() : dialog->reject();
+        });
         trigger(menu, save ? saveText : deleteText);
         QStringList offered = stored; // each name once
         offered.removeDuplicates();
-        QCOMPARE(answerer.seen, (save ? QStringList{"Новый пресет W/L", "Название:"}
+        QCOMPARE(seen, (save ? QStringList{"Новый пресет W/L", "Название:"}
                                       : QStringList{"Удалить пресет", "Выберите пресет для удаления:"} + offered));
         QCOMPARE(storedNames(), expectedNames);
         if (save && expectedNames.size() == 2)
