@@ -198,8 +198,15 @@ private slots:
         QVERIFY(QFileInfo::exists(world.lockFile()));
         Workstation next(world);
         QTRY_VERIFY_WITH_TIMEOUT(bridgeAnswers(world.port), 15000);
-        QCOMPARE(startAgain(world, {}).exitCode, 0);
-        QTRY_VERIFY_WITH_TIMEOUT(next.log.contains(QStringLiteral("focus requested")), 5000);
+        // A second start gives up after three seconds without an answer; on a
+        // loaded machine the new instance may still be busy starting, so ask
+        // again rather than read that as a lock not taken over.
+        bool focused = false;
+        for (int attempt = 0; attempt < 3 && !focused; ++attempt) {
+            QCOMPARE(startAgain(world, {}).exitCode, 0);
+            focused = QTest::qWaitFor([&] { return next.log.contains(QStringLiteral("focus requested")); }, 5000);
+        }
+        QVERIFY2(focused, qPrintable(next.log));
     }
 
     void portableModeLeavesNoTrace()
