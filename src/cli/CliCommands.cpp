@@ -1,6 +1,8 @@
 #include "cli/CliCommands.h"
 
+#include "cli/CliOutput.h"
 #include "cli/JsonRecords.h"
+#include "cli/PacsCommands.h"
 #include "cli/VolumeCommands.h"
 #include "db/Database.h"
 #include "db/ImportService.h"
@@ -18,6 +20,7 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <string>
 
 namespace velmaris::cli {
 
@@ -32,43 +35,12 @@ const char usageText[] =
     "  norvane-cli instances --db FILE SERIES_UID\n"
     "  norvane-cli tags FILE\n"
     "  norvane-cli values FILE [--frame N] --out RAW\n"
-    "  norvane-cli render FILE [--frame N] [--window CENTER WIDTH] --out PNG\n";
+    "  norvane-cli render FILE [--frame N] [--window CENTER WIDTH] --out PNG\n"
+    PACS_USAGE_TEXT;
 
 // Summaries are written to the index in batches: one transaction per batch
 // instead of one per statement.
 constexpr int importBatchSize = 500;
-
-class Output
-{
-public:
-    Output(std::FILE *out, std::FILE *err) : m_out(out), m_err(err) {}
-
-    void record(const QJsonObject &object)
-    {
-        const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
-        std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), m_out);
-    }
-
-    int fail(const QString &message)
-    {
-        const QByteArray text = message.toUtf8() + '\n';
-        std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), m_err);
-        return RuntimeFailure;
-    }
-
-    int usage(const QString &message = QString())
-    {
-        if (!message.isEmpty())
-            fail(message);
-        std::fputs(usageText, m_err);
-        std::fputs(volumeUsageText, m_err);
-        return UsageError;
-    }
-
-private:
-    std::FILE *m_out;
-    std::FILE *m_err;
-};
 
 struct WindowArgument
 {
@@ -343,12 +315,19 @@ int renderPicture(const Arguments &args, Output &output)
 
 int runCommand(const QStringList &arguments, std::FILE *out, std::FILE *err)
 {
-    Output output(out, err);
+    // The volume verbs keep their usage text beside their code.
+    static const std::string fullUsage = std::string(usageText) + volumeUsageText;
+    Output output(out, err, fullUsage.c_str());
     if (arguments.isEmpty())
         return output.usage();
     const QString command = arguments.first();
     if (isVolumeCommand(command))
         return runVolumeCommand(command, arguments.mid(1), out, err);
+    if (isPacsCommand(command)) {
+        const int code = runPacsCommand(command, arguments.mid(1), output);
+        std::fflush(out);
+        return code;
+    }
     const Arguments args = parse(arguments.mid(1));
     if (!args.problem.isEmpty())
         return output.usage(args.problem);

@@ -15,6 +15,8 @@
 #include "ui/dialogs/StudyTable.h"
 #include "ui/dialogs/HotkeyDialog.h"
 #include "ui/dialogs/QuickToolsDialog.h"
+#include "ui/pacs/PacsSendAction.h"
+#include "ui/pacs/PacsSettingsDialog.h"
 #include "ui/viewer/ViewerWindow.h"
 
 #include <QActionGroup>
@@ -201,6 +203,11 @@ void MainWindow::buildToolBar()
     QAction *storage = settingsMenu->addAction(QStringLiteral("Управление хранилищем…"));
     connect(storage, &QAction::triggered, this, [this] {
         CleanupSettingsDialog dialog(this);
+        dialog.exec();
+    });
+    QAction *pacsSettings = settingsMenu->addAction(QStringLiteral("Настройки PACS…"));
+    connect(pacsSettings, &QAction::triggered, this, [this] {
+        PacsSettingsDialog dialog(this);
         dialog.exec();
     });
     QAction *light = settingsMenu->addAction(QStringLiteral("Светлая тема"));
@@ -502,6 +509,12 @@ QMenu *MainWindow::createStudyContextMenu()
     QAction *protect = menu->addAction(anyProtected ? QStringLiteral("Снять защиту от удаления")
                                                     : QStringLiteral("Защитить от удаления"));
     connect(protect, &QAction::triggered, this, &MainWindow::toggleProtectionOfSelection);
+    if (uids.size() == 1) {
+        QAction *send = menu->addAction(QStringLiteral("Отправить на PACS-сервер…"));
+        connect(send, &QAction::triggered, this, [this, uid = uids.first()] {
+            PacsSendAction::chooseServerAndSend(this, m_database->studyFilePaths(uid));
+        });
+    }
     menu->addSeparator();
     QAction *fromList = menu->addAction(QStringLiteral("Удалить только запись из списка%1").arg(count));
     connect(fromList, &QAction::triggered, this, &MainWindow::deleteSelectionFromList);
