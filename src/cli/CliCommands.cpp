@@ -2,6 +2,7 @@
 
 #include "cli/JsonRecords.h"
 #include "cli/VolumeCommands.h"
+#include "cli/VrtCommands.h"
 #include "db/Database.h"
 #include "db/ImportService.h"
 #include "dicom/DicomSummaryReader.h"
@@ -62,6 +63,7 @@ public:
             fail(message);
         std::fputs(usageText, m_err);
         std::fputs(volumeUsageText, m_err);
+        std::fputs(vrtUsageText, m_err);
         return UsageError;
     }
 
@@ -349,6 +351,8 @@ int runCommand(const QStringList &arguments, std::FILE *out, std::FILE *err)
     const QString command = arguments.first();
     if (isVolumeCommand(command))
         return runVolumeCommand(command, arguments.mid(1), out, err);
+    if (isVrtCommand(command))
+        return runVrtCommand(arguments.mid(1), out, err);
     const Arguments args = parse(arguments.mid(1));
     if (!args.problem.isEmpty())
         return output.usage(args.problem);
