@@ -460,7 +460,7 @@ bool renderVolumeWithOpenGl(const Volume &volume, const VolumeRenderParameters &
         if (renderer.initialize(error) && renderer.setVolume(volume, error, notice) && target.bind()) {
             renderer.render(parameters, size, steps);
             context.functions()->glFinish();
-            image = target.toImage(false).convertToFormat(QImage::Format_RGB32);
+            image = target.toImage(true).convertToFormat(QImage::Format_RGB32);
             target.release();
             ok = true;
         }
