@@ -4,6 +4,7 @@
 #include "cli/JsonRecords.h"
 #include "cli/PacsCommands.h"
 #include "cli/VolumeCommands.h"
+#include "cli/VrtCommands.h"
 #include "db/Database.h"
 #include "db/ImportService.h"
 #include "dicom/DicomSummaryReader.h"
@@ -316,7 +317,7 @@ int renderPicture(const Arguments &args, Output &output)
 int runCommand(const QStringList &arguments, std::FILE *out, std::FILE *err)
 {
     // The volume verbs keep their usage text beside their code.
-    static const std::string fullUsage = std::string(usageText) + volumeUsageText;
+    static const std::string fullUsage = std::string(usageText) + volumeUsageText + vrtUsageText;
     Output output(out, err, fullUsage.c_str());
     if (arguments.isEmpty())
         return output.usage();
@@ -328,6 +329,8 @@ int runCommand(const QStringList &arguments, std::FILE *out, std::FILE *err)
         std::fflush(out);
         return code;
     }
+    if (isVrtCommand(command))
+        return runVrtCommand(arguments.mid(1), out, err);
     const Arguments args = parse(arguments.mid(1));
     if (!args.problem.isEmpty())
         return output.usage(args.problem);
