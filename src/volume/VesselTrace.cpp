@@ -172,16 +172,10 @@ bool traceVessel(const Volume &volume, const Vec3d &from, const Vec3d &to, const
 
     const auto spacing = spacingOf(volume);
     const auto count = countOf(volume);
+    // The whole volume is searched: only lumen voxels are ever visited, and a
+    // tortuous vessel may bulge far beyond the box of its two ends.
     Box box;
-    for (int i = 0; i < 3; ++i) {
-        const std::size_t a = std::size_t(i);
-        const int margin = int(std::ceil(options.marginMm / spacing[a]));
-        const int low = std::max(0, std::min((*start)[a], (*goal)[a]) - margin);
-        const int high = std::min(count[a] - 1, std::max((*start)[a], (*goal)[a]) + margin);
-        box.low[a] = low;
-        box.size[a] = high - low + 1;
-    }
-
+    box.size = count;
     // Brighter lumen is cheaper, so the path keeps off the partial-volume
     // rim; the reference is the lumen at the two ends.
     const double reference =
