@@ -1,6 +1,7 @@
 #include "cli/CliCommands.h"
 
 #include "cli/CliOutput.h"
+#include "cli/CprCommands.h"
 #include "cli/JsonRecords.h"
 #include "cli/PacsCommands.h"
 #include "cli/VolumeCommands.h"
@@ -317,13 +318,15 @@ int renderPicture(const Arguments &args, Output &output)
 int runCommand(const QStringList &arguments, std::FILE *out, std::FILE *err)
 {
     // The volume verbs keep their usage text beside their code.
-    static const std::string fullUsage = std::string(usageText) + volumeUsageText + vrtUsageText;
+    static const std::string fullUsage = std::string(usageText) + volumeUsageText + vrtUsageText + cprUsageText;
     Output output(out, err, fullUsage.c_str());
     if (arguments.isEmpty())
         return output.usage();
     const QString command = arguments.first();
     if (isVolumeCommand(command))
         return runVolumeCommand(command, arguments.mid(1), out, err);
+    if (isCprCommand(command))
+        return runCprCommand(command, arguments.mid(1), out, err);
     if (isPacsCommand(command)) {
         const int code = runPacsCommand(command, arguments.mid(1), output);
         std::fflush(out);

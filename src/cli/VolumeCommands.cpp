@@ -204,29 +204,9 @@ QString seriesDescription(db::Database &database, const QString &seriesUid)
     return QString();
 }
 
-// Opens the index, reads the series and builds its volume; false (with the
-// reason) when the index cannot be read or the volume cannot be built.
 bool buildSeriesVolume(const VolumeArguments &args, bool orientation, render::Volume &volume, QString &message)
 {
-    if (!QFileInfo::exists(args.database)) {
-        message = QStringLiteral("Файл индекса не найден: %1").arg(args.database);
-        return false;
-    }
-    db::Database database(nullptr);
-    if (!database.open(args.database)) {
-        message = QStringLiteral("Не удалось открыть индекс %1: %2").arg(args.database, database.lastError());
-        return false;
-    }
-    const QString seriesUid = args.positional.first();
-    const QList<db::SliceRef> rows = database.listInstances(seriesUid);
-    const int hint = render::planeHintFromText(seriesDescription(database, seriesUid));
-    if (!database.lastError().isEmpty()) {
-        message = QStringLiteral("Не удалось прочитать индекс %1: %2").arg(args.database, database.lastError());
-        return false;
-    }
-    const auto use = orientation ? render::SliceOrientationUse::Keep : render::SliceOrientationUse::Drop;
-    volume = render::buildVolume(render::seriesVolumeSlices(rows, use), message, hint);
-    return volume.isValid();
+    return buildIndexedSeriesVolume(args.database, args.positional.first(), orientation, volume, message);
 }
 
 // The voxels as little-endian float32, x fastest, then y, then z.
@@ -367,6 +347,29 @@ int mprVerb(const VolumeArguments &args, std::FILE *out, std::FILE *err)
 }
 
 } // namespace
+
+bool buildIndexedSeriesVolume(const QString &databasePath, const QString &seriesUid, bool orientation,
+                              render::Volume &volume, QString &message)
+{
+    if (!QFileInfo::exists(databasePath)) {
+        message = QStringLiteral("Файл индекса не найден: %1").arg(databasePath);
+        return false;
+    }
+    db::Database database(nullptr);
+    if (!database.open(databasePath)) {
+        message = QStringLiteral("Не удалось открыть индекс %1: %2").arg(databasePath, database.lastError());
+        return false;
+    }
+    const QList<db::SliceRef> rows = database.listInstances(seriesUid);
+    const int hint = render::planeHintFromText(seriesDescription(database, seriesUid));
+    if (!database.lastError().isEmpty()) {
+        message = QStringLiteral("Не удалось прочитать индекс %1: %2").arg(databasePath, database.lastError());
+        return false;
+    }
+    const auto use = orientation ? render::SliceOrientationUse::Keep : render::SliceOrientationUse::Drop;
+    volume = render::buildVolume(render::seriesVolumeSlices(rows, use), message, hint);
+    return volume.isValid();
+}
 
 bool isVolumeCommand(const QString &command)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "volume/Volume.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -16,5 +18,12 @@ bool isVolumeCommand(const QString &command);
 int runVolumeCommand(const QString &command, const QStringList &arguments, std::FILE *out, std::FILE *err);
 
 extern const char volumeUsageText[];
+
+// Opens the index, reads the series and builds its volume (with the frames'
+// orientation kept, or turned by the plane hint); false with the reason when
+// the index cannot be read or the volume cannot be built. A warning about a
+// built volume lands in `message` too.
+bool buildIndexedSeriesVolume(const QString &database, const QString &seriesUid, bool orientation,
+                              render::Volume &volume, QString &message);
 
 } // namespace velmaris::cli

@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <memory>
 
 namespace velmaris::gen {
@@ -46,6 +47,102 @@ inline bool insideEllipse(int64_t x, int64_t y, int64_t cx, int64_t cy, int64_t 
     return dx * dx * b * b + dy * dy * a * a <= a * a * b * b;
 }
 
+std::array<double, 3> sliceNormal(const SeriesSpec &spec);
+
+// The tube of the angiography phantom: its centre line sampled densely (the
+// nearest sample stands in for the nearest curve point; at 4000 samples the
+// error is far below a voxel).
+class VesselModel
+{
+public:
+    explicit VesselModel(const SeriesSpec &spec) : m_spec(spec)
+    {
+        m_curve = vesselCurve(spec);
+        m_arc.resize(m_curve.size(), 0.0);
+        for (std::size_t i = 1; i < m_curve.size(); ++i)
+            m_arc[i] = m_arc[i - 1] + distance(m_curve[i], m_curve[i - 1]);
+        m_normal = sliceNormal(spec);
+        for (const auto &p : m_curve)
+            m_depth.push_back(dotWith(p, m_normal));
+    }
+
+    // HU at pixel (r, c) of slice s, before noise.
+    double hu(int s, int r, int c) const
+    {
+        const auto p = pixelPoint(s, r, c);
+        const double reach = m_spec.vessel.radiusMm + 1.0;
+        const double depth = dotWith(p, m_normal);
+        double best = reach * reach;
+        std::size_t nearest = m_curve.size();
+        for (std::size_t i = 0; i < m_curve.size(); ++i) {
+            if (std::fabs(m_depth[i] - depth) > reach)
+                continue;
+            const double d2 = distance2(p, m_curve[i]);
+            if (d2 < best) {
+                best = d2;
+                nearest = i;
+            }
+        }
+        if (nearest == m_curve.size())
+            return m_spec.vessel.tissueHu;
+        return std::sqrt(best) <= vesselRadiusAt(m_spec, m_arc[nearest]) ? m_spec.vessel.lumenHu
+                                                                          : m_spec.vessel.tissueHu;
+    }
+
+    // Pixels of slice s that may lie near the tube: rows and columns of the
+    // curve samples within reach of the slice, widened by the reach.
+    void candidateWindow(int s, int &r0, int &r1, int &c0, int &c1) const
+    {
+        const double reach = m_spec.vessel.radiusMm + 1.0;
+        const auto o = pixelPoint(s, 0, 0);
+        const double depth = dotWith(o, m_normal);
+        const std::array<double, 3> rowDir{m_spec.orientation[0], m_spec.orientation[1], m_spec.orientation[2]};
+        const std::array<double, 3> colDir{m_spec.orientation[3], m_spec.orientation[4], m_spec.orientation[5]};
+        r0 = c0 = std::numeric_limits<int>::max();
+        r1 = c1 = std::numeric_limits<int>::min();
+        for (std::size_t i = 0; i < m_curve.size(); ++i) {
+            if (std::fabs(m_depth[i] - depth) > reach)
+                continue;
+            const std::array<double, 3> d{m_curve[i][0] - o[0], m_curve[i][1] - o[1], m_curve[i][2] - o[2]};
+            const double c = dotWith(d, rowDir) / m_spec.pixelSpacingColumn;
+            const double r = dotWith(d, colDir) / m_spec.pixelSpacingRow;
+            c0 = std::min(c0, int(std::floor(c - reach / m_spec.pixelSpacingColumn)));
+            c1 = std::max(c1, int(std::ceil(c + reach / m_spec.pixelSpacingColumn)));
+            r0 = std::min(r0, int(std::floor(r - reach / m_spec.pixelSpacingRow)));
+            r1 = std::max(r1, int(std::ceil(r + reach / m_spec.pixelSpacingRow)));
+        }
+    }
+
+private:
+    static double dotWith(const std::array<double, 3> &a, const std::array<double, 3> &b)
+    {
+        return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+    }
+    static double distance2(const std::array<double, 3> &a, const std::array<double, 3> &b)
+    {
+        return (a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]);
+    }
+    static double distance(const std::array<double, 3> &a, const std::array<double, 3> &b)
+    {
+        return std::sqrt(distance2(a, b));
+    }
+    std::array<double, 3> pixelPoint(int s, int r, int c) const
+    {
+        std::array<double, 3> p{};
+        for (int i = 0; i < 3; ++i)
+            p[i] = m_spec.origin[i] + s * m_spec.sliceSpacing * m_normal[i]
+                   + c * m_spec.pixelSpacingColumn * m_spec.orientation[i]
+                   + r * m_spec.pixelSpacingRow * m_spec.orientation[3 + i];
+        return p;
+    }
+
+    SeriesSpec m_spec;
+    std::vector<std::array<double, 3>> m_curve;
+    std::vector<double> m_arc;
+    std::vector<double> m_depth;
+    std::array<double, 3> m_normal{};
+};
+
 class Phantom
 {
 public:
@@ -53,6 +150,13 @@ public:
         : m_rows(std::max(spec.rows, 1)), m_columns(std::max(spec.columns, 1)),
           m_slices(std::max(spec.slices, 1))
     {
+        if (spec.anatomy == Anatomy::Vessel) {
+            m_vessel = std::make_shared<const VesselModel>(spec);
+            m_noise = std::max(spec.vessel.noiseHu, 0);
+            m_slope = spec.rescaleSlope != 0.0 ? spec.rescaleSlope : 1.0;
+            m_intercept = spec.rescaleIntercept;
+            m_vesselTissue = spec.vessel.tissueHu;
+        }
         // Physical values: Hounsfield units for the CT-like kinds, typical
         // T1-ish intensities for MR, so that windowing behaves as on real data.
         static constexpr double ctValues[TissueCount] = {-1000, -850, -100, 40, 250, 800};
@@ -101,6 +205,8 @@ public:
 
     int value(const Slice &sl, int r, int c) const
     {
+        if (m_vessel)
+            return vesselValue(m_vessel->hu(sl.index, r, c), sl.index, r, c);
         const int64_t x = (2 * int64_t(c) + 1) * Unit / m_columns - Unit;
         const int64_t y = (2 * int64_t(r) + 1) * Unit / m_rows - Unit;
         Tissue t;
@@ -131,7 +237,47 @@ public:
         return std::clamp(m_stored[t] + noise, m_min, m_max);
     }
 
+    // The stored values of one slice; the tube is looked for only near the
+    // curve, the rest is tissue.
+    std::vector<int> sliceValues(int s) const
+    {
+        std::vector<int> values(std::size_t(m_rows) * std::size_t(m_columns));
+        if (!m_vessel) {
+            const Slice sl = slice(s);
+            for (int r = 0; r < m_rows; ++r)
+                for (int c = 0; c < m_columns; ++c)
+                    values[std::size_t(r) * std::size_t(m_columns) + std::size_t(c)] = value(sl, r, c);
+            return values;
+        }
+        int r0 = 0, r1 = -1, c0 = 0, c1 = -1;
+        m_vessel->candidateWindow(s, r0, r1, c0, c1);
+        for (int r = 0; r < m_rows; ++r)
+            for (int c = 0; c < m_columns; ++c) {
+                const bool near = r >= r0 && r <= r1 && c >= c0 && c <= c1;
+                const double hu = near ? m_vessel->hu(s, r, c) : m_vesselTissue;
+                values[std::size_t(r) * std::size_t(m_columns) + std::size_t(c)] = vesselValue(hu, s, r, c);
+            }
+        return values;
+    }
+
 private:
+    int vesselValue(double hu, int s, int r, int c) const
+    {
+        uint32_t h = uint32_t(s) * 0x9E3779B1u ^ uint32_t(r) * 0x85EBCA77u ^ uint32_t(c) * 0xC2B2AE3Du;
+        h ^= h >> 15;
+        h *= 0x2C1B3C6Du;
+        h ^= h >> 12;
+        const int noise = m_noise > 0 ? int(h % uint32_t(2 * m_noise + 1)) - m_noise : 0;
+        const double stored = std::round((hu + noise - m_intercept) / m_slope);
+        return int(std::clamp(stored, double(m_min), double(m_max)));
+    }
+
+    std::shared_ptr<const VesselModel> m_vessel;
+    int m_noise = 0;
+    double m_slope = 1.0;
+    double m_intercept = 0.0;
+    double m_vesselTissue = 0.0;
+
     int m_rows;
     int m_columns;
     int m_slices;
@@ -491,8 +637,6 @@ bool Builder::pixelData(DcmDataset &ds, int firstSlice, int frames)
         note(DCM_PixelData);
         return false;
     }
-    const int rows = m_spec.rows;
-    const int columns = m_spec.columns;
     if (m_spec.bitsAllocated == 16) {
         Uint16 *words = nullptr;
         m_status = element->createUint16Array(Uint32(count), words);
@@ -500,10 +644,8 @@ bool Builder::pixelData(DcmDataset &ds, int firstSlice, int frames)
         if (!ok())
             return false;
         for (int f = 0; f < frames; ++f) {
-            const auto sl = m_phantom.slice(firstSlice + f);
-            for (int r = 0; r < rows; ++r)
-                for (int c = 0; c < columns; ++c)
-                    *words++ = Uint16(m_phantom.value(sl, r, c));
+            for (const int value : m_phantom.sliceValues(firstSlice + f))
+                *words++ = Uint16(value);
         }
     } else {
         element->setVR(EVR_OB);
@@ -513,10 +655,8 @@ bool Builder::pixelData(DcmDataset &ds, int firstSlice, int frames)
         if (!ok())
             return false;
         for (int f = 0; f < frames; ++f) {
-            const auto sl = m_phantom.slice(firstSlice + f);
-            for (int r = 0; r < rows; ++r)
-                for (int c = 0; c < columns; ++c)
-                    *bytesOut++ = Uint8(m_phantom.value(sl, r, c));
+            for (const int value : m_phantom.sliceValues(firstSlice + f))
+                *bytesOut++ = Uint8(value);
         }
     }
     return true;
@@ -860,6 +1000,49 @@ int pixelValue(const SeriesSpec &spec, int slice, int row, int column)
 {
     const Phantom phantom(spec);
     return phantom.value(phantom.slice(slice), row, column);
+}
+
+std::array<double, 3> vesselCurvePoint(const SeriesSpec &spec, double t)
+{
+    // Image-relative: across the columns, down the rows and through the
+    // slices, kept clear of the borders by more than the radius.
+    const double width = (std::max(spec.columns, 2) - 1) * spec.pixelSpacingColumn;
+    const double height = (std::max(spec.rows, 2) - 1) * spec.pixelSpacingRow;
+    const double depth = (std::max(spec.slices, 2) - 1) * spec.sliceSpacing;
+    const double u = width * (0.5 + 0.25 * std::sin(1.5 * M_PI * t));
+    const double v = height * (0.5 + 0.2 * std::cos(M_PI * t));
+    const double w = depth * (0.12 + 0.76 * t);
+    const auto n = sliceNormal(spec);
+    std::array<double, 3> p{};
+    for (int i = 0; i < 3; ++i)
+        p[i] = spec.origin[i] + u * spec.orientation[i] + v * spec.orientation[3 + i] + w * n[i];
+    return p;
+}
+
+std::vector<std::array<double, 3>> vesselCurve(const SeriesSpec &spec, int samples)
+{
+    const int n = std::max(samples, 1);
+    std::vector<std::array<double, 3>> curve;
+    curve.reserve(std::size_t(n) + 1);
+    for (int k = 0; k <= n; ++k)
+        curve.push_back(vesselCurvePoint(spec, double(k) / n));
+    return curve;
+}
+
+double vesselRadiusAt(const SeriesSpec &spec, double arcMm)
+{
+    const VesselPhantom &v = spec.vessel;
+    const double half = v.stenosisLengthMm * 0.5;
+    const double d = arcMm - v.stenosisArcMm;
+    if (!(half > 0.0) || std::fabs(d) >= half)
+        return v.radiusMm;
+    const double narrowing = v.stenosisReduction * 0.5 * (1.0 + std::cos(M_PI * d / half));
+    return v.radiusMm * (1.0 - narrowing);
+}
+
+std::vector<int> slicePixelValues(const SeriesSpec &spec, int slice)
+{
+    return Phantom(spec).sliceValues(slice);
 }
 
 std::array<double, 3> slicePosition(const SeriesSpec &spec, int slice)

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <array>
+#include <vector>
 
 // Writes realistic synthetic DICOM series for tests and benchmarks. Every value
 // that a test may want to check is set from the spec, so tests compare against
@@ -36,9 +37,33 @@ enum class EnhancedLayout {
     PerFrameGeometry, // spacing, thickness and orientation in each per-frame item
 };
 
+// What the pixels show.
+enum class Anatomy {
+    Chest,  // trunk with lungs, vertebra, aorta and a nodule
+    Vessel, // CT angiography phantom: one contrast-filled tube (VesselPhantom)
+};
+
+// A curved contrast-filled tube in soft tissue. Its centre line
+// (vesselCurvePoint) runs through the slices along a fixed 3D curve scaled to
+// the image extent; its radius is radiusMm except around stenosisArcMm,
+// where it narrows smoothly (raised cosine over stenosisLengthMm) to
+// (1 − stenosisReduction) × radiusMm.
+struct VesselPhantom
+{
+    double radiusMm = 3.0;
+    double lumenHu = 300.0;
+    double tissueHu = -50.0;
+    int noiseHu = 10;               // deterministic noise, −noiseHu … noiseHu
+    double stenosisReduction = 0.5; // of the diameter at the narrowest point
+    double stenosisArcMm = 30.0;    // arc length from the curve's start
+    double stenosisLengthMm = 10.0;
+};
+
 struct SeriesSpec
 {
     Kind kind = Kind::CT;
+    Anatomy anatomy = Anatomy::Chest;
+    VesselPhantom vessel; // used with Anatomy::Vessel
     Compression compression = Compression::None;
 
     int slices = 4;     // files for CT/MR, frames for the multi-frame kinds
@@ -107,6 +132,19 @@ struct SeriesSpec
 // The value the generator stores at pixel (r, c) of slice (or frame) s,
 // before rescale. Deterministic, so decoded pixels can be checked.
 int pixelValue(const SeriesSpec &spec, int slice, int row, int column);
+
+// The vessel phantom's centre line in patient mm at t in 0 … 1.
+std::array<double, 3> vesselCurvePoint(const SeriesSpec &spec, double t);
+
+// The centre line as `samples` + 1 points at t = k / samples (patient mm).
+std::vector<std::array<double, 3>> vesselCurve(const SeriesSpec &spec, int samples = 4000);
+
+// The tube's radius at an arc length along the centre line.
+double vesselRadiusAt(const SeriesSpec &spec, double arcMm);
+
+// The stored values of slice s, row by row (faster than pixelValue for a
+// whole image).
+std::vector<int> slicePixelValues(const SeriesSpec &spec, int slice);
 
 // Image Position (Patient) of slice s: origin + s * sliceSpacing * normal.
 std::array<double, 3> slicePosition(const SeriesSpec &spec, int slice);

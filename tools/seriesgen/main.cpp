@@ -84,6 +84,8 @@ int main(int argc, char *argv[])
          QStringLiteral("Enhanced: spacing and orientation in every per-frame item.")},
         {QStringLiteral("no-positions"),
          QStringLiteral("Enhanced: no Plane Position Sequence in the per-frame items.")},
+        {QStringLiteral("vessel"),
+         QStringLiteral("CT angiography phantom: a curved contrast-filled tube with a stenosis.")},
         {QStringLiteral("no-geometry"),
          QStringLiteral("No position, orientation or pixel spacing.")},
         {QStringLiteral("study-uid"), QStringLiteral("Study Instance UID (default: new)."),
@@ -176,6 +178,8 @@ int main(int argc, char *argv[])
         spec.enhancedLayout = EnhancedLayout::PerFrameGeometry;
     if (parser.isSet(QStringLiteral("no-positions")))
         spec.perFramePositions = false;
+    if (parser.isSet(QStringLiteral("vessel")))
+        spec.anatomy = Anatomy::Vessel;
     if (parser.isSet(QStringLiteral("no-geometry")))
         spec.writeGeometry = false;
     spec.studyInstanceUid = parser.value(QStringLiteral("study-uid"));
