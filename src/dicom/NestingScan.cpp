@@ -135,6 +135,16 @@ void NestingScan::feed(const char *data, std::size_t size)
         keepTail(bytes, size, base);
 }
 
+void NestingScan::skip(std::size_t size)
+{
+    if (exceeded() || size == 0)
+        return;
+    m_fed += size;
+    m_next = m_fed;
+    m_pending.clear();
+    m_pendingStart = m_fed;
+}
+
 void NestingScan::finish()
 {
     if (!exceeded() && !m_pending.isEmpty())
@@ -207,6 +217,11 @@ void NestingScan::scan(const uchar *data, std::size_t n, std::uint64_t base, boo
             return;
     }
     m_next = base + n;
+}
+
+bool deflatedDataset(const uchar *data, std::size_t size)
+{
+    return readMetaHeader(data, size).deflated;
 }
 
 int itemNestingDepth(const QString &path, int limit)
