@@ -20,35 +20,65 @@ constexpr offile_off_t scanAhead = 4096;
 // a value: what the parser skips unread in the lazy mode it reads whole in the
 // other, and neither is scanned, so both modes refuse the same files.
 constexpr offile_off_t longestHeaderRead = 16;
+// Bytes read into the window at a time: the headers of a typical image
+// object, about what DCMTK's own buffered reads fetch.
+constexpr offile_off_t windowBytes = 16384;
 // Module numbers above 1023 are left to applications by DCMTK.
 constexpr unsigned short conditionModule = 1202;
 
 } // namespace
 
-void GuardedFileProducer::attach(const uchar *data, offile_off_t size)
+void GuardedFileProducer::attach(QFile *file, offile_off_t size, const QByteArray &head)
 {
-    m_data = data;
+    m_file = file;
     m_size = size;
+    m_window = head;
+    m_windowStart = 0;
 }
 
 OFBool GuardedFileProducer::good() const
 {
-    return !m_scan.exceeded();
+    return !m_scan.exceeded() && !m_failed;
 }
 
 OFCondition GuardedFileProducer::status() const
 {
-    return m_scan.exceeded() ? makeOFCondition(conditionModule, 2, OF_error, "item nesting too deep") : EC_Normal;
+    if (m_scan.exceeded())
+        return makeOFCondition(conditionModule, 2, OF_error, "item nesting too deep");
+    return m_failed ? EC_InvalidStream : EC_Normal;
 }
 
 OFBool GuardedFileProducer::eos()
 {
-    return m_scan.exceeded() || m_position >= m_size;
+    return !good() || m_position >= m_size;
 }
 
 offile_off_t GuardedFileProducer::avail()
 {
-    return m_scan.exceeded() ? 0 : m_size - m_position;
+    return good() ? m_size - m_position : 0;
+}
+
+bool GuardedFileProducer::readAt(offile_off_t from, void *buf, offile_off_t length)
+{
+    if (m_file == nullptr || !m_file->seek(from) || m_file->read(static_cast<char *>(buf), length) != length) {
+        m_failed = true;
+        return false;
+    }
+    return true;
+}
+
+bool GuardedFileProducer::window(offile_off_t from, offile_off_t length)
+{
+    const offile_off_t windowEnd = m_windowStart + offile_off_t(m_window.size());
+    if (from >= m_windowStart && from + length <= windowEnd)
+        return true;
+    const offile_off_t bytes = std::min(m_size - from, std::max(length, windowBytes));
+    m_window.resize(qsizetype(bytes));
+    m_windowStart = from;
+    if (readAt(from, m_window.data(), bytes))
+        return true;
+    m_window.clear();
+    return false;
 }
 
 offile_off_t GuardedFileProducer::read(void *buf, offile_off_t buflen)
@@ -56,11 +86,16 @@ offile_off_t GuardedFileProducer::read(void *buf, offile_off_t buflen)
     const offile_off_t count = std::min(buflen, avail());
     if (count <= 0)
         return 0;
-    if (count <= longestHeaderRead)
+    if (count > longestHeaderRead) {
+        // A value: straight from the file, past the window.
+        if (!readAt(m_position, buf, count))
+            return 0;
+    } else {
         scanUpTo(m_position + count);
-    if (m_scan.exceeded())
-        return 0;
-    std::memcpy(buf, m_data + m_position, std::size_t(count));
+        if (!good() || !window(m_position, count))
+            return 0;
+        std::memcpy(buf, m_window.constData() + (m_position - m_windowStart), std::size_t(count));
+    }
     m_position += count;
     return count;
 }
@@ -88,7 +123,9 @@ void GuardedFileProducer::scanUpTo(offile_off_t end)
         m_scanned = m_position;
     }
     const offile_off_t to = std::min(m_size, std::max(end, m_scanned + scanAhead));
-    m_scan.feed(reinterpret_cast<const char *>(m_data + m_scanned), std::size_t(to - m_scanned));
+    if (!window(m_scanned, to - m_scanned))
+        return;
+    m_scan.feed(m_window.constData() + (m_scanned - m_windowStart), std::size_t(to - m_scanned));
     m_scanned = to;
     if (m_scanned == m_size)
         m_scan.finish();
@@ -101,15 +138,16 @@ GuardedFileStream::GuardedFileStream(const QString &path, int limit)
     , m_file(path)
 {
     // Only regular files: opening a named pipe would block.
-    if (!QFileInfo(path).isFile() || !m_file.open(QIODevice::ReadOnly))
+    if (!QFileInfo(path).isFile() || !m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return;
     const qint64 size = m_file.size();
-    static const uchar nothing = 0;
-    const uchar *data = size > 0 ? m_file.map(0, size) : &nothing;
-    if (data == nullptr)
+    // The meta information says whether the data set is deflated; one too
+    // long to tell from the first window counts as deflated.
+    QByteArray head(qsizetype(std::min<qint64>(size, windowBytes)), Qt::Uninitialized);
+    if (m_file.read(head.data(), head.size()) != head.size())
         return;
-    m_producer.attach(data, offile_off_t(size));
-    m_deflated = deflatedDataset(data, std::size_t(size));
+    m_producer.attach(&m_file, offile_off_t(size), head);
+    m_deflated = !datasetBytesPlain(reinterpret_cast<const uchar *>(head.constData()), std::size_t(head.size()));
     m_valid = true;
 }
 

@@ -32,13 +32,18 @@ struct MetaHeader
 {
     std::size_t datasetStart = 0;
     bool deflated = false;
+    // The bytes held the whole group and the start of what follows it.
+    bool complete = false;
 };
 
 MetaHeader readMetaHeader(const uchar *data, std::size_t size)
 {
     MetaHeader meta;
-    if (size < 132 || std::memcmp(data + 128, "DICM", 4) != 0)
+    if (size < 132 || std::memcmp(data + 128, "DICM", 4) != 0) {
+        // No meta information: nothing says deflated.
+        meta.complete = true;
         return meta;
+    }
     std::size_t at = 132;
     while (at + 8 <= size && readLittle16(data + at) == 0x0002) {
         const quint16 element = readLittle16(data + at + 2);
@@ -64,6 +69,7 @@ MetaHeader readMetaHeader(const uchar *data, std::size_t size)
         at = valueStart + std::size_t(length);
     }
     meta.datasetStart = at;
+    meta.complete = at + 8 <= size && readLittle16(data + at) != 0x0002;
     return meta;
 }
 
@@ -219,9 +225,10 @@ void NestingScan::scan(const uchar *data, std::size_t n, std::uint64_t base, boo
     m_next = base + n;
 }
 
-bool deflatedDataset(const uchar *data, std::size_t size)
+bool datasetBytesPlain(const uchar *data, std::size_t size)
 {
-    return readMetaHeader(data, size).deflated;
+    const MetaHeader meta = readMetaHeader(data, size);
+    return meta.complete && !meta.deflated;
 }
 
 int itemNestingDepth(const QString &path, int limit)

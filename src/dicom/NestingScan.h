@@ -56,8 +56,10 @@ private:
 // is counted as it stands, and DCMTK then reports the damage itself.
 int itemNestingDepth(const QString &path, int limit);
 
-// True when the meta information of a Part 10 file in memory names the
-// deflated transfer syntax: its item tags are then only seen once inflated.
-bool deflatedDataset(const uchar *data, std::size_t size);
+// True when the data set's tags lie in the file as the parser reads them: the
+// bytes given (the start of the file) hold no meta information, or all of it
+// and it names a transfer syntax other than the deflated one, whose tags are
+// only seen once inflated.
+bool datasetBytesPlain(const uchar *data, std::size_t size);
 
 } // namespace dicom::detail
