@@ -124,10 +124,42 @@ std::unique_ptr<DcmFileFormat> loadFile(const QString &path, LoadMode mode, QStr
     return file;
 }
 
-std::optional<QByteArray> rawString(DcmItem &item, const DcmTagKey &tag)
+DcmElement *findElement(DcmItem &item, const DcmTagKey &tag)
 {
     DcmElement *element = nullptr;
-    if (item.findAndGetElement(tag, element).bad() || element == nullptr)
+    if (item.findAndGetElement(tag, element).bad())
+        return nullptr;
+    return element;
+}
+
+std::optional<QByteArray> rawString(DcmItem &item, const DcmTagKey &tag)
+{
+    return rawString(findElement(item, tag));
+}
+
+QString text(DcmItem &item, const DcmTagKey &tag)
+{
+    return text(findElement(item, tag));
+}
+
+std::optional<double> number(DcmItem &item, const DcmTagKey &tag)
+{
+    return number(findElement(item, tag));
+}
+
+std::optional<qint32> integer(DcmItem &item, const DcmTagKey &tag)
+{
+    return integer(findElement(item, tag));
+}
+
+std::optional<QVector<double>> doubleParts(DcmItem &item, const DcmTagKey &tag, int count)
+{
+    return doubleParts(findElement(item, tag), count);
+}
+
+std::optional<QByteArray> rawString(DcmElement *element)
+{
+    if (element == nullptr)
         return std::nullopt;
     OFString value;
     if (element->getOFStringArray(value).bad())
@@ -135,17 +167,17 @@ std::optional<QByteArray> rawString(DcmItem &item, const DcmTagKey &tag)
     return QByteArray(value.c_str(), static_cast<qsizetype>(value.length()));
 }
 
-QString text(DcmItem &item, const DcmTagKey &tag)
+QString text(DcmElement *element)
 {
-    const auto raw = rawString(item, tag);
+    const auto raw = rawString(element);
     if (!raw)
         return QString();
     return decodeDicomText(raw->constData(), static_cast<std::size_t>(raw->size()));
 }
 
-std::optional<double> number(DcmItem &item, const DcmTagKey &tag)
+std::optional<double> number(DcmElement *element)
 {
-    const auto raw = rawString(item, tag);
+    const auto raw = rawString(element);
     if (!raw)
         return std::nullopt;
     bool ok = false;
@@ -157,10 +189,9 @@ std::optional<double> number(DcmItem &item, const DcmTagKey &tag)
     return value;
 }
 
-std::optional<qint32> integer(DcmItem &item, const DcmTagKey &tag)
+std::optional<qint32> integer(DcmElement *element)
 {
-    DcmElement *element = nullptr;
-    if (item.findAndGetElement(tag, element).bad() || element == nullptr)
+    if (element == nullptr)
         return std::nullopt;
     // findAndGetSint32 refuses US and UL elements (Rows, Columns, Temporal
     // Position Index), so read each VR with its own accessor.
@@ -196,9 +227,9 @@ std::optional<qint32> integer(DcmItem &item, const DcmTagKey &tag)
     return std::nullopt;
 }
 
-std::optional<QVector<double>> doubleParts(DcmItem &item, const DcmTagKey &tag, int count)
+std::optional<QVector<double>> doubleParts(DcmElement *element, int count)
 {
-    const auto raw = rawString(item, tag);
+    const auto raw = rawString(element);
     if (!raw)
         return std::nullopt;
     const QList<QByteArray> parts = raw->split('\\');
