@@ -52,7 +52,8 @@ const std::array<const char *, 7> kSchema = {
     " birth_date TEXT,"
     " sex TEXT,"
     " series_count INTEGER NOT NULL DEFAULT 0,"
-    " instance_count INTEGER NOT NULL DEFAULT 0"
+    " instance_count INTEGER NOT NULL DEFAULT 0,"
+    " modalities TEXT"
     ");",
 
     "CREATE TABLE IF NOT EXISTS series ("
@@ -140,40 +141,51 @@ const std::array<const char *, 25> kMigrations = {
     "ALTER TABLE studies ADD COLUMN sex TEXT;",
 };
 
-// The study list shows each study's series and instance counts; counting them
-// at every listing costs a scan of the instances per study. They are kept with
-// the rows instead: a series counts its instances rows, a study its series rows
-// and their instances. Every batch of upserts counts the series and studies it
-// touched anew from their rows (a handful per batch, each an index range),
-// which keeps the counts exact whether a row was inserted or updated; a
-// deleted study takes its rows and counts with it.
+// The study list shows each study's series and instance counts and its
+// modalities; working them out at every listing costs a range of the series
+// and of the instances per study. They are kept with the rows instead: a
+// series counts its instances rows, a study its series rows and their
+// instances, with its series' modalities. Every batch of upserts works them
+// out anew for the series and studies it touched (a handful per batch, each an
+// index range), which keeps them exact whether a row was inserted or updated;
+// a deleted study takes its rows and these with it.
 const char kSeriesRecount[] =
     "UPDATE series SET instance_count = "
     "(SELECT COUNT(*) FROM instances i WHERE i.series_instance_uid = :series) "
     "WHERE series_instance_uid = :series;";
+#define VELMARIS_STUDY_TOTALS                                                                                     \
+    "series_count = (SELECT COUNT(*) FROM series se WHERE se.study_instance_uid = studies.study_instance_uid), "   \
+    "instance_count = (SELECT COALESCE(SUM(se.instance_count), 0) FROM series se "                               \
+    "WHERE se.study_instance_uid = studies.study_instance_uid), "                                                  \
+    "modalities = (SELECT GROUP_CONCAT(DISTINCT se.modality) FROM series se "                                      \
+    "WHERE se.study_instance_uid = studies.study_instance_uid)"
 // The summary's study and the study the series belongs to (an existing series
 // keeps its study whatever a later file says).
 const char kStudyRecount[] =
-    "UPDATE studies SET "
-    "series_count = (SELECT COUNT(*) FROM series se WHERE se.study_instance_uid = studies.study_instance_uid), "
-    "instance_count = (SELECT COALESCE(SUM(se.instance_count), 0) FROM series se "
-    "WHERE se.study_instance_uid = studies.study_instance_uid) "
+    "UPDATE studies SET " VELMARIS_STUDY_TOTALS " "
     "WHERE study_instance_uid = :study "
     "OR study_instance_uid = (SELECT study_instance_uid FROM series WHERE series_instance_uid = :series);";
 
-// An index written before the counts were kept gets their columns and the
-// counts of what it holds, in one transaction.
-const std::array<const char *, 5> kCountMigration = {
-    "ALTER TABLE studies ADD COLUMN series_count INTEGER NOT NULL DEFAULT 0;",
-    "ALTER TABLE studies ADD COLUMN instance_count INTEGER NOT NULL DEFAULT 0;",
-    "ALTER TABLE series ADD COLUMN instance_count INTEGER NOT NULL DEFAULT 0;",
+// An index written before these were kept gets the columns it lacks and the
+// values for what it holds, in one transaction.
+struct AddedColumn
+{
+    const char *table;
+    const char *column;
+    const char *statement;
+};
+const std::array<AddedColumn, 4> kTotalsColumns = {{
+    {"studies", "series_count", "ALTER TABLE studies ADD COLUMN series_count INTEGER NOT NULL DEFAULT 0;"},
+    {"studies", "instance_count", "ALTER TABLE studies ADD COLUMN instance_count INTEGER NOT NULL DEFAULT 0;"},
+    {"studies", "modalities", "ALTER TABLE studies ADD COLUMN modalities TEXT;"},
+    {"series", "instance_count", "ALTER TABLE series ADD COLUMN instance_count INTEGER NOT NULL DEFAULT 0;"},
+}};
+const std::array<const char *, 2> kTotalsFill = {
     "UPDATE series SET instance_count = "
     "(SELECT COUNT(*) FROM instances i WHERE i.series_instance_uid = series.series_instance_uid);",
-    "UPDATE studies SET "
-    "series_count = (SELECT COUNT(*) FROM series se WHERE se.study_instance_uid = studies.study_instance_uid), "
-    "instance_count = (SELECT COALESCE(SUM(se.instance_count), 0) FROM series se "
-    "WHERE se.study_instance_uid = studies.study_instance_uid);",
+    "UPDATE studies SET " VELMARIS_STUDY_TOTALS ";",
 };
+#undef VELMARIS_STUDY_TOTALS
 
 const char kPatientUpsert[] =
     "INSERT INTO patients (patient_id, patient_name, birth_date, sex, weight_kg, height_cm) "
@@ -247,9 +259,7 @@ const char kStudySelect[] =
     "SELECT st.study_instance_uid, p.patient_id, COALESCE(st.patient_name, p.patient_name), "
     "COALESCE(st.birth_date, p.birth_date), COALESCE(st.sex, p.sex), "
     "p.weight_kg, st.study_date, st.study_time, st.study_description, st.accession_number, "
-    "st.series_count, st.instance_count, st.is_protected, "
-    "(SELECT GROUP_CONCAT(DISTINCT se.modality) FROM series se "
-    "WHERE se.study_instance_uid = st.study_instance_uid) "
+    "st.series_count, st.instance_count, st.is_protected, st.modalities "
     "FROM studies st LEFT JOIN patients p ON p.patient_id = st.patient_id ";
 
 // A null QString would be bound as SQL NULL. Text columns get the empty string
@@ -461,7 +471,7 @@ struct Database::Private
     bool recount(const Touched &touched, QString *error);
     bool inTransaction() const;
     bool checkIntegrity();
-    bool addCounts();
+    bool addTotals();
     void fillStudyPatients();
 };
 
@@ -677,19 +687,18 @@ bool Database::Private::checkIntegrity()
     return false;
 }
 
-bool Database::Private::addCounts()
+bool Database::Private::addTotals()
 {
-    bool counted = false;
-    {
+    QSet<QString> present; // "table.column"
+    for (const char *table : {"studies", "series"}) {
         QSqlQuery columns(db);
-        if (!columns.exec(QStringLiteral("PRAGMA table_info(series);"))) {
+        if (!columns.exec(QStringLiteral("PRAGMA table_info(%1);").arg(QLatin1String(table)))) {
             lastError = columns.lastError().text();
             return false;
         }
         while (columns.next())
-            counted = counted || columns.value(1).toString() == QLatin1String("instance_count");
+            present.insert(QLatin1String(table) + QLatin1Char('.') + columns.value(1).toString());
     }
-    TransactionGuard transaction(db);
     const auto run = [this](const char *statement) {
         QSqlQuery q(db);
         if (q.exec(QString::fromLatin1(statement)))
@@ -697,9 +706,18 @@ bool Database::Private::addCounts()
         lastError = q.lastError().text();
         return false;
     };
-    if (counted)
+    TransactionGuard transaction(db);
+    bool added = false;
+    for (const AddedColumn &column : kTotalsColumns) {
+        if (present.contains(QLatin1String(column.table) + QLatin1Char('.') + QLatin1String(column.column)))
+            continue;
+        if (!run(column.statement))
+            return false;
+        added = true;
+    }
+    if (!added)
         return true;
-    for (const char *statement : kCountMigration) {
+    for (const char *statement : kTotalsFill) {
         if (!run(statement))
             return false;
     }
@@ -864,7 +882,7 @@ bool Database::open(const QString &path)
 
     if (!schemaOk)
         return fail(schemaError);
-    if (!d->addCounts())
+    if (!d->addTotals())
         return fail(d->lastError);
     d->fillStudyPatients();
     return true;
