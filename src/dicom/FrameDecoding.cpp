@@ -220,9 +220,9 @@ struct ValueCache
 {
     std::shared_ptr<DcmFileFormat> file;
     QString path;
-    // The last frame decoded alone from the file's compressed Pixel Data.
-    int decodedFrame = -1;
-    std::vector<Uint16> decoded; // 8-bit samples packed two to an element
+    // Frames decoded alone from the file's compressed Pixel Data, kept while
+    // the file is paged (8-bit samples packed two to an element).
+    std::map<int, std::vector<Uint16>> decoded;
 };
 
 // Decodes frame `frame` of compressed grey Pixel Data alone (DCMTK finds its
@@ -513,7 +513,7 @@ bool loadDecodedFrame(DecodedFrame &out, const QString &path, int frameIndex, QS
         file = std::shared_ptr<DcmFileFormat>(std::move(loaded));
         cache.file = file;
         cache.path = path;
-        cache.decodedFrame = -1;
+        cache.decoded.clear();
     }
 
     DcmDataset *ds = file->getDataset();
@@ -528,8 +528,9 @@ bool loadDecodedFrame(DecodedFrame &out, const QString &path, int frameIndex, QS
     const int framesDeclared = numberOfFrames(*ds);
     const int wanted = std::clamp(frameIndex, 0, framesDeclared - 1);
     const bool oneFrame = encapsulated && framesDeclared > wholeFrameLimit
-                          && (cache.decodedFrame == wanted || decodeOneFrame(*ds, wanted, cache.decoded));
-    cache.decodedFrame = oneFrame ? wanted : -1;
+                          && (cache.decoded.count(wanted) != 0 || decodeOneFrame(*ds, wanted, cache.decoded[wanted]));
+    if (!oneFrame)
+        cache.decoded.erase(wanted);
     if (encapsulated && !oneFrame) {
         OFCondition status;
         try {
@@ -594,7 +595,8 @@ bool loadDecodedFrame(DecodedFrame &out, const QString &path, int frameIndex, QS
     bool stored = false;
     if (oneFrame) {
         const std::size_t sampleBytes = bitsAllocated <= 8 ? 1 : 2;
-        const std::size_t available = cache.decoded.size() * 2 / sampleBytes;
+        const std::vector<Uint16> &decoded = cache.decoded[wanted];
+        const std::size_t available = decoded.size() * 2 / sampleBytes;
         if (available < frameSize)
             return failRead(shortPixelDataText(available, frameSize, 1, rows, columns, int(sampleBytes * 8)));
         try {
@@ -602,7 +604,7 @@ bool loadDecodedFrame(DecodedFrame &out, const QString &path, int frameIndex, QS
         } catch (const std::bad_alloc &) {
             return failRead(QStringLiteral("недостаточно памяти для %1 значений").arg(frameSize));
         }
-        const Uint16 *data = cache.decoded.data();
+        const Uint16 *data = decoded.data();
         if (sampleBytes == 1)
             convert(reinterpret_cast<const Uint8 *>(data), frameSize, slope, intercept, out.values.data());
         else if (pixelRepresentation == 1)
