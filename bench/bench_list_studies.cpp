@@ -84,6 +84,17 @@ bool fill(const QString &connection, int studies, QString *error)
             .arg(kSeriesPerStudy * kInstancesPerSeries)
             .arg(kInstancesPerSeries)
             .arg(kSeriesPerStudy),
+        // The totals the index keeps with the rows, as its upserts would
+        // have left them.
+        QStringLiteral("UPDATE series SET instance_count = (SELECT COUNT(*) FROM instances i "
+                       "WHERE i.series_instance_uid = series.series_instance_uid);"),
+        QStringLiteral("UPDATE studies SET "
+                       "series_count = (SELECT COUNT(*) FROM series se "
+                       "WHERE se.study_instance_uid = studies.study_instance_uid), "
+                       "instance_count = (SELECT COALESCE(SUM(se.instance_count), 0) FROM series se "
+                       "WHERE se.study_instance_uid = studies.study_instance_uid), "
+                       "modalities = (SELECT GROUP_CONCAT(DISTINCT se.modality) FROM series se "
+                       "WHERE se.study_instance_uid = studies.study_instance_uid);"),
         QStringLiteral("COMMIT;"),
     };
     for (const QString &sql : statements) {
