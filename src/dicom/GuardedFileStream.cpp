@@ -14,15 +14,18 @@ namespace {
 
 // Bytes scanned beyond what the parser asked for: the parser reads a tag, a
 // length, a short value at a time, and each scan call has a fixed cost.
-constexpr offile_off_t scanAhead = 4096;
+constexpr offile_off_t scanAhead = 512;
 // The parser reads element and item headers a few bytes at a time (a tag, a
 // VR, a length) and a value in one read of its whole length. A longer read is
 // a value: what the parser skips unread in the lazy mode it reads whole in the
 // other, and neither is scanned, so both modes refuse the same files.
 constexpr offile_off_t longestHeaderRead = 16;
-// Bytes read into the window at a time: the headers of a typical image
-// object, about what DCMTK's own buffered reads fetch.
-constexpr offile_off_t windowBytes = 16384;
+// Bytes first read into the window: the headers of a typical image object.
+constexpr offile_off_t headBytes = 16384;
+// Bytes read into the window later, after a value: what DCMTK's own buffered
+// reads fetch. A header between the fragments of a compressed loop costs one
+// such read, not a read of the fragments around it.
+constexpr offile_off_t windowBytes = 4096;
 // Module numbers above 1023 are left to applications by DCMTK.
 constexpr unsigned short conditionModule = 1202;
 
@@ -143,7 +146,7 @@ GuardedFileStream::GuardedFileStream(const QString &path, int limit)
     const qint64 size = m_file.size();
     // The meta information says whether the data set is deflated; one too
     // long to tell from the first window counts as deflated.
-    QByteArray head(qsizetype(std::min<qint64>(size, windowBytes)), Qt::Uninitialized);
+    QByteArray head(qsizetype(std::min<qint64>(size, headBytes)), Qt::Uninitialized);
     if (m_file.read(head.data(), head.size()) != head.size())
         return;
     m_producer.attach(&m_file, offile_off_t(size), head);

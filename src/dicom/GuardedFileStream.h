@@ -17,7 +17,7 @@ namespace dicom::detail {
 // limit. Values (pixel data above all) are not scanned, so the cost follows the
 // structure DCMTK parses rather than the size of the file. Headers come from
 // a small window read at a time, values straight from the file, and skipped
-// values are never read: a summary reads the few kilobytes DCMTK itself would. Past the limit
+// values are never read: a summary reads about the bytes DCMTK itself would. Past the limit
 // it reports an error and ends, before the parser has seen a level too deep.
 class GuardedFileProducer : public DcmProducer
 {
