@@ -1,10 +1,13 @@
-// How fast summaries reach the study index: one by one (every statement its own
-// transaction, as folder imports store them), batched in transactions, and the
-// same four upserts through the bare SQLite C API in one transaction as the
-// ceiling that Qt's SQL layer and the index code are measured against.
+// How fast summaries reach the study index: batched in transactions of 500 as
+// imports store them, beside the same four upserts through the bare SQLite C
+// API in the same transactions of 500 (the ceiling that Qt's SQL layer and the
+// index code are measured against), and one by one (every statement its own
+// transaction). Median (min-max) of at least 5 interleaved runs, each into a
+// new index file.
 //
-// Usage: bench_index_insert [N = 20000] [N one by one = 2000]
+// Usage: bench_index_insert [N = 20000] [N one by one = 500] [runs = 5]
 
+#include "BenchSeries.h"
 #include "db/Database.h"
 
 #include <QCoreApplication>
@@ -86,10 +89,13 @@ const char *const kUpserts[4] = {
     "weight_kg    = excluded.weight_kg, height_cm    = excluded.height_cm;",
 
     "INSERT INTO studies (study_instance_uid, patient_id, study_date, study_time, study_description, "
-    "accession_number, referring_physician) VALUES (:uid, :patient_id, :date, :time, :desc, :acc, :ref) "
+    "accession_number, referring_physician, patient_name, birth_date, sex) "
+    "VALUES (:uid, :patient_id, :date, :time, :desc, :acc, :ref, :name, :birth, :sex) "
     "ON CONFLICT(study_instance_uid) DO UPDATE SET study_date          = excluded.study_date, "
     "study_time          = excluded.study_time, study_description   = excluded.study_description, "
-    "accession_number    = excluded.accession_number, referring_physician = excluded.referring_physician;",
+    "accession_number    = excluded.accession_number, referring_physician = excluded.referring_physician, "
+    "patient_name        = excluded.patient_name, birth_date          = excluded.birth_date, "
+    "sex                 = excluded.sex;",
 
     "INSERT INTO series (series_instance_uid, study_instance_uid, series_number, series_description, "
     "modality, body_part_examined, laterality) "
@@ -162,6 +168,9 @@ public:
         text(p, ":desc", s.study_description);
         text(p, ":acc", s.accession_number);
         text(p, ":ref", s.referring_physician);
+        text(p, ":name", s.patient_name);
+        text(p, ":birth", s.birth_date);
+        text(p, ":sex", s.sex);
         if (!step(p))
             return false;
 
@@ -249,18 +258,14 @@ int argument(int argc, char **argv, int index, int fallback)
     return value > 0 ? value : fallback;
 }
 
-double perSecond(qsizetype count, qint64 ns)
-{
-    return ns > 0 ? double(count) * 1e9 / double(ns) : 0.0;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const int n = argument(argc, argv, 1, 20000);
-    const int nSingle = std::min(n, argument(argc, argv, 2, 2000));
+    const int nSingle = std::min(n, argument(argc, argv, 2, 500));
+    const int runs = std::max(5, argument(argc, argv, 3, 5));
     const int batchSize = 500;
 
     QTemporaryDir dir;
@@ -270,85 +275,88 @@ int main(int argc, char **argv)
     }
     const QVector<DicomFileSummary> summaries = makeSummaries(n);
 
-    // Reference: bare C API, one transaction.
-    qint64 rawNs = 0;
-    {
-        // The schema comes from db::Database so that both sides write the same tables.
-        {
-            db::Database schema(nullptr);
-            if (!schema.open(dir.filePath(QStringLiteral("raw.sqlite3")))) {
-                std::fprintf(stderr, "%s\n", qPrintable(schema.lastError()));
-                return 1;
-            }
+    // Fresh index files for every run (and the warm-up), made beforehand.
+    int fileSerial = 0;
+    const auto newIndex = [&] { return dir.filePath(QStringLiteral("index%1.sqlite3").arg(fileSerial++)); };
+    QStringList files;
+    for (int i = 0; i < 3 * (runs + 1); ++i) {
+        const QString path = newIndex();
+        db::Database schema(nullptr);
+        if (!schema.open(path)) {
+            std::fprintf(stderr, "%s\n", qPrintable(schema.lastError()));
+            return 1;
         }
-        RawInserter inserter(dir.filePath(QStringLiteral("raw.sqlite3")));
+        files << path;
+    }
+    int next = 0;
+    bool failed = false;
+
+    const auto raw = [&] {
+        RawInserter inserter(files.at(next++));
         if (!inserter.ok()) {
             std::fprintf(stderr, "C API: %s\n", qPrintable(inserter.error()));
-            return 1;
+            failed = true;
+            return;
         }
-        QElapsedTimer timer;
-        timer.start();
-        inserter.exec("BEGIN;");
-        for (const DicomFileSummary &s : summaries) {
-            if (!inserter.insert(s)) {
-                std::fprintf(stderr, "C API insert: %s\n", qPrintable(inserter.error()));
-                return 1;
+        for (int from = 0; from < n; from += batchSize) {
+            inserter.exec("BEGIN;");
+            for (int i = from; i < std::min(n, from + batchSize); ++i) {
+                if (!inserter.insert(summaries[i])) {
+                    std::fprintf(stderr, "C API insert: %s\n", qPrintable(inserter.error()));
+                    failed = true;
+                    return;
+                }
             }
+            inserter.exec("COMMIT;");
         }
-        inserter.exec("COMMIT;");
-        rawNs = timer.nsecsElapsed();
-    }
-
-    // db::Database, batches of batchSize in one transaction each.
-    qint64 batchNs = 0;
-    {
+    };
+    const auto batched = [&] {
         db::Database database(nullptr);
-        if (!database.open(dir.filePath(QStringLiteral("batch.sqlite3")))) {
-            std::fprintf(stderr, "%s\n", qPrintable(database.lastError()));
-            return 1;
+        if (!database.open(files.at(next++))) {
+            failed = true;
+            return;
         }
-        QElapsedTimer timer;
-        timer.start();
         for (int from = 0; from < n; from += batchSize) {
             const QVector<DicomFileSummary> chunk = summaries.mid(from, batchSize);
             if (database.insertSummaries(chunk) != chunk.size()) {
                 std::fprintf(stderr, "batch insert: %s\n", qPrintable(database.lastError()));
-                return 1;
+                failed = true;
+                return;
             }
         }
-        batchNs = timer.nsecsElapsed();
-    }
-
-    // db::Database, one by one: every statement commits (and syncs) by itself.
-    qint64 singleNs = 0;
-    {
+    };
+    const auto single = [&] {
         db::Database database(nullptr);
-        if (!database.open(dir.filePath(QStringLiteral("single.sqlite3")))) {
-            std::fprintf(stderr, "%s\n", qPrintable(database.lastError()));
-            return 1;
+        if (!database.open(files.at(next++))) {
+            failed = true;
+            return;
         }
-        QElapsedTimer timer;
-        timer.start();
         for (int i = 0; i < nSingle; ++i) {
             if (!database.insertSummary(summaries[i])) {
                 std::fprintf(stderr, "single insert: %s\n", qPrintable(database.lastError()));
-                return 1;
+                failed = true;
+                return;
             }
         }
-        singleNs = timer.nsecsElapsed();
-    }
+    };
+    const std::vector<velmaris::bench::Runs> timed = velmaris::bench::interleaved(runs, {raw, batched, single});
+    if (failed)
+        return 1;
 
-    const double raw = perSecond(n, rawNs);
-    const double batch = perSecond(n, batchNs);
-    const double single = perSecond(nSingle, singleNs);
-    std::printf("bench_index_insert: summaries of single-frame CT slices, file index, "
-                "journal_mode=DELETE, synchronous=NORMAL\n");
-    std::printf("  %-44s %8d summaries %10.0f /s  %8.1f ms\n", "reference: C API, one transaction", n, raw,
-                rawNs / 1e6);
-    std::printf("  %-44s %8d summaries %10.0f /s  %8.1f ms  ratio to reference %.3f\n",
-                qPrintable(QStringLiteral("insertSummaries, batches of %1").arg(batchSize)), n, batch,
-                batchNs / 1e6, batch / raw);
-    std::printf("  %-44s %8d summaries %10.0f /s  %8.1f ms  ratio to reference %.5f\n",
-                "insertSummary, one by one (autocommit)", nSingle, single, singleNs / 1e6, single / raw);
+    const auto rate = [](int count, double ms) { return ms > 0 ? count * 1000.0 / ms : 0.0; };
+    const double rawRate = rate(n, timed[0].median());
+    const double batchRate = rate(n, timed[1].median());
+    const double singleRate = rate(nSingle, timed[2].median());
+    std::printf("bench_index_insert: summaries of single-frame CT slices, file index, journal_mode=DELETE, "
+                "synchronous=NORMAL; median (min-max) of %d interleaved runs\n", runs);
+    std::printf("  %-48s %6d  %-28s %9.0f /s\n", "reference: C API, transactions of 500", n,
+                qPrintable(timed[0].text()), rawRate);
+    std::printf("  %-48s %6d  %-28s %9.0f /s  %.3f x reference\n", "insertSummaries, transactions of 500", n,
+                qPrintable(timed[1].text()), batchRate, batchRate / rawRate);
+    std::printf("  %-48s %6d  %-28s %9.0f /s  %.5f x reference\n", "insertSummary, one by one (autocommit)",
+                nSingle, qPrintable(timed[2].text()), singleRate, singleRate / rawRate);
+    velmaris::bench::tableRow(QStringLiteral("insertSummaries, %1 summaries").arg(n), timed[1],
+                              QStringLiteral("SQLite C API, same batches"), timed[0], "ms",
+                              batchRate / rawRate, QStringLiteral(">= 0.7 x the rate"), batchRate / rawRate >= 0.7);
     return 0;
 }

@@ -1,9 +1,11 @@
 // The study browser with 10,000 studies and 1,000,000 instance rows: time to
 // load and show the list, and to apply a filter change, beside the bare
-// listStudies query measured in the same run.
+// listStudies query measured in the same run. Median (min-max) of at least 5
+// runs, the list and its reference interleaved.
 //
 //   bench_study_browser [studies=10000] [instancesPerStudy=100]
 
+#include "BenchSeries.h"
 #include "db/Database.h"
 #include "ui/browser/MainWindow.h"
 #include "ui/dialogs/StudyTable.h"
@@ -16,24 +18,20 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
 namespace {
 
+using velmaris::bench::Runs;
+
 template<typename Fn>
-double medianMs(int runs, Fn &&fn)
+Runs timedRuns(int runs, Fn &&fn)
 {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        fn();
-        times.push_back(timer.nsecsElapsed() / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    Runs out;
+    for (int i = 0; i < runs; ++i)
+        out.ms.push_back(velmaris::bench::timeMs(fn));
+    return out;
 }
 
 } // namespace
@@ -83,28 +81,35 @@ int main(int argc, char *argv[])
     velmaris::MainWindow window(data);
     window.show();
     QCoreApplication::processEvents();
-    const double queryMs = medianMs(5, [&] { window.database()->listStudies(); });
-    const double loadMs = medianMs(5, [&] {
-        window.reloadStudies();
-        QCoreApplication::processEvents();
-    });
+    const std::vector<Runs> load = velmaris::bench::interleaved(5, {[&] { window.database()->listStudies(); },
+                                                                     [&] {
+                                                                         window.reloadStudies();
+                                                                         QCoreApplication::processEvents();
+                                                                     }});
     QLineEdit *text = window.filterBar()->textField();
     int toggle = 0;
-    const double textMs = medianMs(7, [&] {
+    const Runs textRuns = timedRuns(7, [&] {
         text->setText(++toggle % 2 ? QStringLiteral("иван") : QStringLiteral("петр"));
         QCoreApplication::processEvents();
     });
     text->clear();
     QComboBox *range = window.filterBar()->rangeBox();
-    const double rangeMs = medianMs(7, [&] {
+    const Runs rangeRuns = timedRuns(7, [&] {
         range->setCurrentIndex(range->currentIndex() == 4 ? 3 : 4);
         QCoreApplication::processEvents();
     });
 
-    std::printf("%d studies, %d instance rows, offscreen, median\n", window.studyTable()->rowCount(), studies * perStudy);
-    std::printf("listStudies alone (reference)   %8.1f ms\n", queryMs);
-    std::printf("load and show the list          %8.1f ms  %.2f x reference (goal 300 ms)\n", loadMs, loadMs / queryMs);
-    std::printf("text filter change              %8.1f ms  (goal 50 ms)\n", textMs);
-    std::printf("date range change               %8.1f ms  (goal 50 ms)\n", rangeMs);
+    const double queryMs = load[0].median();
+    const double loadMs = load[1].median();
+    std::printf("bench_study_browser: %d studies, %d instance rows, offscreen, median (min-max)\n",
+                window.studyTable()->rowCount(), studies * perStudy);
+    std::printf("  listStudies alone (reference)   %s\n", qPrintable(load[0].text()));
+    std::printf("  load and show the list          %s  %.2f x reference (goal 300 ms)\n", qPrintable(load[1].text()),
+                loadMs / queryMs);
+    std::printf("  text filter change              %s  (goal 50 ms)\n", qPrintable(textRuns.text()));
+    std::printf("  date range change               %s  (goal 50 ms)\n", qPrintable(rangeRuns.text()));
+    velmaris::bench::tableRow(QStringLiteral("study browser: load and show 10,000 studies"), load[1],
+                              QStringLiteral("listStudies alone"), load[0], "ms", loadMs / queryMs,
+                              QStringLiteral("<= 300 ms"), loadMs <= 300.0);
     return 0;
 }

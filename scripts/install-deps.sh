@@ -10,7 +10,7 @@ packages=(
     libdcmtk-dev dcmtk libzip-dev libarchive-dev libssh2-1-dev libssl-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev ffmpeg
     libburn-dev libisofs-dev xorriso genisoimage libopenjp2-7-dev
-    libsqlite3-dev sqlite3 zlib1g-dev
+    libsqlite3-dev sqlite3 zlib1g-dev libpng-dev
     orthanc xvfb xauth mesa-utils libgl1-mesa-dri fonts-dejavu-core
     python3-pydicom python3-numpy python3-pil imagemagick xdotool
 )

@@ -4,16 +4,16 @@
 #include "cli/CprCommands.h"
 #include "cli/JsonRecords.h"
 #include "cli/PacsCommands.h"
+#include "cli/PngFile.h"
 #include "cli/VolumeCommands.h"
 #include "cli/VrtCommands.h"
 #include "db/Database.h"
 #include "db/ImportService.h"
 #include "dicom/DicomSummaryReader.h"
 #include "dicom/DicomTagEntry.h"
-#include "viewer/FrameDecoder.h"
+#include "dicom/FrameDecoding.h"
 
 #include <QFileInfo>
-#include <QImageWriter>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
@@ -246,9 +246,9 @@ int values(const Arguments &args, Output &output)
 {
     if (args.positional.size() != 1 || args.database || args.window || !args.out)
         return output.usage();
-    render::DecodedFrame frame;
+    dicom::DecodedFrame frame;
     QString error;
-    bool ok = render::loadDecodedFrame(frame, args.positional.first(), args.frame.value_or(0), &error);
+    bool ok = dicom::loadDecodedFrame(frame, args.positional.first(), args.frame.value_or(0), &error);
     if (ok) {
         QByteArray bytes(qsizetype(frame.values.size() * sizeof(double)), Qt::Uninitialized);
         char *at = bytes.data();
@@ -281,26 +281,26 @@ int renderPicture(const Arguments &args, Output &output)
     if (args.positional.size() != 1 || args.database || !args.out)
         return output.usage();
     const QString path = args.positional.first();
-    render::WindowRequest window;
+    dicom::WindowRequest window;
     if (args.window) {
         window.center = args.window->center;
         window.width = args.window->width;
         window.given = true;
     }
-    const render::RenderedFrame frame = render::renderFrame(path, args.frame.value_or(0), window);
+    // The picture itself, without QImage: the command line links no GUI library.
+    const dicom::RenderedPicture frame = dicom::renderPicture(path, args.frame.value_or(0), window);
     QString problem;
     if (!frame.ok) {
         problem = QStringLiteral("Не удалось декодировать кадр: %1").arg(path);
     } else {
-        QImageWriter writer(*args.out, "png");
-        if (!writer.write(frame.image))
-            problem = QStringLiteral("Не удалось записать %1: %2").arg(*args.out, writer.errorString());
+        QString reason;
+        if (!writePng(*args.out, frame, &reason))
+            problem = QStringLiteral("Не удалось записать %1: %2").arg(*args.out, reason);
     }
     const bool ok = problem.isEmpty();
     QString format;
     if (frame.ok)
-        format = frame.image.format() == QImage::Format_Grayscale8 ? QStringLiteral("Grayscale8")
-                                                                   : QStringLiteral("RGB888");
+        format = frame.colour ? QStringLiteral("RGB888") : QStringLiteral("Grayscale8");
     output.record(QJsonObject{
         {QStringLiteral("ok"), ok},
         {QStringLiteral("window_center"), frame.windowCenter},

@@ -5,6 +5,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QPair>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -48,7 +50,10 @@ const std::array<const char *, 7> kSchema = {
     " is_protected INTEGER DEFAULT 0,"
     " patient_name TEXT,"
     " birth_date TEXT,"
-    " sex TEXT"
+    " sex TEXT,"
+    " series_count INTEGER NOT NULL DEFAULT 0,"
+    " instance_count INTEGER NOT NULL DEFAULT 0,"
+    " modalities TEXT"
     ");",
 
     "CREATE TABLE IF NOT EXISTS series ("
@@ -58,7 +63,8 @@ const std::array<const char *, 7> kSchema = {
     " series_description TEXT,"
     " modality TEXT,"
     " body_part_examined TEXT,"
-    " laterality TEXT"
+    " laterality TEXT,"
+    " instance_count INTEGER NOT NULL DEFAULT 0"
     ");",
 
     "CREATE TABLE IF NOT EXISTS instances ("
@@ -135,6 +141,52 @@ const std::array<const char *, 25> kMigrations = {
     "ALTER TABLE studies ADD COLUMN sex TEXT;",
 };
 
+// The study list shows each study's series and instance counts and its
+// modalities; working them out at every listing costs a range of the series
+// and of the instances per study. They are kept with the rows instead: a
+// series counts its instances rows, a study its series rows and their
+// instances, with its series' modalities. Every batch of upserts works them
+// out anew for the series and studies it touched (a handful per batch, each an
+// index range), which keeps them exact whether a row was inserted or updated;
+// a deleted study takes its rows and these with it.
+const char kSeriesRecount[] =
+    "UPDATE series SET instance_count = "
+    "(SELECT COUNT(*) FROM instances i WHERE i.series_instance_uid = :series) "
+    "WHERE series_instance_uid = :series;";
+#define VELMARIS_STUDY_TOTALS                                                                                     \
+    "series_count = (SELECT COUNT(*) FROM series se WHERE se.study_instance_uid = studies.study_instance_uid), "   \
+    "instance_count = (SELECT COALESCE(SUM(se.instance_count), 0) FROM series se "                               \
+    "WHERE se.study_instance_uid = studies.study_instance_uid), "                                                  \
+    "modalities = (SELECT GROUP_CONCAT(DISTINCT se.modality) FROM series se "                                      \
+    "WHERE se.study_instance_uid = studies.study_instance_uid)"
+// The summary's study and the study the series belongs to (an existing series
+// keeps its study whatever a later file says).
+const char kStudyRecount[] =
+    "UPDATE studies SET " VELMARIS_STUDY_TOTALS " "
+    "WHERE study_instance_uid = :study "
+    "OR study_instance_uid = (SELECT study_instance_uid FROM series WHERE series_instance_uid = :series);";
+
+// An index written before these were kept gets the columns it lacks and the
+// values for what it holds, in one transaction.
+struct AddedColumn
+{
+    const char *table;
+    const char *column;
+    const char *statement;
+};
+const std::array<AddedColumn, 4> kTotalsColumns = {{
+    {"studies", "series_count", "ALTER TABLE studies ADD COLUMN series_count INTEGER NOT NULL DEFAULT 0;"},
+    {"studies", "instance_count", "ALTER TABLE studies ADD COLUMN instance_count INTEGER NOT NULL DEFAULT 0;"},
+    {"studies", "modalities", "ALTER TABLE studies ADD COLUMN modalities TEXT;"},
+    {"series", "instance_count", "ALTER TABLE series ADD COLUMN instance_count INTEGER NOT NULL DEFAULT 0;"},
+}};
+const std::array<const char *, 2> kTotalsFill = {
+    "UPDATE series SET instance_count = "
+    "(SELECT COUNT(*) FROM instances i WHERE i.series_instance_uid = series.series_instance_uid);",
+    "UPDATE studies SET " VELMARIS_STUDY_TOTALS ";",
+};
+#undef VELMARIS_STUDY_TOTALS
+
 const char kPatientUpsert[] =
     "INSERT INTO patients (patient_id, patient_name, birth_date, sex, weight_kg, height_cm) "
     "VALUES (:id, :name, :birth, :sex, :weight, :height) "
@@ -207,12 +259,7 @@ const char kStudySelect[] =
     "SELECT st.study_instance_uid, p.patient_id, COALESCE(st.patient_name, p.patient_name), "
     "COALESCE(st.birth_date, p.birth_date), COALESCE(st.sex, p.sex), "
     "p.weight_kg, st.study_date, st.study_time, st.study_description, st.accession_number, "
-    "(SELECT COUNT(*) FROM series se WHERE se.study_instance_uid = st.study_instance_uid), "
-    "(SELECT COUNT(*) FROM instances i JOIN series se ON se.series_instance_uid = i.series_instance_uid "
-    "WHERE se.study_instance_uid = st.study_instance_uid), "
-    "st.is_protected, "
-    "(SELECT GROUP_CONCAT(DISTINCT se.modality) FROM series se "
-    "WHERE se.study_instance_uid = st.study_instance_uid) "
+    "st.series_count, st.instance_count, st.is_protected, st.modalities "
     "FROM studies st LEFT JOIN patients p ON p.patient_id = st.patient_id ";
 
 // A null QString would be bound as SQL NULL. Text columns get the empty string
@@ -309,6 +356,8 @@ struct Database::Private
     std::optional<QSqlQuery> studyUpsert;
     std::optional<QSqlQuery> seriesUpsert;
     std::optional<QSqlQuery> instanceUpsert;
+    std::optional<QSqlQuery> seriesRecount;
+    std::optional<QSqlQuery> studyRecount;
 
     void dropStatements()
     {
@@ -316,6 +365,8 @@ struct Database::Private
         studyUpsert.reset();
         seriesUpsert.reset();
         instanceUpsert.reset();
+        seriesRecount.reset();
+        studyRecount.reset();
     }
 
     void closeConnection()
@@ -414,10 +465,32 @@ struct Database::Private
 
     QStringList readPaths(std::optional<QSqlQuery> &q);
     bool insertOne(const dicom::DicomFileSummary &s, QString *error);
+    // (study, series) of each summary an insert tried, stored or not: a
+    // rejected instance still leaves its patient, study and series rows.
+    using Touched = QSet<QPair<QString, QString>>;
+    bool recount(const Touched &touched, QString *error);
     bool inTransaction() const;
     bool checkIntegrity();
+    bool addTotals();
     void fillStudyPatients();
 };
+
+bool Database::Private::recount(const Touched &touched, QString *error)
+{
+    QSet<QString> series;
+    for (const auto &pair : touched)
+        series.insert(pair.second);
+    for (const QString &uid : std::as_const(series)) {
+        if (!upsert(seriesRecount, kSeriesRecount, {{QStringLiteral(":series"), text(uid)}}, error))
+            return false;
+    }
+    for (const auto &[study, seriesUid] : touched) {
+        if (!upsert(studyRecount, kStudyRecount,
+                    {{QStringLiteral(":study"), text(study)}, {QStringLiteral(":series"), text(seriesUid)}}, error))
+            return false;
+    }
+    return true;
+}
 
 bool Database::Private::insertOne(const dicom::DicomFileSummary &s, QString *error)
 {
@@ -614,6 +687,43 @@ bool Database::Private::checkIntegrity()
     return false;
 }
 
+bool Database::Private::addTotals()
+{
+    QSet<QString> present; // "table.column"
+    for (const char *table : {"studies", "series"}) {
+        QSqlQuery columns(db);
+        if (!columns.exec(QStringLiteral("PRAGMA table_info(%1);").arg(QLatin1String(table)))) {
+            lastError = columns.lastError().text();
+            return false;
+        }
+        while (columns.next())
+            present.insert(QLatin1String(table) + QLatin1Char('.') + columns.value(1).toString());
+    }
+    const auto run = [this](const char *statement) {
+        QSqlQuery q(db);
+        if (q.exec(QString::fromLatin1(statement)))
+            return true;
+        lastError = q.lastError().text();
+        return false;
+    };
+    TransactionGuard transaction(db);
+    bool added = false;
+    for (const AddedColumn &column : kTotalsColumns) {
+        if (present.contains(QLatin1String(column.table) + QLatin1Char('.') + QLatin1String(column.column)))
+            continue;
+        if (!run(column.statement))
+            return false;
+        added = true;
+    }
+    if (!added)
+        return true;
+    for (const char *statement : kTotalsFill) {
+        if (!run(statement))
+            return false;
+    }
+    return transaction.commit(&lastError);
+}
+
 // Studies indexed before they kept their patient's name, birth date and sex
 // get them from one of their own files. This runs once per index, not on every
 // open: PRAGMA user_version records that it was done. Each study costs one
@@ -772,6 +882,8 @@ bool Database::open(const QString &path)
 
     if (!schemaOk)
         return fail(schemaError);
+    if (!d->addTotals())
+        return fail(d->lastError);
     d->fillStudyPatients();
     return true;
 }
@@ -784,7 +896,11 @@ bool Database::insertSummary(const dicom::DicomFileSummary &summary)
         return false;
     }
     QString error;
-    if (!d->insertOne(summary, &error)) {
+    const bool stored = d->insertOne(summary, &error);
+    QString countError;
+    if (!d->recount({{summary.study_instance_uid, summary.series_instance_uid}}, &countError) && stored)
+        error = countError;
+    if (!error.isEmpty()) {
         d->lastError = error;
         return false;
     }
@@ -838,8 +954,15 @@ int Database::insertSummaries(const QVector<dicom::DicomFileSummary> &summaries,
                 insert(i);
             }
         }
+        Private::Touched touched;
+        for (const dicom::DicomFileSummary &summary : summaries)
+            touched.insert({summary.study_instance_uid, summary.series_instance_uid});
+        // Counts that could not be kept would leave the list wrong: the batch
+        // then goes as a whole (the guard rolls it back), as after a failed
+        // commit.
         QString commitError;
-        if (!transaction.commit(&commitError)) {
+        const bool counted = d->recount(touched, &commitError);
+        if (!counted || !transaction.commit(&commitError)) {
             for (qsizetype j : std::as_const(sinceBegin)) {
                 ok[j] = false;
                 messages[j] = commitError;

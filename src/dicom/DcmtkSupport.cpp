@@ -1,6 +1,7 @@
 #include "dicom/DcmtkSupport.h"
 
 #include "dicom/DicomText.h"
+#include "dicom/GuardedFileStream.h"
 #include "dicom/NestingScan.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
@@ -60,6 +61,27 @@ OFCondition loadFileNoThrow(DcmFileFormat &file, const OFFilename &name, Uint32 
     }
 }
 
+namespace {
+
+// What DcmFileFormat::loadFile does with its own file stream, on ours.
+OFCondition readNoThrow(DcmFileFormat &file, DcmInputStream &stream, Uint32 maxReadLength)
+{
+    constexpr unsigned short conditionModule = 1202;
+    try {
+        const E_FileReadMode oldMode = file.getReadMode();
+        file.setReadMode(ERM_autoDetect);
+        file.transferInit();
+        const OFCondition cond = file.read(stream, EXS_Unknown, EGL_noChange, maxReadLength);
+        file.transferEnd();
+        file.setReadMode(oldMode);
+        return cond;
+    } catch (const std::exception &e) {
+        return makeOFCondition(conditionModule, 1, OF_error, e.what());
+    }
+}
+
+} // namespace
+
 std::unique_ptr<DcmFileFormat> loadFile(const QString &path, LoadMode mode, QString *conditionText)
 {
     // A named pipe or device would block the reader or never end; only
@@ -72,17 +94,28 @@ std::unique_ptr<DcmFileFormat> loadFile(const QString &path, LoadMode mode, QStr
     prepareDcmtk();
     // DCMTK's parser recurses once per nesting level, so a hostile file of
     // endlessly nested sequences would overflow the stack. Real objects nest a
-    // few levels deep.
-    if (itemNestingDepth(path, maxItemNesting) > maxItemNesting) {
+    // few levels deep. The stream bounds the nesting of the bytes the parser
+    // reads; a deflated data set is inflated behind it, so its nesting is
+    // counted over the whole file first.
+    const auto tooDeep = [conditionText] {
         if (conditionText)
             *conditionText = QStringLiteral("Слишком глубокая вложенность последовательностей");
         return nullptr;
-    }
+    };
     auto file = std::make_unique<DcmFileFormat>();
     const Uint32 maxReadLength = mode == LoadMode::Whole ? std::numeric_limits<Uint32>::max()
                                                          : DCM_MaxReadLength;
-    const OFCondition cond = loadFileNoThrow(*file, OFFilename(QFile::encodeName(path).constData()),
-                                             maxReadLength);
+    GuardedFileStream stream(path, maxItemNesting);
+    OFCondition cond;
+    if (stream.valid() && !stream.deflated()) {
+        cond = readNoThrow(*file, stream, maxReadLength);
+        if (stream.tooDeep())
+            return tooDeep();
+    } else {
+        if (itemNestingDepth(path, maxItemNesting) > maxItemNesting)
+            return tooDeep();
+        cond = loadFileNoThrow(*file, OFFilename(QFile::encodeName(path).constData()), maxReadLength);
+    }
     if (cond.bad()) {
         if (conditionText)
             *conditionText = QString::fromLocal8Bit(cond.text());
@@ -91,10 +124,42 @@ std::unique_ptr<DcmFileFormat> loadFile(const QString &path, LoadMode mode, QStr
     return file;
 }
 
-std::optional<QByteArray> rawString(DcmItem &item, const DcmTagKey &tag)
+DcmElement *findElement(DcmItem &item, const DcmTagKey &tag)
 {
     DcmElement *element = nullptr;
-    if (item.findAndGetElement(tag, element).bad() || element == nullptr)
+    if (item.findAndGetElement(tag, element).bad())
+        return nullptr;
+    return element;
+}
+
+std::optional<QByteArray> rawString(DcmItem &item, const DcmTagKey &tag)
+{
+    return rawString(findElement(item, tag));
+}
+
+QString text(DcmItem &item, const DcmTagKey &tag)
+{
+    return text(findElement(item, tag));
+}
+
+std::optional<double> number(DcmItem &item, const DcmTagKey &tag)
+{
+    return number(findElement(item, tag));
+}
+
+std::optional<qint32> integer(DcmItem &item, const DcmTagKey &tag)
+{
+    return integer(findElement(item, tag));
+}
+
+std::optional<QVector<double>> doubleParts(DcmItem &item, const DcmTagKey &tag, int count)
+{
+    return doubleParts(findElement(item, tag), count);
+}
+
+std::optional<QByteArray> rawString(DcmElement *element)
+{
+    if (element == nullptr)
         return std::nullopt;
     OFString value;
     if (element->getOFStringArray(value).bad())
@@ -102,17 +167,17 @@ std::optional<QByteArray> rawString(DcmItem &item, const DcmTagKey &tag)
     return QByteArray(value.c_str(), static_cast<qsizetype>(value.length()));
 }
 
-QString text(DcmItem &item, const DcmTagKey &tag)
+QString text(DcmElement *element)
 {
-    const auto raw = rawString(item, tag);
+    const auto raw = rawString(element);
     if (!raw)
         return QString();
     return decodeDicomText(raw->constData(), static_cast<std::size_t>(raw->size()));
 }
 
-std::optional<double> number(DcmItem &item, const DcmTagKey &tag)
+std::optional<double> number(DcmElement *element)
 {
-    const auto raw = rawString(item, tag);
+    const auto raw = rawString(element);
     if (!raw)
         return std::nullopt;
     bool ok = false;
@@ -124,10 +189,9 @@ std::optional<double> number(DcmItem &item, const DcmTagKey &tag)
     return value;
 }
 
-std::optional<qint32> integer(DcmItem &item, const DcmTagKey &tag)
+std::optional<qint32> integer(DcmElement *element)
 {
-    DcmElement *element = nullptr;
-    if (item.findAndGetElement(tag, element).bad() || element == nullptr)
+    if (element == nullptr)
         return std::nullopt;
     // findAndGetSint32 refuses US and UL elements (Rows, Columns, Temporal
     // Position Index), so read each VR with its own accessor.
@@ -163,9 +227,9 @@ std::optional<qint32> integer(DcmItem &item, const DcmTagKey &tag)
     return std::nullopt;
 }
 
-std::optional<QVector<double>> doubleParts(DcmItem &item, const DcmTagKey &tag, int count)
+std::optional<QVector<double>> doubleParts(DcmElement *element, int count)
 {
-    const auto raw = rawString(item, tag);
+    const auto raw = rawString(element);
     if (!raw)
         return std::nullopt;
     const QList<QByteArray> parts = raw->split('\\');

@@ -48,6 +48,17 @@ std::unique_ptr<DcmFileFormat> loadFile(const QString &path, LoadMode mode,
 // backslashes), or nothing when the element is absent or has no string form.
 std::optional<QByteArray> rawString(DcmItem &item, const DcmTagKey &tag);
 
+// The element with the tag in the item itself (not in its sequences), or null.
+DcmElement *findElement(DcmItem &item, const DcmTagKey &tag);
+
+// The readers above for an element already found (null: absent), for callers
+// that look many up at once.
+std::optional<QByteArray> rawString(DcmElement *element);
+QString text(DcmElement *element);
+std::optional<double> number(DcmElement *element);
+std::optional<qint32> integer(DcmElement *element);
+std::optional<QVector<double>> doubleParts(DcmElement *element, int count);
+
 // String field: decoded with decodeDicomText, empty when absent.
 QString text(DcmItem &item, const DcmTagKey &tag);
 

@@ -10,7 +10,9 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace dicom {
 
@@ -30,22 +32,51 @@ const QSet<QString> &lateralityWords()
     return words;
 }
 
+// The data set's own elements in one walk over them: the summary reads some
+// forty, and DcmItem would walk its list from the start to find each one.
+class TopLevelElements
+{
+public:
+    explicit TopLevelElements(DcmItem &item)
+    {
+        m_elements.reserve(item.card());
+        for (DcmObject *object = item.nextInContainer(nullptr); object != nullptr;
+             object = item.nextInContainer(object))
+            m_elements.push_back(static_cast<DcmElement *>(object));
+        // DCMTK keeps them in tag order; the first of equal tags is the one
+        // a search finds.
+        std::stable_sort(m_elements.begin(), m_elements.end(),
+                         [](const DcmElement *a, const DcmElement *b) { return a->getTag() < b->getTag(); });
+    }
+
+    // The first element with the tag, or null.
+    DcmElement *operator()(const DcmTagKey &tag) const
+    {
+        const auto it = std::lower_bound(m_elements.begin(), m_elements.end(), tag,
+                                         [](const DcmElement *e, const DcmTagKey &key) { return e->getTag() < key; });
+        return it != m_elements.end() && (*it)->getTag() == tag ? *it : nullptr;
+    }
+
+private:
+    std::vector<DcmElement *> m_elements;
+};
+
 bool spacingMissing(const DicomFileSummary &s)
 {
     return s.pixel_spacing_x <= 0.0 || s.pixel_spacing_y <= 0.0;
 }
 
-void takeSpacing(DicomFileSummary &s, DcmItem &item)
+void takeSpacing(DicomFileSummary &s, DcmElement *pixelSpacing)
 {
-    if (const auto spacing = doubleParts(item, DCM_PixelSpacing, 2)) {
+    if (const auto spacing = doubleParts(pixelSpacing, 2)) {
         s.pixel_spacing_y = spacing->at(0); // row spacing comes first
         s.pixel_spacing_x = spacing->at(1);
     }
 }
 
-bool takeOrientation(DicomFileSummary &s, DcmItem &item)
+bool takeOrientation(DicomFileSummary &s, DcmElement *imageOrientation)
 {
-    const auto orientation = doubleParts(item, DCM_ImageOrientationPatient, 6);
+    const auto orientation = doubleParts(imageOrientation, 6);
     if (!orientation)
         return false;
     for (int i = 0; i < 6; ++i)
@@ -59,7 +90,7 @@ void fillFromFunctionalGroup(DicomFileSummary &s, DcmItem &group, bool &orientat
 {
     if (DcmItem *measures = firstItem(group, DCM_PixelMeasuresSequence)) {
         if (spacingMissing(s))
-            takeSpacing(s, *measures);
+            takeSpacing(s, detail::findElement(*measures, DCM_PixelSpacing));
         if (s.slice_thickness <= 0.0) {
             if (const auto thickness = number(*measures, DCM_SliceThickness))
                 s.slice_thickness = *thickness;
@@ -67,7 +98,7 @@ void fillFromFunctionalGroup(DicomFileSummary &s, DcmItem &group, bool &orientat
     }
     if (!orientationKnown) {
         if (DcmItem *plane = firstItem(group, DCM_PlaneOrientationSequence))
-            orientationKnown = takeOrientation(s, *plane);
+            orientationKnown = takeOrientation(s, detail::findElement(*plane, DCM_ImageOrientationPatient));
     }
 }
 
@@ -135,65 +166,66 @@ void readEnhancedGeometry(DicomFileSummary &s, DcmDataset &dataset, bool &orient
 std::optional<DicomFileSummary> summarise(DcmDataset &ds, const QString &filePath)
 {
     DicomFileSummary s;
-    s.patient_id = text(ds, DCM_PatientID);
-    s.patient_name = text(ds, DCM_PatientName);
-    s.birth_date = text(ds, DCM_PatientBirthDate);
-    s.sex = text(ds, DCM_PatientSex);
-    s.weight_kg = number(ds, DCM_PatientWeight).value_or(0.0);
-    if (const auto size = number(ds, DCM_PatientSize); size && *size > 0.0)
+    const TopLevelElements at(ds);
+    s.patient_id = text(at(DCM_PatientID));
+    s.patient_name = text(at(DCM_PatientName));
+    s.birth_date = text(at(DCM_PatientBirthDate));
+    s.sex = text(at(DCM_PatientSex));
+    s.weight_kg = number(at(DCM_PatientWeight)).value_or(0.0);
+    if (const auto size = number(at(DCM_PatientSize)); size && *size > 0.0)
         s.height_cm = *size <= 3.0 ? *size * 100.0 : *size; // metres, unless clearly cm
 
-    s.study_instance_uid = text(ds, DCM_StudyInstanceUID);
-    s.study_date = text(ds, DCM_StudyDate);
-    s.study_time = text(ds, DCM_StudyTime);
-    s.study_description = text(ds, DCM_StudyDescription);
-    s.accession_number = text(ds, DCM_AccessionNumber);
-    s.referring_physician = text(ds, DCM_ReferringPhysicianName);
+    s.study_instance_uid = text(at(DCM_StudyInstanceUID));
+    s.study_date = text(at(DCM_StudyDate));
+    s.study_time = text(at(DCM_StudyTime));
+    s.study_description = text(at(DCM_StudyDescription));
+    s.accession_number = text(at(DCM_AccessionNumber));
+    s.referring_physician = text(at(DCM_ReferringPhysicianName));
 
-    s.series_instance_uid = text(ds, DCM_SeriesInstanceUID);
-    s.series_number = text(ds, DCM_SeriesNumber);
-    s.series_description = text(ds, DCM_SeriesDescription);
-    s.modality = text(ds, DCM_Modality);
-    s.body_part_examined = text(ds, DCM_BodyPartExamined);
-    s.laterality = text(ds, DCM_Laterality);
+    s.series_instance_uid = text(at(DCM_SeriesInstanceUID));
+    s.series_number = text(at(DCM_SeriesNumber));
+    s.series_description = text(at(DCM_SeriesDescription));
+    s.modality = text(at(DCM_Modality));
+    s.body_part_examined = text(at(DCM_BodyPartExamined));
+    s.laterality = text(at(DCM_Laterality));
     if (s.laterality.isEmpty())
-        s.laterality = text(ds, DCM_ImageLaterality);
+        s.laterality = text(at(DCM_ImageLaterality));
     if (s.laterality.isEmpty()) {
-        const QString comment = text(ds, DCM_ImageComments).toUpper();
+        const QString comment = text(at(DCM_ImageComments)).toUpper();
         if (lateralityWords().contains(comment))
             s.laterality = comment;
     }
 
-    s.sop_instance_uid = text(ds, DCM_SOPInstanceUID);
-    s.instance_number = integer(ds, DCM_InstanceNumber).value_or(0);
-    s.rows = integer(ds, DCM_Rows).value_or(0);
-    s.columns = integer(ds, DCM_Columns).value_or(0);
-    s.number_of_frames = integer(ds, DCM_NumberOfFrames).value_or(1);
-    takeSpacing(s, ds);
-    s.slice_thickness = number(ds, DCM_SliceThickness).value_or(0.0);
-    s.slice_location = number(ds, DCM_SliceLocation).value_or(0.0);
-    s.window_center = number(ds, DCM_WindowCenter).value_or(0.0);
-    s.window_width = number(ds, DCM_WindowWidth).value_or(0.0);
-    s.rescale_slope = number(ds, DCM_RescaleSlope).value_or(1.0);
-    s.rescale_intercept = number(ds, DCM_RescaleIntercept).value_or(0.0);
-    s.repetition_time = number(ds, DCM_RepetitionTime).value_or(0.0);
-    s.echo_time = number(ds, DCM_EchoTime).value_or(0.0);
-    s.trigger_time_ms = number(ds, DCM_TriggerTime).value_or(-1.0);
-    s.cardiac_number_of_images = integer(ds, DCM_CardiacNumberOfImages).value_or(0);
-    if (auto t = parseDicomTime(text(ds, DCM_AcquisitionTime)))
+    s.sop_instance_uid = text(at(DCM_SOPInstanceUID));
+    s.instance_number = integer(at(DCM_InstanceNumber)).value_or(0);
+    s.rows = integer(at(DCM_Rows)).value_or(0);
+    s.columns = integer(at(DCM_Columns)).value_or(0);
+    s.number_of_frames = integer(at(DCM_NumberOfFrames)).value_or(1);
+    takeSpacing(s, at(DCM_PixelSpacing));
+    s.slice_thickness = number(at(DCM_SliceThickness)).value_or(0.0);
+    s.slice_location = number(at(DCM_SliceLocation)).value_or(0.0);
+    s.window_center = number(at(DCM_WindowCenter)).value_or(0.0);
+    s.window_width = number(at(DCM_WindowWidth)).value_or(0.0);
+    s.rescale_slope = number(at(DCM_RescaleSlope)).value_or(1.0);
+    s.rescale_intercept = number(at(DCM_RescaleIntercept)).value_or(0.0);
+    s.repetition_time = number(at(DCM_RepetitionTime)).value_or(0.0);
+    s.echo_time = number(at(DCM_EchoTime)).value_or(0.0);
+    s.trigger_time_ms = number(at(DCM_TriggerTime)).value_or(-1.0);
+    s.cardiac_number_of_images = integer(at(DCM_CardiacNumberOfImages)).value_or(0);
+    if (auto t = parseDicomTime(text(at(DCM_AcquisitionTime))))
         s.acquisition_time_seconds = *t;
-    else if (auto c = parseDicomTime(text(ds, DCM_ContentTime)))
+    else if (auto c = parseDicomTime(text(at(DCM_ContentTime))))
         s.acquisition_time_seconds = *c;
-    s.temporal_position_index = integer(ds, DCM_TemporalPositionIndex).value_or(0);
-    s.frame_of_reference_uid = text(ds, DCM_FrameOfReferenceUID);
+    s.temporal_position_index = integer(at(DCM_TemporalPositionIndex)).value_or(0);
+    s.frame_of_reference_uid = text(at(DCM_FrameOfReferenceUID));
 
     bool positionFound = false;
-    if (const auto position = doubleParts(ds, DCM_ImagePositionPatient, 3)) {
+    if (const auto position = doubleParts(at(DCM_ImagePositionPatient), 3)) {
         for (int i = 0; i < 3; ++i)
             s.image_position[static_cast<std::size_t>(i)] = position->at(i);
         positionFound = true;
     }
-    bool orientationKnown = takeOrientation(s, ds);
+    bool orientationKnown = takeOrientation(s, at(DCM_ImageOrientationPatient));
 
     if (s.number_of_frames >= 2)
         readEnhancedGeometry(s, ds, orientationKnown);

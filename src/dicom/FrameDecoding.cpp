@@ -8,16 +8,17 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmdata/dcpixel.h>
 #include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/dcmimgle/dcmimage.h>
 // Registers DicomImage's colour support (RGB, YBR, palette) for the process.
 #include <dcmtk/dcmimage/diregist.h>
 
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <map>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -29,15 +30,14 @@ namespace dicom {
 
 namespace {
 
-// The header probe loads no value longer than this, so it stays cheap on large files.
-constexpr Uint32 probeMaxReadLength = 4096;
 // DicomImage creation flags: CIF_MayDetachPixelData.
 constexpr unsigned long imageCreationFlags = CIF_MayDetachPixelData;
 // A colour cine opened for one frame also asks DCMTK to decompress only that
 // frame; without it every frame of a compressed loop is decoded each time.
 constexpr unsigned long singleFrameCreationFlags = CIF_MayDetachPixelData | CIF_UsePartialAccessToPixelData;
-// Colour files with more frames than this are opened one frame at a time.
-constexpr int wholeColourFrameLimit = 16;
+// Colour files with more frames than this are opened one frame at a time, and
+// compressed grey ones decoded one frame at a time.
+constexpr int wholeFrameLimit = 16;
 
 std::atomic<std::uint64_t> renderProbeCount{0};
 std::atomic<std::uint64_t> renderImageLoadCount{0};
@@ -92,17 +92,25 @@ struct HeaderProbe
     // Set when the declared size is more than could be decoded (see
     // detail::pixelDataDecodable); DicomImage never sees such a file.
     bool sizeRefused = false;
+    // Pixel Data in an encapsulated (compressed) transfer syntax.
+    bool encapsulated = false;
+    // The parsed header (values above 4 KiB left in the file).
+    std::unique_ptr<DcmFileFormat> file;
 };
 
 struct RenderCache
 {
+    // The last image of a whole file, or of one frame of a colour cine, and
+    // its key: the path, or "path#frame".
     std::unique_ptr<DicomImage> image;
+    QString imageKey;
+    // A compressed loop is decoded a frame at a time: its parsed file and
+    // the frames drawn so far (declared after the file, so they go first).
+    QString loopPath;
+    std::unique_ptr<DcmFileFormat> loopSource;
+    std::map<int, std::unique_ptr<DicomImage>> loopFrames;
+    // The key of the image drawn last.
     QString key;
-    // The last file that passed the nesting check, so that paging through one
-    // large file does not scan its bytes again on every call.
-    QString checkedPath;
-    qint64 checkedSize = -1;
-    QDateTime checkedModified;
 };
 
 std::mutex renderMutex;
@@ -111,25 +119,6 @@ RenderCache &renderCache()
 {
     static RenderCache cache;
     return cache;
-}
-
-// DCMTK's parser (the probe's and DicomImage's own) recurses once per sequence
-// level; a file nested deeper than detail::maxItemNesting is refused
-// before either sees it.
-bool nestingAcceptable(RenderCache &cache, const QString &path)
-{
-    const QFileInfo info(path);
-    const qint64 size = info.size();
-    const QDateTime modified = info.lastModified();
-    if (path == cache.checkedPath && size == cache.checkedSize && modified == cache.checkedModified)
-        return true;
-    if (detail::itemNestingDepth(path, detail::maxItemNesting)
-        > detail::maxItemNesting)
-        return false;
-    cache.checkedPath = path;
-    cache.checkedSize = size;
-    cache.checkedModified = modified;
-    return true;
 }
 
 bool hasAnyPixelData(DcmDataset &ds)
@@ -163,18 +152,17 @@ QString objectKind(DcmDataset &ds)
     return name != nullptr ? QString::fromLatin1(name) : sopClass;
 }
 
-HeaderProbe probeHeader(RenderCache &cache, const QString &path)
+HeaderProbe probeHeader(const QString &path)
 {
     HeaderProbe probe;
-    detail::prepareDcmtk();
     renderProbeCount.fetch_add(1, std::memory_order_relaxed);
-    if (detail::isSpecialFile(path) || !nestingAcceptable(cache, path))
+    // DCMTK's parser recurses once per sequence level. The probe's load bounds
+    // the nesting of every element it parses, and DicomImage parses the same
+    // elements again (how many value bytes either loads changes no structure).
+    probe.file = detail::loadFile(path, detail::LoadMode::Lazy);
+    if (!probe.file)
         return probe;
-    DcmFileFormat file;
-    const QByteArray name = nativePath(path);
-    if (detail::loadFileNoThrow(file, OFFilename(name.constData()), probeMaxReadLength).bad())
-        return probe;
-    DcmDataset *ds = file.getDataset();
+    DcmDataset *ds = probe.file->getDataset();
     if (ds == nullptr)
         return probe;
     probe.ok = true;
@@ -196,7 +184,7 @@ HeaderProbe probeHeader(RenderCache &cache, const QString &path)
         return probe;
     }
     // A colour cine is opened one frame at a time, anything else whole.
-    const int decodedFrames = probe.samplesPerPixel > 1 && probe.frames > wholeColourFrameLimit ? 1 : 0;
+    const int decodedFrames = probe.samplesPerPixel > 1 && probe.frames > wholeFrameLimit ? 1 : 0;
     if (!detail::pixelDataDecodable(*ds, DcmXfer(ds->getOriginalXfer()).isEncapsulated(),
                                            quint64(QFileInfo(path).size()), decodedFrames, nullptr)) {
         probe.sizeRefused = true;
@@ -206,9 +194,9 @@ HeaderProbe probeHeader(RenderCache &cache, const QString &path)
     // Uncompressed Pixel Data must hold every frame: DicomImage would pad a
     // short value with zeros and report success. Compressed data is checked
     // by its decoder.
+    probe.encapsulated = DcmXfer(ds->getOriginalXfer()).isEncapsulated();
     DcmElement *pixelData = nullptr;
-    if (DcmXfer(ds->getOriginalXfer()).isEncapsulated()
-        || ds->findAndGetElement(DCM_PixelData, pixelData).bad() || pixelData == nullptr)
+    if (probe.encapsulated || ds->findAndGetElement(DCM_PixelData, pixelData).bad() || pixelData == nullptr)
         return probe;
     const PixelLayout layout = readPixelLayout(*ds);
     const Uint16 rows = layout.rows;
@@ -234,7 +222,38 @@ struct ValueCache
 {
     std::shared_ptr<DcmFileFormat> file;
     QString path;
+    // Frames decoded alone from the file's compressed Pixel Data, kept while
+    // the file is paged (8-bit samples packed two to an element).
+    std::map<int, std::vector<Uint16>> decoded;
 };
+
+// Decodes frame `frame` of compressed grey Pixel Data alone (DCMTK finds its
+// fragments through the offset table, or by their count or markers without
+// one) into `out`. False where DCMTK cannot: the whole Pixel Data is then
+// decoded instead, which reports its own errors.
+bool decodeOneFrame(DcmDataset &ds, int frame, std::vector<Uint16> &out)
+{
+    Uint16 samples = 1;
+    ds.findAndGetUint16(DCM_SamplesPerPixel, samples);
+    DcmElement *element = nullptr;
+    if (samples != 1 || ds.findAndGetElement(DCM_PixelData, element).bad() || element == nullptr)
+        return false;
+    Uint32 frameBytes = 0;
+    if (element->getUncompressedFrameSize(&ds, frameBytes).bad() || frameBytes == 0)
+        return false;
+    try {
+        out.assign((std::size_t(frameBytes) + 1) / 2, 0);
+        Uint32 startFragment = 0;
+        OFString colourModel;
+        if (element->getUncompressedFrame(&ds, Uint32(frame), startFragment, out.data(), Uint32(out.size() * 2),
+                                          colourModel)
+                .good())
+            return true;
+    } catch (const std::bad_alloc &) {
+    }
+    out.clear();
+    return false;
+}
 
 std::mutex valueMutex;
 
@@ -312,90 +331,44 @@ void convert(const Sample *first, std::size_t count, double slope, double interc
 } // namespace
 
 namespace {
-RenderedPicture renderWithImage(RenderCache &cache, const QString &path, const QString &key, bool partial, int frame,
-                              const WindowRequest &window, RenderedPicture result);
-} // namespace
 
-RenderedPicture renderPicture(const QString &path, int frameIndex, const WindowRequest &window)
+// Applies the window (the requested one, else the file's, else min-max) to
+// `image` and copies out its frame `outputFrame` as 8-bit grey or RGB. With
+// `wholeNeeded` given, a grey image that would fall back to min-max is not
+// drawn and *wholeNeeded is set instead: a min-max window spans every frame
+// of the file, not just those in the image.
+RenderedPicture drawImage(DicomImage &image, unsigned long outputFrame, const WindowRequest &window,
+                          RenderedPicture result, bool *wholeNeeded)
 {
-    RenderedPicture result;
-    std::lock_guard lock(renderMutex);
-    RenderCache &cache = renderCache();
-
-    const HeaderProbe probe = probeHeader(cache, path);
-    result.frameCount = probe.frames;
-    result.pixelAspectRatio = probe.pixelAspectRatio;
-    result.objectWithoutImage = probe.objectWithoutImage;
-    // Without a readable header nothing can vouch for the pixel data length,
-    // and DicomImage would parse the same bytes again.
-    if (!probe.ok || probe.pixelDataShort || probe.sizeRefused || !probe.objectWithoutImage.isEmpty())
-        return result;
-
-    int frame = frameIndex == -1 ? probe.frames / 2 : frameIndex;
-    frame = std::clamp(frame, 0, probe.frames - 1);
-
-    const bool partial = probe.samplesPerPixel > 1 && probe.frames > wholeColourFrameLimit;
-    const QString key = partial ? QStringLiteral("%1#%2").arg(path, QString::number(frame)) : path;
-
-    // Whatever the header check let through, a decoder that runs out of
-    // memory ends this call, not the process.
-    try {
-        return renderWithImage(cache, path, key, partial, frame, window, result);
-    } catch (const std::bad_alloc &) {
-        cache.image.reset();
-        cache.key.clear();
-        return result;
-    }
-}
-
-namespace {
-
-RenderedPicture renderWithImage(RenderCache &cache, const QString &path, const QString &key, bool partial, int frame,
-                              const WindowRequest &window, RenderedPicture result)
-{
-    DicomImage *image = nullptr;
-    if (cache.image && cache.key == key && cache.image->getStatus() == EIS_Normal) {
-        image = cache.image.get();
-    } else {
-        renderImageLoadCount.fetch_add(1, std::memory_order_relaxed);
-        const QByteArray name = nativePath(path);
-        auto fresh = std::make_unique<DicomImage>(name.constData(),
-                                                  partial ? singleFrameCreationFlags : imageCreationFlags,
-                                                  partial ? static_cast<unsigned long>(frame) : 0UL,
-                                                  partial ? 1UL : 0UL);
-        if (fresh->getStatus() != EIS_Normal)
-            return result;
-        cache.image = std::move(fresh);
-        cache.key = key;
-        image = cache.image.get();
-    }
-
     // A requested window DCMTK refuses (a width below 1) falls back to the
     // renderer's own choice, as does a file window it refuses.
-    bool applied = window.given && image->setWindow(window.center, window.width) != 0;
-    if (!applied && image->getWindowCount() > 0)
-        applied = image->setWindow(0) != 0;
+    bool applied = window.given && image.setWindow(window.center, window.width) != 0;
+    if (!applied && image.getWindowCount() > 0)
+        applied = image.setWindow(0) != 0;
+    if (!applied && wholeNeeded != nullptr && image.isMonochrome()) {
+        *wholeNeeded = true;
+        return result;
+    }
     if (!applied)
-        image->setMinMaxWindow(0);
+        image.setMinMaxWindow(0);
     double center = 0.0;
     double width = 0.0;
-    if (!image->getWindow(center, width)) {
+    if (!image.getWindow(center, width)) {
         // Colour images are not windowed.
         center = window.given ? window.center : 0.0;
         width = window.given ? window.width : 0.0;
     }
 
-    const unsigned long columns = image->getWidth();
-    const unsigned long rows = image->getHeight();
+    const unsigned long columns = image.getWidth();
+    const unsigned long rows = image.getHeight();
     if (columns == 0 || rows == 0 || columns > 65535 || rows > 65535)
         return result;
-    const unsigned long outputFrame = partial ? 0UL : static_cast<unsigned long>(frame);
-    const auto *data = static_cast<const uchar *>(image->getOutputData(8, outputFrame, 0));
+    const auto *data = static_cast<const uchar *>(image.getOutputData(8, outputFrame, 0));
     if (data == nullptr)
         return result;
-    const bool monochrome = image->isMonochrome();
+    const bool monochrome = image.isMonochrome();
     const std::size_t rowBytes = monochrome ? columns : 3 * columns;
-    if (image->getOutputDataSize(8) < rowBytes * rows)
+    if (image.getOutputDataSize(8) < rowBytes * rows)
         return result;
 
     result.pixels = QByteArray(reinterpret_cast<const char *>(data), qsizetype(rowBytes * rows));
@@ -408,7 +381,115 @@ RenderedPicture renderWithImage(RenderCache &cache, const QString &path, const Q
     return result;
 }
 
+// The whole file (key: the path) or one frame of a colour cine (partial,
+// key "path#frame"), through the cached image when it has the key.
+RenderedPicture renderWithImage(RenderCache &cache, const QString &path, const QString &key, bool partial, int frame,
+                                const WindowRequest &window, RenderedPicture result)
+{
+    if (!cache.image || cache.imageKey != key || cache.image->getStatus() != EIS_Normal) {
+        renderImageLoadCount.fetch_add(1, std::memory_order_relaxed);
+        const QByteArray name = nativePath(path);
+        auto fresh = std::make_unique<DicomImage>(name.constData(),
+                                                  partial ? singleFrameCreationFlags : imageCreationFlags,
+                                                  partial ? static_cast<unsigned long>(frame) : 0UL,
+                                                  partial ? 1UL : 0UL);
+        if (fresh->getStatus() != EIS_Normal)
+            return result;
+        cache.image = std::move(fresh);
+        cache.imageKey = key;
+    }
+    cache.key = key;
+    return drawImage(*cache.image, partial ? 0UL : static_cast<unsigned long>(frame), window, std::move(result),
+                     nullptr);
+}
+
+// One frame of a compressed grey loop, decoded alone from the parsed file
+// and kept with the frames decoded before it, so that paging back and forth
+// decodes each frame once. Sets *wholeNeeded where the whole file must be
+// decoded instead (a min-max window, or a frame DCMTK cannot decode alone).
+RenderedPicture renderLoopFrame(RenderCache &cache, const QString &path, std::unique_ptr<DcmFileFormat> parsed,
+                                int frame, const WindowRequest &window, RenderedPicture result, bool *wholeNeeded)
+{
+    if (cache.loopPath != path || !cache.loopSource) {
+        cache.loopFrames.clear();
+        cache.loopSource = std::move(parsed);
+        cache.loopPath = path;
+    }
+    std::unique_ptr<DicomImage> &image = cache.loopFrames[frame];
+    if (!image) {
+        renderImageLoadCount.fetch_add(1, std::memory_order_relaxed);
+        image = std::make_unique<DicomImage>(cache.loopSource.get(), cache.loopSource->getDataset()->getOriginalXfer(),
+                                             CIF_UsePartialAccessToPixelData, static_cast<unsigned long>(frame), 1UL);
+    }
+    if (image->getStatus() != EIS_Normal) {
+        cache.loopFrames.erase(frame);
+        *wholeNeeded = true;
+        return result;
+    }
+    cache.key = QStringLiteral("%1#%2").arg(path, QString::number(frame));
+    RenderedPicture picture = drawImage(*image, 0, window, std::move(result), wholeNeeded);
+    // The picture has its copy; the frame keeps only its values.
+    image->deleteOutputData();
+    return picture;
+}
+
+void dropLoop(RenderCache &cache)
+{
+    cache.loopFrames.clear();
+    cache.loopSource.reset();
+    cache.loopPath.clear();
+}
+
 } // namespace
+
+RenderedPicture renderPicture(const QString &path, int frameIndex, const WindowRequest &window)
+{
+    RenderedPicture result;
+    std::lock_guard lock(renderMutex);
+    RenderCache &cache = renderCache();
+
+    HeaderProbe probe = probeHeader(path);
+    result.frameCount = probe.frames;
+    result.pixelAspectRatio = probe.pixelAspectRatio;
+    result.objectWithoutImage = probe.objectWithoutImage;
+    // Without a readable header nothing can vouch for the pixel data length,
+    // and DicomImage would parse the same bytes again.
+    if (!probe.ok || probe.pixelDataShort || probe.sizeRefused || !probe.objectWithoutImage.isEmpty())
+        return result;
+
+    int frame = frameIndex == -1 ? probe.frames / 2 : frameIndex;
+    frame = std::clamp(frame, 0, probe.frames - 1);
+
+    const bool colourCine = probe.samplesPerPixel > 1 && probe.frames > wholeFrameLimit;
+    // A compressed loop shows its first frame after that frame's decode, not
+    // after all of them; once its whole image exists, that serves every frame.
+    const bool compressedLoop =
+        probe.encapsulated && probe.frames > wholeFrameLimit && !colourCine && cache.imageKey != path;
+    if (cache.loopPath != path)
+        dropLoop(cache);
+
+    // Whatever the header check let through, a decoder that runs out of
+    // memory ends this call, not the process.
+    try {
+        if (compressedLoop) {
+            bool wholeNeeded = false;
+            RenderedPicture picture =
+                renderLoopFrame(cache, path, std::move(probe.file), frame, window, result, &wholeNeeded);
+            if (!wholeNeeded)
+                return picture;
+            dropLoop(cache);
+        }
+        const QString key = colourCine ? QStringLiteral("%1#%2").arg(path, QString::number(frame)) : path;
+        return renderWithImage(cache, path, key, colourCine, frame, window, result);
+    } catch (const std::bad_alloc &) {
+        dropLoop(cache);
+        cache.image.reset();
+        cache.imageKey.clear();
+        cache.key.clear();
+        return result;
+    }
+}
+
 
 bool loadDecodedFrame(DecodedFrame &out, const QString &path, int frameIndex, QString *error)
 {
@@ -434,6 +515,7 @@ bool loadDecodedFrame(DecodedFrame &out, const QString &path, int frameIndex, QS
         file = std::shared_ptr<DcmFileFormat>(std::move(loaded));
         cache.file = file;
         cache.path = path;
+        cache.decoded.clear();
     }
     return detail::decodeFrameValues(*file, path, frameIndex, out, error);
 }
@@ -456,7 +538,14 @@ bool decodeFrameValues(DcmFileFormat &file, const QString &path, int frameIndex,
     QString refusal;
     if (!detail::pixelDataDecodable(*ds, encapsulated, quint64(QFileInfo(path).size()), 0, &refusal))
         return fail(out, error, refusal);
-    if (encapsulated) {
+    // A compressed grey loop decodes the frame asked for, not all of them.
+    const int framesDeclared = numberOfFrames(*ds);
+    const int wanted = std::clamp(frameIndex, 0, framesDeclared - 1);
+    const bool oneFrame = encapsulated && framesDeclared > wholeFrameLimit
+                          && (cache.decoded.count(wanted) != 0 || decodeOneFrame(*ds, wanted, cache.decoded[wanted]));
+    if (!oneFrame)
+        cache.decoded.erase(wanted);
+    if (encapsulated && !oneFrame) {
         OFCondition status;
         try {
             status = ds->chooseRepresentation(EXS_LittleEndianExplicit, nullptr);
@@ -518,7 +607,26 @@ bool decodeFrameValues(DcmFileFormat &file, const QString &path, int frameIndex,
     };
 
     bool stored = false;
-    if (bitsAllocated <= 8) {
+    if (oneFrame) {
+        const std::size_t sampleBytes = bitsAllocated <= 8 ? 1 : 2;
+        const std::vector<Uint16> &decoded = cache.decoded[wanted];
+        const std::size_t available = decoded.size() * 2 / sampleBytes;
+        if (available < frameSize)
+            return failRead(shortPixelDataText(available, frameSize, 1, rows, columns, int(sampleBytes * 8)));
+        try {
+            out.values.assign(frameSize, 0.0);
+        } catch (const std::bad_alloc &) {
+            return failRead(QStringLiteral("недостаточно памяти для %1 значений").arg(frameSize));
+        }
+        const Uint16 *data = decoded.data();
+        if (sampleBytes == 1)
+            convert(reinterpret_cast<const Uint8 *>(data), frameSize, slope, intercept, out.values.data());
+        else if (pixelRepresentation == 1)
+            convert(reinterpret_cast<const Sint16 *>(data), frameSize, slope, intercept, out.values.data());
+        else
+            convert(data, frameSize, slope, intercept, out.values.data());
+        stored = true;
+    } else if (bitsAllocated <= 8) {
         // DCMTK hands out OW values (implicit VR files store Pixel Data so) as
         // bytes in little-endian order, which is the order of 8-bit samples.
         const Uint8 *bytes = nullptr;

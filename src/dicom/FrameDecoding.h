@@ -12,9 +12,9 @@
 // The display layer (render::renderFrame) turns the picture into a QImage.
 //
 // Both are safe to call from any thread. Each serialises its callers with a
-// process-wide mutex of its own that also guards its one-entry cache (the last
-// DicomImage with its key, the last parsed file with its path); the two never
-// hold both locks. Compressed files need the codecs registered for the process
+// process-wide mutex of its own that also guards its cache of one file (the
+// last DicomImage with its key, the last parsed file with its path, and the
+// frames of a compressed loop decoded so far); the two never hold both locks. Compressed files need the codecs registered for the process
 // (dicom::CodecRegistration).
 namespace dicom {
 
@@ -78,8 +78,9 @@ RenderedPicture renderPicture(const QString &path, int frameIndex, const WindowR
 // Reads the values of frame `frameIndex` (clamped to the file's frames) into
 // `out`, which is cleared first. On failure returns false, leaves the values
 // empty and writes the Russian message to out.error and, when given, *error.
-// Compressed files are decompressed once: the parsed file stays cached, so
-// later frames of the same file cost no parse.
+// The parsed file stays cached, so later frames of the same file cost no
+// parse. Compressed files are decompressed once, except loops of more than 16
+// frames: those decode the frame asked for, and keep it.
 // A Rescale Slope that is present but not a number counts as 1.0, an
 // unparsable Intercept as 0.0. Pixel Data shorter than Number of Frames ×
 // Rows × Columns samples and Bits Allocated above 16 are refused.
@@ -102,9 +103,10 @@ struct DecoderStatistics
 };
 DecoderStatistics decoderStatistics();
 
-// The key of the DicomImage that renderPicture holds now: the path for a file
-// opened whole, "path#frame" for one frame of a colour file of more than 16
-// frames; empty before the first successful render.
+// The key of the DicomImage that renderPicture drew with last: the path for a
+// file opened whole, "path#frame" for one frame of a colour file or of a
+// compressed grey loop of more than 16 frames; empty before the first
+// successful render.
 QString renderCacheKey();
 
 } // namespace dicom

@@ -32,13 +32,18 @@ struct MetaHeader
 {
     std::size_t datasetStart = 0;
     bool deflated = false;
+    // The bytes held the whole group and the start of what follows it.
+    bool complete = false;
 };
 
 MetaHeader readMetaHeader(const uchar *data, std::size_t size)
 {
     MetaHeader meta;
-    if (size < 132 || std::memcmp(data + 128, "DICM", 4) != 0)
+    if (size < 132 || std::memcmp(data + 128, "DICM", 4) != 0) {
+        // No meta information: nothing says deflated.
+        meta.complete = true;
         return meta;
+    }
     std::size_t at = 132;
     while (at + 8 <= size && readLittle16(data + at) == 0x0002) {
         const quint16 element = readLittle16(data + at + 2);
@@ -64,6 +69,7 @@ MetaHeader readMetaHeader(const uchar *data, std::size_t size)
         at = valueStart + std::size_t(length);
     }
     meta.datasetStart = at;
+    meta.complete = at + 8 <= size && readLittle16(data + at) != 0x0002;
     return meta;
 }
 
@@ -133,6 +139,16 @@ void NestingScan::feed(const char *data, std::size_t size)
     scan(bytes, size, base, false);
     if (!exceeded())
         keepTail(bytes, size, base);
+}
+
+void NestingScan::skip(std::size_t size)
+{
+    if (exceeded() || size == 0)
+        return;
+    m_fed += size;
+    m_next = m_fed;
+    m_pending.clear();
+    m_pendingStart = m_fed;
 }
 
 void NestingScan::finish()
@@ -207,6 +223,12 @@ void NestingScan::scan(const uchar *data, std::size_t n, std::uint64_t base, boo
             return;
     }
     m_next = base + n;
+}
+
+bool datasetBytesPlain(const uchar *data, std::size_t size)
+{
+    const MetaHeader meta = readMetaHeader(data, size);
+    return meta.complete && !meta.deflated;
 }
 
 int itemNestingDepth(const QString &path, int limit)

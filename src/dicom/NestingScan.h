@@ -25,6 +25,10 @@ public:
     explicit NestingScan(int limit) : m_limit(limit) {}
 
     void feed(const char *data, std::size_t size);
+    // The next `size` bytes of the stream are passed over unseen: a value the
+    // parser skips without reading. A tag cut off before them cannot continue
+    // in them, so what the last piece left open is dropped.
+    void skip(std::size_t size);
     // No more bytes: examines what the last piece left open.
     void finish();
 
@@ -51,5 +55,11 @@ private:
 // (its tags are invisible in the compressed bytes); data that does not inflate
 // is counted as it stands, and DCMTK then reports the damage itself.
 int itemNestingDepth(const QString &path, int limit);
+
+// True when the data set's tags lie in the file as the parser reads them: the
+// bytes given (the start of the file) hold no meta information, or all of it
+// and it names a transfer syntax other than the deflated one, whose tags are
+// only seen once inflated.
+bool datasetBytesPlain(const uchar *data, std::size_t size);
 
 } // namespace dicom::detail

@@ -634,6 +634,9 @@ void TestDatabase::migrationFromOlderIndex()
         const DicomFileSummary s = ctSummary(u"OLD-1"_s, u"9.9.1"_s, u"9.9.1.1"_s,
                                              u"9.9.1.1.2"_s, 5, u"/archive/old/IM5"_s);
         QVERIFY2(database.insertSummary(s), qPrintable(database.lastError()));
+        // The counts filled for the old rows go on with the new ones.
+        const db::StudyRecord counted = database.listStudies().value(0);
+        QCOMPARE(cells({counted.series_count, counted.instance_count}), u"1|2"_s);
     }
     {
         RawConnection raw(oldPath);

@@ -93,6 +93,21 @@ QByteArray deeplyNested(int depth)
     return dicmHeader() + nestedSequences(depth);
 }
 
+QByteArray nestedAfterPixelData(int depth)
+{
+    QByteArray out = dicmHeader();
+    out.append(shortElement(0x0008, 0x0018, "UI", evenPadded("1.2.3.4.3", '\0')));
+    out.append(shortElement(0x0020, 0x000D, "UI", evenPadded("1.2.3.4.1", '\0')));
+    out.append(shortElement(0x0020, 0x000E, "UI", evenPadded("1.2.3.4.2", '\0')));
+    const QByteArray pixels(256 * 1024, '\x11');
+    appendU16(out, 0x7FE0);
+    appendU16(out, 0x0010);
+    out.append("OW\0\0", 4);
+    appendU32(out, static_cast<quint32>(pixels.size()));
+    out.append(pixels);
+    return out + nestedSequences(depth);
+}
+
 QByteArray deflatedNested(int depth)
 {
     return dicmHeader("1.2.840.10008.1.2.1.99") + rawDeflate(nestedSequences(depth));

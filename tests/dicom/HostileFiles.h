@@ -16,6 +16,9 @@ QByteArray shortElement(quint16 group, quint16 element, const char vr[2], const 
 
 // A dataset whose sequences nest `depth` levels deep, never closed.
 QByteArray deeplyNested(int depth);
+// The same after the UIDs and a long Pixel Data value, which the summary
+// reader skips unread.
+QByteArray nestedAfterPixelData(int depth);
 // The same in the deflated transfer syntax: a few kilobytes on disk.
 QByteArray deflatedNested(int depth);
 

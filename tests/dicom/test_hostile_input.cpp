@@ -64,6 +64,7 @@ void HostileInputTest::everyEntryPoint_data()
     add("wrong preamble", QByteArray(128, '\0') + "DICX" + garbage);
     add("nested 200000 deep", deeplyNested(200000));
     add("nested 600 deep", deeplyNested(600));
+    add("nested 200000 deep after Pixel Data", nestedAfterPixelData(200000));
     // Compressed, the item tags are invisible to a plain byte scan.
     add("deflated, nested 50000 deep", deflatedNested(50000));
     add("deflated, nested 600 deep", deflatedNested(600));

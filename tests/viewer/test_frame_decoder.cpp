@@ -235,6 +235,8 @@ private slots:
     void valueCacheParsesOnce();
     void renderCacheWholeOrPerFrame_data();
     void renderCacheWholeOrPerFrame();
+    void compressedLoopFrameAlone_data();
+    void compressedLoopFrameAlone();
     void renderWindows();
     void renderRgb_data();
     void renderRgb();
@@ -506,6 +508,53 @@ void FrameDecoderTest::renderCacheWholeOrPerFrame()
         QVERIFY(middle.ok);
         QCOMPARE(middle.image.pixel(0, 0), qRgb((frames / 2) * 10, 0, 0));
         QCOMPARE(render::renderCacheKey(), keyFor(frames / 2));
+    }
+}
+
+void FrameDecoderTest::compressedLoopFrameAlone_data()
+{
+    QTest::addColumn<int>("compression");
+    QTest::addColumn<bool>("fileWindow");
+    QTest::newRow("JPEG-LS, file window") << int(Compression::JpegLs) << true;
+    QTest::newRow("RLE, file window") << int(Compression::Rle) << true;
+    QTest::newRow("JPEG lossless, file window") << int(Compression::JpegLossless) << true;
+    QTest::newRow("JPEG-LS, no window: min-max of every frame") << int(Compression::JpegLs) << false;
+}
+
+// One frame of a compressed loop, decoded alone, draws and measures as the
+// same frame of its uncompressed twin, which is decoded whole.
+void FrameDecoderTest::compressedLoopFrameAlone()
+{
+    QFETCH(int, compression);
+    QFETCH(bool, fileWindow);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_'));
+    SeriesSpec spec = specOf(16, 12, 20, Kind::ClassicMultiFrame);
+    if (!fileWindow) {
+        spec.windowCenter.clear();
+        spec.windowWidth.clear();
+    }
+    const QString plain = generate(spec, QStringLiteral("loop_plain_%1").arg(tag));
+    spec.compression = Compression(compression);
+    spec.studyInstanceUid.clear();
+    spec.seriesInstanceUid.clear();
+    const QString compressed = generate(spec, QStringLiteral("loop_%1").arg(tag));
+    QVERIFY(!plain.isEmpty() && !compressed.isEmpty());
+
+    for (const int frame : {13, 0, 19}) {
+        const render::DecodedFrame expected = decode(plain, frame);
+        const render::DecodedFrame values = decode(compressed, frame);
+        QVERIFY2(values.ok, qPrintable(values.error));
+        QVERIFY(values.values == expected.values);
+
+        const render::RenderedFrame expectedPicture = renderDefault(plain, frame);
+        const render::RenderedFrame picture = renderDefault(compressed, frame);
+        QVERIFY(picture.ok && expectedPicture.ok);
+        QVERIFY(sameImage(picture.image, expectedPicture.image));
+        QCOMPARE(picture.windowCenter, expectedPicture.windowCenter);
+        QCOMPARE(picture.windowWidth, expectedPicture.windowWidth);
+        // Decoded alone under the file's window; the min-max window takes every frame.
+        QCOMPARE(render::renderCacheKey(), fileWindow ? QStringLiteral("%1#%2").arg(compressed).arg(frame) : compressed);
+        QVERIFY(sameImage(renderWith(compressed, frame, 30, 300).image, renderWith(plain, frame, 30, 300).image));
     }
 }
 
