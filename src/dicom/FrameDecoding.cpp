@@ -224,7 +224,7 @@ struct ValueCache
     QString path;
     // Frames decoded alone from the file's compressed Pixel Data, kept while
     // the file is paged (8-bit samples packed two to an element).
-    std::map<int, std::vector<Uint16>> decoded;
+    detail::DecodedFrames decoded;
 };
 
 // Decodes frame `frame` of compressed grey Pixel Data alone (DCMTK finds its
@@ -517,14 +517,18 @@ bool loadDecodedFrame(DecodedFrame &out, const QString &path, int frameIndex, QS
         cache.path = path;
         cache.decoded.clear();
     }
-    return detail::decodeFrameValues(*file, path, frameIndex, out, error);
+    return detail::decodeFrameValues(*file, path, frameIndex, out, error, &cache.decoded);
 }
 
 namespace detail {
 
 bool decodeFrameValues(DcmFileFormat &file, const QString &path, int frameIndex, DecodedFrame &out,
-                       QString *error)
+                       QString *error, DecodedFrames *decodedFrames)
 {
+    // Frames decoded alone are kept by whoever keeps the file; without such
+    // a keeper they live for this call only.
+    DecodedFrames scratch;
+    DecodedFrames &decoded = decodedFrames != nullptr ? *decodedFrames : scratch;
     out.ok = false;
     out.width = 0;
     out.height = 0;
@@ -542,9 +546,9 @@ bool decodeFrameValues(DcmFileFormat &file, const QString &path, int frameIndex,
     const int framesDeclared = numberOfFrames(*ds);
     const int wanted = std::clamp(frameIndex, 0, framesDeclared - 1);
     const bool oneFrame = encapsulated && framesDeclared > wholeFrameLimit
-                          && (cache.decoded.count(wanted) != 0 || decodeOneFrame(*ds, wanted, cache.decoded[wanted]));
+                          && (decoded.count(wanted) != 0 || decodeOneFrame(*ds, wanted, decoded[wanted]));
     if (!oneFrame)
-        cache.decoded.erase(wanted);
+        decoded.erase(wanted);
     if (encapsulated && !oneFrame) {
         OFCondition status;
         try {
@@ -609,8 +613,8 @@ bool decodeFrameValues(DcmFileFormat &file, const QString &path, int frameIndex,
     bool stored = false;
     if (oneFrame) {
         const std::size_t sampleBytes = bitsAllocated <= 8 ? 1 : 2;
-        const std::vector<Uint16> &decoded = cache.decoded[wanted];
-        const std::size_t available = decoded.size() * 2 / sampleBytes;
+        const std::vector<Uint16> &frameSamples = decoded[wanted];
+        const std::size_t available = frameSamples.size() * 2 / sampleBytes;
         if (available < frameSize)
             return failRead(shortPixelDataText(available, frameSize, 1, rows, columns, int(sampleBytes * 8)));
         try {
@@ -618,7 +622,7 @@ bool decodeFrameValues(DcmFileFormat &file, const QString &path, int frameIndex,
         } catch (const std::bad_alloc &) {
             return failRead(QStringLiteral("недостаточно памяти для %1 значений").arg(frameSize));
         }
-        const Uint16 *data = decoded.data();
+        const Uint16 *data = frameSamples.data();
         if (sampleBytes == 1)
             convert(reinterpret_cast<const Uint8 *>(data), frameSize, slope, intercept, out.values.data());
         else if (pixelRepresentation == 1)
