@@ -1,6 +1,7 @@
 #include "ui/volume/VolumeWindows.h"
 
 #include "db/StudyCatalog.h"
+#include "ui/volume/VirtualEndoscopyWindow.h"
 #include "ui/volume/Vrt3DWindow.h"
 
 namespace velmaris {
@@ -23,6 +24,12 @@ void openVrt3DWindow(const QString &seriesDescription, const QList<db::SliceRef>
                      db::Database *archive)
 {
     Vrt3DWindow::open({seriesDescription, slices, studyUid, patientKeyOf(studyUid, archive)});
+}
+
+void openEndoscopyWindow(const QString &seriesDescription, const QList<db::SliceRef> &slices, const QString &studyUid,
+                         db::Database *archive)
+{
+    VirtualEndoscopyWindow::open({seriesDescription, slices, studyUid, patientKeyOf(studyUid, archive)});
 }
 
 } // namespace velmaris

@@ -15,5 +15,8 @@ namespace velmaris {
 // the study's patient, whose other 3D windows a window may synchronise with.
 void openVrt3DWindow(const QString &seriesDescription, const QList<db::SliceRef> &slices, const QString &studyUid,
                      db::Database *archive);
+// "Виртуальная эндоскопия/колоноскопия" on the same series.
+void openEndoscopyWindow(const QString &seriesDescription, const QList<db::SliceRef> &slices, const QString &studyUid,
+                         db::Database *archive);
 
 } // namespace velmaris

@@ -66,7 +66,7 @@ Vrt3DWindow::Vrt3DWindow(const Vrt3DSource &source, QWidget *parent)
     QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
-    resize(1000, 800);
+    resize(1280, 860);
 
     m_stack = new QStackedWidget(this);
     setCentralWidget(m_stack);
@@ -233,26 +233,29 @@ void Vrt3DWindow::buildToolBar()
         });
     }
     m_toolBar->addWidget(menuButton(QStringLiteral("Ориентация"), orientation, m_toolBar));
-    m_toolBar->addSeparator();
+    // The cut-out and renderer tools on a row of their own: one row would not fit a 1280-pixel screen.
+    addToolBarBreak();
+    QToolBar *tools = addToolBar(QStringLiteral("Обрезка и рендерер"));
+    tools->setObjectName(QStringLiteral("vrt3dTools"));
 
-    QAction *cut = remember(m_toolBar->addAction(QStringLiteral("Обрезка (рисование)")));
+    QAction *cut = remember(tools->addAction(QStringLiteral("Обрезка (рисование)")));
     cut->setCheckable(true);
     cut->setToolTip(QStringLiteral("Обведите левой кнопкой область, которую нужно оставить; всё вне контура скрывается"));
     connect(cut, &QAction::toggled, this, [this](bool on) { forEachView([on](auto &view) { view.setCutOutDrawing(on); }); });
-    connect(remember(m_toolBar->addAction(QStringLiteral("Отменить шаг"))), &QAction::triggered, this, [this] {
+    connect(remember(tools->addAction(QStringLiteral("Отменить шаг"))), &QAction::triggered, this, [this] {
         forEachView([](auto &view) { view.undoCutOut(); });
     });
-    connect(remember(m_toolBar->addAction(QStringLiteral("Убрать обрезку"))), &QAction::triggered, this, [this] {
+    connect(remember(tools->addAction(QStringLiteral("Убрать обрезку"))), &QAction::triggered, this, [this] {
         forEachView([](auto &view) { view.clearCutOuts(); });
     });
-    m_toolBar->addSeparator();
+    tools->addSeparator();
 
-    QAction *cpu = remember(m_toolBar->addAction(QStringLiteral("Режим CPU (запасной)")));
+    QAction *cpu = remember(tools->addAction(QStringLiteral("Режим CPU (запасной)")));
     cpu->setCheckable(true);
     cpu->setToolTip(cpuTip());
     connect(cpu, &QAction::triggered, this, &Vrt3DWindow::setCpuMode);
 
-    QAction *sync = remember(m_toolBar->addAction(QStringLiteral("Синхронизировать окна")));
+    QAction *sync = remember(tools->addAction(QStringLiteral("Синхронизировать окна")));
     sync->setCheckable(true);
     sync->setEnabled(!m_source.studyUid.isEmpty());
     sync->setToolTip(QStringLiteral("Поворот, масштаб и сдвиг общие с другими окнами 3D VRT этого пациента"));
