@@ -5,6 +5,7 @@
 #include "ui/viewer/GeneratedSlices.h"
 #include "ui/volume/TransferFunctionEditorDialog.h"
 #include "ui/volume/TransferFunctionEditorWidget.h"
+#include "ui/volume/VirtualEndoscopyWindow.h"
 #include "ui/volume/VolumeRenderWidget.h"
 #include "ui/volume/Vrt3DWindow.h"
 #include "volume/VrtPresetSettings.h"
@@ -31,6 +32,7 @@ private slots:
     void initTestCase();
     void automaticFallbackToCpu();
     void curveEditor();
+    void endoscopyFliesAlongThePath();
 
 private:
     QTemporaryDir m_dir;
@@ -133,6 +135,31 @@ void VrtWindowTest::curveEditor()
     const auto restored = finals.first().first().value<render::TransferFunctionPreset>();
     QCOMPARE(restored.nodes.size(), bones.nodes.size());
     QCOMPARE(restored.nodes.at(1).opacity, bones.nodes.at(1).opacity);
+}
+
+void VrtWindowTest::endoscopyFliesAlongThePath()
+{
+    velmaris::gen::SeriesSpec spec = velmaris::testing::seriesSpec(20, 32, 32);
+    QStringList paths;
+    QVERIFY(velmaris::gen::writeSeries(spec, m_dir.filePath(u"endo"_s), &paths));
+    velmaris::VirtualEndoscopyWindow window({u"Колоноскопия"_s, velmaris::testing::slicesFor(spec, paths), u"1.2.3"_s, u"P1"_s});
+    QTRY_VERIFY_WITH_TIMEOUT(window.volume() != nullptr, 60000);
+    QVERIFY(window.view()->renderParameters().perspective);
+    QCOMPARE(window.view()->renderParameters().preset.name, render::endoscopyInsidePresetName());
+
+    // Two clicked points: the endoscope starts on the first, looks towards the
+    // second, and the Up key moves it along the path, never past its end.
+    window.addPathPoint(QVector3D(0, -10, 0));
+    window.addPathPoint(QVector3D(0, 10, 0));
+    QCOMPARE(window.endoscopePosition(), QVector3D(0, -10, 0));
+    QVERIFY((window.view()->renderParameters().camera.direction - QVector3D(0, 1, 0)).length() < 1e-5f);
+    QTest::keyClick(&window, Qt::Key_Up);
+    QVERIFY(window.endoscopePosition().y() > -10.0f);
+    QCOMPARE(window.view()->renderParameters().cameraPosMm, window.endoscopePosition());
+    window.advance(1000.0);
+    QCOMPARE(window.endoscopePosition(), QVector3D(0, 10, 0));
+    QTest::keyClick(&window, Qt::Key_Down);
+    QVERIFY(window.endoscopePosition().y() < 10.0f);
 }
 
 QTEST_MAIN(VrtWindowTest)
