@@ -13,6 +13,7 @@
 #include "ui/viewer/VertebraStartDialog.h"
 #include "ui/viewer/ViewerLinks.h"
 #include "ui/viewer/WindowPresetMenu.h"
+#include "ui/volume/VolumeWindows.h"
 #include "viewer/CinePlayback.h"
 #include "viewer/OverlayText.h"
 #include "viewer/ToolbarOrder.h"
@@ -781,6 +782,18 @@ void ViewerWindow::buildMenus()
         QuickToolsDialog dialog(this);
         dialog.exec(); // saving tells every open panel to rebuild its buttons
     });
+
+    // Volume windows of the active panel's series.
+    QMenu *volumes = menuBar()->addMenu(QStringLiteral("Реконструкция"));
+    for (const auto &[text, open] : {std::pair{QStringLiteral("3D VRT — объёмный рендеринг"), &openVrt3DWindow},
+                                     std::pair{QStringLiteral("Виртуальная эндоскопия/колоноскопия"), &openEndoscopyWindow}})
+        connect(volumes->addAction(text), &QAction::triggered, this, [this, open] {
+            const QString uid = viewport()->seriesUid();
+            if (uid.isEmpty())
+                return showStatus(QStringLiteral("В активной панели нет загруженной серии."), 5000);
+            const QString study = m_records.value(uid).study_instance_uid;
+            open(seriesDescription(uid), m_slices.value(uid), study.isEmpty() ? m_studyUid : study, m_archive);
+        });
 
     auto *presets = new WindowPresetMenu([this] { return viewport()->window(); }, this);
     presets->setTitle(QStringLiteral("Window/Level presets"));

@@ -416,6 +416,11 @@ QSurfaceFormat coreFormat()
 
 } // namespace
 
+QSurfaceFormat openGlCoreFormat()
+{
+    return coreFormat();
+}
+
 bool openGlAvailable(QString &error)
 {
     if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {

@@ -9,6 +9,7 @@
 #include <QPointF>
 #include <QSize>
 #include <QString>
+#include <QSurfaceFormat>
 
 #include <memory>
 
@@ -78,5 +79,8 @@ bool renderVolumeWithOpenGl(const Volume &volume, const VolumeRenderParameters &
 
 // Whether an OpenGL 3.3 core context can be made here; the reason when not.
 bool openGlAvailable(QString &error);
+
+// The OpenGL 3.3 core format every context of the ray caster asks for.
+QSurfaceFormat openGlCoreFormat();
 
 } // namespace render
