@@ -1,6 +1,7 @@
 #include "ui/viewer/ImageViewportWidget.h"
 
 #include "ui/viewer/MeasurementEditor.h"
+#include "ui/viewer/PanelReconstruction.h"
 #include "ui/viewer/MeasurementItem.h"
 #include "ui/viewer/ViewportDecorations.h"
 #include "viewer/ImageInversion.h"
@@ -18,6 +19,7 @@
 #include <QGraphicsScene>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -83,6 +85,23 @@ ImageViewportWidget::ImageViewportWidget(QWidget *parent)
     connect(m_slider, &QSlider::valueChanged, this, &ImageViewportWidget::onSliderMoved);
     connect(m_decorations, &ViewportDecorations::quickToolRequested, this,
             &ImageViewportWidget::quickToolRequested);
+    m_reconstruction = new PanelReconstruction(this);
+    connect(m_decorations, &ViewportDecorations::planeChosen, this, [this](int plane) {
+        if (plane < 0)
+            leaveReconstruction();
+        else
+            enterReconstruction(static_cast<render::ReconstructionPlane>(plane));
+    });
+    connect(m_decorations, &ViewportDecorations::slabChosen, this, [this](int mode, double thickness) {
+        m_reconstruction->setSlab(static_cast<render::SlabMode>(mode), thickness);
+    });
+    connect(m_reconstruction, &PanelReconstruction::changed, this, [this] {
+        showSlice(m_reconstruction->sliceIndex());
+    });
+    connect(m_reconstruction, &PanelReconstruction::failed, this, [this](const QString &message) {
+        leaveReconstruction();
+        QMessageBox::warning(this, tr("Реконструкция"), tr("Не удалось построить реконструкцию: %1").arg(message));
+    });
     m_magnifier->setFixedSize(180, 180);
     m_magnifier->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_magnifier->hide();
@@ -107,6 +126,8 @@ void ImageViewportWidget::loadSeries(const QString &seriesUid, const QList<db::S
 
     m_seriesUid = seriesUid;
     m_slices = slices;
+    m_reconstruction->leave();
+    m_decorations->setReconstructionControls(!m_slices.isEmpty(), -1);
     m_editor->setSeries(seriesUid);
     m_decodedKey.clear();
     m_display.clearUserWindow();
@@ -159,6 +180,10 @@ void ImageViewportWidget::showSlice(int index)
 {
     if (m_slices.isEmpty())
         return;
+    if (m_reconstruction->isShown()) {
+        showReconstructionSlice(index);
+        return;
+    }
     m_sliceIndex = std::clamp(index, 0, sliceCount() - 1);
     {
         const QSignalBlocker blocker(m_slider);
@@ -173,6 +198,11 @@ void ImageViewportWidget::redraw()
 {
     if (m_slices.isEmpty())
         return;
+    if (m_reconstruction->isShown()) {
+        setPicture(m_reconstruction->render(m_display.window()));
+        updateOverlay();
+        return;
+    }
     const db::SliceRef &slice = m_slices.at(m_sliceIndex);
     render::WindowRequest request;
     if (const auto window = m_display.windowForDraw()) {
@@ -192,12 +222,7 @@ void ImageViewportWidget::redraw()
     const double previousAspect = pixelAspect();
     m_frameAspect = frame.pixelAspectRatio;
     m_objectWithoutImage.clear();
-    const QImage picture = m_display.isInverted() ? render::invertedImage(frame.image) : frame.image;
-    m_pixmapItem->setPixmap(QPixmap::fromImage(picture));
-    const qreal w = picture.width();
-    const qreal h = picture.height();
-    // A panned image can move a whole image size in every direction.
-    m_scene->setSceneRect(-w, -h, 3 * w, 3 * h);
+    setPicture(frame.image, &slice);
     m_display.adoptRenderedWindow(render::WindowLevel{frame.windowCenter, frame.windowWidth});
     updateMessage();
     updateOverlay();
@@ -205,6 +230,77 @@ void ImageViewportWidget::redraw()
     // mixed series) is drawn anew in its own.
     if (std::abs(pixelAspect() - previousAspect) > 1e-6 && !m_userZoomed)
         fitToView();
+}
+
+void ImageViewportWidget::setFusionLayer(const std::optional<render::FusionLayer> &layer,
+                                         std::shared_ptr<const void> voxels)
+{
+    m_fusion = layer;
+    m_fusionVoxels = layer ? std::move(voxels) : nullptr;
+    redraw();
+}
+
+void ImageViewportWidget::setPicture(const QImage &image, const db::SliceRef *slice)
+{
+    QImage picture = m_display.isInverted() ? render::invertedImage(image) : image;
+    if (m_fusion && slice != nullptr)
+        picture = render::composeFusion(picture, render::sliceGeometry(*slice), *m_fusion);
+    m_pixmapItem->setPixmap(QPixmap::fromImage(picture));
+    const qreal w = picture.width();
+    const qreal h = picture.height();
+    // A panned image can move a whole image size in every direction.
+    m_scene->setSceneRect(-w, -h, 3 * w, 3 * h);
+}
+
+void ImageViewportWidget::enterReconstruction(render::ReconstructionPlane plane)
+{
+    if (m_slices.isEmpty())
+        return;
+    m_decorations->setReconstructionControls(true, static_cast<int>(plane));
+    m_reconstruction->enter(plane, m_slices, m_seriesText);
+}
+
+void ImageViewportWidget::leaveReconstruction()
+{
+    const bool shown = m_reconstruction->isShown();
+    m_reconstruction->leave();
+    m_decorations->setReconstructionControls(!m_slices.isEmpty(), -1);
+    if (!shown || m_slices.isEmpty())
+        return;
+    {
+        const QSignalBlocker blocker(m_slider);
+        m_slider->setRange(0, sliceCount() - 1);
+    }
+    showSlice(m_sliceIndex);
+    fitToView();
+}
+
+void ImageViewportWidget::showReconstructionSlice(int index)
+{
+    const bool first = m_slider->maximum() != m_reconstruction->sliceCount() - 1;
+    m_reconstruction->setSliceIndex(index);
+    const int slice = m_reconstruction->sliceIndex();
+    {
+        const QSignalBlocker blocker(m_slider);
+        m_slider->setRange(0, m_reconstruction->sliceCount() - 1);
+        m_slider->setValue(slice);
+    }
+    redraw();
+    // Measurements drawn on a reconstructed plane belong to none of the 2D slices.
+    m_editor->setSlice(-1 - static_cast<int>(*m_reconstruction->plane()) * 100000 - slice);
+    if (first && !m_userZoomed)
+        fitToView();
+    emit reconstructionSliceChanged(slice, m_reconstruction->sliceCount());
+}
+
+int ImageViewportWidget::pagedIndex() const
+{
+    return m_reconstruction->isShown() ? m_reconstruction->sliceIndex() : m_sliceIndex;
+}
+
+int ImageViewportWidget::pagedCount() const
+{
+    return m_reconstruction->isShown() ? m_reconstruction->sliceCount() : sliceCount();
 }
 
 QString ImageViewportWidget::messageText() const
@@ -505,7 +601,7 @@ void ImageViewportWidget::mouseMoveEvent(QMouseEvent *event)
         break;
     case Drag::Page:
         if (const int steps = m_paging.addMove(delta.y(), elapsed); steps != 0)
-            showSlice(m_sliceIndex + steps);
+            showSlice(pagedIndex() + steps);
         break;
     case Drag::Magnify:
         updateMagnifier(pos);
@@ -625,7 +721,7 @@ void ImageViewportWidget::wheelEvent(QWheelEvent *event)
     } else if (m_wheelSeries) {
         emit seriesStepRequested(delta < 0 ? 1 : -1);
     } else if (!m_slices.isEmpty()) {
-        showSlice(m_sliceIndex + (delta < 0 ? notches : -notches));
+        showSlice(pagedIndex() + (delta < 0 ? notches : -notches));
     }
     event->accept();
 }
@@ -637,15 +733,15 @@ void ImageViewportWidget::keyPressEvent(QKeyEvent *event)
         showSlice(0);
         break;
     case Qt::Key_End:
-        showSlice(sliceCount() - 1);
+        showSlice(pagedCount() - 1);
         break;
     case Qt::Key_Up:
     case Qt::Key_PageUp:
-        showSlice(m_sliceIndex - 1);
+        showSlice(pagedIndex() - 1);
         break;
     case Qt::Key_Down:
     case Qt::Key_PageDown:
-        showSlice(m_sliceIndex + 1);
+        showSlice(pagedIndex() + 1);
         break;
     case Qt::Key_Left:
         emit seriesStepRequested(-1);
@@ -710,6 +806,8 @@ QString ImageViewportWidget::sliceOverlayText() const
 {
     if (m_slices.isEmpty())
         return {};
+    if (m_reconstruction->isShown())
+        return m_reconstruction->overlayText();
     const db::SliceRef &slice = m_slices.at(m_sliceIndex);
     return render::sliceOverlayText(m_sliceIndex, sliceCount(), slice.slice_thickness,
                                     render::overlaySlicePosition(m_slices, m_sliceIndex),

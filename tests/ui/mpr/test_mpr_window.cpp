@@ -1,18 +1,30 @@
 #include "ui/ModalBoxCatcher.h"
 #include "ui/PrivateSettings.h"
+#include "ui/mpr/FusionDialog.h"
 #include "ui/mpr/Mpr3DPlaceholder.h"
 #include "ui/mpr/MprViewportWidget.h"
 #include "ui/mpr/MprWindow.h"
+#include "ui/mpr/ViewerVolumeEntries.h"
+#include "ui/viewer/ImageViewportWidget.h"
+#include "ui/viewer/PanelReconstruction.h"
+#include "ui/viewer/ViewerWindow.h"
 #include "ui/viewer/GeneratedSlices.h"
 #include "ui/viewer/MeasurementItem.h"
 
 #include "viewer/MeasurementLabels.h"
+#include "volume/MprReslicer.h"
 #include "volume/MprRoiStats.h"
 #include "volume/SeriesVolumeSlices.h"
 #include "volume/SharedVolumes.h"
+#include "volume/VolumeVoxelGrid.h"
+#include "viewer/FusionComposer.h"
+#include "viewer/SlicePlane.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QSlider>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -295,6 +307,114 @@ private slots:
             QVERIFY(render::SharedVolumes::instance()->isHeld(key));
         }
         QVERIFY(!render::SharedVolumes::instance()->isHeld(key));
+    }
+
+
+    void panelReconstruction()
+    {
+        velmaris::ImageViewportWidget panel;
+        panel.resize(400, 400);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        panel.loadSeries(m_spec.seriesInstanceUid, m_slices);
+        panel.showSlice(7);
+        const QImage slice = panel.currentPixmap().toImage();
+        const render::WindowLevel window = panel.window();
+        auto *planeBox = panel.findChild<QComboBox *>();
+        QVERIFY(planeBox != nullptr && planeBox->isVisible());
+        QCOMPARE(planeBox->itemText(3), QStringLiteral("COR"));
+        auto *thickness = panel.findChild<QDoubleSpinBox *>();
+        QVERIFY(!thickness->isEnabled()); // slabs act only on a plane
+
+        QSignalSpy paged(&panel, &velmaris::ImageViewportWidget::reconstructionSliceChanged);
+        emit planeBox->activated(3);
+        QVERIFY(paged.wait(buildTimeoutMs));
+        velmaris::PanelReconstruction *reconstruction = panel.reconstruction();
+        QVERIFY(reconstruction->isShown());
+        QVERIFY(thickness->isEnabled());
+        const render::Volume &v = *reconstruction->volume();
+        QCOMPARE(reconstruction->sliceCount(), v.height);
+        QVERIFY(panel.sliceOverlayText().startsWith(QStringLiteral("Реконструкция: Coronal")));
+        // The wheel pages the reconstruction, clamped at its end.
+        QWheelEvent away(QPointF(200, 200), panel.viewport()->mapToGlobal(QPointF(200, 200)), QPoint(),
+                         QPoint(0, -120), Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        for (int i = 0; i < v.height; ++i)
+            QApplication::sendEvent(panel.viewport(), &away);
+        QCOMPARE(paged.last().at(0).toInt(), v.height - 1);
+        QCOMPARE(panel.findChild<QSlider *>()->value(), v.height - 1);
+        QCOMPARE(panel.currentPixmap().toImage().convertToFormat(QImage::Format_Grayscale8),
+                 render::renderCoronal(v, v.height - 1, window.centre, window.width, 0, 0));
+        // A preset windows the reconstruction.
+        panel.setWindowPreset({100.0, 50.0});
+        QCOMPARE(panel.currentPixmap().toImage().convertToFormat(QImage::Format_Grayscale8),
+                 render::renderCoronal(v, v.height - 1, 100.0, 50.0, 0, 0));
+
+        panel.leaveReconstruction();
+        QVERIFY(!reconstruction->isChosen());
+        QCOMPARE(panel.currentSlice(), 7);
+        QVERIFY(!panel.sliceOverlayText().startsWith(QStringLiteral("Реконструкция")));
+        QCOMPARE(panel.findChild<QSlider *>()->maximum(), m_slices.size() - 1);
+        QCOMPARE(panel.currentPixmap().size(), slice.size());
+    }
+
+    void viewerEntries()
+    {
+        velmaris::ViewerWindow viewer(m_spec.studyInstanceUid, false);
+        viewer.setAttribute(Qt::WA_DeleteOnClose, false);
+        auto *entries = new velmaris::ViewerVolumeEntries(&viewer);
+        QVERIFY(viewer.action(QStringLiteral("viewer.mprWindow")) != nullptr);
+        {
+            velmaris::testing::ModalBoxCatcher boxes;
+            QVERIFY(entries->openMprWindow() == nullptr);
+            QCOMPARE(boxes.text, QStringLiteral("В активной панели нет загруженной серии."));
+        }
+        viewer.showSeries(m_spec.seriesInstanceUid, m_slices.mid(0, 9));
+        // Clicking the entry twice while the volume builds: one window, one build.
+        MprWindow *first = entries->openMprWindow();
+        MprWindow *second = entries->openMprWindow();
+        QVERIFY(first != nullptr);
+        QCOMPARE(second, first);
+        QTRY_VERIFY_WITH_TIMEOUT(first->isEnabled(), buildTimeoutMs);
+        QCOMPARE(first->windowCentre(), viewer.viewport()->window().centre);
+    }
+
+    void fusionOverlay()
+    {
+        velmaris::gen::SeriesSpec other = velmaris::testing::seriesSpec(8, 40, 48);
+        other.studyInstanceUid = m_spec.studyInstanceUid;
+        other.frameOfReferenceUid = m_spec.frameOfReferenceUid;
+        other.seriesNumber = 2;
+        other.sliceSpacing = 2.0;
+        const QList<db::SliceRef> otherSlices = velmaris::testing::writeSlices(other, m_dir.filePath("pet"));
+        QCOMPARE(otherSlices.size(), 8);
+
+        velmaris::ViewerWindow viewer(m_spec.studyInstanceUid, false);
+        viewer.setAttribute(Qt::WA_DeleteOnClose, false);
+        auto *entries = new velmaris::ViewerVolumeEntries(&viewer);
+        viewer.showSeries(m_spec.seriesInstanceUid, m_slices);
+        viewer.showSeries(other.seriesInstanceUid, otherSlices);
+        velmaris::ImageViewportWidget *panel = viewer.viewport();
+        panel->showSlice(4);
+        const QImage plain = panel->currentPixmap().toImage();
+
+        velmaris::FusionDialog *dialog = entries->openFusion();
+        QVERIFY(dialog != nullptr);
+        QSignalSpy applied(dialog, &velmaris::FusionDialog::applied);
+        QVERIFY(applied.wait(buildTimeoutMs));
+        QVERIFY(panel->hasFusionLayer());
+        dialog->colourMapBox()->setCurrentIndex(1);
+        dialog->opacitySlider()->setValue(70);
+        QCOMPARE(dialog->opacityLabel()->text(), QStringLiteral("Прозрачность наложения: 70%"));
+
+        render::FusionLayer layer;
+        layer.grid = render::voxelGridOf(*dialog->volume());
+        layer.window = {dialog->centreBox()->value(), dialog->widthBox()->value()};
+        layer.colourMap = 1;
+        layer.opacity = 0.7;
+        const QImage expected = render::composeFusion(plain, render::sliceGeometry(m_slices.at(4)), layer);
+        const QImage shown = panel->currentPixmap().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shown, expected);
+        QVERIFY(shown != plain.convertToFormat(QImage::Format_RGB32));
     }
 
 private:
