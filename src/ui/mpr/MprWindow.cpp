@@ -153,12 +153,17 @@ void MprWindow::connectCell(MprViewportWidget *cell)
 
 void MprWindow::buildToolBar()
 {
-    QToolBar *bar = addToolBar(QStringLiteral("MPR"));
-    bar->setMovable(false);
+    // Two rows, each half the tools and then the view controls: fourteen
+    // tools in one row would not fit a 1280-pixel screen.
+    QToolBar *first = addToolBar(QStringLiteral("MPR"));
+    addToolBarBreak();
+    QToolBar *second = addToolBar(QStringLiteral("MPR — вид"));
     auto *group = new QActionGroup(this);
     group->setExclusive(true);
-    for (const MprToolInfo &info : mprTools()) {
-        QAction *action = bar->addAction(info.label);
+    const QList<MprToolInfo> &tools = mprTools();
+    for (int i = 0; i < tools.size(); ++i) {
+        const MprToolInfo &info = tools.at(i);
+        QAction *action = (i < tools.size() / 2 ? first : second)->addAction(info.label);
         action->setCheckable(true);
         action->setData(static_cast<int>(info.tool));
         if (!info.toolTip.isEmpty())
@@ -173,6 +178,8 @@ void MprWindow::buildToolBar()
     }
     m_toolActions.value(static_cast<int>(MprTool::Browse))->setChecked(true);
 
+    QToolBar *bar = first;
+    bar->setMovable(false);
     bar->addSeparator();
     m_resetRotation = bar->addAction(QStringLiteral("Сброс поворота"));
     connect(m_resetRotation, &QAction::triggered, this, &MprWindow::resetRotation);
@@ -188,6 +195,8 @@ void MprWindow::buildToolBar()
             cell->clearMeasurements();
     });
 
+    bar = second;
+    bar->setMovable(false);
     bar->addSeparator();
     bar->addWidget(new QLabel(QStringLiteral(" Толщина среза: "), bar));
     m_slabThickness = new QDoubleSpinBox(bar);

@@ -442,9 +442,20 @@ std::optional<QVector3D> ImageViewportWidget::patientPoint(const QPointF &imageP
 
 QString ImageViewportWidget::orientationLabelText(Qt::Edge edge) const
 {
-    if (m_slices.isEmpty() || !m_slices.at(m_sliceIndex).has_spatial_info)
+    if (m_slices.isEmpty())
         return QString();
     const db::SliceRef &slice = m_slices.at(m_sliceIndex);
+    QVector3D row(slice.orientation_row_x, slice.orientation_row_y, slice.orientation_row_z);
+    QVector3D column(slice.orientation_col_x, slice.orientation_col_y, slice.orientation_col_z);
+    if (m_reconstruction->isShown()) {
+        const auto directions = m_reconstruction->pictureDirections();
+        if (!directions)
+            return QString();
+        row = directions->first;
+        column = directions->second;
+    } else if (!slice.has_spatial_info) {
+        return QString();
+    }
     // The screen direction towards the edge in image pixels, through the
     // view's rotation and flips, then in patient space.
     QPointF towards(1, 0);
@@ -456,8 +467,6 @@ QString ImageViewportWidget::orientationLabelText(Qt::Edge edge) const
         towards = QPointF(0, 1);
     const QTransform inverse = transform().inverted();
     const QPointF step = inverse.map(towards) - inverse.map(QPointF(0, 0));
-    const QVector3D row(slice.orientation_row_x, slice.orientation_row_y, slice.orientation_row_z);
-    const QVector3D column(slice.orientation_col_x, slice.orientation_col_y, slice.orientation_col_z);
     const QVector3D direction = row * float(step.x()) + column * float(step.y());
     const float ax = std::abs(direction.x()), ay = std::abs(direction.y()), az = std::abs(direction.z());
     if (ax < 1e-6f && ay < 1e-6f && az < 1e-6f)

@@ -107,6 +107,23 @@ QImage PanelReconstruction::render(const render::WindowLevel &window) const
     return {};
 }
 
+std::optional<std::pair<QVector3D, QVector3D>> PanelReconstruction::pictureDirections() const
+{
+    if (!isShown() || !m_volume->hasPatientGeometry)
+        return std::nullopt;
+    const auto vector = [](const std::array<float, 3> &v) { return QVector3D(v[0], v[1], v[2]).normalized(); };
+    const QVector3D x = vector(m_volume->stepX);
+    const QVector3D y = vector(m_volume->stepY);
+    const QVector3D z = vector(m_volume->stepZ);
+    // Coronal and sagittal pictures have the head at the top.
+    switch (*m_plane) {
+    case Plane::Axial: return std::pair(x, y);
+    case Plane::Coronal: return std::pair(x, -z);
+    case Plane::Sagittal: return std::pair(y, -z);
+    }
+    return std::nullopt;
+}
+
 QString PanelReconstruction::overlayText() const
 {
     if (!isShown())

@@ -9,9 +9,11 @@
 #include <QImage>
 #include <QList>
 #include <QObject>
+#include <QVector3D>
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace velmaris {
 
@@ -48,6 +50,9 @@ public:
 
     // The plane under the window, aspect-corrected; null when not shown.
     QImage render(const render::WindowLevel &window) const;
+    // The patient directions of the picture's x and y axes; none when the
+    // volume is not placed in patient space.
+    std::optional<std::pair<QVector3D, QVector3D>> pictureDirections() const;
     // The slice block of the overlay.
     QString overlayText() const;
 

@@ -335,6 +335,9 @@ private slots:
         const render::Volume &v = *reconstruction->volume();
         QCOMPARE(reconstruction->sliceCount(), v.height);
         QVERIFY(panel.sliceOverlayText().startsWith(QStringLiteral("Реконструкция: Coronal")));
+        // Head up, the patient's right on the left.
+        QCOMPARE(panel.orientationLabelText(Qt::TopEdge), QStringLiteral("S"));
+        QCOMPARE(panel.orientationLabelText(Qt::LeftEdge), QStringLiteral("R"));
         // The wheel pages the reconstruction, clamped at its end.
         QWheelEvent away(QPointF(200, 200), panel.viewport()->mapToGlobal(QPointF(200, 200)), QPoint(),
                          QPoint(0, -120), Qt::NoButton, {}, Qt::NoScrollPhase, false);
