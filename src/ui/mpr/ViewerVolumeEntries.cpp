@@ -3,6 +3,7 @@
 #include "ui/mpr/FusionDialog.h"
 #include "ui/mpr/MprWindow.h"
 #include "ui/viewer/ImageViewportWidget.h"
+#include "ui/viewer/PanelReconstruction.h"
 #include "ui/viewer/ViewerWindow.h"
 #include "volume/SeriesVolumeSlices.h"
 #include "volume/SharedVolumes.h"
@@ -42,13 +43,13 @@ ViewerVolumeEntries::ViewerVolumeEntries(ViewerWindow *viewer) : QObject(viewer)
         const render::ReconstructionPlane plane = entry.plane;
         connect(menu->addAction(text), &QAction::triggered, this, [this, text, plane] {
             if (ImageViewportWidget *panel = loadedPanel(text))
-                panel->enterReconstruction(plane);
+                panel->reconstruction()->enter(plane);
         });
     }
     const QString back = QStringLiteral("↩ Исходные срезы (отменить реконструкцию)");
     connect(menu->addAction(back), &QAction::triggered, this, [this, back] {
         if (ImageViewportWidget *panel = loadedPanel(back))
-            panel->leaveReconstruction();
+            panel->reconstruction()->leave();
     });
     menu->addSeparator();
     connect(menu->addAction(QStringLiteral("Fusion")), &QAction::triggered, this, [this] { openFusion(); });

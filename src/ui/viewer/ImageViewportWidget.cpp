@@ -19,7 +19,6 @@
 #include <QGraphicsScene>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -85,23 +84,21 @@ ImageViewportWidget::ImageViewportWidget(QWidget *parent)
     connect(m_slider, &QSlider::valueChanged, this, &ImageViewportWidget::onSliderMoved);
     connect(m_decorations, &ViewportDecorations::quickToolRequested, this,
             &ImageViewportWidget::quickToolRequested);
-    m_reconstruction = new PanelReconstruction(this);
-    connect(m_decorations, &ViewportDecorations::planeChosen, this, [this](int plane) {
-        if (plane < 0)
-            leaveReconstruction();
-        else
-            enterReconstruction(static_cast<render::ReconstructionPlane>(plane));
-    });
-    connect(m_decorations, &ViewportDecorations::slabChosen, this, [this](int mode, double thickness) {
-        m_reconstruction->setSlab(static_cast<render::SlabMode>(mode), thickness);
-    });
-    connect(m_reconstruction, &PanelReconstruction::changed, this, [this] {
-        showSlice(m_reconstruction->sliceIndex());
-    });
-    connect(m_reconstruction, &PanelReconstruction::failed, this, [this](const QString &message) {
-        leaveReconstruction();
-        QMessageBox::warning(this, tr("Реконструкция"), tr("Не удалось построить реконструкцию: %1").arg(message));
-    });
+    PanelReconstruction::Panel reconstructed;
+    reconstructed.widget = this;
+    reconstructed.slices = [this] { return m_slices; };
+    reconstructed.description = [this] { return m_seriesText; };
+    reconstructed.redraw = [this] { redraw(); };
+    reconstructed.showSlices = [this] {
+        showSlice(m_sliceIndex);
+        fitToView();
+    };
+    reconstructed.setMeasurementSlice = [this](int key) { m_editor->setSlice(key); };
+    reconstructed.fitToView = [this] { fitToView(); };
+    reconstructed.isUserZoomed = [this] { return m_userZoomed; };
+    m_reconstruction = new PanelReconstruction(m_slider, m_decorations, std::move(reconstructed), this);
+    connect(m_reconstruction, &PanelReconstruction::sliceShown, this,
+            &ImageViewportWidget::reconstructionSliceChanged);
     m_magnifier->setFixedSize(180, 180);
     m_magnifier->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_magnifier->hide();
@@ -126,8 +123,7 @@ void ImageViewportWidget::loadSeries(const QString &seriesUid, const QList<db::S
 
     m_seriesUid = seriesUid;
     m_slices = slices;
-    m_reconstruction->leave();
-    m_decorations->setReconstructionControls(!m_slices.isEmpty(), -1);
+    m_reconstruction->drop();
     m_editor->setSeries(seriesUid);
     m_decodedKey.clear();
     m_display.clearUserWindow();
@@ -181,7 +177,7 @@ void ImageViewportWidget::showSlice(int index)
     if (m_slices.isEmpty())
         return;
     if (m_reconstruction->isShown()) {
-        showReconstructionSlice(index);
+        m_reconstruction->showSlice(index);
         return;
     }
     m_sliceIndex = std::clamp(index, 0, sliceCount() - 1);
@@ -250,47 +246,6 @@ void ImageViewportWidget::setPicture(const QImage &image, const db::SliceRef *sl
     const qreal h = picture.height();
     // A panned image can move a whole image size in every direction.
     m_scene->setSceneRect(-w, -h, 3 * w, 3 * h);
-}
-
-void ImageViewportWidget::enterReconstruction(render::ReconstructionPlane plane)
-{
-    if (m_slices.isEmpty())
-        return;
-    m_decorations->setReconstructionControls(true, static_cast<int>(plane));
-    m_reconstruction->enter(plane, m_slices, m_seriesText);
-}
-
-void ImageViewportWidget::leaveReconstruction()
-{
-    const bool shown = m_reconstruction->isShown();
-    m_reconstruction->leave();
-    m_decorations->setReconstructionControls(!m_slices.isEmpty(), -1);
-    if (!shown || m_slices.isEmpty())
-        return;
-    {
-        const QSignalBlocker blocker(m_slider);
-        m_slider->setRange(0, sliceCount() - 1);
-    }
-    showSlice(m_sliceIndex);
-    fitToView();
-}
-
-void ImageViewportWidget::showReconstructionSlice(int index)
-{
-    const bool first = m_slider->maximum() != m_reconstruction->sliceCount() - 1;
-    m_reconstruction->setSliceIndex(index);
-    const int slice = m_reconstruction->sliceIndex();
-    {
-        const QSignalBlocker blocker(m_slider);
-        m_slider->setRange(0, m_reconstruction->sliceCount() - 1);
-        m_slider->setValue(slice);
-    }
-    redraw();
-    // Measurements drawn on a reconstructed plane belong to none of the 2D slices.
-    m_editor->setSlice(-1 - static_cast<int>(*m_reconstruction->plane()) * 100000 - slice);
-    if (first && !m_userZoomed)
-        fitToView();
-    emit reconstructionSliceChanged(slice, m_reconstruction->sliceCount());
 }
 
 int ImageViewportWidget::pagedIndex() const

@@ -8,7 +8,6 @@
 #include "viewer/MeasurementMode.h"
 #include "viewer/MeasurementScale.h"
 #include "viewer/PagingAccumulator.h"
-#include "viewer/ReconstructionPlane.h"
 #include "viewer/WindowLevel.h"
 
 #include <QElapsedTimer>
@@ -128,12 +127,8 @@ public:
     // the clipboard.
     QImage copyCurrentImage() const;
 
-    // An orthogonal plane of the series' volume in place of the 2D slices:
-    // built on the thread pool (or shared when built), paged with the wheel,
-    // keys and slider, windowed like the slices. Leaving shows the 2D slice
-    // the panel was on.
-    void enterReconstruction(render::ReconstructionPlane plane);
-    void leaveReconstruction();
+    // An orthogonal plane of the series' volume in place of the 2D slices,
+    // paged with the wheel, keys and slider and windowed like the slices.
     PanelReconstruction *reconstruction() const { return m_reconstruction; }
 
     // Another series blended over the 2D slices; none clears it.
@@ -201,7 +196,6 @@ private:
     void redraw();
     // Inverted as asked, and with the fusion layer over a 2D slice.
     void setPicture(const QImage &image, const db::SliceRef *slice = nullptr);
-    void showReconstructionSlice(int index);
     // The slice the wheel and keys page from, and their range: the
     // reconstruction's while one is shown.
     int pagedIndex() const;

@@ -1,10 +1,15 @@
 #include "ui/viewer/PanelReconstruction.h"
 
+#include "ui/viewer/ViewportDecorations.h"
 #include "viewer/OverlayText.h"
 #include "volume/MprReslicer.h"
 #include "volume/SeriesVolumeSlices.h"
 #include "volume/SharedVolumes.h"
 #include "volume/VolumeBuilder.h"
+
+#include <QMessageBox>
+#include <QSignalBlocker>
+#include <QSlider>
 
 #include <algorithm>
 
@@ -16,46 +21,86 @@ using Plane = render::ReconstructionPlane;
 
 } // namespace
 
-PanelReconstruction::PanelReconstruction(QObject *parent) : QObject(parent) {}
-
-void PanelReconstruction::enter(Plane plane, const QList<db::SliceRef> &slices, const QString &description)
+PanelReconstruction::PanelReconstruction(QSlider *slider, ViewportDecorations *decorations, Panel panel,
+                                         QObject *parent)
+    : QObject(parent), m_slider(slider), m_decorations(decorations), m_panel(std::move(panel))
 {
+    connect(decorations, &ViewportDecorations::planeChosen, this, [this](int plane) {
+        if (plane < 0)
+            leave();
+        else
+            enter(static_cast<Plane>(plane));
+    });
+    connect(decorations, &ViewportDecorations::slabChosen, this, [this](int mode, double thickness) {
+        setSlab(static_cast<render::SlabMode>(mode), thickness);
+    });
+}
+
+void PanelReconstruction::enter(Plane plane)
+{
+    const QList<db::SliceRef> slices = m_panel.slices();
+    if (slices.isEmpty())
+        return;
+    m_decorations->setReconstructionControls(true, static_cast<int>(plane));
     const QList<render::VolumeSlice> volumeSlices =
         render::seriesVolumeSlices(slices, render::SliceOrientationUse::Keep);
     const QString key = render::SharedVolumes::keyFor(volumeSlices);
-    const bool samePlane = m_plane == plane;
     m_plane = plane;
     if (m_volume && key == m_volumeKey) {
-        if (!samePlane)
-            m_slice = sliceCount() / 2;
-        emit changed();
+        volumeArrived();
         return;
     }
     m_volume.reset();
     m_volumeKey = key;
     const int request = ++m_request;
     render::SharedVolumes::instance()->acquire(
-        key, volumeSlices, render::planeHintFromText(description), this,
+        key, volumeSlices, render::planeHintFromText(m_panel.description()), this,
         [this, request](const render::SharedVolumes::Handle &volume, const QString &message) {
             if (request != m_request)
                 return;
             if (!volume) {
                 leave();
-                emit failed(message);
+                QMessageBox::warning(m_panel.widget, tr("Реконструкция"),
+                                     tr("Не удалось построить реконструкцию: %1").arg(message));
                 return;
             }
             m_volume = volume;
-            m_slice = sliceCount() / 2;
-            emit changed();
+            volumeArrived();
         });
 }
 
-void PanelReconstruction::leave()
+void PanelReconstruction::volumeArrived()
+{
+    {
+        const QSignalBlocker blocker(m_slider);
+        m_slider->setRange(0, sliceCount() - 1);
+    }
+    m_slice = -1;
+    showSlice(sliceCount() / 2);
+    if (!m_panel.isUserZoomed())
+        m_panel.fitToView();
+}
+
+void PanelReconstruction::drop()
 {
     ++m_request;
     m_plane.reset();
     m_volume.reset();
     m_volumeKey.clear();
+    m_decorations->setReconstructionControls(!m_panel.slices().isEmpty(), -1);
+}
+
+void PanelReconstruction::leave()
+{
+    const bool shown = isShown();
+    drop();
+    if (!shown)
+        return;
+    {
+        const QSignalBlocker blocker(m_slider);
+        m_slider->setRange(0, std::max(0, int(m_panel.slices().size()) - 1));
+    }
+    m_panel.showSlices();
 }
 
 int PanelReconstruction::sliceCount() const
@@ -70,13 +115,19 @@ int PanelReconstruction::sliceCount() const
     return 0;
 }
 
-bool PanelReconstruction::setSliceIndex(int index)
+void PanelReconstruction::showSlice(int index)
 {
-    const int clamped = std::clamp(index, 0, std::max(0, sliceCount() - 1));
-    if (clamped == m_slice)
-        return false;
-    m_slice = clamped;
-    return true;
+    if (!isShown())
+        return;
+    m_slice = std::clamp(index, 0, std::max(0, sliceCount() - 1));
+    {
+        const QSignalBlocker blocker(m_slider);
+        m_slider->setValue(m_slice);
+    }
+    m_panel.redraw();
+    // Measurements drawn on a reconstructed plane belong to none of the 2D slices.
+    m_panel.setMeasurementSlice(-1 - static_cast<int>(*m_plane) * 100000 - m_slice);
+    emit sliceShown(m_slice, sliceCount());
 }
 
 void PanelReconstruction::setSlab(render::SlabMode mode, double thicknessMm)
@@ -84,7 +135,7 @@ void PanelReconstruction::setSlab(render::SlabMode mode, double thicknessMm)
     m_slabMode = mode;
     m_thickness = thicknessMm;
     if (isShown())
-        emit changed();
+        m_panel.redraw();
 }
 
 QImage PanelReconstruction::render(const render::WindowLevel &window) const

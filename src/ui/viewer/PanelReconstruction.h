@@ -11,26 +11,52 @@
 #include <QObject>
 #include <QVector3D>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
 
+class QSlider;
+class QWidget;
+
 namespace velmaris {
+
+class ViewportDecorations;
 
 // The reconstruction mode of one image panel: an orthogonal plane cut out of
 // the series' shared volume (built on first use, shared with the MPR window
-// and other panels), its own slice index, slab mode and thickness.
+// and other panels), with its own slice index, slab mode and thickness. It
+// drives the panel's control strip and slider while a plane is shown.
 class PanelReconstruction : public QObject
 {
     Q_OBJECT
 public:
-    explicit PanelReconstruction(QObject *parent = nullptr);
+    // What the reconstruction asks of its panel.
+    struct Panel
+    {
+        QWidget *widget = nullptr; // parent of the failure box
+        std::function<QList<db::SliceRef>()> slices;
+        // The text the plane hint is read from (the series' description).
+        std::function<QString()> description;
+        // Draws the panel's current picture (the plane while one is shown).
+        std::function<void()> redraw;
+        // Back on the 2D slices: shows that slice and fits it.
+        std::function<void()> showSlices;
+        // Measurements are made on this slice key and only its own are shown.
+        std::function<void(int key)> setMeasurementSlice;
+        std::function<void()> fitToView;
+        std::function<bool()> isUserZoomed;
+    };
 
-    // Asks for the volume of `slices` and shows `plane` once it is built
-    // (at once when it already is); changing the plane keeps the volume.
-    void enter(render::ReconstructionPlane plane, const QList<db::SliceRef> &slices, const QString &description);
-    // Back to the 2D slices; the volume is let go.
+    PanelReconstruction(QSlider *slider, ViewportDecorations *decorations, Panel panel, QObject *parent = nullptr);
+
+    // Asks for the volume of the panel's series and shows `plane` once it is
+    // built (at once when it already is); another plane keeps the volume.
+    void enter(render::ReconstructionPlane plane);
+    // Back to the 2D slices, on the slice the panel was on.
     void leave();
+    // Forgets the plane and the volume without drawing (a new series).
+    void drop();
 
     // A plane is chosen (the volume may still be building).
     bool isChosen() const { return m_plane.has_value(); }
@@ -41,8 +67,8 @@ public:
 
     int sliceIndex() const { return m_slice; }
     int sliceCount() const;
-    // Clamps; false when the index stays.
-    bool setSliceIndex(int index);
+    // Shows the slice, clamped; emits sliceShown.
+    void showSlice(int index);
 
     void setSlab(render::SlabMode mode, double thicknessMm);
     render::SlabMode slabMode() const { return m_slabMode; }
@@ -57,12 +83,14 @@ public:
     QString overlayText() const;
 
 signals:
-    // The picture changed: a volume arrived, the plane or slab changed.
-    void changed();
-    // The build failed; the panel is back on its 2D slices.
-    void failed(const QString &message);
+    void sliceShown(int index, int total);
 
 private:
+    void volumeArrived();
+
+    QSlider *m_slider;
+    ViewportDecorations *m_decorations;
+    Panel m_panel;
     std::optional<render::ReconstructionPlane> m_plane;
     std::shared_ptr<const render::Volume> m_volume;
     QString m_volumeKey;

@@ -610,8 +610,8 @@ QMenu *ViewerWindow::buildSeriesMenu(int viewportIndex, QWidget *parent)
     }
     menu->addSeparator();
     if (panel->reconstruction()->isChosen()) {
-        connect(menu->addAction(QStringLiteral("↩ Исходные срезы")), &QAction::triggered, panel,
-                &ImageViewportWidget::leaveReconstruction);
+        connect(menu->addAction(QStringLiteral("↩ Исходные срезы")), &QAction::triggered, panel->reconstruction(),
+                &PanelReconstruction::leave);
     }
     QAction *detach = menu->addAction(isViewportDetached(viewportIndex)
                                           ? QStringLiteral("📌 Прикрепить обратно")

@@ -352,7 +352,7 @@ private slots:
         QCOMPARE(panel.currentPixmap().toImage().convertToFormat(QImage::Format_Grayscale8),
                  render::renderCoronal(v, v.height - 1, 100.0, 50.0, 0, 0));
 
-        panel.leaveReconstruction();
+        panel.reconstruction()->leave();
         QVERIFY(!reconstruction->isChosen());
         QCOMPARE(panel.currentSlice(), 7);
         QVERIFY(!panel.sliceOverlayText().startsWith(QStringLiteral("Реконструкция")));
