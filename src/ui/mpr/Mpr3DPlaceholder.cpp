@@ -35,7 +35,10 @@ void Mpr3DPlaceholder::setVolume(const render::Volume *volume)
         return;
     }
     m_label->setText(unavailableText()
-                     + QStringLiteral("\n\nОбъём %1×%2×%3 готов.").arg(volume->width).arg(volume->height).arg(volume->depth));
+                     + QStringLiteral("\n\nОбъём %1×%2×%3 готов.")
+                           .arg(volume->width)
+                           .arg(volume->height)
+                           .arg(volume->depth));
 }
 
 QString Mpr3DPlaceholder::text() const

@@ -72,31 +72,51 @@ private slots:
     void build_data()
     {
         QTest::addColumn<int>("damage"); // 0 none, 1 one missing slice, 2 every slice missing
-        QTest::newRow("whole series") << 0;
-        QTest::newRow("one slice skipped") << 1;
-        QTest::newRow("nothing decodes") << 2;
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("geometry");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("whole series") << 0 << 12 << true << "CT"
+                                      << "Объём: 48×40×12 вокселей, spacing 0.70×0.70×1.25 мм";
+        QTest::newRow("one slice skipped") << 1 << 12 << true << "CT"
+                                           << "Пропущено срезов при построении объёма: 1 из 12";
+        QTest::newRow("nothing decodes") << 2 << 12 << true << "CT" << QString();
+        // No thickness in the rows: a single slice is 1 mm deep.
+        QTest::newRow("one slice") << 0 << 1 << true << "CT"
+                                   << "Объём: 48×40×1 вокселей, spacing 0.70×0.70×1.00 мм";
+        // Without geometry the description's plane hint turns the stack.
+        QTest::newRow("no geometry, sagittal description")
+            << 0 << 12 << false << "T2 SAG" << "Объём: 12×48×40 вокселей, spacing 1.00×0.70×0.70 мм";
     }
 
     void build()
     {
         QFETCH(int, damage);
-        QList<db::SliceRef> slices = m_slices;
+        QFETCH(int, count);
+        QFETCH(bool, geometry);
+        QFETCH(QString, description);
+        QFETCH(QString, status);
+        QList<db::SliceRef> slices = m_slices.mid(0, count);
         if (damage == 1)
             slices[3].file_path = m_dir.filePath("missing.dcm");
-        if (damage == 2)
-            for (db::SliceRef &slice : slices)
+        for (db::SliceRef &slice : slices) {
+            if (damage == 2)
                 slice.file_path = m_dir.filePath("missing.dcm");
+            slice.has_spatial_info = geometry;
+        }
         velmaris::testing::ModalBoxCatcher boxes;
-        MprWindow window(slices, QStringLiteral("CT"), nullptr, 40.0, 400.0);
+        MprWindow window(slices, description, nullptr, 40.0, 400.0);
         window.setAttribute(Qt::WA_DeleteOnClose, false);
-        QCOMPARE(window.windowTitle(), QStringLiteral("MPR — CT"));
+        QCOMPARE(window.windowTitle(), QStringLiteral("MPR — %1").arg(description));
         QVERIFY(!window.isEnabled());
-        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Строится объём для реконструкции… (12 срез.)"));
+        QCOMPARE(window.statusBar()->currentMessage(),
+                 QStringLiteral("Строится объём для реконструкции… (%1 срез.)").arg(count));
         QTRY_VERIFY_WITH_TIMEOUT(window.isEnabled(), buildTimeoutMs);
         if (damage == 2) {
             QTRY_COMPARE(boxes.count, 1);
             QCOMPARE(boxes.title, QStringLiteral("Реконструкция не удалась"));
-            QVERIFY(boxes.text.startsWith(QStringLiteral("Не удалось построить объём для реконструкции:\nНе удалось прочитать")));
+            QVERIFY(boxes.text.startsWith(
+                QStringLiteral("Не удалось построить объём для реконструкции:\nНе удалось прочитать")));
             QVERIFY(window.volume() == nullptr);
             return;
         }
@@ -105,11 +125,7 @@ private slots:
         QCOMPARE(window.crosshair(), (std::array<int, 3>{v->width / 2, v->height / 2, v->depth / 2}));
         QCOMPARE(window.windowCentre(), 40.0);
         QCOMPARE(window.windowWidth(), 400.0);
-        const QString status = window.statusBar()->currentMessage();
-        if (damage == 1)
-            QCOMPARE(status, QStringLiteral("Пропущено срезов при построении объёма: 1 из 12"));
-        else
-            QCOMPARE(status, QStringLiteral("Объём: 48×40×12 вокселей, spacing 0.70×0.70×1.25 мм"));
+        QCOMPARE(window.statusBar()->currentMessage(), status);
         QVERIFY(!window.cell(MprPlane::Coronal)->image().isNull());
     }
 
@@ -174,7 +190,8 @@ private slots:
         // The axial plane stays; the coronal plane turns about the axial normal.
         QCOMPARE(window->basis(MprPlane::Axial).u, start.u);
         QVERIFY(std::abs(window->basis(MprPlane::Coronal).u[1]) > 0.4f);
-        QCOMPARE(window->cell(MprPlane::Coronal)->image().size(), QSize(MprWindow::obliqueSize, MprWindow::obliqueSize));
+        const QSize oblique(MprWindow::obliqueSize, MprWindow::obliqueSize);
+        QCOMPARE(window->cell(MprPlane::Coronal)->image().size(), oblique);
         QCOMPARE(window->cell(MprPlane::Coronal)->image().format(), QImage::Format_Grayscale8);
 
         // A click right of the axial centre moves the rotation centre along the axial U.
