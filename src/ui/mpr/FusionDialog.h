@@ -30,6 +30,7 @@ public:
     struct Series
     {
         QString label;
+        QString description; // the plane hint of a stack without geometry is read from it
         QList<db::SliceRef> slices;
     };
 

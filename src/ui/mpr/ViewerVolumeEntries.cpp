@@ -66,8 +66,11 @@ FusionDialog *ViewerVolumeEntries::openFusion()
         if (uid == panel->seriesUid())
             continue;
         const QString description = m_viewer->seriesDescription(uid);
-        candidates.append({description.isEmpty() ? QStringLiteral("(без описания)") : description,
-                           m_viewer->seriesSlices(uid)});
+        const QList<db::SliceRef> slices = m_viewer->seriesSlices(uid);
+        candidates.append({QStringLiteral("%1 · %2 срез.")
+                               .arg(description.isEmpty() ? QStringLiteral("(без описания)") : description)
+                               .arg(slices.size()),
+                           description, slices});
     }
     if (candidates.isEmpty()) {
         QMessageBox::information(m_viewer, entry, QStringLiteral("В исследовании нет другой серии для наложения."));
