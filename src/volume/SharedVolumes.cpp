@@ -92,9 +92,11 @@ void SharedVolumes::deliver(const QString &key, Volume &&volume, const QString &
             waiter.ready(handle, message);
     }
     // Nobody kept it (every asker closed meanwhile, or it failed): forget the
-    // series so that the next request builds afresh.
-    if (handle.use_count() <= 1)
-        m_entries.remove(key);
+    // series so that the next request builds afresh. A waiter may have asked
+    // again from inside its hand-over (behind a message box): that build stays.
+    const auto it = m_entries.find(key);
+    if (handle.use_count() <= 1 && it != m_entries.end() && !it->building)
+        m_entries.erase(it);
 }
 
 } // namespace render
