@@ -61,9 +61,14 @@ QString mprRoiStats(const Volume &volume, int plane, int sliceIndex, const QRect
                 vy = int(std::lround(double(y)));
                 vz = sliceIndex;
             } else {
-                const double column = displayedWidth > 0 ? double(x) * columnCount / displayedWidth : double(x);
+                // A picture stretched sideways shows in pixel x the voxel whose
+                // span holds the pixel's centre, as the smooth scaling samples
+                // it; rounding x × count / width instead would put the last
+                // pixels past the last voxel.
+                const int c = displayedWidth > 0
+                                  ? int(std::floor((x + 0.5) * columnCount / displayedWidth))
+                                  : int(std::lround(double(x)));
                 const double row = displayedHeight > 0 ? double(y) * volume.depth / displayedHeight : double(y);
-                const int c = int(std::lround(column));
                 const int z = volume.depth - 1 - int(std::lround(row));
                 if (plane == 1) {
                     vx = c;

@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <cmath>
+
 using namespace Qt::StringLiterals;
 using render::Volume;
 
@@ -49,6 +51,8 @@ private slots:
     void oblique();
     void roiStats_data();
     void roiStats();
+    void roiFollowsStretchedColumns_data();
+    void roiFollowsStretchedColumns();
 };
 
 void MprResliceTest::slabHalfCount_data()
@@ -216,6 +220,40 @@ void MprResliceTest::roiStats()
         std::fill(v.voxels.begin(), v.voxels.end(), 7.0f);
     QCOMPARE(render::mprRoiStats(v, plane, 1, ellipse), text);
     QCOMPARE(render::mprRoiStats(Volume(), plane, 1, ellipse), u"HU недоступно"_s);
+}
+
+void MprResliceTest::roiFollowsStretchedColumns_data()
+{
+    QTest::addColumn<int>("plane");
+    QTest::addColumn<QList<double>>("spacing");
+    QTest::addColumn<double>("columnStep"); // the ramp's change from one column voxel to the next
+    // Column spacing four times the slice spacing: the picture is stretched sideways.
+    QTest::newRow("coronal") << 1 << QList<double>{2.0, 1.0, 0.5} << 1.0;
+    QTest::newRow("sagittal") << 2 << QList<double>{1.0, 2.0, 0.5} << 4.0;
+}
+
+// Every pixel of a picture stretched sideways reads the voxel the picture
+// shows there: one-pixel ROIs against the displayed bytes.
+void MprResliceTest::roiFollowsStretchedColumns()
+{
+    QFETCH(int, plane);
+    QFETCH(QList<double>, spacing);
+    QFETCH(double, columnStep);
+    const Volume v = ramp(spacing.at(0), spacing.at(1), spacing.at(2));
+    const QImage picture = plane == 1 ? render::renderCoronal(v, 1, identityCentre, identityWidth, 0, 0)
+                                      : render::renderSagittal(v, 1, identityCentre, identityWidth, 0, 0);
+    QCOMPARE(picture.height(), v.depth); // rows are not stretched
+    QVERIFY(picture.width() > 3 * (plane == 1 ? v.width : v.height));
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const QString text = render::mprRoiStats(v, plane, 1, QRectF(x - 0.5, y - 0.5, 1.0, 1.0));
+            QVERIFY2(text.startsWith(u"HU: "_s), qPrintable(u"pixel %1,%2: %3"_s.arg(x).arg(y).arg(text)));
+            const double value = text.mid(4, text.indexOf(u' ', 4) - 4).toDouble();
+            const double shown = picture.pixelColor(x, y).red();
+            QVERIFY2(std::abs(value - shown) <= columnStep,
+                     qPrintable(u"pixel %1,%2: ROI %3, shown %4"_s.arg(x).arg(y).arg(value).arg(shown)));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(MprResliceTest)

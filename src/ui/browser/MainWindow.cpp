@@ -15,6 +15,7 @@
 #include "ui/dialogs/StudyTable.h"
 #include "ui/dialogs/HotkeyDialog.h"
 #include "ui/dialogs/QuickToolsDialog.h"
+#include "ui/mpr/ViewerVolumeEntries.h"
 #include "ui/pacs/PacsSendAction.h"
 #include "ui/pacs/PacsSettingsDialog.h"
 #include "ui/viewer/ViewerWindow.h"
@@ -460,6 +461,7 @@ void MainWindow::openViewer(const QString &studyUid, const QString &seriesUid)
     // Top-level, not a child of the browser: closing it never touches this window.
     auto *viewer = new ViewerWindow(studyUid, false);
     viewer->setAttribute(Qt::WA_DeleteOnClose);
+    new ViewerVolumeEntries(viewer);
     viewer->setArchive(m_database);
     connect(viewer, &ViewerWindow::backToListRequested, this, [this, viewer] {
         setViewerToReplace(viewer);

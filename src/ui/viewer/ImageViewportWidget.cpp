@@ -1,6 +1,7 @@
 #include "ui/viewer/ImageViewportWidget.h"
 
 #include "ui/viewer/MeasurementEditor.h"
+#include "ui/viewer/PanelReconstruction.h"
 #include "ui/viewer/MeasurementItem.h"
 #include "ui/viewer/ViewportDecorations.h"
 #include "viewer/ImageInversion.h"
@@ -83,6 +84,21 @@ ImageViewportWidget::ImageViewportWidget(QWidget *parent)
     connect(m_slider, &QSlider::valueChanged, this, &ImageViewportWidget::onSliderMoved);
     connect(m_decorations, &ViewportDecorations::quickToolRequested, this,
             &ImageViewportWidget::quickToolRequested);
+    PanelReconstruction::Panel reconstructed;
+    reconstructed.widget = this;
+    reconstructed.slices = [this] { return m_slices; };
+    reconstructed.description = [this] { return m_seriesText; };
+    reconstructed.redraw = [this] { redraw(); };
+    reconstructed.showSlices = [this] {
+        showSlice(m_sliceIndex);
+        fitToView();
+    };
+    reconstructed.setMeasurementSlice = [this](int key) { m_editor->setSlice(key); };
+    reconstructed.fitToView = [this] { fitToView(); };
+    reconstructed.isUserZoomed = [this] { return m_userZoomed; };
+    m_reconstruction = new PanelReconstruction(m_slider, m_decorations, std::move(reconstructed), this);
+    connect(m_reconstruction, &PanelReconstruction::sliceShown, this,
+            &ImageViewportWidget::reconstructionSliceChanged);
     m_magnifier->setFixedSize(180, 180);
     m_magnifier->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_magnifier->hide();
@@ -107,6 +123,7 @@ void ImageViewportWidget::loadSeries(const QString &seriesUid, const QList<db::S
 
     m_seriesUid = seriesUid;
     m_slices = slices;
+    m_reconstruction->drop();
     m_editor->setSeries(seriesUid);
     m_decodedKey.clear();
     m_display.clearUserWindow();
@@ -159,6 +176,10 @@ void ImageViewportWidget::showSlice(int index)
 {
     if (m_slices.isEmpty())
         return;
+    if (m_reconstruction->isShown()) {
+        m_reconstruction->showSlice(index);
+        return;
+    }
     m_sliceIndex = std::clamp(index, 0, sliceCount() - 1);
     {
         const QSignalBlocker blocker(m_slider);
@@ -173,6 +194,11 @@ void ImageViewportWidget::redraw()
 {
     if (m_slices.isEmpty())
         return;
+    if (m_reconstruction->isShown()) {
+        setPicture(m_reconstruction->render(m_display.window()));
+        updateOverlay();
+        return;
+    }
     const db::SliceRef &slice = m_slices.at(m_sliceIndex);
     render::WindowRequest request;
     if (const auto window = m_display.windowForDraw()) {
@@ -192,12 +218,7 @@ void ImageViewportWidget::redraw()
     const double previousAspect = pixelAspect();
     m_frameAspect = frame.pixelAspectRatio;
     m_objectWithoutImage.clear();
-    const QImage picture = m_display.isInverted() ? render::invertedImage(frame.image) : frame.image;
-    m_pixmapItem->setPixmap(QPixmap::fromImage(picture));
-    const qreal w = picture.width();
-    const qreal h = picture.height();
-    // A panned image can move a whole image size in every direction.
-    m_scene->setSceneRect(-w, -h, 3 * w, 3 * h);
+    setPicture(frame.image, &slice);
     m_display.adoptRenderedWindow(render::WindowLevel{frame.windowCenter, frame.windowWidth});
     updateMessage();
     updateOverlay();
@@ -205,6 +226,36 @@ void ImageViewportWidget::redraw()
     // mixed series) is drawn anew in its own.
     if (std::abs(pixelAspect() - previousAspect) > 1e-6 && !m_userZoomed)
         fitToView();
+}
+
+void ImageViewportWidget::setFusionLayer(const std::optional<render::FusionLayer> &layer,
+                                         std::shared_ptr<const void> voxels)
+{
+    m_fusion = layer;
+    m_fusionVoxels = layer ? std::move(voxels) : nullptr;
+    redraw();
+}
+
+void ImageViewportWidget::setPicture(const QImage &image, const db::SliceRef *slice)
+{
+    QImage picture = m_display.isInverted() ? render::invertedImage(image) : image;
+    if (m_fusion && slice != nullptr)
+        picture = render::composeFusion(picture, render::sliceGeometry(*slice), *m_fusion);
+    m_pixmapItem->setPixmap(QPixmap::fromImage(picture));
+    const qreal w = picture.width();
+    const qreal h = picture.height();
+    // A panned image can move a whole image size in every direction.
+    m_scene->setSceneRect(-w, -h, 3 * w, 3 * h);
+}
+
+int ImageViewportWidget::pagedIndex() const
+{
+    return m_reconstruction->isShown() ? m_reconstruction->sliceIndex() : m_sliceIndex;
+}
+
+int ImageViewportWidget::pagedCount() const
+{
+    return m_reconstruction->isShown() ? m_reconstruction->sliceCount() : sliceCount();
 }
 
 QString ImageViewportWidget::messageText() const
@@ -346,9 +397,20 @@ std::optional<QVector3D> ImageViewportWidget::patientPoint(const QPointF &imageP
 
 QString ImageViewportWidget::orientationLabelText(Qt::Edge edge) const
 {
-    if (m_slices.isEmpty() || !m_slices.at(m_sliceIndex).has_spatial_info)
+    if (m_slices.isEmpty())
         return QString();
     const db::SliceRef &slice = m_slices.at(m_sliceIndex);
+    QVector3D row(slice.orientation_row_x, slice.orientation_row_y, slice.orientation_row_z);
+    QVector3D column(slice.orientation_col_x, slice.orientation_col_y, slice.orientation_col_z);
+    if (m_reconstruction->isShown()) {
+        const auto directions = m_reconstruction->pictureDirections();
+        if (!directions)
+            return QString();
+        row = directions->first;
+        column = directions->second;
+    } else if (!slice.has_spatial_info) {
+        return QString();
+    }
     // The screen direction towards the edge in image pixels, through the
     // view's rotation and flips, then in patient space.
     QPointF towards(1, 0);
@@ -360,8 +422,6 @@ QString ImageViewportWidget::orientationLabelText(Qt::Edge edge) const
         towards = QPointF(0, 1);
     const QTransform inverse = transform().inverted();
     const QPointF step = inverse.map(towards) - inverse.map(QPointF(0, 0));
-    const QVector3D row(slice.orientation_row_x, slice.orientation_row_y, slice.orientation_row_z);
-    const QVector3D column(slice.orientation_col_x, slice.orientation_col_y, slice.orientation_col_z);
     const QVector3D direction = row * float(step.x()) + column * float(step.y());
     const float ax = std::abs(direction.x()), ay = std::abs(direction.y()), az = std::abs(direction.z());
     if (ax < 1e-6f && ay < 1e-6f && az < 1e-6f)
@@ -505,7 +565,7 @@ void ImageViewportWidget::mouseMoveEvent(QMouseEvent *event)
         break;
     case Drag::Page:
         if (const int steps = m_paging.addMove(delta.y(), elapsed); steps != 0)
-            showSlice(m_sliceIndex + steps);
+            showSlice(pagedIndex() + steps);
         break;
     case Drag::Magnify:
         updateMagnifier(pos);
@@ -625,7 +685,7 @@ void ImageViewportWidget::wheelEvent(QWheelEvent *event)
     } else if (m_wheelSeries) {
         emit seriesStepRequested(delta < 0 ? 1 : -1);
     } else if (!m_slices.isEmpty()) {
-        showSlice(m_sliceIndex + (delta < 0 ? notches : -notches));
+        showSlice(pagedIndex() + (delta < 0 ? notches : -notches));
     }
     event->accept();
 }
@@ -637,15 +697,15 @@ void ImageViewportWidget::keyPressEvent(QKeyEvent *event)
         showSlice(0);
         break;
     case Qt::Key_End:
-        showSlice(sliceCount() - 1);
+        showSlice(pagedCount() - 1);
         break;
     case Qt::Key_Up:
     case Qt::Key_PageUp:
-        showSlice(m_sliceIndex - 1);
+        showSlice(pagedIndex() - 1);
         break;
     case Qt::Key_Down:
     case Qt::Key_PageDown:
-        showSlice(m_sliceIndex + 1);
+        showSlice(pagedIndex() + 1);
         break;
     case Qt::Key_Left:
         emit seriesStepRequested(-1);
@@ -710,6 +770,8 @@ QString ImageViewportWidget::sliceOverlayText() const
 {
     if (m_slices.isEmpty())
         return {};
+    if (m_reconstruction->isShown())
+        return m_reconstruction->overlayText();
     const db::SliceRef &slice = m_slices.at(m_sliceIndex);
     return render::sliceOverlayText(m_sliceIndex, sliceCount(), slice.slice_thickness,
                                     render::overlaySlicePosition(m_slices, m_sliceIndex),

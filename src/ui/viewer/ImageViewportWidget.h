@@ -4,6 +4,7 @@
 #include "ui/viewer/TagsDisplayMode.h"
 #include "viewer/DisplayState.h"
 #include "viewer/FrameDecoder.h"
+#include "viewer/FusionComposer.h"
 #include "viewer/MeasurementMode.h"
 #include "viewer/MeasurementScale.h"
 #include "viewer/PagingAccumulator.h"
@@ -18,6 +19,7 @@
 #include <QTransform>
 #include <QVector3D>
 
+#include <memory>
 #include <optional>
 
 class QCheckBox;
@@ -33,6 +35,7 @@ namespace velmaris {
 
 class MeasurementEditor;
 class MeasurementItem;
+class PanelReconstruction;
 class ViewportDecorations;
 
 // One image panel: shows a series slice by slice under the panel's window,
@@ -51,6 +54,7 @@ public:
 
     QString seriesUid() const { return m_seriesUid; }
     int sliceCount() const { return static_cast<int>(m_slices.size()); }
+    const QList<db::SliceRef> &slices() const { return m_slices; }
     int currentSlice() const { return m_sliceIndex; }
 
     render::WindowLevel window() const { return m_display.window(); }
@@ -123,8 +127,18 @@ public:
     // the clipboard.
     QImage copyCurrentImage() const;
 
+    // An orthogonal plane of the series' volume in place of the 2D slices,
+    // paged with the wheel, keys and slider and windowed like the slices.
+    PanelReconstruction *reconstruction() const { return m_reconstruction; }
+
+    // Another series blended over the 2D slices; none clears it.
+    // `voxels` keeps alive what the layer's grid views.
+    void setFusionLayer(const std::optional<render::FusionLayer> &layer, std::shared_ptr<const void> voxels = {});
+    bool hasFusionLayer() const { return m_fusion.has_value(); }
+
 signals:
     void sliceChanged(int index, int total);
+    void reconstructionSliceChanged(int index, int total);
     void activated();
     void seriesDropped(const QString &seriesInstanceUID);
     void seriesStepRequested(int direction);
@@ -180,6 +194,12 @@ private:
     enum class Drag { None, Pan, Zoom, Window, Page, Magnify, Cursor };
 
     void redraw();
+    // Inverted as asked, and with the fusion layer over a 2D slice.
+    void setPicture(const QImage &image, const db::SliceRef *slice = nullptr);
+    // The slice the wheel and keys page from, and their range: the
+    // reconstruction's while one is shown.
+    int pagedIndex() const;
+    int pagedCount() const;
     void fitToView();
     void zoomBy(double factor);
     void rememberView();
@@ -221,6 +241,9 @@ private:
     bool m_active = false;
     render::MeasurementMode m_mode = render::MeasurementMode::Browse;
     MeasurementEditor *m_editor = nullptr;
+    PanelReconstruction *m_reconstruction = nullptr;
+    std::optional<render::FusionLayer> m_fusion;
+    std::shared_ptr<const void> m_fusionVoxels;
     render::DecodedFrame m_decoded;
     QString m_decodedKey;
 

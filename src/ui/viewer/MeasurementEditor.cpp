@@ -354,6 +354,8 @@ void MeasurementEditor::relabel(MeasurementItem *item, bool pending)
         QString error;
         if (pending) {
             text = render::roiPendingLabel(m_drag == Drag::Handle);
+        } else if (item->kind() == Mode::EllipseRoi && m_panel.ellipseRoiText) {
+            text = m_panel.ellipseRoiText(rect);
         } else if (!m_panel.decodedFrame(&frame, &error) || frame == nullptr) {
             text = render::roiUnavailableLabel(error);
         } else if (item->kind() == Mode::EllipseRoi) {

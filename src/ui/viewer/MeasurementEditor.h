@@ -9,6 +9,7 @@
 #include <QPoint>
 #include <QPointF>
 #include <QRect>
+#include <QRectF>
 #include <QString>
 
 #include <functional>
@@ -42,6 +43,10 @@ public:
         std::function<bool(const render::DecodedFrame **frame, QString *error)> decodedFrame;
         // The part of the view labels must stay in, in view pixels.
         std::function<QRect()> labelArea;
+        // When set, the text of an ellipse ROI (image pixels) comes from
+        // here instead of the decoded slice: reconstructed planes have no
+        // frame of their own.
+        std::function<QString(const QRectF &ellipse)> ellipseRoiText;
     };
 
     MeasurementEditor(QGraphicsView *view, QGraphicsScene *scene, Panel panel, QObject *parent = nullptr);

@@ -9,6 +9,7 @@
 #include "ui/viewer/DetachedPanelWindow.h"
 #include "ui/viewer/ImageViewportWidget.h"
 #include "ui/viewer/LayoutPicker.h"
+#include "ui/viewer/PanelReconstruction.h"
 #include "ui/viewer/SeriesListWidget.h"
 #include "ui/viewer/VertebraStartDialog.h"
 #include "ui/viewer/ViewerLinks.h"
@@ -609,6 +610,10 @@ QMenu *ViewerWindow::buildSeriesMenu(int viewportIndex, QWidget *parent)
         connect(entry, &QAction::triggered, this, [this, panel, uid] { loadIntoPanel(panel, uid); });
     }
     menu->addSeparator();
+    if (panel->reconstruction()->isChosen()) {
+        connect(menu->addAction(QStringLiteral("↩ Исходные срезы")), &QAction::triggered, panel->reconstruction(),
+                &PanelReconstruction::leave);
+    }
     QAction *detach = menu->addAction(isViewportDetached(viewportIndex)
                                           ? QStringLiteral("📌 Прикрепить обратно")
                                           : QStringLiteral("🖥 Отсоединить на отдельный экран"));
@@ -689,6 +694,15 @@ void ViewerWindow::closeEvent(QCloseEvent *event)
 QAction *ViewerWindow::action(const QString &id) const
 {
     return m_actions.value(id);
+}
+
+void ViewerWindow::addWindowAction(QAction *action)
+{
+    const QKeySequence shortcut = HotkeyRegistry::shortcut(action->objectName());
+    if (!shortcut.isEmpty())
+        action->setShortcut(shortcut);
+    m_actions.insert(action->objectName(), action);
+    addAction(action);
 }
 
 void ViewerWindow::buildActions()
@@ -784,7 +798,8 @@ void ViewerWindow::buildMenus()
     });
 
     // Volume windows of the active panel's series.
-    QMenu *volumes = menuBar()->addMenu(QStringLiteral("Реконструкция"));
+    m_reconstructionMenu = menuBar()->addMenu(QStringLiteral("Реконструкция"));
+    QMenu *volumes = m_reconstructionMenu;
     for (const auto &[text, open] : {std::pair{QStringLiteral("3D VRT — объёмный рендеринг"), &openVrt3DWindow},
                                      std::pair{QStringLiteral("Виртуальная эндоскопия/колоноскопия"), &openEndoscopyWindow}})
         connect(volumes->addAction(text), &QAction::triggered, this, [this, open] {

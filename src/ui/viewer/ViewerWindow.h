@@ -84,6 +84,16 @@ public:
     // identifiers "viewer.*", "referenceLines", "cine", "layout"); null when
     // this window has no such action.
     QAction *action(const QString &id) const;
+    // Adds an action from outside (the volume entries) under its object
+    // name, with the shortcut of that identifier, so action() finds it.
+    void addWindowAction(QAction *action);
+    // The "Реконструкция" menu every volume entry of this window goes into.
+    QMenu *reconstructionMenu() const { return m_reconstructionMenu; }
+    // The study's series in list order, and the slices of any listed series.
+    QStringList seriesUids() const { return m_seriesOrder; }
+    QList<db::SliceRef> seriesSlices(const QString &seriesUid) const { return m_slices.value(seriesUid); }
+    // The series' description as stored (empty when it has none).
+    QString seriesDescription(const QString &seriesUid) const;
     QSpinBox *cineRateBox() const { return m_cineRate; }
     QTimer *cineTimer() const { return m_cineTimer; }
     const render::VertebraLabeler &vertebraLabeler() const;
@@ -146,7 +156,6 @@ private:
     void updateReferenceLines();
     void updateVertebraLabels();
     QString seriesLabel(const QString &seriesUid) const;
-    QString seriesDescription(const QString &seriesUid) const;
     void reattach(int cellIndex);
     void showStatus(const QString &text, int timeoutMs = 0);
 
@@ -185,6 +194,7 @@ private:
     QTimer *m_listRefresh = nullptr;
 
     ViewerLinks *m_links = nullptr;
+    QMenu *m_reconstructionMenu = nullptr;
 };
 
 } // namespace velmaris

@@ -221,12 +221,11 @@ void ViewportDecorations::buildControlStrip()
         "QComboBox, QDoubleSpinBox, QCheckBox { color: #ffd633; background: rgba(0, 0, 0, 150); }"));
     auto *layout = new QHBoxLayout(m_controlStrip);
     layout->setContentsMargins(4, 2, 4, 2);
-    // Reconstruction planes, slabs and printing do not exist yet: the strip
-    // and its controls stay hidden until they do, so that nothing is shown
-    // that cannot act.
+    // The strip shows once the panel holds a series; printing has no use for
+    // the check box yet, so it stays hidden until it has.
     m_controlStrip->hide();
     m_planeBox = new QComboBox(m_controlStrip);
-    m_planeBox->addItem(QStringLiteral("2D"));
+    m_planeBox->addItems({QStringLiteral("2D"), QStringLiteral("AX"), QStringLiteral("SAG"), QStringLiteral("COR")});
     m_slabBox = new QComboBox(m_controlStrip);
     m_slabBox->addItems({tr("Срез"), QStringLiteral("MIP"), QStringLiteral("MinIP"), QStringLiteral("Avg")});
     m_thicknessBox = new QDoubleSpinBox(m_controlStrip);
@@ -238,11 +237,30 @@ void ViewportDecorations::buildControlStrip()
     // Slab controls act only on a reconstruction plane.
     m_slabBox->setEnabled(false);
     m_thicknessBox->setEnabled(false);
+    connect(m_planeBox, &QComboBox::activated, this, [this](int index) {
+        // Box order 2D, AX, SAG, COR; the signal carries the plane or none.
+        static const int planes[] = {-1, 0, 2, 1};
+        emit planeChosen(planes[index]);
+    });
+    const auto slab = [this] { emit slabChosen(m_slabBox->currentIndex(), m_thicknessBox->value()); };
+    connect(m_slabBox, &QComboBox::activated, this, slab);
+    connect(m_thicknessBox, &QDoubleSpinBox::valueChanged, this, slab);
     m_printCheck = new QCheckBox(tr("Выбрать"), m_controlStrip);
     layout->addWidget(m_planeBox);
     layout->addWidget(m_slabBox);
     layout->addWidget(m_thicknessBox);
     layout->addWidget(m_printCheck);
+    m_printCheck->hide();
+}
+
+void ViewportDecorations::setReconstructionControls(bool shown, int plane)
+{
+    static const int boxIndex[] = {1, 3, 2}; // axial, coronal, sagittal
+    m_controlStrip->setVisible(shown);
+    m_planeBox->setCurrentIndex(plane < 0 ? 0 : boxIndex[plane]);
+    m_slabBox->setEnabled(plane >= 0);
+    m_thicknessBox->setEnabled(plane >= 0);
+    place();
 }
 
 void ViewportDecorations::onQuickToolsChanged()

@@ -48,8 +48,20 @@ public:
     // Lays everything out again (size, transform or texts changed).
     void place();
 
+    // The control strip: shown for a panel with a series; the plane box on
+    // "2D" (plane −1) or a reconstruction plane (0 axial, 1 coronal, 2
+    // sagittal), the slab boxes acting only on a plane.
+    void setReconstructionControls(bool shown, int plane);
+    QComboBox *planeBox() const { return m_planeBox; }
+    QComboBox *slabBox() const { return m_slabBox; }
+    QDoubleSpinBox *thicknessBox() const { return m_thicknessBox; }
+
 signals:
     void quickToolRequested(render::MeasurementMode mode);
+    // The user chose a plane in the strip (−1 for "2D").
+    void planeChosen(int plane);
+    // Slab box index (0 "Срез", 1 MIP, 2 MinIP, 3 Avg) and thickness in mm.
+    void slabChosen(int mode, double thicknessMm);
 
 private slots:
     void onQuickToolsChanged();

@@ -1,0 +1,474 @@
+#include "ui/ModalBoxCatcher.h"
+#include "ui/PrivateSettings.h"
+#include "ui/mpr/FusionDialog.h"
+#include "ui/mpr/Mpr3DPlaceholder.h"
+#include "ui/mpr/MprViewportWidget.h"
+#include "ui/mpr/MprWindow.h"
+#include "ui/mpr/ViewerVolumeEntries.h"
+#include "ui/viewer/ImageViewportWidget.h"
+#include "ui/viewer/PanelReconstruction.h"
+#include "ui/viewer/ViewerWindow.h"
+#include "ui/viewer/GeneratedSlices.h"
+#include "ui/viewer/MeasurementItem.h"
+
+#include "viewer/MeasurementLabels.h"
+#include "volume/MprReslicer.h"
+#include "volume/MprRoiStats.h"
+#include "volume/SeriesVolumeSlices.h"
+#include "volume/SharedVolumes.h"
+#include "volume/VolumeVoxelGrid.h"
+#include "viewer/FusionComposer.h"
+#include "viewer/SlicePlane.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QSlider>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using velmaris::MprPlane;
+using velmaris::MprTool;
+using velmaris::MprViewportWidget;
+using velmaris::MprWindow;
+
+namespace {
+
+constexpr int buildTimeoutMs = 30000;
+
+QString keyOf(const QList<db::SliceRef> &slices)
+{
+    return render::SharedVolumes::keyFor(render::seriesVolumeSlices(slices, render::SliceOrientationUse::Keep));
+}
+
+// Both sizes of a two-way splitter are the same (equal halves, to a pixel).
+bool halves(const QSplitter *splitter)
+{
+    const QList<int> sizes = splitter->sizes();
+    return sizes.size() == 2 && sizes.at(0) > 0 && std::abs(sizes.at(0) - sizes.at(1)) <= 1;
+}
+
+} // namespace
+
+class MprWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid() && m_config.isValid());
+        velmaris::testing::usePrivateSettings(m_config.path());
+        m_spec = velmaris::testing::seriesSpec(12, 40, 48);
+        m_slices = velmaris::testing::writeSlices(m_spec, m_dir.filePath("ct"));
+        QCOMPARE(m_slices.size(), 12);
+    }
+
+    void build_data()
+    {
+        QTest::addColumn<int>("damage"); // 0 none, 1 one missing slice, 2 every slice missing
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("geometry");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("whole series") << 0 << 12 << true << "CT"
+                                      << "Объём: 48×40×12 вокселей, spacing 0.70×0.70×1.25 мм";
+        QTest::newRow("one slice skipped") << 1 << 12 << true << "CT"
+                                           << "Пропущено срезов при построении объёма: 1 из 12";
+        QTest::newRow("nothing decodes") << 2 << 12 << true << "CT" << QString();
+        // No thickness in the rows: a single slice is 1 mm deep.
+        QTest::newRow("one slice") << 0 << 1 << true << "CT"
+                                   << "Объём: 48×40×1 вокселей, spacing 0.70×0.70×1.00 мм";
+        // Without geometry the description's plane hint turns the stack.
+        QTest::newRow("no geometry, sagittal description")
+            << 0 << 12 << false << "T2 SAG" << "Объём: 12×48×40 вокселей, spacing 1.00×0.70×0.70 мм";
+    }
+
+    void build()
+    {
+        QFETCH(int, damage);
+        QFETCH(int, count);
+        QFETCH(bool, geometry);
+        QFETCH(QString, description);
+        QFETCH(QString, status);
+        QList<db::SliceRef> slices = m_slices.mid(0, count);
+        if (damage == 1)
+            slices[3].file_path = m_dir.filePath("missing.dcm");
+        for (db::SliceRef &slice : slices) {
+            if (damage == 2)
+                slice.file_path = m_dir.filePath("missing.dcm");
+            slice.has_spatial_info = geometry;
+        }
+        velmaris::testing::ModalBoxCatcher boxes;
+        MprWindow window(slices, description, nullptr, 40.0, 400.0);
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        QCOMPARE(window.windowTitle(), QStringLiteral("MPR — %1").arg(description));
+        QVERIFY(!window.isEnabled());
+        QCOMPARE(window.statusBar()->currentMessage(),
+                 QStringLiteral("Строится объём для реконструкции… (%1 срез.)").arg(count));
+        QTRY_VERIFY_WITH_TIMEOUT(window.isEnabled(), buildTimeoutMs);
+        if (damage == 2) {
+            QTRY_COMPARE(boxes.count, 1);
+            QCOMPARE(boxes.title, QStringLiteral("Реконструкция не удалась"));
+            QVERIFY(boxes.text.startsWith(
+                QStringLiteral("Не удалось построить объём для реконструкции:\nНе удалось прочитать")));
+            QVERIFY(window.volume() == nullptr);
+            return;
+        }
+        const render::Volume *v = window.volume();
+        QVERIFY(v != nullptr);
+        QCOMPARE(window.crosshair(), (std::array<int, 3>{v->width / 2, v->height / 2, v->depth / 2}));
+        QCOMPARE(window.windowCentre(), 40.0);
+        QCOMPARE(window.windowWidth(), 400.0);
+        QCOMPARE(window.statusBar()->currentMessage(), status);
+        QVERIFY(!window.cell(MprPlane::Coronal)->image().isNull());
+    }
+
+    void crosshairFromClicks_data()
+    {
+        QTest::addColumn<MprPlane>("plane");
+        QTest::addColumn<QPointF>("click");
+        QTest::addColumn<int>("axis");
+        QTest::addColumn<int>("index");
+        // 48 × 40 × 12 voxels.
+        QTest::newRow("axial right edge") << MprPlane::Axial << QPointF(1.0, 0.5) << 0 << 47;
+        QTest::newRow("axial y") << MprPlane::Axial << QPointF(0.0, 0.25) << 1 << 10; // lround(39 × 0.25)
+        QTest::newRow("coronal top: last slice") << MprPlane::Coronal << QPointF(0.5, 0.0) << 2 << 11;
+        QTest::newRow("coronal bottom: first slice") << MprPlane::Coronal << QPointF(0.5, 1.0) << 2 << 0;
+        QTest::newRow("sagittal column is y") << MprPlane::Sagittal << QPointF(1.0, 0.5) << 1 << 39;
+    }
+
+    void crosshairFromClicks()
+    {
+        QFETCH(MprPlane, plane);
+        QFETCH(QPointF, click);
+        QFETCH(int, axis);
+        QFETCH(int, index);
+        auto window = open(m_slices);
+        QVERIFY(window);
+        emit window->cell(plane)->positionClicked(click.x(), click.y());
+        QCOMPARE(window->crosshair()[axis], index);
+    }
+
+    void pagingWindowingAndSwap()
+    {
+        auto window = open(m_slices);
+        QVERIFY(window);
+        // The wheel stays on the last slice.
+        for (int i = 0; i < 20; ++i)
+            window->onAxialWheel(1);
+        QCOMPARE(window->crosshair()[2], 11);
+        // A drag that would make the width less than 1 leaves it at 1.0.
+        const double centre = window->windowCentre();
+        window->onWindowLevelDragged(10.0, -1e6);
+        QCOMPARE(window->windowWidth(), 1.0);
+        QCOMPARE(window->windowCentre(), centre + 10.0);
+
+        // Choosing "Сагиттальная" in the axial cell swaps those two cells.
+        QComboBox *selector = window->cell(MprPlane::Axial)->planeSelector();
+        QCOMPARE(window->topSplitter()->widget(0), window->cell(MprPlane::Axial));
+        emit selector->activated(2);
+        QCOMPARE(window->topSplitter()->widget(0), window->cell(MprPlane::Sagittal));
+        QCOMPARE(window->bottomSplitter()->widget(0), window->cell(MprPlane::Axial));
+        QCOMPARE(selector->currentIndex(), 0);
+        emit window->cell(MprPlane::Axial)->planeSelector()->activated(0); // its own plane: nothing
+        QCOMPARE(window->bottomSplitter()->widget(0), window->cell(MprPlane::Axial));
+    }
+
+    void rotation()
+    {
+        auto window = open(m_slices);
+        QVERIFY(window);
+        const auto start = window->basis(MprPlane::Coronal);
+        emit window->cell(MprPlane::Axial)->axesRotateDelta(30.0);
+        QVERIFY(window->isRotated());
+        // The axial plane stays; the coronal plane turns about the axial normal.
+        QCOMPARE(window->basis(MprPlane::Axial).u, start.u);
+        QVERIFY(std::abs(window->basis(MprPlane::Coronal).u[1]) > 0.4f);
+        const QSize oblique(MprWindow::obliqueSize, MprWindow::obliqueSize);
+        QCOMPARE(window->cell(MprPlane::Coronal)->image().size(), oblique);
+        QCOMPARE(window->cell(MprPlane::Coronal)->image().format(), QImage::Format_Grayscale8);
+
+        // A click right of the axial centre moves the rotation centre along the axial U.
+        const auto before = window->rotationCentre();
+        window->onAxialClicked(0.75, 0.5);
+        const auto after = window->rotationCentre();
+        QVERIFY(after[0] > before[0]);
+        QCOMPARE(after[2], before[2]);
+
+        // ROI statistics are refused while rotated.
+        window->toolAction(MprTool::EllipseRoi)->trigger();
+        MprViewportWidget *axial = window->cell(MprPlane::Axial);
+        drag(axial, QPointF(100, 100), QPointF(140, 130));
+        QCOMPARE(axial->measurements().size(), 1);
+        QCOMPARE(axial->measurements().first()->labelText(), render::mprRoiStatsUnavailableText());
+
+        window->resetRotationAction()->trigger();
+        QVERIFY(!window->isRotated());
+        QCOMPARE(window->basis(MprPlane::Coronal).v, start.v);
+        // Orthogonal again, through the voxel where the rotation centre was left.
+        const render::Volume *v = window->volume();
+        QCOMPARE(window->crosshair()[0], int(std::lround(after[0] / v->spacingX)));
+        QCOMPARE(window->rotationCentre(), after);
+    }
+
+    void layouts()
+    {
+        auto window = open(m_slices);
+        QVERIFY(window);
+        MprViewportWidget *coronal = window->cell(MprPlane::Coronal);
+        emit coronal->doubleClicked();
+        QCOMPARE(window->maximisedCell(), 1);
+        QVERIFY(coronal->isVisible());
+        QVERIFY(!window->cell(MprPlane::Axial)->isVisible());
+        QVERIFY(!window->cell3D()->isVisible());
+        window->gridSplitter()->setSizes({300, 700});
+        emit coronal->doubleClicked();
+        QCOMPARE(window->maximisedCell(), -1);
+        QVERIFY(window->cell(MprPlane::Axial)->isVisible() && window->cell3D()->isVisible());
+        QVERIFY(halves(window->gridSplitter()));
+
+        // "3 окна (без 3D)": coronal on the left, sagittal over axial on the right.
+        emit window->cell(MprPlane::Sagittal)->doubleClicked();
+        window->threeCellAction()->trigger();
+        QVERIFY(window->isThreeCellLayout());
+        QCOMPARE(window->maximisedCell(), -1);
+        QCOMPARE(window->wideSplitter()->widget(0), coronal);
+        QCOMPARE(window->sideSplitter()->widget(0), window->cell(MprPlane::Sagittal));
+        QCOMPARE(window->sideSplitter()->widget(1), window->cell(MprPlane::Axial));
+        QVERIFY(!window->cell3D()->isVisible());
+        QVERIFY(halves(window->wideSplitter()) && halves(window->sideSplitter()));
+        window->threeCellAction()->trigger();
+        QVERIFY(!window->isThreeCellLayout());
+        QCOMPARE(window->topSplitter()->widget(1), coronal);
+        QVERIFY(window->cell3D()->isVisible());
+        QVERIFY(halves(window->gridSplitter()) && halves(window->topSplitter()));
+    }
+
+    void measurements_data()
+    {
+        QTest::addColumn<MprPlane>("plane");
+        QTest::addColumn<double>("pixelMm");
+        QTest::newRow("axial: mean of x and y") << MprPlane::Axial << 0.7;
+        QTest::newRow("coronal: x") << MprPlane::Coronal << m_spec.pixelSpacingColumn;
+        QTest::newRow("sagittal: y") << MprPlane::Sagittal << m_spec.pixelSpacingRow;
+    }
+
+    void measurements()
+    {
+        QFETCH(MprPlane, plane);
+        QFETCH(double, pixelMm);
+        auto window = open(m_slices);
+        QVERIFY(window);
+        MprViewportWidget *cell = window->cell(plane);
+        QCOMPARE(cell->pixelSizeMm(), pixelMm);
+        window->toolAction(MprTool::Ruler)->trigger();
+        drag(cell, QPointF(4, 5), QPointF(24, 5));
+        QCOMPARE(cell->measurements().size(), 1);
+        QCOMPARE(cell->measurements().first()->labelText(), render::lengthLabel(20.0, pixelMm));
+
+        window->toolAction(MprTool::EllipseRoi)->trigger();
+        drag(cell, QPointF(10, 8), QPointF(30, 20));
+        QCOMPARE(cell->measurements().size(), 2);
+        const QList<QPointF> p = cell->measurements().last()->points();
+        const int slice = plane == MprPlane::Axial ? window->crosshair()[2]
+                          : plane == MprPlane::Coronal ? window->crosshair()[1]
+                                                       : window->crosshair()[0];
+        QCOMPARE(cell->measurements().last()->labelText(),
+                 render::mprRoiStats(*window->volume(), int(plane), slice, QRectF(p.at(0), p.at(1)).normalized()));
+
+        window->clearMeasurementsAction()->trigger();
+        QVERIFY(cell->measurements().isEmpty());
+    }
+
+    void sharedVolume()
+    {
+        QList<db::SliceRef> slices = m_slices.mid(0, 7);
+        const QString key = keyOf(slices);
+        // Closing a window while its build runs: the build ends harmlessly.
+        auto *early = new MprWindow(slices, QStringLiteral("CT"));
+        QVERIFY(render::SharedVolumes::instance()->isBuilding(key));
+        delete early;
+        QTRY_VERIFY_WITH_TIMEOUT(!render::SharedVolumes::instance()->isBuilding(key), buildTimeoutMs);
+        QVERIFY(!render::SharedVolumes::instance()->isHeld(key));
+
+        // Two windows on one series while it builds: one build, one volume.
+        MprWindow first(slices, QStringLiteral("CT"));
+        MprWindow second(slices, QStringLiteral("CT"));
+        first.setAttribute(Qt::WA_DeleteOnClose, false);
+        second.setAttribute(Qt::WA_DeleteOnClose, false);
+        QTRY_VERIFY_WITH_TIMEOUT(first.isEnabled() && second.isEnabled(), buildTimeoutMs);
+        QVERIFY(first.volume() != nullptr);
+        QCOMPARE(first.volume(), second.volume());
+        // A third user after the build gets the same volume without a build.
+        MprWindow third(slices, QStringLiteral("CT"));
+        third.setAttribute(Qt::WA_DeleteOnClose, false);
+        QVERIFY(!render::SharedVolumes::instance()->isBuilding(key));
+        QTRY_VERIFY(third.isEnabled());
+        QCOMPARE(third.volume(), first.volume());
+    }
+
+    void sharedVolumeFreedByLastUser()
+    {
+        const QList<db::SliceRef> slices = m_slices.mid(0, 5);
+        const QString key = keyOf(slices);
+        {
+            MprWindow window(slices, QStringLiteral("CT"));
+            window.setAttribute(Qt::WA_DeleteOnClose, false);
+            QTRY_VERIFY_WITH_TIMEOUT(window.isEnabled(), buildTimeoutMs);
+            QVERIFY(render::SharedVolumes::instance()->isHeld(key));
+        }
+        QVERIFY(!render::SharedVolumes::instance()->isHeld(key));
+    }
+
+
+    void panelReconstruction()
+    {
+        velmaris::ImageViewportWidget panel;
+        panel.resize(400, 400);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        panel.loadSeries(m_spec.seriesInstanceUid, m_slices);
+        panel.showSlice(7);
+        const QImage slice = panel.currentPixmap().toImage();
+        const render::WindowLevel window = panel.window();
+        auto *planeBox = panel.findChild<QComboBox *>();
+        QVERIFY(planeBox != nullptr && planeBox->isVisible());
+        QCOMPARE(planeBox->itemText(3), QStringLiteral("COR"));
+        auto *thickness = panel.findChild<QDoubleSpinBox *>();
+        QVERIFY(!thickness->isEnabled()); // slabs act only on a plane
+
+        QSignalSpy paged(&panel, &velmaris::ImageViewportWidget::reconstructionSliceChanged);
+        emit planeBox->activated(3);
+        QVERIFY(paged.wait(buildTimeoutMs));
+        velmaris::PanelReconstruction *reconstruction = panel.reconstruction();
+        QVERIFY(reconstruction->isShown());
+        QVERIFY(thickness->isEnabled());
+        const render::Volume &v = *reconstruction->volume();
+        QCOMPARE(reconstruction->sliceCount(), v.height);
+        QVERIFY(panel.sliceOverlayText().startsWith(QStringLiteral("Реконструкция: Coronal")));
+        // Head up, the patient's right on the left.
+        QCOMPARE(panel.orientationLabelText(Qt::TopEdge), QStringLiteral("S"));
+        QCOMPARE(panel.orientationLabelText(Qt::LeftEdge), QStringLiteral("R"));
+        // The wheel pages the reconstruction, clamped at its end.
+        QWheelEvent away(QPointF(200, 200), panel.viewport()->mapToGlobal(QPointF(200, 200)), QPoint(),
+                         QPoint(0, -120), Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        for (int i = 0; i < v.height; ++i)
+            QApplication::sendEvent(panel.viewport(), &away);
+        QCOMPARE(paged.last().at(0).toInt(), v.height - 1);
+        QCOMPARE(panel.findChild<QSlider *>()->value(), v.height - 1);
+        QCOMPARE(panel.currentPixmap().toImage().convertToFormat(QImage::Format_Grayscale8),
+                 render::renderCoronal(v, v.height - 1, window.centre, window.width, 0, 0));
+        // A preset windows the reconstruction.
+        panel.setWindowPreset({100.0, 50.0});
+        QCOMPARE(panel.currentPixmap().toImage().convertToFormat(QImage::Format_Grayscale8),
+                 render::renderCoronal(v, v.height - 1, 100.0, 50.0, 0, 0));
+
+        panel.reconstruction()->leave();
+        QVERIFY(!reconstruction->isChosen());
+        QCOMPARE(panel.currentSlice(), 7);
+        QVERIFY(!panel.sliceOverlayText().startsWith(QStringLiteral("Реконструкция")));
+        QCOMPARE(panel.findChild<QSlider *>()->maximum(), m_slices.size() - 1);
+        QCOMPARE(panel.currentPixmap().size(), slice.size());
+    }
+
+    void viewerEntries()
+    {
+        velmaris::ViewerWindow viewer(m_spec.studyInstanceUid, false);
+        viewer.setAttribute(Qt::WA_DeleteOnClose, false);
+        auto *entries = new velmaris::ViewerVolumeEntries(&viewer);
+        QVERIFY(viewer.action(QStringLiteral("viewer.mprWindow")) != nullptr);
+        {
+            velmaris::testing::ModalBoxCatcher boxes;
+            QVERIFY(entries->openMprWindow() == nullptr);
+            QCOMPARE(boxes.text, QStringLiteral("В активной панели нет загруженной серии."));
+        }
+        viewer.showSeries(m_spec.seriesInstanceUid, m_slices.mid(0, 9));
+        // Clicking the entry twice while the volume builds: one window, one build.
+        MprWindow *first = entries->openMprWindow();
+        MprWindow *second = entries->openMprWindow();
+        QVERIFY(first != nullptr);
+        QCOMPARE(second, first);
+        QTRY_VERIFY_WITH_TIMEOUT(first->isEnabled(), buildTimeoutMs);
+        QCOMPARE(first->windowCentre(), viewer.viewport()->window().centre);
+    }
+
+    void fusionOverlay()
+    {
+        velmaris::gen::SeriesSpec other = velmaris::testing::seriesSpec(8, 40, 48);
+        other.studyInstanceUid = m_spec.studyInstanceUid;
+        other.frameOfReferenceUid = m_spec.frameOfReferenceUid;
+        other.seriesNumber = 2;
+        other.sliceSpacing = 2.0;
+        const QList<db::SliceRef> otherSlices = velmaris::testing::writeSlices(other, m_dir.filePath("pet"));
+        QCOMPARE(otherSlices.size(), 8);
+
+        velmaris::ViewerWindow viewer(m_spec.studyInstanceUid, false);
+        viewer.setAttribute(Qt::WA_DeleteOnClose, false);
+        auto *entries = new velmaris::ViewerVolumeEntries(&viewer);
+        viewer.showSeries(m_spec.seriesInstanceUid, m_slices);
+        viewer.showSeries(other.seriesInstanceUid, otherSlices);
+        velmaris::ImageViewportWidget *panel = viewer.viewport();
+        panel->showSlice(4);
+        const QImage plain = panel->currentPixmap().toImage();
+
+        velmaris::FusionDialog *dialog = entries->openFusion();
+        QVERIFY(dialog != nullptr);
+        QSignalSpy applied(dialog, &velmaris::FusionDialog::applied);
+        QVERIFY(applied.wait(buildTimeoutMs));
+        QVERIFY(panel->hasFusionLayer());
+        dialog->colourMapBox()->setCurrentIndex(1);
+        dialog->opacitySlider()->setValue(70);
+        QCOMPARE(dialog->opacityLabel()->text(), QStringLiteral("Прозрачность наложения: 70%"));
+
+        render::FusionLayer layer;
+        layer.grid = render::voxelGridOf(*dialog->volume());
+        layer.window = {dialog->centreBox()->value(), dialog->widthBox()->value()};
+        layer.colourMap = 1;
+        layer.opacity = 0.7;
+        const QImage expected = render::composeFusion(plain, render::sliceGeometry(m_slices.at(4)), layer);
+        const QImage shown = panel->currentPixmap().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shown, expected);
+        QVERIFY(shown != plain.convertToFormat(QImage::Format_RGB32));
+    }
+
+private:
+    // Opens a window on the series and waits for its planes.
+    std::unique_ptr<MprWindow> open(const QList<db::SliceRef> &slices, double centre = 0.0, double width = 0.0)
+    {
+        auto window = std::make_unique<MprWindow>(slices, QStringLiteral("CT"), nullptr, centre, width);
+        window->setAttribute(Qt::WA_DeleteOnClose, false);
+        window->resize(900, 700);
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window.get()))
+            return {};
+        if (!QTest::qWaitFor([&] { return window->isEnabled(); }, buildTimeoutMs))
+            return {};
+        return window;
+    }
+
+    // A left drag in picture pixels with the cell's current tool.
+    static void drag(MprViewportWidget *cell, const QPointF &from, const QPointF &to)
+    {
+        const QPoint a = cell->mapFromScene(from);
+        const QPoint b = cell->mapFromScene(to);
+        QTest::mousePress(cell->viewport(), Qt::LeftButton, {}, a);
+        QMouseEvent move(QEvent::MouseMove, b, cell->viewport()->mapToGlobal(b), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(cell->viewport(), &move);
+        QTest::mouseRelease(cell->viewport(), Qt::LeftButton, {}, b);
+    }
+
+    QTemporaryDir m_dir;
+    QTemporaryDir m_config;
+    velmaris::gen::SeriesSpec m_spec;
+    QList<db::SliceRef> m_slices;
+};
+
+QTEST_MAIN(MprWindowTest)
+#include "test_mpr_window.moc"
