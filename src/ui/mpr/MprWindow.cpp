@@ -1,8 +1,8 @@
 #include "ui/mpr/MprWindow.h"
 
-#include "ui/mpr/Mpr3DPlaceholder.h"
 #include "ui/mpr/MprViewportWidget.h"
 #include "ui/viewer/WindowPresetMenu.h"
+#include "ui/volume/VolumeRenderWidget.h"
 #include "volume/MprReslicer.h"
 #include "volume/MprRoiStats.h"
 #include "volume/SeriesVolumeSlices.h"
@@ -19,6 +19,7 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTimer>
+#include <QMenu>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -112,7 +113,10 @@ void MprWindow::buildCells()
         m_cells[i] = new MprViewportWidget(static_cast<MprPlane>(i), this);
         connectCell(m_cells[i]);
     }
-    m_cell3D = new Mpr3DPlaceholder(this);
+    m_cell3D = new VolumeRenderWidget(this);
+    m_cell3D->setProjectionComboVisible(true);
+    // The cell's own hints stay out of the status bar: it carries the
+    // volume's message (a skipped-slice warning must stay readable).
 
     m_layouts = new QStackedWidget(this);
     m_grid = new QSplitter(Qt::Vertical);
@@ -223,6 +227,46 @@ void MprWindow::buildToolBar()
     connect(menu, &WindowPresetMenu::presetChosen, this,
             [this](const render::WindowLevel &window) { setWindow(window.centre, window.width); });
     bar->addWidget(presets);
+    build3DControls(bar);
+}
+
+void MprWindow::build3DControls(QToolBar *bar)
+{
+    bar->addSeparator();
+    auto *rotation = new QActionGroup(bar);
+    const struct
+    {
+        QString text, tip;
+        render::VolumeRotationMode mode;
+    } modes[] = {
+        {QStringLiteral("Свободный поворот"), QStringLiteral("ЛКМ вращает камеру во всех плоскостях (азимут + наклон)"),
+         render::VolumeRotationMode::Free},
+        {QStringLiteral("Поворот в плоскости"),
+         QStringLiteral("ЛКМ крутит изображение вокруг центра, как стрелку часов — камера не двигается"),
+         render::VolumeRotationMode::InPlane},
+    };
+    for (const auto &entry : modes) {
+        QAction *action = bar->addAction(entry.text);
+        action->setToolTip(entry.tip);
+        action->setCheckable(true);
+        action->setChecked(entry.mode == m_cell3D->rotationMode());
+        rotation->addAction(action);
+        const render::VolumeRotationMode mode = entry.mode;
+        connect(action, &QAction::triggered, m_cell3D, [this, mode] { m_cell3D->setRotationMode(mode); });
+    }
+    connect(bar->addAction(QStringLiteral("Сбросить вид 3D")), &QAction::triggered, m_cell3D,
+            &VolumeRenderWidget::resetView);
+    auto *orientation = new QToolButton(bar);
+    orientation->setText(QStringLiteral("Ориентация ▾"));
+    orientation->setPopupMode(QToolButton::InstantPopup);
+    auto *views = new QMenu(orientation);
+    for (int index = 0; index < 6; ++index) {
+        const auto preset = static_cast<render::VolumeViewPreset>(index);
+        connect(views->addAction(render::viewPresetLabel(preset)), &QAction::triggered, m_cell3D,
+                [this, preset] { m_cell3D->setViewPreset(preset); });
+    }
+    orientation->setMenu(views);
+    bar->addWidget(orientation);
 }
 
 QWidget *MprWindow::cellWidget(int cellIndex) const
@@ -357,7 +401,7 @@ void MprWindow::onVolumeBuilt(const QString &message)
         m_width = std::max(v.maxValue - v.minValue, 1.0);
         m_centre = (v.maxValue + v.minValue) / 2.0;
     }
-    m_cell3D->setVolume(&v);
+    m_cell3D->setVolume(m_volume);
     m_cells[0]->setSliceCount(v.depth);
     m_cells[1]->setSliceCount(v.height);
     m_cells[2]->setSliceCount(v.width);

@@ -19,9 +19,11 @@ class QDoubleSpinBox;
 class QSplitter;
 class QStackedWidget;
 
+class QToolBar;
+
 namespace velmaris {
 
-class Mpr3DPlaceholder;
+class VolumeRenderWidget;
 class MprViewportWidget;
 
 // The multiplanar reconstruction window of one series: builds (or joins the
@@ -57,7 +59,7 @@ public:
     double obliqueMmPerPixel() const { return m_obliqueMm; }
 
     MprViewportWidget *cell(MprPlane plane) const { return m_cells[static_cast<int>(plane)]; }
-    Mpr3DPlaceholder *cell3D() const { return m_cell3D; }
+    VolumeRenderWidget *cell3D() const { return m_cell3D; }
     // The maximised cell: 0 … 2 a plane, 3 the 3D cell, −1 none.
     int maximisedCell() const { return m_maximised; }
     bool isThreeCellLayout() const { return m_threeCell; }
@@ -95,6 +97,7 @@ public slots:
 
 private:
     void buildToolBar();
+    void build3DControls(QToolBar *bar);
     void buildCells();
     void connectCell(MprViewportWidget *cell);
     void placeCells();
@@ -121,7 +124,7 @@ private:
     double m_obliqueMm = 1.0;
 
     std::array<MprViewportWidget *, 3> m_cells{};
-    Mpr3DPlaceholder *m_cell3D = nullptr;
+    VolumeRenderWidget *m_cell3D = nullptr;
     // Which cell (0 … 2 planes, 3 the 3D cell) sits in each place: top
     // left, top right, bottom left, bottom right of the grid.
     std::array<int, 4> m_places{0, 1, 2, 3};

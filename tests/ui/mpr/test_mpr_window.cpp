@@ -1,7 +1,7 @@
 #include "ui/ModalBoxCatcher.h"
 #include "ui/PrivateSettings.h"
 #include "ui/mpr/FusionDialog.h"
-#include "ui/mpr/Mpr3DPlaceholder.h"
+#include "ui/volume/VolumeRenderWidget.h"
 #include "ui/mpr/MprViewportWidget.h"
 #include "ui/mpr/MprWindow.h"
 #include "ui/mpr/ViewerVolumeEntries.h"
@@ -36,6 +36,7 @@ using velmaris::MprPlane;
 using velmaris::MprTool;
 using velmaris::MprViewportWidget;
 using velmaris::MprWindow;
+using velmaris::VolumeRenderWidget;
 
 namespace {
 
@@ -221,6 +222,11 @@ private slots:
     {
         auto window = open(m_slices);
         QVERIFY(window);
+        // The fourth cell renders the same volume in 3D.
+        QVERIFY(window->cell3D()->hasVolume());
+        QSignalSpy rendered(window->cell3D(), &VolumeRenderWidget::frameReady);
+        QVERIFY(rendered.count() > 0 || rendered.wait(20000));
+        QVERIFY(!window->cell3D()->lastFrame().isNull());
         MprViewportWidget *coronal = window->cell(MprPlane::Coronal);
         emit coronal->doubleClicked();
         QCOMPARE(window->maximisedCell(), 1);
