@@ -86,7 +86,7 @@ MprWindow::MprWindow(const QList<db::SliceRef> &slices, const QString &descripti
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("MPR — %1").arg(description));
-    resize(1300, 900);
+    resize(1240, 900);
     buildCells();
     buildToolBar();
     setEnabled(false);
@@ -115,6 +115,8 @@ void MprWindow::buildCells()
     }
     m_cell3D = new VolumeRenderWidget(this);
     m_cell3D->setProjectionComboVisible(true);
+    // The cell's combo offers the projections only; it starts on its first.
+    m_cell3D->setProjectionMode(render::ProjectionMode::Maximum);
     // The cell's own hints stay out of the status bar: it carries the
     // volume's message (a skipped-slice warning must stay readable).
 
@@ -227,12 +229,16 @@ void MprWindow::buildToolBar()
     connect(menu, &WindowPresetMenu::presetChosen, this,
             [this](const render::WindowLevel &window) { setWindow(window.centre, window.width); });
     bar->addWidget(presets);
-    build3DControls(bar);
+    // The 3D cell's controls on a row of their own, so both rows fit a
+    // 1280-pixel screen.
+    addToolBarBreak();
+    QToolBar *third = addToolBar(QStringLiteral("MPR — 3D"));
+    third->setMovable(false);
+    build3DControls(third);
 }
 
 void MprWindow::build3DControls(QToolBar *bar)
 {
-    bar->addSeparator();
     auto *rotation = new QActionGroup(bar);
     const struct
     {

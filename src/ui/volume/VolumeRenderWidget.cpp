@@ -208,7 +208,8 @@ void VolumeRenderWidget::paintEvent(QPaintEvent *)
 
 void VolumeRenderWidget::resizeEvent(QResizeEvent *)
 {
-    if (m_projection->isVisible())
+    // isVisibleTo: the cell may be laid out before its window is shown.
+    if (m_projection->isVisibleTo(this))
         m_projection->move(width() - m_projection->width() - 6, 6);
     requestFrame();
 }

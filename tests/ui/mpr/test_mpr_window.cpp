@@ -226,7 +226,13 @@ private slots:
         QVERIFY(window->cell3D()->hasVolume());
         QSignalSpy rendered(window->cell3D(), &VolumeRenderWidget::frameReady);
         QVERIFY(rendered.count() > 0 || rendered.wait(20000));
-        QVERIFY(!window->cell3D()->lastFrame().isNull());
+        const QImage frame = window->cell3D()->lastFrame();
+        QVERIFY(!frame.isNull());
+        int lit = 0;
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = 0; x < frame.width(); ++x)
+                lit += qGray(frame.pixel(x, y)) > 40;
+        QVERIFY2(lit > frame.width() * frame.height() / 50, qPrintable(QString::number(lit)));
         MprViewportWidget *coronal = window->cell(MprPlane::Coronal);
         emit coronal->doubleClicked();
         QCOMPARE(window->maximisedCell(), 1);
