@@ -30,7 +30,7 @@ SharedVolumes::~SharedVolumes()
     }
 }
 
-QString SharedVolumes::keyFor(const QList<VolumeSlice> &slices)
+QString SharedVolumes::keyFor(const QList<VolumeSlice> &slices, int planeHint)
 {
     // Every frame counts: a list with one frame replaced is another volume.
     QCryptographicHash hash(QCryptographicHash::Sha1);
@@ -39,7 +39,8 @@ QString SharedVolumes::keyFor(const QList<VolumeSlice> &slices)
         hash.addData(QByteArray::number(slice.frameIndex));
         hash.addData(QByteArrayView("\n"));
     }
-    return QString::fromLatin1(hash.result().toHex()) + QLatin1Char('#') + QString::number(slices.size());
+    return QString::fromLatin1(hash.result().toHex()) + QLatin1Char('#') + QString::number(slices.size())
+           + QLatin1Char('@') + QString::number(planeHint);
 }
 
 bool SharedVolumes::isHeld(const QString &key) const

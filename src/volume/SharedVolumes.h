@@ -45,8 +45,10 @@ public:
     bool acquire(const QString &key, const QList<VolumeSlice> &slices, int planeHint, QObject *context,
                  Ready ready);
 
-    // The key of a series' slice list: the same frames give the same key.
-    static QString keyFor(const QList<VolumeSlice> &slices);
+    // The key of a series' slice list and the plane hint it is built with:
+    // the same frames under the same hint give the same key (a hint turns a
+    // volume without orientation, so it is another volume).
+    static QString keyFor(const QList<VolumeSlice> &slices, int planeHint);
 
     // True while someone holds the volume of `key`, or its build runs.
     bool isHeld(const QString &key) const;

@@ -82,7 +82,8 @@ void FusionDialog::buildChosen()
         render::seriesVolumeSlices(m_candidates.at(index).slices, render::SliceOrientationUse::Keep);
     const int request = ++m_request;
     render::SharedVolumes::instance()->acquire(
-        render::SharedVolumes::keyFor(slices), slices, render::planeHintFromText(m_candidates.at(index).description), this,
+        render::SharedVolumes::keyFor(slices, render::planeHintFromText(m_candidates.at(index).description)), slices,
+        render::planeHintFromText(m_candidates.at(index).description), this,
         [this, request](const render::SharedVolumes::Handle &volume, const QString &message) {
             if (request != m_request)
                 return;

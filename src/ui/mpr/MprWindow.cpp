@@ -98,7 +98,8 @@ MprWindow::MprWindow(const QList<db::SliceRef> &slices, const QString &descripti
     // the window while it runs only stops the hand-over, and a series that
     // is already built (or building) for another window is not built again.
     render::SharedVolumes::instance()->acquire(
-        render::SharedVolumes::keyFor(volumeSlices), volumeSlices, render::planeHintFromText(description), this,
+        render::SharedVolumes::keyFor(volumeSlices, render::planeHintFromText(description)), volumeSlices,
+        render::planeHintFromText(description), this,
         [this](const render::SharedVolumes::Handle &volume, const QString &message) {
             m_volume = volume;
             onVolumeBuilt(message);

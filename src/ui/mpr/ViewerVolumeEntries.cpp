@@ -6,6 +6,7 @@
 #include "ui/viewer/PanelReconstruction.h"
 #include "ui/viewer/ViewerWindow.h"
 #include "volume/SeriesVolumeSlices.h"
+#include "volume/VolumeBuilder.h"
 #include "volume/SharedVolumes.h"
 
 #include <QAction>
@@ -98,7 +99,8 @@ MprWindow *ViewerVolumeEntries::openMprWindow()
     if (panel == nullptr)
         return nullptr;
     const QString key = render::SharedVolumes::keyFor(
-        render::seriesVolumeSlices(panel->slices(), render::SliceOrientationUse::Keep));
+        render::seriesVolumeSlices(panel->slices(), render::SliceOrientationUse::Keep),
+        render::planeHintFromText(m_viewer->seriesDescription(panel->seriesUid())));
     // A second click on the same series shows the window it opened.
     if (MprWindow *open = m_mprWindows.value(key)) {
         open->showNormal();

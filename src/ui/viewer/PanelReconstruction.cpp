@@ -44,7 +44,8 @@ void PanelReconstruction::enter(Plane plane)
     m_decorations->setReconstructionControls(true, static_cast<int>(plane));
     const QList<render::VolumeSlice> volumeSlices =
         render::seriesVolumeSlices(slices, render::SliceOrientationUse::Keep);
-    const QString key = render::SharedVolumes::keyFor(volumeSlices);
+    const int planeHint = render::planeHintFromText(m_panel.description());
+    const QString key = render::SharedVolumes::keyFor(volumeSlices, planeHint);
     m_plane = plane;
     if (m_volume && key == m_volumeKey) {
         volumeArrived();
@@ -54,7 +55,7 @@ void PanelReconstruction::enter(Plane plane)
     m_volumeKey = key;
     const int request = ++m_request;
     render::SharedVolumes::instance()->acquire(
-        key, volumeSlices, render::planeHintFromText(m_panel.description()), this,
+        key, volumeSlices, planeHint, this,
         [this, request](const render::SharedVolumes::Handle &volume, const QString &message) {
             if (request != m_request)
                 return;

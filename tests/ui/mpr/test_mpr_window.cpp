@@ -16,6 +16,7 @@
 #include "volume/MprRoiStats.h"
 #include "volume/SeriesVolumeSlices.h"
 #include "volume/SharedVolumes.h"
+#include "volume/VolumeBuilder.h"
 #include "volume/VolumeVoxelGrid.h"
 #include "viewer/FusionComposer.h"
 #include "viewer/SlicePlane.h"
@@ -42,9 +43,10 @@ namespace {
 
 constexpr int buildTimeoutMs = 30000;
 
-QString keyOf(const QList<db::SliceRef> &slices)
+QString keyOf(const QList<db::SliceRef> &slices, const QString &description = QStringLiteral("CT"))
 {
-    return render::SharedVolumes::keyFor(render::seriesVolumeSlices(slices, render::SliceOrientationUse::Keep));
+    return render::SharedVolumes::keyFor(render::seriesVolumeSlices(slices, render::SliceOrientationUse::Keep),
+                                         render::planeHintFromText(description));
 }
 
 // Both sizes of a two-way splitter are the same (equal halves, to a pixel).
