@@ -3,6 +3,7 @@
 #include "cli/CliOutput.h"
 #include "cli/JsonRecords.h"
 #include "cli/PacsCommands.h"
+#include "cli/ServeCommand.h"
 #include "cli/VolumeCommands.h"
 #include "db/Database.h"
 #include "db/ImportService.h"
@@ -36,7 +37,7 @@ const char usageText[] =
     "  norvane-cli tags FILE\n"
     "  norvane-cli values FILE [--frame N] --out RAW\n"
     "  norvane-cli render FILE [--frame N] [--window CENTER WIDTH] --out PNG\n"
-    PACS_USAGE_TEXT;
+    PACS_USAGE_TEXT SERVE_USAGE_TEXT;
 
 // Summaries are written to the index in batches: one transaction per batch
 // instead of one per statement.
@@ -323,6 +324,8 @@ int runCommand(const QStringList &arguments, std::FILE *out, std::FILE *err)
     const QString command = arguments.first();
     if (isVolumeCommand(command))
         return runVolumeCommand(command, arguments.mid(1), out, err);
+    if (command == QLatin1String("serve"))
+        return runServe(arguments.mid(1), output);
     if (isPacsCommand(command)) {
         const int code = runPacsCommand(command, arguments.mid(1), output);
         std::fflush(out);
