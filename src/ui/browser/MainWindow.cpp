@@ -16,6 +16,8 @@
 #include "ui/dialogs/HotkeyDialog.h"
 #include "ui/dialogs/QuickToolsDialog.h"
 #include "ui/pacs/PacsSendAction.h"
+#include "pacs/MiniPacsService.h"
+#include "ui/pacs/MiniPacsDialog.h"
 #include "ui/pacs/PacsSettingsDialog.h"
 #include "ui/viewer/ViewerWindow.h"
 
@@ -141,6 +143,9 @@ MainWindow::MainWindow(const QString &dataDirectory, QWidget *parent)
     connect(m_import, &db::ImportService::unpackProgressed, this, &MainWindow::onArchiveProgress);
     connect(m_import, &db::ImportService::failed, this, &MainWindow::onImportError);
     connect(m_import, &db::ImportService::finished, this, &MainWindow::onImportFinished);
+    m_miniPacs = new pacs::MiniPacsService(m_database, QDir(m_dataDirectory).filePath(QStringLiteral("index.sqlite3")),
+                                           QDir(m_dataDirectory).filePath(QStringLiteral("minipacs_received")), this);
+    connect(m_miniPacs, &pacs::MiniPacsService::archiveChanged, this, &MainWindow::reloadStudies);
 
     buildToolBar();
     buildTables();
@@ -168,6 +173,7 @@ MainWindow::MainWindow(const QString &dataDirectory, QWidget *parent)
 MainWindow::~MainWindow()
 {
     m_import->stop();
+    m_miniPacs->stop();
     saveColumns();
     if (theInstance == this)
         theInstance = nullptr;
@@ -208,6 +214,11 @@ void MainWindow::buildToolBar()
     QAction *pacsSettings = settingsMenu->addAction(QStringLiteral("Настройки PACS…"));
     connect(pacsSettings, &QAction::triggered, this, [this] {
         PacsSettingsDialog dialog(this);
+        dialog.exec();
+    });
+    QAction *miniPacs = settingsMenu->addAction(QStringLiteral("Velmaris как PACS-сервер…"));
+    connect(miniPacs, &QAction::triggered, this, [this] {
+        MiniPacsDialog dialog(m_miniPacs, this);
         dialog.exec();
     });
     QAction *light = settingsMenu->addAction(QStringLiteral("Светлая тема"));
