@@ -203,17 +203,25 @@ const char kDisplayableRow[] =
 // The patient's name, birth date and sex are the study's own; the patients row
 // stands in only for a study indexed before those columns whose files could
 // not be read since (see fillStudyPatients).
-const char kStudySelect[] =
-    "SELECT st.study_instance_uid, p.patient_id, COALESCE(st.patient_name, p.patient_name), "
-    "COALESCE(st.birth_date, p.birth_date), COALESCE(st.sex, p.sex), "
-    "p.weight_kg, st.study_date, st.study_time, st.study_description, st.accession_number, "
-    "(SELECT COUNT(*) FROM series se WHERE se.study_instance_uid = st.study_instance_uid), "
-    "(SELECT COUNT(*) FROM instances i JOIN series se ON se.series_instance_uid = i.series_instance_uid "
-    "WHERE se.study_instance_uid = st.study_instance_uid), "
-    "st.is_protected, "
-    "(SELECT GROUP_CONCAT(DISTINCT se.modality) FROM series se "
-    "WHERE se.study_instance_uid = st.study_instance_uid) "
-    "FROM studies st LEFT JOIN patients p ON p.patient_id = st.patient_id ";
+#define STUDY_INSTANCE_COUNT                                                                          \
+    "(SELECT COUNT(*) FROM instances i JOIN series se ON se.series_instance_uid = i.series_instance_uid " \
+    "WHERE se.study_instance_uid = st.study_instance_uid)"
+
+#define STUDY_SELECT(instanceCount)                                                                   \
+    "SELECT st.study_instance_uid, p.patient_id, COALESCE(st.patient_name, p.patient_name), "           \
+    "COALESCE(st.birth_date, p.birth_date), COALESCE(st.sex, p.sex), "                                  \
+    "p.weight_kg, st.study_date, st.study_time, st.study_description, st.accession_number, "            \
+    "(SELECT COUNT(*) FROM series se WHERE se.study_instance_uid = st.study_instance_uid), "            \
+    instanceCount ", "                                                                                  \
+    "st.is_protected, "                                                                                 \
+    "(SELECT GROUP_CONCAT(DISTINCT se.modality) FROM series se "                                        \
+    "WHERE se.study_instance_uid = st.study_instance_uid) "                                             \
+    "FROM studies st LEFT JOIN patients p ON p.patient_id = st.patient_id "
+
+const char kStudySelect[] = STUDY_SELECT(STUDY_INSTANCE_COUNT);
+// The instance count is the one column that reads the instances table: on a
+// large archive it is nearly the whole cost of the list.
+const char kStudySelectWithoutInstances[] = STUDY_SELECT("0");
 
 // A null QString would be bound as SQL NULL. Text columns get the empty string
 // instead: NULL in the patients key would let every summary without a Patient ID
@@ -873,6 +881,32 @@ QList<StudyRecord> Database::listStudies()
     while (q->next())
         out.append(readStudy(*q));
     return d->finished(*q) ? out : QList<StudyRecord>();
+}
+
+QList<StudyRecord> Database::listStudiesWithoutInstanceCounts()
+{
+    d->lastError.clear();
+    QList<StudyRecord> out;
+    std::optional<QSqlQuery> q = d->query(QString::fromLatin1(kStudySelectWithoutInstances)
+                                          % QLatin1String("ORDER BY st.study_date ASC, st.study_time ASC;"));
+    if (!q)
+        return out;
+    while (q->next())
+        out.append(readStudy(*q));
+    return d->finished(*q) ? out : QList<StudyRecord>();
+}
+
+qint32 Database::studyInstanceCount(const QString &studyUid)
+{
+    d->lastError.clear();
+    std::optional<QSqlQuery> q = d->query(
+        QStringLiteral("SELECT " STUDY_INSTANCE_COUNT " FROM studies st WHERE st.study_instance_uid = :uid"),
+        {{QStringLiteral(":uid"), text(studyUid)}});
+    if (!q)
+        return 0;
+    const qint32 count = q->next() ? q->value(0).toInt() : 0;
+    d->finished(*q);
+    return count;
 }
 
 QList<StudyRecord> Database::listOtherStudiesOfPatient(const QString &patientId,

@@ -51,6 +51,11 @@ public:
                         QVector<bool> *results = nullptr, QStringList *errors = nullptr);
 
     QList<StudyRecord> listStudies();
+    // The same list with instance_count left at 0, for a walk over every study
+    // that needs the count of a few (studyInstanceCount): that count is
+    // nearly the whole cost of the list on a large archive.
+    QList<StudyRecord> listStudiesWithoutInstanceCounts();
+    qint32 studyInstanceCount(const QString &studyUid);
     // Newest first. With a patient name only the studies whose own name is
     // the same (compared as dicom::normalizedPersonName) are kept: different
     // people may share one Patient ID.

@@ -18,7 +18,9 @@
 #include <QHash>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -221,8 +223,11 @@ void MiniPacsScp::notifyAssociationRequest(const T_ASC_Parameters &params, DcmSC
             pc = static_cast<DUL_PRESENTATIONCONTEXT *>(LST_Next(&head));
         }
     }
-    if (wanted.isEmpty())
-        return; // the default profile refuses what it does not know
+    if (wanted.isEmpty()) {
+        // Nothing we serve: the default profile refuses it.
+        getConfig().setAndCheckAssociationProfile("DEFAULT");
+        return;
+    }
     QStringList sorted = wanted;
     sorted.sort();
     // Peers tend to propose the same set every time: one profile per set.
@@ -335,9 +340,12 @@ OFCondition MiniPacsScp::handleFind(T_DIMSE_C_FindRQ &request, T_ASC_Presentatio
     std::vector<DcmTagKey> keys;
     if (level == QLatin1String("STUDY")) {
         keys = {DCM_StudyInstanceUID};
-        for (const db::StudyRecord &s : m_database->listStudies()) {
+        // Counted for the matches only, and only when asked.
+        const bool countInstances = identifier->tagExists(DCM_NumberOfStudyRelatedInstances);
+        for (const db::StudyRecord &s : m_database->listStudiesWithoutInstanceCounts()) {
             if (!studyMatches(s, true))
                 continue;
+            const qint32 instances = countInstances ? m_database->studyInstanceCount(s.study_instance_uid) : 0;
             matches.push_back({{DCM_PatientName, s.patient_name},
                                {DCM_PatientID, s.patient_id},
                                {DCM_PatientBirthDate, s.birth_date},
@@ -349,12 +357,12 @@ OFCondition MiniPacsScp::handleFind(T_DIMSE_C_FindRQ &request, T_ASC_Presentatio
                                {DCM_StudyInstanceUID, s.study_instance_uid},
                                {DCM_ModalitiesInStudy, QString(s.modalities).replace(QLatin1Char(','), QLatin1Char('\\'))},
                                {DCM_NumberOfStudyRelatedSeries, QString::number(s.series_count)},
-                               {DCM_NumberOfStudyRelatedInstances, QString::number(s.instance_count)},
+                               {DCM_NumberOfStudyRelatedInstances, QString::number(instances)},
                                {DCM_RetrieveAETitle, m_aeTitle}});
         }
     } else if (level == QLatin1String("PATIENT")) {
         keys = {DCM_PatientID};
-        const QList<db::StudyRecord> studies = m_database->listStudies();
+        const QList<db::StudyRecord> studies = m_database->listStudiesWithoutInstanceCounts();
         QHash<QString, int> studiesOfPatient;
         for (const db::StudyRecord &s : studies)
             ++studiesOfPatient[s.patient_id];
@@ -457,7 +465,7 @@ OFCondition MiniPacsScp::handleMove(T_DIMSE_C_MoveRQ &request, T_ASC_Presentatio
         }
     } else if (level == QLatin1String("PATIENT")) {
         const QStringList patients = minipacs::splitValues(text(*identifier, DCM_PatientID));
-        for (const db::StudyRecord &study : m_database->listStudies()) {
+        for (const db::StudyRecord &study : m_database->listStudiesWithoutInstanceCounts()) {
             if (patients.contains(study.patient_id))
                 take(m_database->studyFilePaths(study.study_instance_uid));
         }
@@ -475,23 +483,25 @@ OFCondition MiniPacsScp::handleMove(T_DIMSE_C_MoveRQ &request, T_ASC_Presentatio
         return sendMOVEResponse(presId, messageId, sopClass, nullptr, statusSuccess);
 
     config.localAeTitle = m_aeTitle;
+    // The counts of a response are 16-bit.
+    const auto count = [](int n) { return Uint16(std::clamp(n, 0, 0xFFFF)); };
     int completed = 0;
     QString error;
     const bool ok = storeFiles(*node, config, files, &error, [&](int done, int all) {
         completed = done;
         if (all - done > 0)
-            sendMOVEResponse(presId, messageId, sopClass, nullptr, statusPending, nullptr, Uint16(all - done),
-                             Uint16(done));
+            sendMOVEResponse(presId, messageId, sopClass, nullptr, statusPending, nullptr, count(all - done),
+                             count(done));
     });
     if (ok) {
         log(QStringLiteral("C-MOVE выполнен: отправлено %1 файлов на %2").arg(total).arg(node->aeTitle));
-        return sendMOVEResponse(presId, messageId, sopClass, nullptr, statusSuccess, nullptr, 0, Uint16(total));
+        return sendMOVEResponse(presId, messageId, sopClass, nullptr, statusSuccess, nullptr, 0, count(total));
     }
     log(QStringLiteral("C-MOVE на %1 с ошибкой: %2").arg(node->aeTitle, error));
     const int failed = std::max(0, total - completed);
     return sendMOVEResponse(presId, messageId, sopClass, nullptr,
                             completed >= 1 ? statusMoveWithFailures : statusMoveOutOfResources, nullptr, 0,
-                            Uint16(completed), Uint16(failed));
+                            count(completed), count(failed));
 }
 
 } // namespace pacs
