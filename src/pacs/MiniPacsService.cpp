@@ -69,6 +69,12 @@ MiniPacsService::MiniPacsService(db::Database *database, const QString &database
     : QObject(parent), m_database(database), m_databasePath(databasePath),
       m_storageFolder(QDir::cleanPath(QDir(storageFolder).absolutePath()))
 {
+    // DCMTK leaves Nagle's algorithm on unless TCP_NODELAY says otherwise; a
+    // C-STORE response then waits for the peer's delayed acknowledgement,
+    // some 40 ms per object whoever sends. Set once, early, before the server
+    // thread reads it; a value the user chose is kept.
+    if (!qEnvironmentVariableIsSet("TCP_NODELAY"))
+        qputenv("TCP_NODELAY", "1");
     m_quiet.setSingleShot(true);
     m_quiet.setInterval(archiveQuietMs);
     connect(&m_quiet, &QTimer::timeout, this, &MiniPacsService::archiveChanged);
