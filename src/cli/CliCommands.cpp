@@ -5,6 +5,7 @@
 #include "cli/JsonRecords.h"
 #include "cli/PacsCommands.h"
 #include "cli/PngFile.h"
+#include "cli/ServeCommand.h"
 #include "cli/VolumeCommands.h"
 #include "cli/VrtCommands.h"
 #include "db/Database.h"
@@ -38,7 +39,7 @@ const char usageText[] =
     "  norvane-cli tags FILE\n"
     "  norvane-cli values FILE [--frame N] --out RAW\n"
     "  norvane-cli render FILE [--frame N] [--window CENTER WIDTH] --out PNG\n"
-    PACS_USAGE_TEXT;
+    PACS_USAGE_TEXT SERVE_USAGE_TEXT;
 
 // Summaries are written to the index in batches: one transaction per batch
 // instead of one per statement.
@@ -327,6 +328,8 @@ int runCommand(const QStringList &arguments, std::FILE *out, std::FILE *err)
         return runVolumeCommand(command, arguments.mid(1), out, err);
     if (isCprCommand(command))
         return runCprCommand(command, arguments.mid(1), out, err);
+    if (command == QLatin1String("serve"))
+        return runServe(arguments.mid(1), output);
     if (isPacsCommand(command)) {
         const int code = runPacsCommand(command, arguments.mid(1), output);
         std::fflush(out);

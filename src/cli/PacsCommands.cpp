@@ -58,18 +58,10 @@ PacsArguments parse(const QStringList &arguments, const QStringList &allowed)
     return parsed;
 }
 
-// The workstation's own settings, whatever this tool's application name.
-pacs::PacsConfig savedConfig()
-{
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brennick"),
-                       QStringLiteral("Norvane"));
-    return pacs::loadPacsConfig(settings);
-}
-
 // The node and the local side from the options; false with the usage problem.
 bool resolveNode(const PacsArguments &args, pacs::PacsServerConfig *node, pacs::PacsConfig *local, QString *problem)
 {
-    *local = savedConfig();
+    *local = savedPacsConfig();
     if (args.has("--local-aet"))
         local->localAeTitle = args.value("--local-aet");
     if (args.has("--node")) {
@@ -222,6 +214,13 @@ int send(const PacsArguments &args, const pacs::PacsServerConfig &node, const pa
 }
 
 } // namespace
+
+pacs::PacsConfig savedPacsConfig()
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brennick"),
+                       QStringLiteral("Norvane"));
+    return pacs::loadPacsConfig(settings);
+}
 
 bool isPacsCommand(const QString &command)
 {

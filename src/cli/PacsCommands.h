@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pacs/PacsConfig.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -17,6 +19,10 @@
 namespace velmaris::cli {
 
 class Output;
+
+// The workstation's own PACS configuration, whatever this tool's application
+// name.
+pacs::PacsConfig savedPacsConfig();
 
 bool isPacsCommand(const QString &command);
 int runPacsCommand(const QString &command, const QStringList &arguments, Output &output);

@@ -1149,6 +1149,22 @@ bool Database::studyExists(const QString &studyUid)
     return false;
 }
 
+QString Database::studyOfInstance(const QString &sopInstanceUid)
+{
+    d->lastError.clear();
+    std::optional<QSqlQuery> q = d->query(
+        QStringLiteral("SELECT s.study_instance_uid FROM instances i "
+                       "JOIN series s ON s.series_instance_uid = i.series_instance_uid "
+                       "WHERE i.sop_instance_uid = :uid LIMIT 1"),
+        {{QStringLiteral(":uid"), text(sopInstanceUid)}});
+    if (!q)
+        return {};
+    if (q->next())
+        return q->value(0).toString();
+    d->finished(*q);
+    return {};
+}
+
 bool Database::setStudyProtected(const QString &studyUid, bool isProtected)
 {
     d->lastError.clear();

@@ -62,6 +62,9 @@ public:
     QStringList studyFilePaths(const QString &studyUid);
     QStringList allFilePaths();
     bool studyExists(const QString &studyUid);
+    // The study that holds the instance row of this SOP Instance UID; empty
+    // when there is none (or the query failed: lastError says which).
+    QString studyOfInstance(const QString &sopInstanceUid);
     bool setStudyProtected(const QString &studyUid, bool isProtected);
     std::optional<PatientInfo> patientInfoForStudy(const QString &studyUid);
     bool deleteStudy(const QString &studyUid);

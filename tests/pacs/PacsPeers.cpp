@@ -64,6 +64,7 @@ bool DicomPeer::start(QString *error)
     QStringList arguments;
     switch (m_kind) {
     case Kind::Orthanc: {
+        m_httpPort = freePort();
         QJsonObject modalities;
         if (!m_moveAe.isEmpty())
             modalities.insert(QStringLiteral("dest"),
@@ -73,7 +74,7 @@ bool DicomPeer::start(QString *error)
             {QStringLiteral("StorageDirectory"), dir.filePath(QStringLiteral("storage"))},
             {QStringLiteral("IndexDirectory"), dir.filePath(QStringLiteral("index"))},
             {QStringLiteral("Plugins"), QJsonArray{}},
-            {QStringLiteral("HttpPort"), freePort()},
+            {QStringLiteral("HttpPort"), m_httpPort},
             {QStringLiteral("RemoteAccessAllowed"), false},
             {QStringLiteral("AuthenticationEnabled"), false},
             {QStringLiteral("DicomAet"), m_aeTitle},

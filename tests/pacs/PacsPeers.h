@@ -36,6 +36,8 @@ public:
     pacs::PacsServerConfig node() const;
     // Where storescp writes what it receives.
     QString receivedFolder() const;
+    // Orthanc's REST interface on 127.0.0.1 (0 for the others).
+    int httpPort() const { return m_httpPort; }
 
 private:
     Kind m_kind;
@@ -43,6 +45,7 @@ private:
     QString m_moveAe;
     int m_movePort;
     int m_port = 0;
+    int m_httpPort = 0;
     QTemporaryDir m_dir;
     QProcess m_process;
 };

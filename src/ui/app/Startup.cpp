@@ -7,6 +7,7 @@
 #include "app/StartupSettings.h"
 #include "dicom/CodecRegistration.h"
 #include "dicom/DicomFileSummary.h"
+#include "pacs/MiniPacsService.h"
 #include "platform/SingleInstanceGuard.h"
 #include "ui/app/BridgeWiring.h"
 #include "ui/app/PortableSession.h"
@@ -76,6 +77,7 @@ int runNormal(QApplication &app)
     window.show();
     // Once the event loop turns, the window is on screen: a marker for start-up timing.
     QTimer::singleShot(0, &window, [] { qInfo("MainWindow: shown"); });
+    window.miniPacs()->restart();
 
     pacs::PacsOpenCoordinator coordinator(window.database(), &window);
     connectBridge(bridge, &coordinator, &window);

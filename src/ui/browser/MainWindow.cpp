@@ -17,6 +17,8 @@
 #include "ui/dialogs/QuickToolsDialog.h"
 #include "ui/mpr/ViewerVolumeEntries.h"
 #include "ui/pacs/PacsSendAction.h"
+#include "pacs/MiniPacsService.h"
+#include "ui/pacs/MiniPacsDialog.h"
 #include "ui/pacs/PacsSettingsDialog.h"
 #include "ui/viewer/ViewerWindow.h"
 
@@ -142,6 +144,9 @@ MainWindow::MainWindow(const QString &dataDirectory, QWidget *parent)
     connect(m_import, &db::ImportService::unpackProgressed, this, &MainWindow::onArchiveProgress);
     connect(m_import, &db::ImportService::failed, this, &MainWindow::onImportError);
     connect(m_import, &db::ImportService::finished, this, &MainWindow::onImportFinished);
+    m_miniPacs = new pacs::MiniPacsService(m_database, QDir(m_dataDirectory).filePath(QStringLiteral("index.sqlite3")),
+                                           QDir(m_dataDirectory).filePath(QStringLiteral("minipacs_received")), this);
+    connect(m_miniPacs, &pacs::MiniPacsService::archiveChanged, this, &MainWindow::reloadStudies);
 
     buildToolBar();
     buildTables();
@@ -169,6 +174,7 @@ MainWindow::MainWindow(const QString &dataDirectory, QWidget *parent)
 MainWindow::~MainWindow()
 {
     m_import->stop();
+    m_miniPacs->stop();
     saveColumns();
     if (theInstance == this)
         theInstance = nullptr;
@@ -209,6 +215,11 @@ void MainWindow::buildToolBar()
     QAction *pacsSettings = settingsMenu->addAction(QStringLiteral("Настройки PACS…"));
     connect(pacsSettings, &QAction::triggered, this, [this] {
         PacsSettingsDialog dialog(this);
+        dialog.exec();
+    });
+    QAction *miniPacs = settingsMenu->addAction(QStringLiteral("Velmaris как PACS-сервер…"));
+    connect(miniPacs, &QAction::triggered, this, [this] {
+        MiniPacsDialog dialog(m_miniPacs, this);
         dialog.exec();
     });
     QAction *light = settingsMenu->addAction(QStringLiteral("Светлая тема"));

@@ -17,6 +17,9 @@ namespace db {
 class Database;
 class ImportService;
 }
+namespace pacs {
+class MiniPacsService;
+}
 
 namespace velmaris {
 
@@ -40,6 +43,8 @@ public:
     static QString defaultDataDirectory();
 
     db::Database *database() const { return m_database; }
+    // Started by the program (when enabled), not by the window.
+    pacs::MiniPacsService *miniPacs() const { return m_miniPacs; }
     QString dataDirectory() const { return m_dataDirectory; }
     bool isImportRunning() const;
     QString statusText() const;
@@ -121,6 +126,7 @@ private:
     QPointer<ViewerWindow> m_viewerToReplace;
 
     db::ImportService *m_import = nullptr;
+    pacs::MiniPacsService *m_miniPacs = nullptr;
 };
 
 } // namespace velmaris
