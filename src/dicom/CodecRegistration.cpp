@@ -1,6 +1,6 @@
 #include "dicom/CodecRegistration.h"
 
-#include "dicom/Jpeg2000Codec.h"
+#include "Jpeg2000Codec.h"
 
 #include <dcmtk/dcmdata/dcrleerg.h>
 #include <dcmtk/dcmdata/dcrledrg.h>

@@ -1,8 +1,8 @@
-#include "dicom/DcmtkSupport.h"
+#include "DcmtkSupport.h"
 
 #include "dicom/DicomText.h"
-#include "dicom/GuardedFileStream.h"
-#include "dicom/NestingScan.h"
+#include "GuardedFileStream.h"
+#include "NestingScan.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcdict.h>

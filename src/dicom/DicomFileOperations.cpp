@@ -1,7 +1,7 @@
 #include "dicom/DicomFileOperations.h"
 
 #include "dicom/CodecRegistration.h"
-#include "dicom/DcmtkSupport.h"
+#include "DcmtkSupport.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcxfer.h>

@@ -1,6 +1,6 @@
 #include "dicom/DicomSummaryReader.h"
 
-#include "dicom/DcmtkSupport.h"
+#include "DcmtkSupport.h"
 #include "dicom/DicomText.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>

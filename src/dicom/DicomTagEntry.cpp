@@ -1,7 +1,7 @@
 #include "dicom/DicomTagEntry.h"
 
 #include "dicom/CodecRegistration.h"
-#include "dicom/DcmtkSupport.h"
+#include "DcmtkSupport.h"
 #include "dicom/DicomText.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>

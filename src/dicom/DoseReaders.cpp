@@ -1,6 +1,6 @@
 #include "dicom/DoseReaders.h"
 
-#include "dicom/DcmtkSupport.h"
+#include "DcmtkSupport.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcsequen.h>

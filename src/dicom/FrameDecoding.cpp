@@ -1,8 +1,8 @@
 #include "dicom/FrameDecoding.h"
 
-#include "dicom/DcmtkSupport.h"
-#include "dicom/FrameValueDecoding.h"
-#include "dicom/NestingScan.h"
+#include "DcmtkSupport.h"
+#include "FrameValueDecoding.h"
+#include "NestingScan.h"
 
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>

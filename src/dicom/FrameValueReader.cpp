@@ -1,7 +1,7 @@
 #include "dicom/FrameValueReader.h"
 
-#include "dicom/DcmtkSupport.h"
-#include "dicom/FrameValueDecoding.h"
+#include "DcmtkSupport.h"
+#include "FrameValueDecoding.h"
 
 namespace dicom {
 

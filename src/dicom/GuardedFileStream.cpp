@@ -1,4 +1,4 @@
-#include "dicom/GuardedFileStream.h"
+#include "GuardedFileStream.h"
 
 #include <dcmtk/dcmdata/dcerror.h>
 #include <dcmtk/dcmdata/dcistrmf.h>

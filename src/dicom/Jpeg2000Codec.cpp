@@ -1,6 +1,6 @@
-#include "dicom/Jpeg2000Codec.h"
+#include "Jpeg2000Codec.h"
 
-#include "dicom/Jpeg2000Frame.h"
+#include "Jpeg2000Frame.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcerror.h>

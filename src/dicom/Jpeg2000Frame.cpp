@@ -1,4 +1,4 @@
-#include "dicom/Jpeg2000Frame.h"
+#include "Jpeg2000Frame.h"
 
 #include <openjpeg.h>
 

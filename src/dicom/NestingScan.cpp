@@ -1,4 +1,4 @@
-#include "dicom/NestingScan.h"
+#include "NestingScan.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "pacs/MiniPacsScp.h"
 
 #include "db/Database.h"
-#include "dicom/DcmtkSupport.h"
+#include "dicom/DcmtkAccess.h"
 #include "pacs/MiniPacsMatching.h"
 #include "pacs/PacsClient.h"
 
@@ -112,7 +112,7 @@ QString safeName(const QString &uid)
 
 QString text(DcmItem &item, const DcmTagKey &tag)
 {
-    return dicom::detail::text(item, tag).trimmed();
+    return dicom::dcmtkText(item, tag).trimmed();
 }
 
 void putText(DcmItem &item, const DcmTagKey &tag, const QString &value)

@@ -1,7 +1,7 @@
 #include "pacs/MiniPacsService.h"
 
 #include "db/Database.h"
-#include "dicom/DcmtkSupport.h"
+#include "dicom/DcmtkAccess.h"
 #include "dicom/DicomSummaryReader.h"
 #include "pacs/MiniPacsScp.h"
 
@@ -119,7 +119,7 @@ void MiniPacsService::start(const Settings &settings)
     hooks.config = configSource;
 
     m_thread = QThread::create([settings, databasePath, storage, hooks, stopFlag] {
-        dicom::detail::prepareDcmtk();
+        dicom::prepareDcmtkLibrary();
         db::Database database(nullptr);
         if (!database.open(databasePath)) {
             hooks.log(QStringLiteral("Мини-PACS: не удалось открыть базу: %1").arg(database.lastError()));

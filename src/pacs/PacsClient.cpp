@@ -1,7 +1,7 @@
 #include "pacs/PacsClient.h"
 
 #include "dicom/CodecRegistration.h"
-#include "dicom/DcmtkSupport.h"
+#include "dicom/DcmtkAccess.h"
 #include "pacs/GetStudySCU.h"
 #include "pacs/PacsAssociation.h"
 
@@ -67,7 +67,7 @@ private:
 bool openAssociation(DcmSCU &scu, const PacsServerConfig &node, const PacsConfig &local,
                      const char *abstractSyntax, QString *error)
 {
-    dicom::detail::prepareDcmtk();
+    dicom::prepareDcmtkLibrary();
     if (!detail::configure(scu, node, local, error))
         return false;
     scu.addPresentationContext(abstractSyntax, detail::toOFList(proposedTransferSyntaxes()));
@@ -247,7 +247,7 @@ bool moveStudy(const PacsServerConfig &node, const PacsConfig &local, const QStr
 bool getStudy(const PacsServerConfig &node, const PacsConfig &local, const QString &studyInstanceUid,
               const QString &destinationFolder, int *storedCount, QString *error, const StoredFileCallback &onFile)
 {
-    dicom::detail::prepareDcmtk();
+    dicom::prepareDcmtkLibrary();
     GetStudySCU scu(destinationFolder, onFile);
     if (!detail::configure(scu, node, local, error))
         return false;
@@ -320,7 +320,7 @@ bool storeFiles(const PacsServerConfig &node, const PacsConfig &local, const QSt
     QStringList sopClasses = defaultStorageSopClasses();
     QList<QPair<QString, QString>> ownSyntaxes;
     for (const QString &path : filePaths) {
-        const auto file = dicom::detail::loadFile(path, dicom::detail::LoadMode::Lazy);
+        const auto file = dicom::loadDcmtkFile(path);
         if (!file)
             continue;
         DcmDataset &dataset = *file->getDataset();
@@ -362,7 +362,7 @@ bool storeFiles(const PacsServerConfig &node, const PacsConfig &local, const QSt
         const Release release(scu);
         for (int i = 0; i < total; ++i) {
             bool ok = false;
-            if (const auto file = dicom::detail::loadFile(filePaths.at(i), dicom::detail::LoadMode::Lazy)) {
+            if (const auto file = dicom::loadDcmtkFile(filePaths.at(i))) {
                 DcmDataset *dataset = file->getDataset();
                 OFString sopClass;
                 dataset->findAndGetOFString(DCM_SOPClassUID, sopClass);

@@ -1,5 +1,5 @@
 #include "dicom/CodecRegistration.h"
-#include "dicom/DcmtkSupport.h"
+#include "dicom/DcmtkAccess.h"
 
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
@@ -328,7 +328,7 @@ private:
 
 void Jpeg2000Test::initTestCase()
 {
-    dicom::detail::prepareDcmtk();
+    dicom::prepareDcmtkLibrary();
     QVERIFY(m_dir.isValid());
 
     QDirIterator it(pydicomFolder, QDir::Files, QDirIterator::Subdirectories);

@@ -3,7 +3,7 @@
 // Internal to the dicom library: a file input stream for DCMTK's parser that
 // bounds the item nesting of every byte before the parser receives it.
 
-#include "dicom/NestingScan.h"
+#include "NestingScan.h"
 
 #include <dcmtk/dcmdata/dcistrma.h>
 
