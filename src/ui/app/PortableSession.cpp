@@ -2,6 +2,7 @@
 
 #include "db/Database.h"
 #include "db/ImportService.h"
+#include "ui/cpr/CprViewerEntries.h"
 #include "ui/mpr/ViewerVolumeEntries.h"
 #include "ui/viewer/ViewerWindow.h"
 
@@ -45,6 +46,7 @@ void PortableSession::onSeriesIndexed(const QString &studyUid, const QString &se
         m_viewer = new ViewerWindow(studyUid, true);
         m_viewer->setAttribute(Qt::WA_DeleteOnClose);
         new ViewerVolumeEntries(m_viewer);
+        new CprViewerEntries(m_viewer);
         m_viewer->setArchive(m_database); // the disc's other studies can be compared
         // Closing the only window of a portable session ends the program.
         connect(m_viewer, &QObject::destroyed, this, &PortableSession::ended);

@@ -15,6 +15,7 @@
 #include "ui/dialogs/StudyTable.h"
 #include "ui/dialogs/HotkeyDialog.h"
 #include "ui/dialogs/QuickToolsDialog.h"
+#include "ui/cpr/CprViewerEntries.h"
 #include "ui/mpr/ViewerVolumeEntries.h"
 #include "ui/pacs/PacsSendAction.h"
 #include "pacs/MiniPacsService.h"
@@ -473,6 +474,7 @@ void MainWindow::openViewer(const QString &studyUid, const QString &seriesUid)
     auto *viewer = new ViewerWindow(studyUid, false);
     viewer->setAttribute(Qt::WA_DeleteOnClose);
     new ViewerVolumeEntries(viewer);
+    new CprViewerEntries(viewer);
     viewer->setArchive(m_database);
     connect(viewer, &ViewerWindow::backToListRequested, this, [this, viewer] {
         setViewerToReplace(viewer);

@@ -1,0 +1,254 @@
+#include "ui/ModalBoxCatcher.h"
+#include "ui/PrivateSettings.h"
+#include "ui/cpr/CprImageView.h"
+#include "ui/cpr/CprReferencePanel.h"
+#include "ui/cpr/CprSectionsView.h"
+#include "ui/cpr/CprViewerEntries.h"
+#include "ui/cpr/CurvedMprWindow.h"
+#include "ui/cpr/VesselProfileWindow.h"
+#include "ui/viewer/GeneratedSlices.h"
+#include "ui/viewer/ImageViewportWidget.h"
+#include "ui/viewer/ViewerWindow.h"
+#include "viewer/SlabMode.h"
+#include "volume/StenosisMeasurement.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+using namespace velmaris;
+
+namespace {
+
+constexpr int buildTimeoutMs = 60000;
+
+QVector3D curvePoint(const gen::SeriesSpec &spec, double t)
+{
+    const auto p = gen::vesselCurvePoint(spec, t);
+    return QVector3D(float(p[0]), float(p[1]), float(p[2]));
+}
+
+} // namespace
+
+class CurvedMprWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid() && m_config.isValid());
+        testing::usePrivateSettings(m_config.path());
+        // The angiography phantom at 0.5 mm: a curved tube with a 50 % stenosis.
+        m_spec = testing::seriesSpec(90, 96, 96);
+        m_spec.anatomy = gen::Anatomy::Vessel;
+        m_spec.pixelSpacingRow = m_spec.pixelSpacingColumn = 0.5;
+        m_spec.sliceSpacing = m_spec.sliceThickness = 0.5;
+        m_slices = testing::writeSlices(m_spec, m_dir.filePath("cta"));
+        QCOMPARE(m_slices.size(), 90);
+    }
+
+    void modes_data()
+    {
+        QTest::addColumn<CurvedMprMode>("mode");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("stenosisTools");
+        QTest::addColumn<bool>("thick");
+        QTest::newRow("curved") << CurvedMprMode::Curved << QStringLiteral("Криволинейный MPR (тестовая версия)")
+                                << false << false;
+        QTest::newRow("vessel") << CurvedMprMode::Vessel << QStringLiteral("Сосудистый анализ (тестовая версия)")
+                                << true << false;
+        QTest::newRow("panoramic")
+            << CurvedMprMode::Panoramic
+            << QStringLiteral("Ортопантомограмма (панорамная реконструкция) — не заменяет диагностический ОПТГ")
+            << false << true;
+    }
+
+    // Each mode's title, banner and tools, and the panoramic defaults.
+    void modes()
+    {
+        QFETCH(CurvedMprMode, mode);
+        QFETCH(QString, title);
+        QFETCH(bool, stenosisTools);
+        QFETCH(bool, thick);
+        CurvedMprWindow window(mode, m_slices, QStringLiteral("CTA"));
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        QCOMPARE(window.windowTitle(), title);
+        const QString banner = window.findChild<QLabel *>(QStringLiteral("betaBanner"))->styleSheet();
+        QVERIFY(banner.contains(QStringLiteral("#5a4a00")) && banner.contains(QStringLiteral("#ffd966")));
+        QCOMPARE(window.action(QStringLiteral("cpr.stenosisDiameter")) != nullptr, stenosisTools);
+        QCOMPARE(window.action(QStringLiteral("cpr.profile")) != nullptr, stenosisTools);
+        QCOMPARE(window.sectionsView() != nullptr, stenosisTools);
+        QCOMPARE(window.action(QStringLiteral("cpr.undo"))->shortcut(), QKeySequence(QStringLiteral("Ctrl+Z")));
+        QCOMPARE(window.action(QStringLiteral("cpr.redo"))->shortcut(), QKeySequence(QStringLiteral("Ctrl+Y")));
+        const render::CprParameters p = window.parameters();
+        QCOMPARE(p.thicknessMm > 0.0, thick);
+        if (thick) {
+            QCOMPARE(p.orientationChoice, render::CprOrientationChoice::Horizontal);
+            QCOMPARE(p.slabMode, int(render::SlabMode::Mean));
+        }
+        QStringList names;
+        for (int i = 0; i < 3; ++i)
+            names << CprReferencePanel::planeName(window.referencePanel(i)->plane());
+        QCOMPARE(names, QStringList({"Аксиальный", "Спереди", "Сбоку"}));
+    }
+
+    // Points placed, dragged and deleted on a reference panel; every edit
+    // undone and redone; the state saved and read back.
+    void editUndoSaveLoad()
+    {
+        CurvedMprWindow window(CurvedMprMode::Curved, m_slices, QStringLiteral("CTA"));
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        window.resize(1200, 800);
+        window.show();
+        QSignalSpy rebuilt(&window, &CurvedMprWindow::rebuilt);
+        QTRY_VERIFY_WITH_TIMEOUT(window.hasVolume(), buildTimeoutMs);
+        CprReferencePanel *front = window.referencePanel(1);
+        const render::Vec3d a{10.0, front->slice() * 0.5, 40.0};
+        const render::Vec3d b{30.0, front->slice() * 0.5, 10.0};
+        QTest::mouseClick(front, Qt::LeftButton, {}, front->widgetPosOf(a).toPoint());
+        QTest::mouseClick(front, Qt::LeftButton, {}, front->widgetPosOf(b).toPoint());
+        QCOMPARE(window.controlPoints().size(), std::size_t(2));
+        QTRY_VERIFY_WITH_TIMEOUT(window.currentImage() != nullptr && !window.isRebuilding(), buildTimeoutMs);
+        QVERIFY(window.windowTitle().startsWith(QStringLiteral("Криволинейный MPR (тестовая версия) — длина кривой ")));
+        // The placed point lies where it was clicked, within a pixel.
+        QVERIFY(std::fabs(window.controlPoints()[0][0] - a[0]) < 0.6);
+        QVERIFY(std::fabs(window.controlPoints()[0][2] - a[2]) < 0.6);
+
+        // A drag moves the second point within the plane.
+        const QPoint from = front->widgetPosOf(b).toPoint();
+        const QPoint to = from + QPoint(-20, 0);
+        QTest::mousePress(front, Qt::LeftButton, {}, from);
+        QMouseEvent move(QEvent::MouseMove, to, front->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(front, &move);
+        QTest::mouseRelease(front, Qt::LeftButton, {}, to);
+        QVERIFY(window.controlPoints()[1][0] < b[0] - 1.0);
+        QCOMPARE(window.controlPoints()[1][1], b[1]);
+        const std::vector<render::Vec3d> moved = window.controlPoints();
+        window.action(QStringLiteral("cpr.undo"))->trigger();
+        QVERIFY(std::fabs(window.controlPoints()[1][0] - b[0]) < 0.6);
+        window.action(QStringLiteral("cpr.redo"))->trigger();
+        QCOMPARE(window.controlPoints(), moved);
+        // A right click deletes; undo brings it back.
+        QTest::mouseClick(front, Qt::RightButton, {}, front->widgetPosOf(moved[0]).toPoint());
+        QCOMPARE(window.controlPoints().size(), std::size_t(1));
+        window.undo();
+        QCOMPARE(window.controlPoints(), moved);
+
+        // Save and load: the file gives back the curve and the settings.
+        const QString path = m_dir.filePath("state.cprstate.json");
+        QString message;
+        QVERIFY2(window.saveState(path, message), qPrintable(message));
+        const render::CprParameters saved = window.parameters();
+        window.setControlPoints({{1, 1, 1}, {2, 2, 2}, {3, 3, 5}});
+        QVERIFY2(window.loadState(path, message), qPrintable(message));
+        QCOMPARE(window.parameters(), saved);
+        // A file with one point is refused with its message and changes nothing.
+        QFile one(m_dir.filePath("one.cprstate.json"));
+        QVERIFY(one.open(QIODevice::WriteOnly));
+        one.write(R"({"version":1,"controlPoints":[{"x":1,"y":2,"z":3}]})");
+        one.close();
+        QVERIFY(!window.loadState(one.fileName(), message));
+        QCOMPARE(message, QStringLiteral("В файле меньше двух контрольных точек — загружать нечего."));
+        QCOMPARE(window.parameters(), saved);
+        QVERIFY(rebuilt.count() > 0);
+    }
+
+    // From the viewer: two clicks trace the vessel, the vessel analysis
+    // opens on it with its sections and profile; the stenosis pair is
+    // labelled from its two measurements.
+    void vesselAnalysisFromViewer()
+    {
+        ViewerWindow viewer(m_spec.studyInstanceUid, false);
+        viewer.setAttribute(Qt::WA_DeleteOnClose, false);
+        auto *entries = new CprViewerEntries(&viewer);
+        QStringList texts;
+        for (QAction *a : viewer.reconstructionMenu()->actions())
+            texts << a->text();
+        for (const char *entry : {"Криволинейный MPR — по точкам", "Сосудистый анализ", "Ортопантомограмма",
+                                  "Автоматически по ходу сосуда"})
+            QVERIFY2(texts.contains(QString::fromUtf8(entry)), entry);
+        viewer.showSeries(m_spec.seriesInstanceUid, m_slices);
+        QList<CurvedMprWindow *> opened;
+        connect(entries, &CprViewerEntries::windowOpened, this, [&opened](CurvedMprWindow *w) { opened << w; });
+        QVERIFY(entries->startTracePicking());
+        ImageViewportWidget *panel = viewer.viewport();
+        emit panel->vesselAutoTrackSeedPicked(curvePoint(m_spec, 0.05));
+        QCOMPARE(opened.size(), 0);
+        emit panel->vesselAutoTrackSeedPicked(curvePoint(m_spec, 0.95));
+        QCOMPARE(opened.size(), 1);
+        CurvedMprWindow *window = opened.at(0);
+        QCOMPARE(window->mode(), CurvedMprMode::Vessel);
+        QSignalSpy traced(window, &CurvedMprWindow::traceFinished);
+        QVERIFY(traced.wait(buildTimeoutMs));
+        QCOMPARE(traced.at(0).at(0).toBool(), true);
+        QVERIFY(window->controlPoints().size() >= 2);
+        QTRY_VERIFY_WITH_TIMEOUT(window->currentImage() != nullptr && !window->isRebuilding(), buildTimeoutMs);
+        QVERIFY(window->windowTitle().startsWith(QStringLiteral("Сосудистый анализ (тестовая версия) — длина кривой ")));
+        QCOMPARE(window->sectionsView()->sections().size(), 21);
+        QVERIFY2(window->sectionsView()->summary().contains(QStringLiteral("Ø")),
+                 qPrintable(window->sectionsView()->summary()));
+
+        // The true centre line instead: the stenosis sits at its known arc.
+        QList<QVector3D> truth;
+        for (int k = 0; k <= 20; ++k)
+            truth << curvePoint(m_spec, k / 20.0);
+        window->setPatientControlPoints(truth);
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isRebuilding(), buildTimeoutMs);
+        const auto image = window->currentImage();
+        QVERIFY(image && image->layout == render::CprLayout::Vertical);
+        const double radiusPx = m_spec.vessel.radiusMm / image->pixelMm;
+        const double centre = image->rows / 2.0;
+        const double stenosisY = m_spec.vessel.stenosisArcMm / image->stepMm;
+        const double normalY = stenosisY - 18.0 / image->stepMm;
+        const double lumenPx = radiusPx * (1.0 - m_spec.vessel.stenosisReduction);
+        const QString type = CprImageView::typeName(CprTool::StenosisDiameter);
+        window->imageView()->addMeasurement({type, 0, {{centre - radiusPx, normalY}, {centre + radiusPx, normalY}}});
+        QCOMPARE(window->imageView()->labels().at(0),
+                 render::diameterStenosisFirstLabel(2 * m_spec.vessel.radiusMm));
+        window->imageView()->addMeasurement({type, 0, {{centre - lumenPx, stenosisY}, {centre + lumenPx, stenosisY}}});
+        const double lumenMm = 2 * lumenPx * image->pixelMm;
+        QCOMPARE(window->imageView()->labels(),
+                 QStringList({render::diameterStenosisLabel(2 * m_spec.vessel.radiusMm, lumenMm),
+                              render::diameterLumenLabel(2 * m_spec.vessel.radiusMm, lumenMm)}));
+        // Along the straightened lumen the HU under the measured edges is
+        // lumen at the normal width and tissue beyond the narrowed one.
+        QVERIFY(image->valueAt(int(centre), int(normalY)) > 150.0f);
+        QVERIFY(image->valueAt(int(centre + radiusPx * 0.8), int(normalY)) > 150.0f);
+        QVERIFY(image->valueAt(int(centre + radiusPx * 0.8), int(stenosisY)) < 150.0f);
+
+        VesselProfileWindow *profile = window->openVesselProfile();
+        QVERIFY(profile != nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(profile->isFinished(), buildTimeoutMs);
+        QVERIFY(profile->windowTitle().startsWith(QStringLiteral("Профиль сосуда — ")));
+        QVERIFY(!profile->profile().empty());
+        const QString png = m_dir.filePath("profile.png");
+        QString message;
+        QVERIFY2(profile->exportPng(png, message), qPrintable(message));
+        QCOMPARE(QImage(png).size(), QSize(1200, 600));
+
+        // An Xvfb run may keep a picture of the analysis.
+        const QString shot = qEnvironmentVariable("CPR_SCREENSHOT");
+        if (!shot.isEmpty()) {
+            window->resize(1500, 950);
+            window->show();
+            window->showSectionsAt(int(stenosisY));
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+            QVERIFY(window->grab().save(shot));
+        }
+        delete window;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QTemporaryDir m_config;
+    gen::SeriesSpec m_spec;
+    QList<db::SliceRef> m_slices;
+};
+
+QTEST_MAIN(CurvedMprWindowTest)
+#include "test_curved_mpr_window.moc"
