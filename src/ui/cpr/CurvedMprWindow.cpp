@@ -61,8 +61,9 @@ CurvedMprWindow::CurvedMprWindow(CurvedMprMode mode, const QList<db::SliceRef> &
     statusBar()->showMessage(QStringLiteral("Строится объём для реконструкции… (%1 срез.)").arg(slices.size()));
     const QList<render::VolumeSlice> volumeSlices =
         render::seriesVolumeSlices(slices, render::SliceOrientationUse::Keep);
+    const int planeHint = render::planeHintFromText(description);
     render::SharedVolumes::instance()->acquire(
-        render::SharedVolumes::keyFor(volumeSlices), volumeSlices, render::planeHintFromText(description), this,
+        render::SharedVolumes::keyFor(volumeSlices, planeHint), volumeSlices, planeHint, this,
         [this](const render::SharedVolumes::Handle &volume, const QString &message) { onVolume(volume, message); });
 }
 
