@@ -29,6 +29,16 @@ QList<SeriesSlices> StudyCatalog::seriesWithSlices(const QString &studyUid) cons
     return result;
 }
 
+QList<SliceRef> StudyCatalog::slicesOf(const QString &seriesUid) const
+{
+    return m_database->listInstances(seriesUid);
+}
+
+QStringList StudyCatalog::filesOf(const QString &studyUid) const
+{
+    return m_database->studyFilePaths(studyUid);
+}
+
 std::optional<StudyRecord> StudyCatalog::study(const QString &studyUid) const
 {
     for (const StudyRecord &record : m_database->listStudies()) {

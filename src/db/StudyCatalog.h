@@ -42,6 +42,9 @@ public:
     bool seriesOf(const QString &studyUid, QList<SeriesRecord> *series, QString *error) const;
     // Every series of the study with its slices, in the index's series order.
     QList<SeriesSlices> seriesWithSlices(const QString &studyUid) const;
+    QList<SliceRef> slicesOf(const QString &seriesUid) const;
+    // Every file of the study, as indexed.
+    QStringList filesOf(const QString &studyUid) const;
     std::optional<StudyRecord> study(const QString &studyUid) const;
     bool studyExists(const QString &studyUid) const;
     ComparisonChoices comparisonChoices(const QString &studyUid) const;

@@ -2,6 +2,7 @@
 
 #include "db/Database.h"
 #include "db/ImportService.h"
+#include "db/StudyCatalog.h"
 #include "ui/cpr/CprViewerEntries.h"
 #include "ui/mpr/ViewerVolumeEntries.h"
 #include "ui/viewer/ViewerWindow.h"
@@ -40,7 +41,7 @@ void PortableSession::start()
 
 void PortableSession::onSeriesIndexed(const QString &studyUid, const QString &seriesUid)
 {
-    const QList<db::SliceRef> slices = m_database->listInstances(seriesUid);
+    const QList<db::SliceRef> slices = db::StudyCatalog(m_database).slicesOf(seriesUid);
     if (!m_viewerCreated) {
         m_viewerCreated = true;
         m_viewer = new ViewerWindow(studyUid, true);

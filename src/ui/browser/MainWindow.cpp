@@ -527,7 +527,7 @@ QMenu *MainWindow::createStudyContextMenu()
     if (uids.size() == 1) {
         QAction *send = menu->addAction(QStringLiteral("Отправить на PACS-сервер…"));
         connect(send, &QAction::triggered, this, [this, uid = uids.first()] {
-            PacsSendAction::chooseServerAndSend(this, m_database->studyFilePaths(uid));
+            PacsSendAction::chooseServerAndSend(this, db::StudyCatalog(m_database).filesOf(uid));
         });
     }
     menu->addSeparator();
