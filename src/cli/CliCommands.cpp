@@ -1,13 +1,11 @@
 #include "cli/CliCommands.h"
 
 #include "cli/CliOutput.h"
-#include "cli/CprCommands.h"
 #include "cli/JsonRecords.h"
 #include "cli/PacsCommands.h"
 #include "cli/PngFile.h"
 #include "cli/ServeCommand.h"
-#include "cli/VolumeCommands.h"
-#include "cli/VrtCommands.h"
+#include "cli/VolumeVerbs.h"
 #include "db/Database.h"
 #include "db/ImportService.h"
 #include "dicom/DicomSummaryReader.h"
@@ -324,10 +322,8 @@ int runCommand(const QStringList &arguments, std::FILE *out, std::FILE *err)
     if (arguments.isEmpty())
         return output.usage();
     const QString command = arguments.first();
-    if (isVolumeCommand(command))
-        return runVolumeCommand(command, arguments.mid(1), out, err);
-    if (isCprCommand(command))
-        return runCprCommand(command, arguments.mid(1), out, err);
+    if (isVolumeVerb(command))
+        return runVolumeVerb(arguments, out, err);
     if (command == QLatin1String("serve"))
         return runServe(arguments.mid(1), output);
     if (isPacsCommand(command)) {
@@ -335,8 +331,6 @@ int runCommand(const QStringList &arguments, std::FILE *out, std::FILE *err)
         std::fflush(out);
         return code;
     }
-    if (isVrtCommand(command))
-        return runVrtCommand(arguments.mid(1), out, err);
     const Arguments args = parse(arguments.mid(1));
     if (!args.problem.isEmpty())
         return output.usage(args.problem);

@@ -1,4 +1,5 @@
 #include "cli/CprCommands.h"
+#include "cli/VolumeVerbs.h"
 
 #include "cli/CliOutput.h"
 #include "cli/VolumeCommands.h"
@@ -13,12 +14,6 @@
 #include <optional>
 
 namespace velmaris::cli {
-
-const char cprUsageText[] =
-    "  norvane-cli cpr --db FILE SERIES_UID (--points \"X,Y,Z;X,Y,Z;...\" | --params FILE.cprstate.json)\n"
-    "      [--width-mm W] [--step-mm S] [--thickness-mm T --slab-mode mip|minip|mean] [--rotation DEG]\n"
-    "      [--offset-mm O] [--tension T] [--window CENTER WIDTH] --out PNG\n"
-    "  norvane-cli trace --db FILE SERIES_UID --from X,Y,Z --to X,Y,Z\n";
 
 namespace {
 

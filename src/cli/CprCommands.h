@@ -17,6 +17,5 @@ bool isCprCommand(const QString &command);
 // `out`, messages to `err`; returns the exit code of norvane-cli.
 int runCprCommand(const QString &command, const QStringList &arguments, std::FILE *out, std::FILE *err);
 
-extern const char cprUsageText[];
 
 } // namespace velmaris::cli

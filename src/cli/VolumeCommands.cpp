@@ -1,6 +1,7 @@
 #include "cli/VolumeCommands.h"
 
 #include "cli/CliCommands.h"
+#include "cli/VolumeVerbs.h"
 #include "db/Database.h"
 #include "volume/MprReslicer.h"
 #include "volume/SeriesVolumeSlices.h"
@@ -20,13 +21,6 @@
 #include <optional>
 
 namespace velmaris::cli {
-
-const char volumeUsageText[] =
-    "  norvane-cli volume --db FILE SERIES_UID [--orientation] --out RAW\n"
-    "  norvane-cli mpr --db FILE SERIES_UID --plane axial|coronal|sagittal [--index N]\n"
-    "      [--window CENTER WIDTH] [--slab-mm T] [--slab-mode mip|minip|mean] --out PNG\n"
-    "  norvane-cli mpr --db FILE SERIES_UID --oblique --u X,Y,Z --v X,Y,Z [--centre X,Y,Z]\n"
-    "      [--size N] [--mm-per-pixel S] [--window CENTER WIDTH] [--slab-mm T] [--slab-mode ...] --out PNG\n";
 
 namespace {
 

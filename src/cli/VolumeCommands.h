@@ -17,7 +17,6 @@ bool isVolumeCommand(const QString &command);
 // `out`, messages to `err`; returns the exit code of norvane-cli.
 int runVolumeCommand(const QString &command, const QStringList &arguments, std::FILE *out, std::FILE *err);
 
-extern const char volumeUsageText[];
 
 // Opens the index, reads the series and builds its volume (with the frames'
 // orientation kept, or turned by the plane hint); false with the reason when

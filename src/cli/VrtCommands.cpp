@@ -1,6 +1,7 @@
 #include "cli/VrtCommands.h"
 
 #include "cli/CliCommands.h"
+#include "cli/VolumeVerbs.h"
 #include "db/Database.h"
 #include "ui/volume/GlVolumeRenderer.h"
 #include "volume/SeriesVolumeSlices.h"
@@ -18,10 +19,6 @@
 #include <memory>
 
 namespace velmaris::cli {
-
-const char vrtUsageText[] =
-    "  norvane-cli vrt --db FILE SERIES_UID [--preset NAME | --mode mip|minip|mean]\n"
-    "      [--view front|back|right|left|top|bottom] [--size WxH] [--renderer software|opengl|auto] --out PNG\n";
 
 namespace {
 

@@ -19,6 +19,5 @@ bool vrtWantsOpenGl(const QStringList &arguments);
 // argv after the program name, before an application object exists.
 QStringList argumentList(int argc, char *argv[]);
 
-extern const char vrtUsageText[];
 
 } // namespace velmaris::cli

@@ -1,0 +1,51 @@
+#include "cli/VolumeVerbs.h"
+
+#include "cli/CliCommands.h"
+
+namespace velmaris::cli {
+
+const char volumeUsageText[] =
+    "  norvane-cli volume --db FILE SERIES_UID [--orientation] --out RAW\n"
+    "  norvane-cli mpr --db FILE SERIES_UID --plane axial|coronal|sagittal [--index N]\n"
+    "      [--window CENTER WIDTH] [--slab-mm T] [--slab-mode mip|minip|mean] --out PNG\n"
+    "  norvane-cli mpr --db FILE SERIES_UID --oblique --u X,Y,Z --v X,Y,Z [--centre X,Y,Z]\n"
+    "      [--size N] [--mm-per-pixel S] [--window CENTER WIDTH] [--slab-mm T] [--slab-mode ...] --out PNG\n";
+
+const char vrtUsageText[] =
+    "  norvane-cli vrt --db FILE SERIES_UID [--preset NAME | --mode mip|minip|mean]\n"
+    "      [--view front|back|right|left|top|bottom] [--size WxH] [--renderer software|opengl|auto] --out PNG\n";
+
+const char cprUsageText[] =
+    "  norvane-cli cpr --db FILE SERIES_UID (--points \"X,Y,Z;X,Y,Z;...\" | --params FILE.cprstate.json)\n"
+    "      [--width-mm W] [--step-mm S] [--thickness-mm T --slab-mode mip|minip|mean] [--rotation DEG]\n"
+    "      [--offset-mm O] [--tension T] [--window CENTER WIDTH] --out PNG\n"
+    "  norvane-cli trace --db FILE SERIES_UID --from X,Y,Z --to X,Y,Z\n";
+
+namespace {
+
+VolumeVerbRunner volumeVerbRunner = nullptr;
+
+} // namespace
+
+bool isVolumeVerb(const QString &command)
+{
+    static const QStringList verbs{QStringLiteral("volume"), QStringLiteral("mpr"), QStringLiteral("vrt"),
+                                   QStringLiteral("cpr"), QStringLiteral("trace")};
+    return verbs.contains(command);
+}
+
+void setVolumeVerbRunner(VolumeVerbRunner runner)
+{
+    volumeVerbRunner = runner;
+}
+
+int runVolumeVerb(const QStringList &arguments, std::FILE *out, std::FILE *err)
+{
+    if (volumeVerbRunner == nullptr) {
+        std::fputs("Команды объёма выполняет norvane-cli-volume, а она здесь недоступна\n", err);
+        return RuntimeFailure;
+    }
+    return volumeVerbRunner(arguments, out, err);
+}
+
+} // namespace velmaris::cli
