@@ -2,6 +2,7 @@
 // echoscu, storescp as a move destination and Orthanc, each through the
 // service in this process and through `norvane-cli serve`.
 
+#include "pacs/DicomFileValue.h"
 #include "PacsPeers.h"
 
 #include "db/Database.h"
@@ -45,14 +46,7 @@ const char *const serverAe[] = {"VELMARIS", "VELMCLI"};
 
 QString fileValue(const QString &path, const DcmTagKey &tag, E_TransferSyntax *xfer = nullptr)
 {
-    DcmFileFormat file;
-    if (file.loadFile(OFFilename(QFile::encodeName(path).constData())).bad())
-        return {};
-    if (xfer)
-        *xfer = file.getDataset()->getOriginalXfer();
-    OFString value;
-    file.getDataset()->findAndGetOFStringArray(tag, value);
-    return QString::fromUtf8(value.c_str());
+    return velmaris::testing::dicomFileValue(path, tag, xfer);
 }
 
 // A copy of `source` with other values for some attributes.

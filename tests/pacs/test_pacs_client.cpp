@@ -1,6 +1,7 @@
 // The client operations against real peers started here: Orthanc, DCMTK's
 // dcmqrscp, and storescp as move destination and as a node without C-GET.
 
+#include "pacs/DicomFileValue.h"
 #include "PacsPeers.h"
 
 #include "dicom/CodecRegistration.h"
@@ -43,14 +44,7 @@ QStringList filesIn(const QString &folder)
 
 QString fileValue(const QString &path, const DcmTagKey &tag, E_TransferSyntax *xfer = nullptr)
 {
-    DcmFileFormat file;
-    if (file.loadFile(OFFilename(QFile::encodeName(path).constData())).bad())
-        return {};
-    if (xfer)
-        *xfer = file.getDataset()->getOriginalXfer();
-    OFString value;
-    file.getDataset()->findAndGetOFStringArray(tag, value);
-    return QString::fromUtf8(value.c_str());
+    return velmaris::testing::dicomFileValue(path, tag, xfer);
 }
 
 } // namespace

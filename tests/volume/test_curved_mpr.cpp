@@ -1,3 +1,4 @@
+#include "volume/CliRun.h"
 #include "seriesgen/SeriesGenerator.h"
 #include "volume/Centerline.h"
 #include "volume/CprState.h"
@@ -572,24 +573,11 @@ void CurvedMprTest::phantomTrace()
 
 namespace {
 
-struct CliRun
-{
-    int exitCode = -1;
-    QJsonObject record;
-    QByteArray err;
-};
+using velmaris::testing::CliRun;
 
 CliRun cli(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(NORVANE_CLI), arguments);
-    CliRun run;
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = process.exitCode();
-    run.record = QJsonDocument::fromJson(process.readAllStandardOutput().split('\n').first()).object();
-    run.err = process.readAllStandardError();
-    return run;
+    return velmaris::testing::runCli(QStringLiteral(NORVANE_CLI), arguments);
 }
 
 } // namespace

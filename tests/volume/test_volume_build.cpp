@@ -1,3 +1,4 @@
+#include "volume/CliRun.h"
 #include "seriesgen/SeriesGenerator.h"
 #include "viewer/FrameDecoder.h"
 #include "volume/AxisCodes.h"
@@ -425,22 +426,11 @@ void VolumeBuildTest::workerHandsTheVolumeOver()
 
 namespace {
 
-struct CliRun
-{
-    int exitCode = -1;
-    QJsonObject record;
-};
+using velmaris::testing::CliRun;
 
 CliRun cli(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(NORVANE_CLI), arguments);
-    CliRun run;
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = process.exitCode();
-    run.record = QJsonDocument::fromJson(process.readAllStandardOutput().split('\n').first()).object();
-    return run;
+    return velmaris::testing::runCli(QStringLiteral(NORVANE_CLI), arguments);
 }
 
 std::array<float, 3> vec(const QJsonValue &value)

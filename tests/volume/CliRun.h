@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+
+namespace velmaris::testing {
+
+// One norvane-cli call: its exit code, its first JSON record and what it said
+// on standard error. exitCode stays -1 when the program did not finish.
+struct CliRun
+{
+    int exitCode = -1;
+    QJsonObject record;
+    QByteArray err;
+};
+
+inline CliRun runCli(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    CliRun run;
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.record = QJsonDocument::fromJson(process.readAllStandardOutput().split('\n').first()).object();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+} // namespace velmaris::testing
