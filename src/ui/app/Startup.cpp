@@ -78,6 +78,8 @@ int runNormal(QApplication &app)
     QTimer::singleShot(0, &window, [] { qInfo("MainWindow: shown"); });
 
     pacs::PacsOpenCoordinator coordinator(window.database(), &window);
+    coordinator.setDataDirectory(window.dataDirectory());
+    coordinator.setViewerPresenter([&window](ViewerWindow *viewer) { window.presentViewer(viewer); });
     connectBridge(bridge, &coordinator, &window);
 
     if (request.valid) {
