@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPointer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -94,8 +95,10 @@ Download download(db::Database *database, const QString &dataDirectory, const pa
     ticker.start();
     coordinator.start(node, config, studyUid, coordinator.downloadFolder(studyUid), pacs::PacsOpenCoordinator::SaveAndOpen);
     loop.exec();
+    QList<QPointer<QWidget>> windows; // a viewer takes its own windows with it
     for (QWidget *widget : QApplication::topLevelWidgets())
-        delete widget;
+        windows << widget;
+    qDeleteAll(windows);
     return result;
 }
 

@@ -220,8 +220,14 @@ void PacsDownloadDialog::buildUi()
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSortingEnabled(true);
     m_table->verticalHeader()->setVisible(false);
+    m_table->setWordWrap(false);
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     m_table->horizontalHeader()->setStretchLastSection(true);
+    // Room for what each column usually holds, so that the nine fit the
+    // dialog's first size; the user's own widths replace these.
+    const int widths[ColumnCount] = {150, 70, 135, 115, 95, 50, 60, 75, 90};
+    for (int column = 0; column < ColumnCount; ++column)
+        m_table->setColumnWidth(column, widths[column]);
     m_table->horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_table->horizontalHeader(), &QHeaderView::customContextMenuRequested, this,
             &PacsDownloadDialog::onHeaderMenuRequested);

@@ -24,7 +24,7 @@ namespace {
 // Files arriving within this time go into the index together: one
 // transaction instead of one per file keeps the window responsive.
 constexpr int flushIntervalMs = 100;
-constexpr int threadWaitMs = 5000;
+constexpr int portRetryMs = 50;
 
 const QString autoNodeDescription = QStringLiteral("(добавлен автоматически из веб-версии)");
 
@@ -129,11 +129,13 @@ void PacsOpenCoordinator::start(const PacsServerConfig &node, const PacsConfig &
         // The last download's listener, this coordinator's or another's,
         // holds the port until it notices its stop (within its connection
         // time-out): the download begins once the port is free.
+        // The thread ends on its own: looked at again shortly rather than
+        // waited for on this thread.
         m_waitingForPort = true;
-        connect(portHolder().data(), &QThread::finished, this, [=, this] {
+        QTimer::singleShot(portRetryMs, this, [=, this] {
             m_waitingForPort = false;
             start(node, config, studyInstanceUid, destinationFolder, mode);
-        }, Qt::SingleShotConnection);
+        });
         return;
     }
     // Viewing a study the archive already has needs no network, and must not
