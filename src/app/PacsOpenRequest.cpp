@@ -11,14 +11,17 @@ PacsOpenRequest::Field PacsOpenRequest::invalidField() const
                        [](QChar c) { return c == QLatin1Char('.') || (c >= QLatin1Char('0') && c <= QLatin1Char('9')); });
     if (!uidOk)
         return Field::StudyInstanceUID;
-    if (serverHost.size() > kMaxHostLength)
+    // Both are put before the user in a question: a page must not be able
+    // to lay out that text with line breaks of its own or bury it in length.
+    const auto printable = [](const QString &text, qsizetype limit) {
+        return text.size() <= limit
+            && std::none_of(text.begin(), text.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
+    };
+    if (!printable(serverHost, kMaxHostLength))
         return Field::ServerHost;
     if (serverPort < 1 || serverPort > 65535)
         return Field::ServerPort;
-    const bool aeTitleOk = serverAeTitle.size() <= kMaxAeTitleLength
-        && std::none_of(serverAeTitle.begin(), serverAeTitle.end(),
-                        [](QChar c) { return c.category() == QChar::Other_Control; });
-    if (!aeTitleOk)
+    if (!printable(serverAeTitle, kMaxAeTitleLength))
         return Field::ServerAeTitle;
     return Field::None;
 }

@@ -12,7 +12,7 @@ struct PacsOpenRequest
     // Limits on what a request may carry; beyond them it is refused where it
     // enters (command line, bridge), before anything shows it or acts on it.
     static constexpr qsizetype kMaxUidLength = 64;      // digits and dots only
-    static constexpr qsizetype kMaxHostLength = 255;
+    static constexpr qsizetype kMaxHostLength = 64;     // no control characters
     static constexpr qsizetype kMaxAeTitleLength = 16;  // no control characters
     enum class Field { None, StudyInstanceUID, ServerHost, ServerPort, ServerAeTitle };
 

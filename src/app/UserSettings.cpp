@@ -32,15 +32,18 @@ void setDarkTheme(bool dark)
 
 StartupAction startupAction()
 {
-    return QSettings().value(startupActionKey, QStringLiteral("archive")).toString() == QLatin1String("lastViewer")
-               ? StartupAction::LastViewer
-               : StartupAction::Archive;
+    const QString stored = QSettings().value(startupActionKey, QStringLiteral("archive")).toString();
+    if (stored == QLatin1String("lastViewer"))
+        return StartupAction::LastViewer;
+    return stored == QLatin1String("pacs") ? StartupAction::Pacs : StartupAction::Archive;
 }
 
 void setStartupAction(StartupAction action)
 {
-    QSettings().setValue(startupActionKey, action == StartupAction::LastViewer ? QStringLiteral("lastViewer")
-                                                                              : QStringLiteral("archive"));
+    const QString stored = action == StartupAction::LastViewer ? QStringLiteral("lastViewer")
+        : action == StartupAction::Pacs                        ? QStringLiteral("pacs")
+                                                               : QStringLiteral("archive");
+    QSettings().setValue(startupActionKey, stored);
 }
 
 QString lastStudyUid()

@@ -13,9 +13,9 @@ bool darkTheme();
 void setDarkTheme(bool dark);
 
 // "startup/action": what the workstation shows after start.
-enum class StartupAction { Archive, LastViewer };
-// "archive" by default; a stored value other than "lastViewer" (such as
-// "pacs", offered once PACS search exists) counts as the archive.
+enum class StartupAction { Archive, Pacs, LastViewer };
+// "archive", "pacs" or "lastViewer"; "archive" by default and for any other
+// stored value.
 StartupAction startupAction();
 void setStartupAction(StartupAction action);
 

@@ -261,13 +261,14 @@ void LocalApiServerTest::requests_data()
             expectedResponse("400 Bad Request", reason, kDevOrigin));
     };
     const QString uid64 = "1." + QString(62, '7');
-    const QString host255 = QString(251, 'h') + ".lan";
+    const QString host64 = QString(60, 'h') + ".lan";
     refusedOpen("empty object", "{}", "invalid study uid");
     refusedOpen("uid not a string", R"({"studyInstanceUID":12,"serverHost":"h"})", "invalid study uid");
     refusedOpen("uid of 1,040,000 digits", openBody(QString(1040000, '1'), "h", 104, "A"), "invalid study uid");
     refusedOpen("uid of 65 characters", openBody(uid64 + '7', "h", 104, "A"), "invalid study uid");
     refusedOpen("uid with a letter", openBody("1.2.3a", "h", 104, "A"), "invalid study uid");
-    refusedOpen("host of 256 characters", openBody("1.2", 'x' + host255, 104, "A"), "invalid server host");
+    refusedOpen("host of 65 characters", openBody("1.2", 'x' + host64, 104, "A"), "invalid server host");
+    refusedOpen("host with a line feed", openBody("1.2", "pacs\nAE: EVIL", 104, "A"), "invalid server host");
     refusedOpen("port 0", openBody("1.2", "h", 0, "A"), "invalid server port");
     refusedOpen("port 65536", openBody("1.2", "h", 65536, "A"), "invalid server port");
     refusedOpen("ae title of 17 characters", openBody("1.2", "h", 104, QString(17, 'A')), "invalid server ae title");
@@ -359,7 +360,7 @@ void LocalApiServerTest::pacsOpenReportsFields_data()
         QTest::newRow(name) << body << reported;
     };
     const QString uid64 = "1." + QString(62, '7');
-    const QString host255 = QString(251, 'h') + ".lan";
+    const QString host64 = QString(60, 'h') + ".lan";
     row("full object, port 11112",
         R"({"studyInstanceUID":"1.2.840.1","serverHost":"pacs.local","serverPort":11112,"serverAeTitle":"ORTHANC"})",
         {"1.2.840.1", "pacs.local", 11112, "ORTHANC"});
@@ -368,8 +369,8 @@ void LocalApiServerTest::pacsOpenReportsFields_data()
     row("port null", R"({"studyInstanceUID":"1.2","serverPort":null})", {"1.2", "", 104, ""});
     row("non-ASCII text", R"({"studyInstanceUID":"1.2","serverAeTitle":"\u041f\u0410\u041a\u0421"})",
         {"1.2", "", 104, QString::fromUtf8("ПАКС")});
-    row("every field at its limit", openBody(uid64, host255, 65535, QString(16, 'A')),
-        {uid64, host255, 65535, QString(16, 'A')});
+    row("every field at its limit", openBody(uid64, host64, 65535, QString(16, 'A')),
+        {uid64, host64, 65535, QString(16, 'A')});
     const QByteArray head = R"({"studyInstanceUID":"1.2.9","pad":")";
     row("body exactly at the cap", head + QByteArray(LocalApiServer::kMaxBodyBytes - head.size() - 2, 'x') + R"("})",
         {"1.2.9", "", 104, ""});

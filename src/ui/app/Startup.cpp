@@ -80,6 +80,8 @@ int runNormal(QApplication &app)
     window.miniPacs()->restart();
 
     pacs::PacsOpenCoordinator coordinator(window.database(), &window);
+    coordinator.setDataDirectory(window.dataDirectory());
+    coordinator.setViewerPresenter([&window](ViewerWindow *viewer) { window.presentViewer(viewer); });
     connectBridge(bridge, &coordinator, &window);
 
     if (request.valid) {

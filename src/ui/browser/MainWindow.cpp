@@ -17,6 +17,8 @@
 #include "ui/dialogs/QuickToolsDialog.h"
 #include "ui/cpr/CprViewerEntries.h"
 #include "ui/mpr/ViewerVolumeEntries.h"
+#include "ui/pacs/PacsDownloadDialog.h"
+#include "ui/pacs/PacsOpenCoordinator.h"
 #include "ui/pacs/PacsSendAction.h"
 #include "pacs/MiniPacsService.h"
 #include "ui/pacs/MiniPacsDialog.h"
@@ -204,6 +206,11 @@ void MainWindow::buildToolBar()
     open->setMenu(openMenu);
     bar->addWidget(open);
 
+    QAction *fromPacs = bar->addAction(style()->standardIcon(QStyle::SP_DriveNetIcon), QStringLiteral("Загрузить с PACS…"));
+    connect(fromPacs, &QAction::triggered, this, &MainWindow::openPacsDialog);
+    if (auto *button = qobject_cast<QToolButton *>(bar->widgetForAction(fromPacs)))
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+
     auto *settings = new QToolButton(bar);
     settings->setText(QStringLiteral("Настройки ▾"));
     settings->setPopupMode(QToolButton::InstantPopup);
@@ -246,6 +253,7 @@ void MainWindow::buildToolBar()
     const settings::StartupAction current = settings::startupAction();
     const QList<QPair<QString, settings::StartupAction>> choices{
         {QStringLiteral("Локальный архив"), settings::StartupAction::Archive},
+        {QStringLiteral("Загрузка с PACS"), settings::StartupAction::Pacs},
         {QStringLiteral("Последнее просмотренное исследование"), settings::StartupAction::LastViewer},
     };
     for (const auto &[label, value] : choices) {
@@ -476,6 +484,15 @@ void MainWindow::openViewer(const QString &studyUid, const QString &seriesUid)
     new ViewerVolumeEntries(viewer);
     new CprViewerEntries(viewer);
     viewer->setArchive(m_database);
+    for (const db::SeriesSlices &series : db::StudyCatalog(m_database).seriesWithSlices(studyUid))
+        viewer->showSeries(series.record, series.slices);
+    if (!seriesUid.isEmpty())
+        viewer->openSeries(seriesUid);
+    presentViewer(viewer);
+}
+
+void MainWindow::presentViewer(ViewerWindow *viewer)
+{
     connect(viewer, &ViewerWindow::backToListRequested, this, [this, viewer] {
         setViewerToReplace(viewer);
         if (isMinimized())
@@ -485,10 +502,6 @@ void MainWindow::openViewer(const QString &studyUid, const QString &seriesUid)
         raise();
         activateWindow();
     });
-    for (const db::SeriesSlices &series : db::StudyCatalog(m_database).seriesWithSlices(studyUid))
-        viewer->showSeries(series.record, series.slices);
-    if (!seriesUid.isEmpty())
-        viewer->openSeries(seriesUid);
     if (ViewerWindow *old = m_viewerToReplace.data()) {
         m_viewerToReplace = nullptr;
         viewer->setGeometry(old->geometry());
@@ -503,8 +516,28 @@ void MainWindow::openViewer(const QString &studyUid, const QString &seriesUid)
     emit viewerOpened(viewer);
 }
 
+void MainWindow::openPacsDialog()
+{
+    if (auto *open = findChild<PacsDownloadDialog *>()) {
+        open->showNormal();
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    auto *dialog = new PacsDownloadDialog(m_database, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->coordinator()->setDataDirectory(m_dataDirectory);
+    dialog->coordinator()->setViewerPresenter([this](ViewerWindow *viewer) { presentViewer(viewer); });
+    connect(dialog, &PacsDownloadDialog::studiesImported, this, &MainWindow::reloadStudies);
+    dialog->show();
+}
+
 void MainWindow::runStartupAction()
 {
+    if (settings::startupAction() == settings::StartupAction::Pacs) {
+        openPacsDialog();
+        return;
+    }
     if (settings::startupAction() != settings::StartupAction::LastViewer)
         return;
     const QString last = settings::lastStudyUid();

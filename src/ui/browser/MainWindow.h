@@ -70,6 +70,10 @@ public slots:
     void applyFilters();
     void selectStudy(const QString &studyUid);
     void openViewer(const QString &studyUid, const QString &seriesUid = QString());
+    // Shows a viewer made elsewhere (a PACS download) as this window's own.
+    void presentViewer(velmaris::ViewerWindow *viewer);
+    // "Загрузить с PACS…": the search-and-download window, one at a time.
+    void openPacsDialog();
     void toggleProtectionOfSelection();
     void deleteSelectionFromList();
     void deleteSelectionCompletely();

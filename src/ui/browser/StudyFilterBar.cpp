@@ -1,19 +1,18 @@
 #include "ui/browser/StudyFilterBar.h"
 
+#include "ui/dialogs/ModalityFilterButton.h"
+
 #include <QComboBox>
 #include <QDateEdit>
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QMenu>
 #include <QToolButton>
 
 namespace velmaris {
 
 QStringList StudyFilterBar::modalityCodes()
 {
-    return {QStringLiteral("CT"), QStringLiteral("MR"), QStringLiteral("CR"), QStringLiteral("DX"),
-            QStringLiteral("US"), QStringLiteral("MG"), QStringLiteral("XA"), QStringLiteral("RF"),
-            QStringLiteral("NM"), QStringLiteral("PT"), QStringLiteral("SR"), QStringLiteral("OT")};
+    return ModalityFilterButton::modalityCodes();
 }
 
 StudyFilterBar::StudyFilterBar(QWidget *parent) : QWidget(parent)
@@ -26,20 +25,9 @@ StudyFilterBar::StudyFilterBar(QWidget *parent) : QWidget(parent)
     m_text->setClearButtonEnabled(true);
     layout->addWidget(m_text, 1);
 
-    m_modalities = new QToolButton(this);
-    m_modalities->setText(QStringLiteral("Модальность"));
-    m_modalities->setPopupMode(QToolButton::InstantPopup);
-    auto *menu = new QMenu(m_modalities);
-    for (const QString &code : modalityCodes()) {
-        QAction *action = menu->addAction(code);
-        action->setCheckable(true);
-        connect(action, &QAction::toggled, this, [this] {
-            const QStringList codes = filter().modalities;
-            m_modalities->setText(codes.isEmpty() ? QStringLiteral("Модальность") : codes.join(QLatin1Char(',')));
-            emit filterChanged();
-        });
-    }
-    m_modalities->setMenu(menu);
+    auto *modalities = new ModalityFilterButton(this);
+    connect(modalities, &ModalityFilterButton::checkedCodesChanged, this, &StudyFilterBar::filterChanged);
+    m_modalities = modalities;
     layout->addWidget(m_modalities);
 
     m_range = new QComboBox(this);
@@ -76,10 +64,7 @@ db::StudyFilter StudyFilterBar::filter() const
 {
     db::StudyFilter f;
     f.text = m_text->text();
-    for (QAction *action : m_modalities->menu()->actions()) {
-        if (action->isChecked())
-            f.modalities << action->text();
-    }
+    f.modalities = static_cast<const ModalityFilterButton *>(m_modalities)->checkedCodes();
     f.range = static_cast<db::StudyFilter::DateRange>(m_range->currentIndex());
     f.first = m_first->date();
     f.second = m_second->date();

@@ -1,5 +1,7 @@
 #include "app/LocalApiServer.h"
 #include "app/PacsOpenRequest.h"
+#include "db/Database.h"
+#include "ui/PrivateSettings.h"
 #include "ui/app/BridgeWiring.h"
 #include "ui/pacs/PacsOpenCoordinator.h"
 
@@ -11,6 +13,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -57,11 +60,17 @@ private slots:
 
 void BridgeWiringTest::oneOpenRequestWaitsForTheUser()
 {
+    // The node is looked up in the configuration: a private one, empty.
+    QTemporaryDir settings;
+    QVERIFY(settings.isValid());
+    velmaris::testing::usePrivateSettings(settings.path());
     QWidget window;
     LocalApiServer bridge(0, nullptr);
     QString error;
     QVERIFY2(bridge.listen(&error), qPrintable(error));
-    pacs::PacsOpenCoordinator coordinator(nullptr, &window);
+    db::Database archive(nullptr);
+    QVERIFY(archive.open(QStringLiteral(":memory:")));
+    pacs::PacsOpenCoordinator coordinator(&archive, &window);
     velmaris::connectBridge(&bridge, &coordinator, &window);
     QNetworkAccessManager manager;
     manager.setProxy(QNetworkProxy::NoProxy);
@@ -88,7 +97,7 @@ void BridgeWiringTest::oneOpenRequestWaitsForTheUser()
     coordinator.openStudy(velmaris::PacsOpenRequest{QStringLiteral("7.7"), {}, 104, {}, true});
     QCOMPARE(boxes().size(), 1);
 
-    boxes().first()->button(QMessageBox::Ok)->click();
+    boxes().first()->button(QMessageBox::No)->click();
     QTRY_VERIFY(!bridge.openRequestWaiting());
     QVERIFY(!coordinator.isWaitingForUser());
     QTRY_VERIFY(boxes().isEmpty());
