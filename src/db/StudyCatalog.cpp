@@ -21,6 +21,11 @@ bool StudyCatalog::seriesOf(const QString &studyUid, QList<SeriesRecord> *series
     return error->isEmpty();
 }
 
+QList<SeriesRecord> StudyCatalog::seriesOf(const QString &studyUid) const
+{
+    return m_database->listSeries(studyUid);
+}
+
 QList<SeriesSlices> StudyCatalog::seriesWithSlices(const QString &studyUid) const
 {
     QList<SeriesSlices> result;

@@ -40,6 +40,8 @@ public:
 
     bool studyRows(QList<StudyTableRow> *rows, QString *error) const;
     bool seriesOf(const QString &studyUid, QList<SeriesRecord> *series, QString *error) const;
+    // The same list where a failed read may simply show nothing.
+    QList<SeriesRecord> seriesOf(const QString &studyUid) const;
     // Every series of the study with its slices, in the index's series order.
     QList<SeriesSlices> seriesWithSlices(const QString &studyUid) const;
     QList<SliceRef> slicesOf(const QString &seriesUid) const;

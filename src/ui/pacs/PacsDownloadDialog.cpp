@@ -2,6 +2,7 @@
 
 #include "app/PacsDialogSettings.h"
 #include "db/Database.h"
+#include "db/StudyCatalog.h"
 #include "ui/dialogs/ModalityFilterButton.h"
 #include "ui/pacs/PacsOpenCoordinator.h"
 #include "ui/pacs/PacsSendAction.h"
@@ -539,7 +540,7 @@ void PacsDownloadDialog::onCoordinatorFinished(bool ok, const QString &errorMess
 
 void PacsDownloadDialog::runForStudy(const QString &studyUid, std::function<void(const QString &)> action)
 {
-    if (m_database->studyExists(studyUid)) {
+    if (db::StudyCatalog(m_database).studyExists(studyUid)) {
         action(studyUid);
         return;
     }

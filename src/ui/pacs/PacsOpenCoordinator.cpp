@@ -40,12 +40,14 @@ bool isInside(const QString &path, const QString &folder)
 // meanwhile) stay, and so do their files.
 void discardViewOnly(db::Database *database, const QString &studyUid, const QString &folder)
 {
-    const QStringList paths = database->studyFilePaths(studyUid);
+    const db::StudyCatalog catalog(database);
+    const QStringList paths = catalog.filesOf(studyUid);
     const bool allOurs = std::all_of(paths.begin(), paths.end(), [&](const QString &p) { return isInside(p, folder); });
     if (allOurs) {
-        if (!database->deleteStudy(studyUid))
+        QString error;
+        if (!catalog.removeFromList({studyUid}, &error))
             qWarning("PacsOpenCoordinator: study %s not removed: %s", qUtf8Printable(studyUid),
-                     qUtf8Printable(database->lastError()));
+                     qUtf8Printable(error));
         QDir(folder).removeRecursively();
         return;
     }
@@ -140,8 +142,9 @@ void PacsOpenCoordinator::start(const PacsServerConfig &node, const PacsConfig &
     }
     // Viewing a study the archive already has needs no network, and must not
     // put temporary copies in place of the archive's own files.
-    if (mode == ViewOnly && m_database->studyExists(studyInstanceUid)) {
-        const int files = int(m_database->studyFilePaths(studyInstanceUid).size());
+    const db::StudyCatalog catalog(m_database);
+    if (mode == ViewOnly && catalog.studyExists(studyInstanceUid)) {
+        const int files = int(catalog.filesOf(studyInstanceUid).size());
         present(openViewer(studyInstanceUid));
         emit finished(true, QString(), files);
         return;
@@ -257,10 +260,10 @@ void PacsOpenCoordinator::flushIndex()
     }
     if (m_viewer.isNull())
         return; // closed by the user: not opened again for the same download
-    const QList<db::SeriesRecord> records = m_database->listSeries(m_uid);
-    for (const db::SeriesRecord &record : records) {
+    const db::StudyCatalog catalog(m_database);
+    for (const db::SeriesRecord &record : catalog.seriesOf(m_uid)) {
         if (series.contains(record.series_instance_uid))
-            m_viewer->showSeries(record, m_database->listInstances(record.series_instance_uid));
+            m_viewer->showSeries(record, catalog.slicesOf(record.series_instance_uid));
     }
 }
 
@@ -391,7 +394,7 @@ void PacsOpenCoordinator::openStudy(const velmaris::PacsOpenRequest &request)
         warn(QStringLiteral("Некорректный запрос на открытие исследования — не передан UID."));
         return;
     }
-    if (m_database->studyExists(uid)) {
+    if (db::StudyCatalog(m_database).studyExists(uid)) {
         present(openViewer(uid));
         emit waitingForUserChanged(false);
         return;
