@@ -3,9 +3,9 @@
 #include "cli/CliOutput.h"
 #include "cli/JsonRecords.h"
 #include "cli/PacsCommands.h"
-#include "cli/PngFile.h"
 #include "cli/ServeCommand.h"
-#include "cli/VolumeVerbs.h"
+#include "cli/PngFile.h"
+#include "cli/ExtendedVerbs.h"
 #include "db/Database.h"
 #include "db/ImportService.h"
 #include "dicom/DicomSummaryReader.h"
@@ -314,23 +314,21 @@ int renderPicture(const Arguments &args, Output &output)
 
 } // namespace
 
+const char *fullUsageText()
+{
+    // The volume verbs keep their usage text beside their names.
+    static const std::string text = std::string(usageText) + volumeUsageText + vrtUsageText + cprUsageText;
+    return text.c_str();
+}
+
 int runCommand(const QStringList &arguments, std::FILE *out, std::FILE *err)
 {
-    // The volume verbs keep their usage text beside their code.
-    static const std::string fullUsage = std::string(usageText) + volumeUsageText + vrtUsageText + cprUsageText;
-    Output output(out, err, fullUsage.c_str());
+    Output output(out, err, fullUsageText());
     if (arguments.isEmpty())
         return output.usage();
     const QString command = arguments.first();
-    if (isVolumeVerb(command))
-        return runVolumeVerb(arguments, out, err);
-    if (command == QLatin1String("serve"))
-        return runServe(arguments.mid(1), output);
-    if (isPacsCommand(command)) {
-        const int code = runPacsCommand(command, arguments.mid(1), output);
-        std::fflush(out);
-        return code;
-    }
+    if (isExtendedVerb(command))
+        return runExtendedVerb(arguments, out, err);
     const Arguments args = parse(arguments.mid(1));
     if (!args.problem.isEmpty())
         return output.usage(args.problem);

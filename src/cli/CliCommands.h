@@ -13,4 +13,7 @@ enum ExitCode { Success = 0, RuntimeFailure = 1, UsageError = 2 };
 // go to `out` as JSON Lines; messages go to `err`.
 int runCommand(const QStringList &arguments, std::FILE *out, std::FILE *err);
 
+// The usage text of every command.
+const char *fullUsageText();
+
 } // namespace velmaris::cli

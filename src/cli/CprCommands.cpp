@@ -1,5 +1,5 @@
 #include "cli/CprCommands.h"
-#include "cli/VolumeVerbs.h"
+#include "cli/ExtendedVerbs.h"
 
 #include "cli/CliOutput.h"
 #include "cli/VolumeCommands.h"

@@ -1,7 +1,7 @@
 #include "cli/VolumeCommands.h"
 
 #include "cli/CliCommands.h"
-#include "cli/VolumeVerbs.h"
+#include "cli/ExtendedVerbs.h"
 #include "db/Database.h"
 #include "volume/MprReslicer.h"
 #include "volume/SeriesVolumeSlices.h"

@@ -1,7 +1,7 @@
 #include "cli/VrtCommands.h"
 
 #include "cli/CliCommands.h"
-#include "cli/VolumeVerbs.h"
+#include "cli/ExtendedVerbs.h"
 #include "db/Database.h"
 #include "ui/volume/GlVolumeRenderer.h"
 #include "volume/SeriesVolumeSlices.h"

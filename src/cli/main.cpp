@@ -1,5 +1,5 @@
 #include "cli/CliCommands.h"
-#include "cli/VolumeVerbs.h"
+#include "cli/ExtendedVerbs.h"
 #include "dicom/CodecRegistration.h"
 #include "dicom/DicomFileSummary.h"
 
@@ -17,15 +17,15 @@ namespace {
 
 std::vector<char *> programArguments; // argv as given, for the hand-over
 
-// The volume verbs run in norvane-cli-volume beside this program: the
-// process becomes that program with the same arguments, so the output and the
-// exit code are the call's own.
-int handOverToVolumeProgram(const QStringList &, std::FILE *out, std::FILE *err)
+// The volume and network verbs run in norvane-cli-ext beside this program:
+// the process becomes that program with the same arguments, so the output and
+// the exit code are the call's own.
+int handOverToExtendedProgram(const QStringList &, std::FILE *out, std::FILE *err)
 {
     std::fflush(out);
     std::fflush(err);
     const QByteArray program = QFile::encodeName(
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("norvane-cli-volume")));
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("norvane-cli-ext")));
     programArguments.front() = const_cast<char *>(program.constData());
     ::execv(program.constData(), programArguments.data());
     const QByteArray message = QStringLiteral("Не удалось запустить %1: %2\n")
@@ -44,7 +44,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("norvane-cli"));
     QCoreApplication::setOrganizationName(QStringLiteral("Brennick"));
-    velmaris::cli::setVolumeVerbRunner(&handOverToVolumeProgram);
+    velmaris::cli::setExtendedVerbRunner(&handOverToExtendedProgram);
     dicom::registerSummaryMetaType();
     const dicom::CodecRegistration codecs;
     return velmaris::cli::runCommand(QCoreApplication::arguments().mid(1), stdout, stderr);

@@ -1,4 +1,4 @@
-#include "cli/VolumeVerbs.h"
+#include "cli/ExtendedVerbs.h"
 
 #include "cli/CliCommands.h"
 
@@ -23,29 +23,31 @@ const char cprUsageText[] =
 
 namespace {
 
-VolumeVerbRunner volumeVerbRunner = nullptr;
+ExtendedVerbRunner extendedVerbRunner = nullptr;
 
 } // namespace
 
-bool isVolumeVerb(const QString &command)
+bool isExtendedVerb(const QString &command)
 {
-    static const QStringList verbs{QStringLiteral("volume"), QStringLiteral("mpr"), QStringLiteral("vrt"),
-                                   QStringLiteral("cpr"), QStringLiteral("trace")};
+    static const QStringList verbs{QStringLiteral("volume"), QStringLiteral("mpr"),  QStringLiteral("vrt"),
+                                   QStringLiteral("cpr"),    QStringLiteral("trace"), QStringLiteral("echo"),
+                                   QStringLiteral("find"),   QStringLiteral("get"),   QStringLiteral("move"),
+                                   QStringLiteral("send"),   QStringLiteral("serve")};
     return verbs.contains(command);
 }
 
-void setVolumeVerbRunner(VolumeVerbRunner runner)
+void setExtendedVerbRunner(ExtendedVerbRunner runner)
 {
-    volumeVerbRunner = runner;
+    extendedVerbRunner = runner;
 }
 
-int runVolumeVerb(const QStringList &arguments, std::FILE *out, std::FILE *err)
+int runExtendedVerb(const QStringList &arguments, std::FILE *out, std::FILE *err)
 {
-    if (volumeVerbRunner == nullptr) {
+    if (extendedVerbRunner == nullptr) {
         std::fputs("Команды объёма выполняет norvane-cli-volume, а она здесь недоступна\n", err);
         return RuntimeFailure;
     }
-    return volumeVerbRunner(arguments, out, err);
+    return extendedVerbRunner(arguments, out, err);
 }
 
 } // namespace velmaris::cli
