@@ -44,7 +44,7 @@ void setExtendedVerbRunner(ExtendedVerbRunner runner)
 int runExtendedVerb(const QStringList &arguments, std::FILE *out, std::FILE *err)
 {
     if (extendedVerbRunner == nullptr) {
-        std::fputs("Команды объёма выполняет norvane-cli-volume, а она здесь недоступна\n", err);
+        std::fputs("Эту команду выполняет norvane-cli-ext, а её здесь нет\n", err);
         return RuntimeFailure;
     }
     return extendedVerbRunner(arguments, out, err);
