@@ -21,6 +21,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -34,26 +35,21 @@ namespace {
 
 constexpr int runs = 7;
 
-struct Figure
-{
-    double median = 0.0;
-    double low = 0.0;
-    double high = 0.0;
-};
+// The runs of one thing, with their median and spread.
+using Figure = velmaris::bench::Runs;
 
 Figure measure(const std::function<void(int)> &work)
 {
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i)
         ms.push_back(timeMs([&] { work(i); }));
-    std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms.front(), ms.back()};
+    return Figure{std::move(ms)};
 }
 
 void print(const char *what, const Figure &f, const char *referenceName, const Figure &reference)
 {
-    std::printf("  %-28s %8.2f ms (%.2f … %.2f)   %-30s %8.2f ms   ratio %.2f\n", what, f.median, f.low, f.high,
-                referenceName, reference.median, f.median / reference.median);
+    std::printf("  %-28s %8.2f ms (%.2f … %.2f)   %-30s %8.2f ms   ratio %.2f\n", what, f.median(), f.min(), f.max(),
+                referenceName, reference.median(), f.median() / reference.median());
 }
 
 } // namespace

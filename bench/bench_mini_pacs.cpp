@@ -27,6 +27,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <utility>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -37,17 +38,12 @@ namespace {
 using velmaris::testing::DicomPeer;
 using velmaris::testing::freePort;
 
-struct Figure
-{
-    double median = 0;
-    double low = 0;
-    double high = 0;
-};
+// The runs of one thing, with their median and spread.
+using Figure = velmaris::bench::Runs;
 
 Figure figure(std::vector<double> ms)
 {
-    std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms.front(), ms.back()};
+    return Figure{std::move(ms)};
 }
 
 // Runs a tool while this thread's event loop turns (the service indexes here).
@@ -67,12 +63,12 @@ bool runTool(const QString &program, const QStringList &arguments)
 void print(const char *what, const Figure &ours, const char *referenceName, const Figure &reference,
            bool higherIsBetter)
 {
-    std::printf("%-46s %8.1f ms (%.1f..%.1f)\n", what, ours.median, ours.low, ours.high);
-    std::printf("  %-44s %8.1f ms (%.1f..%.1f)\n", referenceName, reference.median, reference.low, reference.high);
+    std::printf("%-46s %8.1f ms (%.1f..%.1f)\n", what, ours.median(), ours.min(), ours.max());
+    std::printf("  %-44s %8.1f ms (%.1f..%.1f)\n", referenceName, reference.median(), reference.min(), reference.max());
     if (higherIsBetter)
-        std::printf("  throughput %.2f x the reference\n", reference.median / ours.median);
+        std::printf("  throughput %.2f x the reference\n", reference.median() / ours.median());
     else
-        std::printf("  %.2f x the reference's time\n", ours.median / reference.median);
+        std::printf("  %.2f x the reference's time\n", ours.median() / reference.median());
 }
 
 void clearFolder(const QString &folder)

@@ -29,6 +29,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -42,17 +43,12 @@ namespace {
 
 constexpr int runs = 7;
 
-struct Figure
-{
-    double median = 0.0;
-    double low = 0.0;
-    double high = 0.0;
-};
+// The runs of one thing, with their median and spread.
+using Figure = velmaris::bench::Runs;
 
 Figure summarise(std::vector<double> ms)
 {
-    std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms.front(), ms.back()};
+    return Figure{std::move(ms)};
 }
 
 Figure measure(int count, const std::function<void()> &work)
@@ -65,8 +61,8 @@ Figure measure(int count, const std::function<void()> &work)
 
 void print(const char *what, const Figure &f, const Figure &reference)
 {
-    std::printf("  %-34s %9.2f ms (%.2f … %.2f)   reference %9.2f ms (%.2f … %.2f)   ratio %.2f\n", what, f.median,
-                f.low, f.high, reference.median, reference.low, reference.high, f.median / reference.median);
+    std::printf("  %-34s %9.2f ms (%.2f … %.2f)   reference %9.2f ms (%.2f … %.2f)   ratio %.2f\n", what, f.median(),
+                f.min(), f.max(), reference.median(), reference.min(), reference.max(), f.median() / reference.median());
 }
 
 // Opens the window and returns once its planes are shown (to 2 ms).

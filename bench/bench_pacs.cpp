@@ -14,22 +14,18 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <utility>
 #include <cstdio>
 #include <vector>
 
 namespace {
 
-struct Figure
-{
-    double median = 0;
-    double low = 0;
-    double high = 0;
-};
+// The runs of one thing, with their median and spread.
+using Figure = velmaris::bench::Runs;
 
 Figure figure(std::vector<double> ms)
 {
-    std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms.front(), ms.back()};
+    return Figure{std::move(ms)};
 }
 
 bool runTool(const QString &program, const QStringList &arguments)
@@ -43,11 +39,11 @@ bool runTool(const QString &program, const QStringList &arguments)
 
 void print(const char *what, const Figure &ours, const Figure &reference, int files)
 {
-    std::printf("%-44s %8.0f ms (%.0f..%.0f) %7.0f files/s\n", what, ours.median, ours.low, ours.high,
-                files / (ours.median / 1000));
-    std::printf("%-44s %8.0f ms (%.0f..%.0f) %7.0f files/s\n", "  reference (DCMTK tool)", reference.median,
-                reference.low, reference.high, files / (reference.median / 1000));
-    std::printf("  throughput %.2f x the DCMTK tool (goal: at least 0.8)\n", reference.median / ours.median);
+    std::printf("%-44s %8.0f ms (%.0f..%.0f) %7.0f files/s\n", what, ours.median(), ours.min(), ours.max(),
+                files / (ours.median() / 1000));
+    std::printf("%-44s %8.0f ms (%.0f..%.0f) %7.0f files/s\n", "  reference (DCMTK tool)", reference.median(),
+                reference.min(), reference.max(), files / (reference.median() / 1000));
+    std::printf("  throughput %.2f x the DCMTK tool (goal: at least 0.8)\n", reference.median() / ours.median());
 }
 
 } // namespace

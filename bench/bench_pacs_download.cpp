@@ -24,27 +24,23 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 #include <cstdio>
 #include <vector>
 
 namespace {
 
-struct Figure
-{
-    double median = 0;
-    double low = 0;
-    double high = 0;
-};
+// The runs of one thing, with their median and spread.
+using Figure = velmaris::bench::Runs;
 
 Figure figure(std::vector<double> values)
 {
-    std::sort(values.begin(), values.end());
-    return {values[values.size() / 2], values.front(), values.back()};
+    return Figure{std::move(values)};
 }
 
 void line(const char *what, const Figure &f, const char *unit)
 {
-    std::printf("%-48s %8.0f %s (%.0f..%.0f)\n", what, f.median, unit, f.low, f.high);
+    std::printf("%-48s %8.0f %s (%.0f..%.0f)\n", what, f.median(), unit, f.min(), f.max());
 }
 
 struct Download
@@ -196,10 +192,10 @@ int main(int argc, char *argv[])
     std::printf("%d files of %d x %d from Orthanc, %d runs\n", files, size, size, runs);
     line("C-MOVE into the listener, click to last indexed", figure(move), "ms");
     line("  reference: movescu + storescp", figure(movescu), "ms");
-    std::printf("  throughput %.2f x DCMTK (goal: at least 0.8)\n", figure(movescu).median / figure(move).median);
+    std::printf("  throughput %.2f x DCMTK (goal: at least 0.8)\n", figure(movescu).median() / figure(move).median());
     line("C-GET, click to last indexed", figure(get), "ms");
     line("  reference: getscu", figure(getscu), "ms");
-    std::printf("  throughput %.2f x DCMTK (goal: at least 0.8)\n", figure(getscu).median / figure(get).median);
+    std::printf("  throughput %.2f x DCMTK (goal: at least 0.8)\n", figure(getscu).median() / figure(get).median());
     line("first image after the first file (mode 1)", figure(firstImage), "ms");
     line("longest GUI stall while files arrive", figure(stall), "ms");
     return 0;

@@ -29,6 +29,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <utility>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -40,26 +41,21 @@ namespace {
 
 constexpr int runs = 5;
 
-struct Figure
-{
-    double median = 0.0;
-    double low = 0.0;
-    double high = 0.0;
-};
+// The runs of one thing, with their median and spread.
+using Figure = velmaris::bench::Runs;
 
 Figure measure(int count, const std::function<void()> &work)
 {
     std::vector<double> ms;
     for (int i = 0; i < count; ++i)
         ms.push_back(timeMs(work));
-    std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms.front(), ms.back()};
+    return Figure{std::move(ms)};
 }
 
 void print(const char *what, const Figure &f, const Figure &reference)
 {
-    std::printf("  %-34s %9.2f ms (%.2f … %.2f)   reference %9.2f ms   ratio %.2f\n", what, f.median, f.low, f.high,
-                reference.median, f.median / reference.median);
+    std::printf("  %-34s %9.2f ms (%.2f … %.2f)   reference %9.2f ms   ratio %.2f\n", what, f.median(), f.min(), f.max(),
+                reference.median(), f.median() / reference.median());
 }
 
 long residentKiB()
@@ -191,7 +187,7 @@ int main(int argc, char **argv)
         const Figure two = measure(runs, [&] { render::buildVolume(list, message, 0, {2, 0}); });
         std::printf("Build of %d × %d × %d JPEG-LS lossless:\n", size, size, jpegLsSlices);
         print("2 threads vs 1 thread", two, one);
-        std::printf("  speed-up %.2f ×\n", one.median / two.median);
+        std::printf("  speed-up %.2f ×\n", one.median() / two.median());
         QDir(folder + QStringLiteral("/jpegls")).removeRecursively();
     }
     QDir(folder).rmdir(folder);
