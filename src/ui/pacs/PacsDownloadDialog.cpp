@@ -563,7 +563,7 @@ QMenu *PacsDownloadDialog::createRowMenu(int row)
     QAction *send = menu->addAction(QStringLiteral("Отправить на PACS-сервер…"));
     connect(send, &QAction::triggered, this, [this, uid] {
         runForStudy(uid, [this](const QString &studyUid) {
-            PacsSendAction::chooseServerAndSend(parentWidget(), m_database->studyFilePaths(studyUid));
+            PacsSendAction::chooseServerAndSend(parentWidget(), db::StudyCatalog(m_database).filesOf(studyUid));
         });
     });
     return menu;

@@ -9,6 +9,7 @@
 #include "ui/viewer/DetachedPanelWindow.h"
 #include "ui/viewer/ImageViewportWidget.h"
 #include "ui/viewer/LayoutPicker.h"
+#include "ui/viewer/PanelGrid.h"
 #include "ui/viewer/PanelReconstruction.h"
 #include "ui/viewer/SeriesListWidget.h"
 #include "ui/viewer/VertebraStartDialog.h"
@@ -60,10 +61,13 @@ ViewerWindow::ViewerWindow(const QString &studyUid, bool portable, QWidget *pare
 
     auto *splitter = new QSplitter(Qt::Horizontal, this);
     m_seriesList = new SeriesListWidget(splitter);
-    m_grid = new QWidget(splitter);
-    m_gridLayout = new QGridLayout(m_grid);
-    m_gridLayout->setContentsMargins(0, 0, 0, 0);
-    m_gridLayout->setSpacing(2);
+    m_grid = new PanelGrid(splitter);
+    connect(m_grid, &PanelGrid::panelCreated, this, &ViewerWindow::onPanelCreated);
+    connect(m_grid, &PanelGrid::activePanelChanged, this, [this](ImageViewportWidget *panel) {
+        const int row = m_seriesList->rowOfSeries(panel->seriesUid());
+        if (row >= 0)
+            m_seriesList->setCurrentRow(row);
+    });
     splitter->addWidget(m_seriesList);
     splitter->addWidget(m_grid);
     splitter->setStretchFactor(0, 0);
@@ -92,8 +96,7 @@ ViewerWindow::ViewerWindow(const QString &studyUid, bool portable, QWidget *pare
             statusBar()->clearMessage();
     });
 
-    relayoutGrid();
-    setActiveViewport(0);
+    m_grid->setGrid(1, 1);
     buildActions();
     buildMenus();
     buildToolBars();
@@ -288,94 +291,35 @@ bool ViewerWindow::addComparisonStudy(const QString &studyUid)
 
 // ---------------------------------------------------------------- grid
 
-ViewerWindow::Cell &ViewerWindow::ensureCell(int row, int column)
+void ViewerWindow::onPanelCreated(ImageViewportWidget *panel)
 {
-    const int cellIndex = row * maxGridSide + column;
-    Cell &cell = m_cells[static_cast<std::size_t>(cellIndex)];
-    if (cell.panel != nullptr)
-        return cell;
-    cell.stack = new QStackedWidget(m_grid);
-    cell.panel = new ImageViewportWidget(cell.stack);
-    cell.stack->addWidget(cell.panel);
-
-    cell.placeholder = new QWidget(cell.stack);
-    cell.placeholder->setStyleSheet(QStringLiteral("background:#1a1a1a; color:#888;"));
-    auto *placeholderLayout = new QVBoxLayout(cell.placeholder);
-    auto *text = new QLabel(QStringLiteral("Панель отсоединена\nна отдельный экран"), cell.placeholder);
-    text->setAlignment(Qt::AlignCenter);
-    auto *back = new QPushButton(QStringLiteral("Прикрепить обратно"), cell.placeholder);
-    placeholderLayout->addStretch();
-    placeholderLayout->addWidget(text);
-    placeholderLayout->addWidget(back, 0, Qt::AlignCenter);
-    placeholderLayout->addStretch();
-    cell.stack->addWidget(cell.placeholder);
-    connect(back, &QPushButton::clicked, this, [this, cellIndex] { reattach(cellIndex); });
-
-    ImageViewportWidget *panel = cell.panel;
-    panel->setWheelSeries(m_actions.contains(QStringLiteral("wheelSeries"))
-                          && m_actions.value(QStringLiteral("wheelSeries"))->isChecked());
+    const QAction *wheelSeries = m_actions.value(QStringLiteral("wheelSeries"));
+    panel->setWheelSeries(wheelSeries != nullptr && wheelSeries->isChecked());
     if (m_toolGroup != nullptr && m_toolGroup->checkedAction() != nullptr)
         panel->setMeasurementMode(
             static_cast<render::MeasurementMode>(m_toolGroup->checkedAction()->data().toInt()));
-    connect(panel, &ImageViewportWidget::activated, this, [this, panel] { setActiveViewport(indexOfPanel(panel)); });
+    connect(panel, &ImageViewportWidget::activated, this, [this, panel] { setActiveViewport(m_grid->indexOf(panel)); });
     connect(panel, &ImageViewportWidget::sliceChanged, this, [this, panel](int index, int total) {
-        onViewportSliceChanged(indexOfPanel(panel), index, total);
+        onViewportSliceChanged(m_grid->indexOf(panel), index, total);
     });
     connect(panel, &ImageViewportWidget::seriesDropped, this, [this, panel](const QString &uid) {
-        setActiveViewport(indexOfPanel(panel));
+        setActiveViewport(m_grid->indexOf(panel));
         loadIntoPanel(panel, uid);
     });
     connect(panel, &ImageViewportWidget::seriesStepRequested, this,
-            [this, panel](int direction) { onSeriesStepRequested(indexOfPanel(panel), direction); });
+            [this, panel](int direction) { onSeriesStepRequested(m_grid->indexOf(panel), direction); });
     connect(panel, &ImageViewportWidget::seriesMenuRequested, this,
-            [this, panel](const QPoint &pos) { onSeriesMenuRequested(indexOfPanel(panel), pos); });
+            [this, panel](const QPoint &pos) { onSeriesMenuRequested(m_grid->indexOf(panel), pos); });
     connect(panel, &ImageViewportWidget::cursor3DClicked, this,
-            [this, panel](const QPointF &pos) { onCursor3DClicked(indexOfPanel(panel), pos); });
+            [this, panel](const QPointF &pos) { onCursor3DClicked(m_grid->indexOf(panel), pos); });
     connect(panel, &ImageViewportWidget::vertebraLabelClicked, this,
-            [this, panel](const QPointF &pos) { onVertebraLabelClicked(indexOfPanel(panel), pos); });
+            [this, panel](const QPointF &pos) { onVertebraLabelClicked(m_grid->indexOf(panel), pos); });
     connect(panel, &ImageViewportWidget::quickToolRequested, this, &ViewerWindow::chooseTool);
-    return cell;
-}
-
-void ViewerWindow::relayoutGrid()
-{
-    for (Cell &cell : m_cells) {
-        if (cell.stack != nullptr) {
-            m_gridLayout->removeWidget(cell.stack);
-            cell.stack->hide();
-        }
-    }
-    for (int row = 0; row < m_rows; ++row) {
-        for (int column = 0; column < m_columns; ++column) {
-            Cell &cell = ensureCell(row, column);
-            m_gridLayout->addWidget(cell.stack, row, column);
-            cell.stack->show();
-        }
-    }
-    for (int row = 0; row < maxGridSide; ++row) {
-        m_gridLayout->setRowStretch(row, row < m_rows ? 1 : 0);
-        m_gridLayout->setColumnStretch(row, row < m_columns ? 1 : 0);
-    }
 }
 
 void ViewerWindow::onGridLayoutChosen(int rows, int columns)
 {
-    rows = std::clamp(rows, 1, maxGridSide);
-    columns = std::clamp(columns, 1, maxGridSide);
-    const int activeRow = m_activeCell / maxGridSide;
-    const int activeColumn = m_activeCell % maxGridSide;
-    // Cells that leave the grid hand their detached windows back first.
-    for (int cellIndex = 0; cellIndex < maxGridSide * maxGridSide; ++cellIndex) {
-        if (cellIndex / maxGridSide >= rows || cellIndex % maxGridSide >= columns)
-            reattach(cellIndex);
-    }
-    m_rows = rows;
-    m_columns = columns;
-    relayoutGrid();
-    if (activeRow >= rows || activeColumn >= columns)
-        setActiveViewport(0);
-    else
-        setActiveViewport(activeRow * columns + activeColumn);
+    m_grid->setGrid(rows, columns);
     updateReferenceLines();
     updateVertebraLabels();
     // Panels that left the grid took the keyboard focus with them; it goes
@@ -402,63 +346,49 @@ void ViewerWindow::onLayoutButtonClicked()
     picker->show();
 }
 
+int ViewerWindow::gridRows() const
+{
+    return m_grid->rows();
+}
+
+int ViewerWindow::gridColumns() const
+{
+    return m_grid->columns();
+}
+
 QList<ImageViewportWidget *> ViewerWindow::panels() const
 {
-    QList<ImageViewportWidget *> list;
-    for (int row = 0; row < m_rows; ++row) {
-        for (int column = 0; column < m_columns; ++column)
-            list.append(m_cells[static_cast<std::size_t>(row * maxGridSide + column)].panel);
-    }
-    return list;
-}
-
-int ViewerWindow::indexOfPanel(const ImageViewportWidget *panel) const
-{
-    return static_cast<int>(panels().indexOf(panel));
-}
-
-ViewerWindow::Cell *ViewerWindow::cellAt(int viewportIndex)
-{
-    if (viewportIndex < 0 || viewportIndex >= m_rows * m_columns)
-        return nullptr;
-    return &m_cells[static_cast<std::size_t>((viewportIndex / m_columns) * maxGridSide + viewportIndex % m_columns)];
-}
-
-const ViewerWindow::Cell *ViewerWindow::cellAt(int viewportIndex) const
-{
-    return const_cast<ViewerWindow *>(this)->cellAt(viewportIndex);
-}
-
-ImageViewportWidget *ViewerWindow::panelAt(int viewportIndex) const
-{
-    const Cell *cell = cellAt(viewportIndex);
-    return cell != nullptr ? cell->panel : nullptr;
+    return m_grid->panels();
 }
 
 ImageViewportWidget *ViewerWindow::viewport() const
 {
-    return m_cells[static_cast<std::size_t>(m_activeCell)].panel;
+    return m_grid->activePanel();
 }
 
 int ViewerWindow::activeViewportIndex() const
 {
-    return indexOfPanel(viewport());
+    return m_grid->indexOf(viewport());
 }
 
 void ViewerWindow::setActiveViewport(int viewportIndex)
 {
-    if (viewportIndex < 0 || viewportIndex >= m_rows * m_columns)
-        return;
-    m_activeCell = (viewportIndex / m_columns) * maxGridSide + viewportIndex % m_columns;
-    for (ImageViewportWidget *panel : panels())
-        panel->setActive(panel == viewport());
-    for (const Cell &cell : m_cells) {
-        if (cell.panel != nullptr && indexOfPanel(cell.panel) < 0)
-            cell.panel->setActive(false);
-    }
-    const int row = m_seriesList->rowOfSeries(viewport()->seriesUid());
-    if (row >= 0)
-        m_seriesList->setCurrentRow(row);
+    m_grid->setActiveIndex(viewportIndex);
+}
+
+bool ViewerWindow::isViewportDetached(int viewportIndex) const
+{
+    return m_grid->isDetached(viewportIndex);
+}
+
+DetachedPanelWindow *ViewerWindow::detachedWindow(int viewportIndex) const
+{
+    return m_grid->detachedWindow(viewportIndex);
+}
+
+void ViewerWindow::toggleDetachViewport(int viewportIndex)
+{
+    m_grid->toggleDetach(viewportIndex);
 }
 
 // ---------------------------------------------------------------- links
@@ -466,7 +396,7 @@ void ViewerWindow::setActiveViewport(int viewportIndex)
 void ViewerWindow::onViewportSliceChanged(int sourceViewportIndex, int index, int total)
 {
     const QAction *sync = m_actions.value(QStringLiteral("syncSlices"));
-    m_links->onSliceChanged(panelAt(sourceViewportIndex), index, total, sync != nullptr && sync->isChecked());
+    m_links->onSliceChanged(m_grid->panelAt(sourceViewportIndex), index, total, sync != nullptr && sync->isChecked());
 }
 
 void ViewerWindow::updateReferenceLines()
@@ -477,7 +407,7 @@ void ViewerWindow::updateReferenceLines()
 
 void ViewerWindow::onSeriesStepRequested(int viewportIndex, int direction)
 {
-    ImageViewportWidget *panel = panelAt(viewportIndex);
+    ImageViewportWidget *panel = m_grid->panelAt(viewportIndex);
     if (panel == nullptr || m_seriesOrder.isEmpty())
         return;
     const int current = static_cast<int>(m_seriesOrder.indexOf(panel->seriesUid()));
@@ -489,13 +419,13 @@ void ViewerWindow::onSeriesStepRequested(int viewportIndex, int direction)
 
 void ViewerWindow::onCursor3DClicked(int viewportIndex, const QPointF &imagePixel)
 {
-    if (ImageViewportWidget *source = panelAt(viewportIndex))
+    if (ImageViewportWidget *source = m_grid->panelAt(viewportIndex))
         m_links->onCursorClicked(source, imagePixel);
 }
 
 void ViewerWindow::onVertebraLabelClicked(int viewportIndex, const QPointF &imagePixel)
 {
-    if (ImageViewportWidget *panel = panelAt(viewportIndex))
+    if (ImageViewportWidget *panel = m_grid->panelAt(viewportIndex))
         m_links->onVertebraClicked(panel, imagePixel);
 }
 
@@ -521,10 +451,8 @@ void ViewerWindow::chooseTool(render::MeasurementMode mode)
     }
     if (QAction *action = m_toolActions.value(static_cast<int>(mode)))
         action->setChecked(true);
-    for (const Cell &cell : m_cells) {
-        if (cell.panel != nullptr)
-            cell.panel->setMeasurementMode(mode);
-    }
+    for (ImageViewportWidget *panel : m_grid->allPanels())
+        panel->setMeasurementMode(mode);
 }
 
 void ViewerWindow::onCineToggled(bool on)
@@ -593,7 +521,7 @@ void ViewerWindow::showStatus(const QString &text, int timeoutMs)
 QMenu *ViewerWindow::buildSeriesMenu(int viewportIndex, QWidget *parent)
 {
     auto *menu = new QMenu(parent);
-    ImageViewportWidget *panel = panelAt(viewportIndex);
+    ImageViewportWidget *panel = m_grid->panelAt(viewportIndex);
     if (panel == nullptr)
         return menu;
     for (const QString &uid : std::as_const(m_seriesOrder)) {
@@ -628,63 +556,10 @@ void ViewerWindow::onSeriesMenuRequested(int viewportIndex, const QPoint &global
     menu->popup(globalPos);
 }
 
-bool ViewerWindow::isViewportDetached(int viewportIndex) const
-{
-    const Cell *cell = cellAt(viewportIndex);
-    return cell != nullptr && cell->detached != nullptr;
-}
-
-DetachedPanelWindow *ViewerWindow::detachedWindow(int viewportIndex) const
-{
-    const Cell *cell = cellAt(viewportIndex);
-    return cell != nullptr ? cell->detached : nullptr;
-}
-
-void ViewerWindow::toggleDetachViewport(int viewportIndex)
-{
-    Cell *cell = cellAt(viewportIndex);
-    if (cell == nullptr)
-        return;
-    const int cellIndex = static_cast<int>(cell - m_cells.data());
-    if (cell->detached != nullptr) {
-        reattach(cellIndex);
-        return;
-    }
-    cell->stack->removeWidget(cell->panel);
-    cell->detached = new DetachedPanelWindow(cell->panel, this);
-    cell->detached->setWindowTitle(QStringLiteral("Панель %1 — Velmaris").arg(viewportIndex + 1));
-    connect(cell->detached, &DetachedPanelWindow::reattachRequested, this, [this, cellIndex] { reattach(cellIndex); });
-    cell->stack->setCurrentWidget(cell->placeholder);
-    cell->detached->show();
-}
-
-void ViewerWindow::reattach(int cellIndex)
-{
-    Cell &cell = m_cells[static_cast<std::size_t>(cellIndex)];
-    if (cell.detached == nullptr)
-        return;
-    DetachedPanelWindow *window = cell.detached;
-    cell.detached = nullptr;
-    ImageViewportWidget *panel = window->takePanel();
-    if (panel != nullptr) {
-        cell.stack->insertWidget(0, panel);
-        cell.stack->setCurrentWidget(panel);
-    }
-    window->hide();
-    window->deleteLater();
-}
-
 void ViewerWindow::closeEvent(QCloseEvent *event)
 {
     m_cineTimer->stop();
-    for (int cellIndex = 0; cellIndex < maxGridSide * maxGridSide; ++cellIndex) {
-        Cell &cell = m_cells[static_cast<std::size_t>(cellIndex)];
-        if (cell.detached == nullptr)
-            continue;
-        DetachedPanelWindow *window = cell.detached;
-        reattach(cellIndex);
-        delete window;
-    }
+    m_grid->reattachAll();
     emit closed();
     QMainWindow::closeEvent(event);
 }
@@ -731,10 +606,8 @@ void ViewerWindow::buildActions()
     add(QStringLiteral("syncSlices"), QStringLiteral("Синхронизация срезов"), true);
     connect(add(QStringLiteral("wheelSeries"), QStringLiteral("Колесо: серии"), true), &QAction::toggled, this,
             [this](bool on) {
-                for (const Cell &cell : m_cells) {
-                    if (cell.panel != nullptr)
-                        cell.panel->setWheelSeries(on);
-                }
+                for (ImageViewportWidget *panel : m_grid->allPanels())
+                    panel->setWheelSeries(on);
             });
     QAction *reference = add(QStringLiteral("referenceLines"), QStringLiteral("Референсные линии"), true);
     reference->setChecked(true);

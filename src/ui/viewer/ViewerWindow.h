@@ -2,6 +2,7 @@
 
 #include "db/SeriesRecord.h"
 #include "db/SliceRef.h"
+#include "ui/viewer/PanelGrid.h"
 #include "ui/viewer/SeriesListWidget.h"
 #include "viewer/MeasurementMode.h"
 #include "viewer/SliceGeometry.h"
@@ -14,14 +15,10 @@
 #include <QPointF>
 #include <QStringList>
 
-#include <array>
-
 class QAction;
 class QActionGroup;
-class QGridLayout;
 class QMenu;
 class QSpinBox;
-class QStackedWidget;
 class QTimer;
 class QToolBar;
 
@@ -43,7 +40,7 @@ class ViewerWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    static constexpr int maxGridSide = 3;
+    static constexpr int maxGridSide = PanelGrid::maxSide;
 
     ViewerWindow(const QString &studyUid, bool portable, QWidget *parent = nullptr);
     ~ViewerWindow() override;
@@ -69,8 +66,8 @@ public:
     // The active panel.
     ImageViewportWidget *viewport() const;
 
-    int gridRows() const { return m_rows; }
-    int gridColumns() const { return m_columns; }
+    int gridRows() const;
+    int gridColumns() const;
     // The grid's panels in row-major order (detached ones included).
     QList<ImageViewportWidget *> panels() const;
     int activeViewportIndex() const;
@@ -129,45 +126,26 @@ public slots:
     void onCopyAllTriggered();
     void onCompareTriggered();
     void onLayoutButtonClicked();
+    void onPanelCreated(ImageViewportWidget *panel);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    struct Cell
-    {
-        QStackedWidget *stack = nullptr;
-        ImageViewportWidget *panel = nullptr;
-        QWidget *placeholder = nullptr;
-        DetachedPanelWindow *detached = nullptr;
-    };
-
     void buildActions();
     void buildMenus();
     void buildToolBars();
-    Cell &ensureCell(int row, int column);
-    void relayoutGrid();
-    int indexOfPanel(const ImageViewportWidget *panel) const;
-    ImageViewportWidget *panelAt(int viewportIndex) const;
-    Cell *cellAt(int viewportIndex);
-    const Cell *cellAt(int viewportIndex) const;
     void loadIntoPanel(ImageViewportWidget *panel, const QString &seriesUid);
     void refreshSeriesList();
     void updateReferenceLines();
     void updateVertebraLabels();
     QString seriesLabel(const QString &seriesUid) const;
-    void reattach(int cellIndex);
     void showStatus(const QString &text, int timeoutMs = 0);
 
     QString m_studyUid;
     bool m_portable = false;
     SeriesListWidget *m_seriesList = nullptr;
-    QWidget *m_grid = nullptr;
-    QGridLayout *m_gridLayout = nullptr;
-    std::array<Cell, maxGridSide * maxGridSide> m_cells; // by row × 3 + column
-    int m_rows = 1;
-    int m_columns = 1;
-    int m_activeCell = 0;
+    PanelGrid *m_grid = nullptr;
 
     QStringList m_seriesOrder;
     QPointer<db::Database> m_archive;
