@@ -113,4 +113,16 @@ std::optional<int> nearestSliceAlong(const QList<SliceGeometry> &series, const P
     return best;
 }
 
+QString patientDirectionLetter(const PatientPoint &direction)
+{
+    const double ax = std::abs(direction[0]), ay = std::abs(direction[1]), az = std::abs(direction[2]);
+    if (ax < 1e-6 && ay < 1e-6 && az < 1e-6)
+        return QString();
+    if (ax >= ay && ax >= az)
+        return direction[0] > 0 ? QStringLiteral("L") : QStringLiteral("R");
+    if (ay >= az)
+        return direction[1] > 0 ? QStringLiteral("P") : QStringLiteral("A");
+    return direction[2] > 0 ? QStringLiteral("S") : QStringLiteral("I");
+}
+
 } // namespace render

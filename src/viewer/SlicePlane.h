@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QPointF>
+#include <QString>
 
 #include <array>
 #include <optional>
@@ -64,5 +65,10 @@ std::optional<double> positionAlongNormal(const SliceGeometry &slice);
 // The normal need not be unit length. None when no slice has spatial data.
 std::optional<int> nearestSliceAlong(const QList<SliceGeometry> &series, const PatientPoint &normal,
                                      const PatientPoint &point);
+
+// The letter of the patient direction a vector points to most ("L"/"R",
+// "P"/"A", "S"/"I"; +x is the patient's left, +y the back, +z the head);
+// empty for a (nearly) zero vector.
+QString patientDirectionLetter(const PatientPoint &direction);
 
 } // namespace render

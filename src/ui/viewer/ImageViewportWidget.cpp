@@ -1,5 +1,7 @@
 #include "ui/viewer/ImageViewportWidget.h"
 
+#include "ui/viewer/LinkMarks.h"
+#include "ui/viewer/MagnifierLens.h"
 #include "ui/viewer/MeasurementEditor.h"
 #include "ui/viewer/PanelReconstruction.h"
 #include "ui/viewer/MeasurementItem.h"
@@ -13,8 +15,6 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QFileInfo>
-#include <QGraphicsLineItem>
-#include <QPainter>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QKeyEvent>
@@ -45,7 +45,7 @@ ImageViewportWidget::ImageViewportWidget(QWidget *parent)
     : QGraphicsView(parent)
     , m_scene(new QGraphicsScene(this))
     , m_pixmapItem(new QGraphicsPixmapItem)
-    , m_magnifier(new QLabel(this))
+    , m_magnifier(new MagnifierLens(this))
 {
     setScene(m_scene);
     m_scene->addItem(m_pixmapItem);
@@ -99,15 +99,7 @@ ImageViewportWidget::ImageViewportWidget(QWidget *parent)
     m_reconstruction = new PanelReconstruction(m_slider, m_decorations, std::move(reconstructed), this);
     connect(m_reconstruction, &PanelReconstruction::sliceShown, this,
             &ImageViewportWidget::reconstructionSliceChanged);
-    m_magnifier->setFixedSize(180, 180);
-    m_magnifier->setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_magnifier->hide();
-
-    QPen markerPen(QColor(0xff, 0x40, 0x40), 0);
-    markerPen.setCosmetic(true);
-    m_cursorMarker = m_scene->addPath(QPainterPath(), markerPen);
-    m_cursorMarker->setZValue(2);
-    m_cursorMarker->setVisible(false);
+    m_marks = std::make_unique<LinkMarks>(m_scene);
 
     updateMessage();
     updateBorder();
@@ -423,15 +415,7 @@ QString ImageViewportWidget::orientationLabelText(Qt::Edge edge) const
     const QTransform inverse = transform().inverted();
     const QPointF step = inverse.map(towards) - inverse.map(QPointF(0, 0));
     const QVector3D direction = row * float(step.x()) + column * float(step.y());
-    const float ax = std::abs(direction.x()), ay = std::abs(direction.y()), az = std::abs(direction.z());
-    if (ax < 1e-6f && ay < 1e-6f && az < 1e-6f)
-        return QString();
-    // Patient axes: +x towards the left, +y towards the back, +z towards the head.
-    if (ax >= ay && ax >= az)
-        return direction.x() > 0 ? QStringLiteral("L") : QStringLiteral("R");
-    if (ay >= az)
-        return direction.y() > 0 ? QStringLiteral("P") : QStringLiteral("A");
-    return direction.z() > 0 ? QStringLiteral("S") : QStringLiteral("I");
+    return render::patientDirectionLetter({direction.x(), direction.y(), direction.z()});
 }
 
 QImage ImageViewportWidget::copyCurrentImage() const
@@ -678,7 +662,7 @@ void ImageViewportWidget::wheelEvent(QWheelEvent *event)
     }
     const int notches = std::max(1, std::abs(delta) / 120);
     if (m_drag == Drag::Magnify) {
-        m_magnifierFactor = std::clamp(m_magnifierFactor * (delta > 0 ? 1.25 : 0.8), 1.5, 8.0);
+        m_magnifier->stepFactor(delta > 0);
         updateMagnifier(m_lastPos);
     } else if (event->modifiers() & Qt::ControlModifier) {
         zoomBy(std::pow(delta > 0 ? wheelZoomStep : 1.0 / wheelZoomStep, notches));
@@ -800,32 +784,17 @@ void ImageViewportWidget::updateOverlay()
 
 void ImageViewportWidget::setReferenceLines(const QList<QLineF> &linesInImagePixelCoords)
 {
-    qDeleteAll(m_referenceLines);
-    m_referenceLines.clear();
-    QPen pen(QColor(0x33, 0xaa, 0xff), 0);
-    pen.setCosmetic(true);
-    pen.setStyle(Qt::DashLine);
-    for (const QLineF &line : linesInImagePixelCoords) {
-        QGraphicsLineItem *item = m_scene->addLine(line, pen);
-        item->setZValue(0.5);
-        m_referenceLines.append(item);
-    }
+    m_marks->setReferenceLines(linesInImagePixelCoords);
 }
 
 void ImageViewportWidget::setCursor3DMarker(const std::optional<QPointF> &imagePixelPos)
 {
-    if (!imagePixelPos) {
-        m_cursorMarker->setVisible(false);
-        return;
-    }
-    constexpr double arm = 4.0;
-    QPainterPath cross;
-    cross.moveTo(*imagePixelPos - QPointF(arm, 0));
-    cross.lineTo(*imagePixelPos + QPointF(arm, 0));
-    cross.moveTo(*imagePixelPos - QPointF(0, arm));
-    cross.lineTo(*imagePixelPos + QPointF(0, arm));
-    m_cursorMarker->setPath(cross);
-    m_cursorMarker->setVisible(true);
+    m_marks->setCursor(imagePixelPos);
+}
+
+double ImageViewportWidget::magnifierFactor() const
+{
+    return m_magnifier->factor();
 }
 
 bool ImageViewportWidget::isMagnifierShown() const
@@ -835,31 +804,7 @@ bool ImageViewportWidget::isMagnifierShown() const
 
 void ImageViewportWidget::updateMagnifier(const QPoint &viewPos)
 {
-    const QPixmap picture = m_pixmapItem->pixmap();
-    if (picture.isNull())
-        return;
-    const QSize box = m_magnifier->size();
-    // The picture under the pointer, enlarged by the factor over what the
-    // view shows now.
-    const double viewScale = std::max(std::hypot(transform().m11(), transform().m12()), 1e-6);
-    // Rows are drawn taller or shorter by the pixel aspect, so the square lens
-    // covers proportionally fewer or more of them.
-    const double sourceWidth = box.width() / (viewScale * m_magnifierFactor);
-    const double sourceHeight = sourceWidth / pixelAspect();
-    const QPointF centre = mapToScene(viewPos);
-    const QRectF source(centre - QPointF(sourceWidth / 2, sourceHeight / 2), QSizeF(sourceWidth, sourceHeight));
-    QPixmap lens(box);
-    lens.fill(Qt::black);
-    {
-        QPainter painter(&lens);
-        painter.drawPixmap(QRectF(QPointF(0, 0), QSizeF(box)), picture, source);
-        painter.setPen(QColor(0xff, 0xd6, 0x33));
-        painter.drawRect(lens.rect().adjusted(0, 0, -1, -1));
-    }
-    m_magnifier->setPixmap(lens);
-    m_magnifier->move(viewport()->mapTo(this, viewPos) - QPoint(box.width() / 2, box.height() / 2));
-    m_magnifier->show();
-    m_magnifier->raise();
+    m_magnifier->showAt(m_pixmapItem->pixmap(), pixelAspect(), viewPos);
 }
 
 } // namespace velmaris

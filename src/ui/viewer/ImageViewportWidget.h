@@ -25,14 +25,14 @@
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
-class QGraphicsPathItem;
 class QGraphicsPixmapItem;
-class QLabel;
 class QSlider;
 class QToolButton;
 
 namespace velmaris {
 
+class LinkMarks;
+class MagnifierLens;
 class MeasurementEditor;
 class MeasurementItem;
 class PanelReconstruction;
@@ -101,7 +101,7 @@ public:
     void resetCalibration();
 
     // The magnifier's factor (1.5 … 8.0) while the tool "Лупа" is held.
-    double magnifierFactor() const { return m_magnifierFactor; }
+    double magnifierFactor() const;
     bool isMagnifierShown() const;
 
     // The patient and study/series corners, built by the viewer from the
@@ -213,13 +213,11 @@ private:
     QGraphicsPixmapItem *m_pixmapItem = nullptr;
     ViewportDecorations *m_decorations = nullptr;
     QSlider *m_slider = nullptr; // the decorations' own
-    QLabel *m_magnifier = nullptr;
-    double m_magnifierFactor = 2.5;
+    MagnifierLens *m_magnifier = nullptr;
     QString m_patientText;
     QString m_seriesText;
     TagsDisplayMode m_tagsMode = TagsDisplayMode::Shown;
-    QList<QGraphicsItem *> m_referenceLines;
-    QGraphicsPathItem *m_cursorMarker = nullptr;
+    std::unique_ptr<LinkMarks> m_marks;
     QList<QVector3D> m_pathPoints; // clicks of the centre-line picking mode
     bool m_rightPress = false;
     bool m_rightMoved = false;
