@@ -1,4 +1,4 @@
-#include "pacs/GetStudySCU.h"
+#include "GetStudySCU.h"
 
 #include "pacs/UniqueFile.h"
 

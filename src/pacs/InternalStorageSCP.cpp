@@ -1,4 +1,4 @@
-#include "pacs/InternalStorageSCP.h"
+#include "InternalStorageSCP.h"
 
 #include "pacs/StorageListener.h"
 #include "pacs/UniqueFile.h"

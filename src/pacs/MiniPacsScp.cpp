@@ -1,4 +1,4 @@
-#include "pacs/MiniPacsScp.h"
+#include "MiniPacsScp.h"
 
 #include "db/Database.h"
 #include "dicom/DcmtkAccess.h"

@@ -3,7 +3,7 @@
 #include "db/Database.h"
 #include "dicom/DcmtkAccess.h"
 #include "dicom/DicomSummaryReader.h"
-#include "pacs/MiniPacsScp.h"
+#include "MiniPacsScp.h"
 
 #include <dcmtk/dcmnet/cond.h>
 

@@ -1,4 +1,4 @@
-#include "pacs/PacsAssociation.h"
+#include "PacsAssociation.h"
 
 #include "pacs/PacsClient.h"
 

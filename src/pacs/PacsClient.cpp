@@ -2,8 +2,8 @@
 
 #include "dicom/CodecRegistration.h"
 #include "dicom/DcmtkAccess.h"
-#include "pacs/GetStudySCU.h"
-#include "pacs/PacsAssociation.h"
+#include "GetStudySCU.h"
+#include "PacsAssociation.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcuid.h>

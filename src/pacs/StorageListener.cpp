@@ -1,7 +1,7 @@
 #include "pacs/StorageListener.h"
 
-#include "pacs/InternalStorageSCP.h"
-#include "pacs/PacsAssociation.h"
+#include "InternalStorageSCP.h"
+#include "PacsAssociation.h"
 #include "pacs/PacsClient.h"
 
 #include <dcmtk/dcmnet/cond.h>
