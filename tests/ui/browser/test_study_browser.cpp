@@ -1,11 +1,13 @@
 #include "db/Database.h"
 #include "db/IndexDamage.h"
 #include "dicom/HostileFiles.h"
+#include "seriesgen/SeriesGenerator.h"
 #include "ui/ModalBoxCatcher.h"
 #include "ui/PrivateSettings.h"
 #include "ui/browser/MainWindow.h"
 #include "ui/dialogs/StudyTable.h"
 #include "ui/browser/StudyFilterBar.h"
+#include "ui/viewer/GeneratedSlices.h"
 #include "ui/viewer/ImageViewportWidget.h"
 #include "ui/viewer/ViewerWindow.h"
 
@@ -14,9 +16,11 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPointer>
+#include <QProgressBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -116,6 +120,21 @@ class StudyBrowserTest : public QObject
         return window;
     }
 
+    // A folder of `dicomFiles` generated slices of 8 × 8 and `otherFiles` text
+    // files, and an empty data directory to import it into.
+    QString makeImportFolder(int dicomFiles, int otherFiles, velmaris::gen::SeriesSpec &spec)
+    {
+        const QString folder = m_root->filePath(QStringLiteral("import"));
+        spec = velmaris::testing::seriesSpec(dicomFiles, 8, 8);
+        QStringList paths;
+        if (!velmaris::gen::writeSeries(spec, folder + QStringLiteral("/series"), &paths))
+            return QString();
+        for (int i = 0; i < otherFiles; ++i)
+            velmaris::testing::writeBytes(folder + QStringLiteral("/other%1.txt").arg(i), "x");
+        return folder;
+    }
+    QString importData() const { return m_root->filePath(QStringLiteral("importdata")); }
+
 private slots:
     void initTestCase()
     {
@@ -143,17 +162,6 @@ private slots:
         all += studyFiles(QStringLiteral("1.3"), QStringLiteral("Сидоров"), QStringLiteral("20240305"),
                           {file(QStringLiteral("elsewhere/f.dcm"))});
         QCOMPARE(seed.insertSummaries(all), all.size());
-    }
-
-    void filterBarHidesRows()
-    {
-        auto window = makeWindow();
-        QCOMPARE(window->studyTable()->rowCount(), 3);
-        window->filterBar()->textField()->setText(QStringLiteral("петр"));
-        QCOMPARE(visibleRows(window->studyTable()), 1);
-        QVERIFY(!window->studyTable()->isRowHidden(rowOf(window->studyTable(), QStringLiteral("1.2"))));
-        window->filterBar()->textField()->clear();
-        QCOMPARE(visibleRows(window->studyTable()), 3);
     }
 
     void opensNewestFirstUnderAMatchingArrow()
@@ -218,10 +226,18 @@ private slots:
         QVERIFY(arrowPointsUp(series, 0));
     }
 
-    void rightClickSelectsRowAndProtectionLocksDeletion()
+    void filterRightClickAndProtection()
     {
         auto window = makeWindow();
         QTableWidget *table = window->studyTable();
+        // The filter bar hides the rows it does not match (its rules are the row tests' table).
+        window->filterBar()->textField()->setText(QStringLiteral("петр"));
+        QCOMPARE(visibleRows(table), 1);
+        QVERIFY(!table->isRowHidden(rowOf(table, QStringLiteral("1.2"))));
+        window->filterBar()->textField()->clear();
+        QCOMPARE(visibleRows(table), 3);
+
+        // A right click selects the row under it before the menu opens.
         table->selectRow(rowOf(table, QStringLiteral("1.1")));
         const int target = rowOf(table, QStringLiteral("1.3"));
         const QPoint where = table->visualRect(table->model()->index(target, 2)).center();
@@ -438,7 +454,7 @@ private slots:
         QCOMPARE(viewer->studyUid(), QStringLiteral("1.2"));
         viewer->close();
 
-            // A series chosen in the browser is the one the viewer shows.
+        // A series chosen in the browser is the one the viewer shows.
         window->openViewer(QStringLiteral("1.1"), QStringLiteral("1.1.1"));
         QCOMPARE(opened.size(), 2);
         viewer = opened.last().first().value<velmaris::ViewerWindow *>();
@@ -446,19 +462,11 @@ private slots:
         viewer->close();
     }
 
-    void columnWidthsPersist()
+    void columnWidthsPersistAndBackToListHandsTheViewerOver()
     {
-        {
-            auto window = makeWindow();
-            window->studyTable()->setColumnWidth(2, 233);
-        }
+        makeWindow()->studyTable()->setColumnWidth(2, 233);
         auto window = makeWindow();
         QCOMPARE(window->studyTable()->columnWidth(2), 233);
-    }
-
-    void backToListHandsTheViewerOverToTheNextOne()
-    {
-        auto window = makeWindow();
         QSignalSpy opened(window.get(), &MainWindow::viewerOpened);
         window->openViewer(QStringLiteral("1.2"));
         QPointer<velmaris::ViewerWindow> first = opened.last().first().value<velmaris::ViewerWindow *>();
@@ -475,7 +483,96 @@ private slots:
         QVERIFY(!second->isMaximized());
         second->close();
     }
+
+    // What the import service counts is its own; here the window starts it,
+    // shows its progress and tells its outcome.
+    void importsFolderWithStatusAndProgress()
+    {
+        velmaris::gen::SeriesSpec spec;
+        const QString folder = makeImportFolder(30, 5, spec);
+        MainWindow window(importData() + QStringLiteral("/Norvane"));
+        QVERIFY(QFileInfo::exists(importData() + QStringLiteral("/Norvane/index.sqlite3")));
+        QVERIFY(window.statusText().startsWith(QStringLiteral("Готово")));
+        QVERIFY(window.importProgressBar()->isHidden());
+
+        QSignalSpy finished(&window, &MainWindow::importFinished);
+        window.startFolderImport(folder);
+        QVERIFY(window.isImportRunning());
+        QVERIFY(!window.importProgressBar()->isHidden());
+        QCOMPARE(window.statusText(), QStringLiteral("Сканирование: %1").arg(folder));
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(finished.first(), (QVariantList{30, 5}));
+        QCOMPARE(window.statusText(), QStringLiteral("Импорт завершён: добавлено 30, пропущено 5"));
+        QVERIFY(window.importProgressBar()->isHidden());
+        QVERIFY(!window.isImportRunning());
+
+        // The same folder again finds the same files and adds no duplicates.
+        window.startFolderImport(folder);
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(finished.last().at(0).toInt(), 30);
+        QCOMPARE(window.studyTable()->rowCount(), 1);
+        QCOMPARE(window.database()->listInstances(spec.seriesInstanceUid).size(), 30);
+    }
+
+    void secondImportIsRefusedWhileOneRuns()
+    {
+        velmaris::gen::SeriesSpec spec;
+        const QString folder = makeImportFolder(40, 0, spec);
+        MainWindow window(importData());
+        QSignalSpy finished(&window, &MainWindow::importFinished);
+        ModalBoxCatcher catcher;
+        window.startFolderImport(folder);
+        window.startFolderImport(folder); // asks the user to wait, changes nothing
+        QCOMPARE(catcher.count, 1);
+        QCOMPARE(catcher.title, QStringLiteral("Импорт уже выполняется"));
+        QCOMPARE(catcher.text, QStringLiteral("Дождитесь завершения текущего импорта."));
+        // The box's own event loop may already have delivered the end of the import.
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
+        QCOMPARE(finished.first().at(0).toInt(), 40);
+        // Once finished, a new import may start.
+        window.startFolderImport(folder);
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(catcher.count, 1);
+    }
+
+    void rejectedSummaryCountsAsSkipped()
+    {
+        velmaris::gen::SeriesSpec spec;
+        const QString folder = makeImportFolder(10, 0, spec);
+        {
+            // The index itself refuses one file: a real SQLite constraint.
+            db::Database prepare(nullptr);
+            QVERIFY(QDir().mkpath(importData()) && prepare.open(importData() + QStringLiteral("/index.sqlite3")));
+            QSqlQuery q(QSqlDatabase::database(prepare.connectionName()));
+            QVERIFY2(q.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON instances WHEN NEW.sop_instance_uid "
+                                           "= '%1' BEGIN SELECT RAISE(ABORT, 'refused'); END;")
+                                .arg(velmaris::gen::sopInstanceUid(spec, 4))),
+                     qPrintable(q.lastError().text()));
+        }
+        MainWindow window(importData());
+        QSignalSpy finished(&window, &MainWindow::importFinished);
+        window.startFolderImport(folder);
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(window.statusText(), QStringLiteral("Импорт завершён: добавлено 9, пропущено 1"));
+        QCOMPARE(window.database()->listInstances(spec.seriesInstanceUid).size(), 9);
+        QVERIFY(QFileInfo::exists(QDir(folder).filePath(QStringLiteral("series/IMG0005.dcm")))); // never touched
+    }
+
+    void missingFolderReportsError()
+    {
+        MainWindow window(importData());
+        QSignalSpy finished(&window, &MainWindow::importFinished);
+        ModalBoxCatcher catcher;
+        const QString missing = m_root->filePath(QStringLiteral("nowhere"));
+        window.startFolderImport(missing);
+        QVERIFY(finished.wait(30000));
+        QTRY_COMPARE(catcher.count, 1);
+        QCOMPARE(catcher.title, QStringLiteral("Ошибка импорта"));
+        QCOMPARE(catcher.text, QStringLiteral("Путь не существует или не является папкой: %1").arg(missing));
+        QCOMPARE(window.statusText(), QStringLiteral("Импорт завершён: добавлено 0, пропущено 0"));
+    }
 };
+
 
 QTEST_MAIN(StudyBrowserTest)
 #include "test_study_browser.moc"

@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/LocalApiServer.h"
 #include "app/PacsOpenRequest.h"
 #include "db/Database.h"
@@ -49,16 +50,55 @@ QStringList answers(const std::vector<std::unique_ptr<QNetworkReply>> &replies)
 
 } // namespace
 
-class BridgeWiringTest : public QObject
+// Open requests from the command line and, through the bridge, from a web page.
+class OpenRequestsTest : public QObject
 {
     Q_OBJECT
 private slots:
+    void parsesOpenUrls_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("request"); // validity, study, host, port, AE title
+        const QString none = QStringLiteral("invalid |||104|");
+        QTest::newRow("full url") << QStringList{"velmaris://open?study=1.2.3&host=pacs.local&port=11112&aet=PACS"}
+                                  << "valid |1.2.3|pacs.local|11112|PACS";
+        QTest::newRow("port not a number") << QStringList{"velmaris://open?study=1.2.3&port=abc"} << "valid |1.2.3||104|";
+        QTest::newRow("scheme and host in capitals") << QStringList{"VELMARIS://OPEN?study=9.8&aet=X"}
+                                                     << "valid |9.8||104|X";
+        QTest::newRow("percent-encoded values") << QStringList{"velmaris://open?study=1.2%2E3&aet=MY%20AE&host=%D1%85"}
+                                                << "valid |1.2.3|х|104|MY AE";
+        QTest::newRow("empty study") << QStringList{"velmaris://open?study=&host=h"} << none;
+        QTest::newRow("other host") << QStringList{"velmaris://view?study=1"} << none;
+        QTest::newRow("other scheme") << QStringList{"https://open?study=1"} << none;
+        QTest::newRow("file paths ignored") << QStringList{"/tmp/a.dcm", "C:\\x"} << none;
+        QTest::newRow("first valid url counts")
+            << QStringList{"/tmp/a.dcm", "velmaris://open?study=", "velmaris://open?study=5&port=1",
+                           "velmaris://open?study=6&port=2"}
+            << "valid |5||1|";
+        // The limits of a request through the bridge (their own table) hold here too.
+        QTest::newRow("control character in aet, next url counts")
+            << QStringList{"velmaris://open?study=1.2&aet=A%07B", "velmaris://open?study=3.4&aet=" + QString(16, 'A'),
+                           "velmaris://open?study=5.6"}
+            << "valid |3.4||104|" + QString(16, 'A');
+        QTest::newRow("nothing") << QStringList{} << none;
+    }
+    void parsesOpenUrls()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, request);
+        const velmaris::PacsOpenRequest parsed = velmaris::parseOpenRequest(arguments);
+        QCOMPARE(QStringList({parsed.valid ? "valid " : "invalid ", parsed.studyInstanceUID, parsed.serverHost,
+                              QString::number(parsed.serverPort), parsed.serverAeTitle})
+                     .join('|'),
+                 request);
+    }
+
     // A burst of open requests puts one question before the user; the rest are
     // refused until it is answered, and then the next one is taken.
     void oneOpenRequestWaitsForTheUser();
 };
 
-void BridgeWiringTest::oneOpenRequestWaitsForTheUser()
+void OpenRequestsTest::oneOpenRequestWaitsForTheUser()
 {
     // The node is looked up in the configuration: a private one, empty.
     QTemporaryDir settings;
@@ -109,5 +149,5 @@ void BridgeWiringTest::oneOpenRequestWaitsForTheUser()
     QVERIFY(boxes().first()->text().contains(QStringLiteral("1.2.9")));
 }
 
-QTEST_MAIN(BridgeWiringTest)
-#include "test_bridge_wiring.moc"
+QTEST_MAIN(OpenRequestsTest)
+#include "test_open_requests.moc"

@@ -1,0 +1,439 @@
+#include "app/HotkeyRegistry.h"
+#include "db/CleanupSettings.h"
+#include "ui/ModalBoxCatcher.h"
+#include "ui/PrivateSettings.h"
+#include "ui/browser/CleanupSettingsDialog.h"
+#include "ui/dialogs/HotkeyDialog.h"
+#include "ui/dialogs/QuickToolsDialog.h"
+#include "ui/viewer/WindowPresetMenu.h"
+#include "viewer/QuickTools.h"
+#include "viewer/QuickToolsNotifier.h"
+#include "viewer/WindowPresets.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QGroupBox>
+#include <QInputDialog>
+#include <QKeySequenceEdit>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <utility>
+
+using render::WindowLevel;
+using velmaris::HotkeyDialog;
+using velmaris::HotkeyRegistry;
+using velmaris::QuickToolsDialog;
+
+// The dialogs and the menu through which the user keeps settings: hotkeys,
+// quick measurement buttons, automatic clean-up and window presets.
+namespace {
+
+void press(const QWidget &dialog, const QString &text)
+{
+    for (QPushButton *button : dialog.findChildren<QPushButton *>()) {
+        if (button->text() == text)
+            return button->click();
+    }
+    QFAIL(qPrintable(QStringLiteral("no button ") + text));
+}
+
+template <typename T>
+T *child(const QWidget &dialog, const char *name)
+{
+    return dialog.findChild<T *>(QString::fromLatin1(name));
+}
+
+QString portable(const QKeySequence &sequence)
+{
+    return sequence.toString(QKeySequence::PortableText);
+}
+
+QStringList storedHotkeys()
+{
+    QSettings settings;
+    settings.beginGroup(QStringLiteral("hotkeys"));
+    return settings.childKeys();
+}
+
+int hotkeyRow(const char *id)
+{
+    const QList<velmaris::HotkeyEntry> offered = HotkeyRegistry::availableEntries();
+    for (int row = 0; row < offered.size(); ++row) {
+        if (offered.at(row).id == QLatin1String(id))
+            return row;
+    }
+    return -1;
+}
+
+QKeySequenceEdit *hotkeyEditor(const QDialog &dialog, int row)
+{
+    return qobject_cast<QKeySequenceEdit *>(dialog.findChild<QTableWidget *>()->cellWidget(row, 1));
+}
+
+QString hotkeyShown(const QDialog &dialog, int row)
+{
+    return portable(hotkeyEditor(dialog, row)->keySequence());
+}
+
+void choose(QComboBox *combo, int tool)
+{
+    combo->setCurrentIndex(combo->findData(tool));
+}
+
+const QString savePresetText = QStringLiteral("Сохранить текущий как пресет…");
+const QString deletePresetText = QStringLiteral("Удалить пользовательский пресет…");
+
+// The preset menu as text: "---" for separators; built-in presets as "*".
+QStringList presetLayout(const QMenu &menu)
+{
+    QStringList texts;
+    const QList<QAction *> actions = menu.actions();
+    for (int i = 0; i < actions.size(); ++i) {
+        const bool builtIn = i < render::builtInWindowPresets().size();
+        texts.append(actions[i]->isSeparator() ? QStringLiteral("---") : builtIn ? QStringLiteral("*")
+                                                                                 : actions[i]->text());
+    }
+    return texts;
+}
+
+QStringList expectedPresetLayout(const QStringList &userNames)
+{
+    QStringList texts(6, QStringLiteral("*"));
+    if (!userNames.isEmpty())
+        texts << QStringLiteral("---") << userNames;
+    texts << QStringLiteral("---") << savePresetText;
+    if (!userNames.isEmpty())
+        texts << deletePresetText;
+    return texts;
+}
+
+void trigger(const QMenu &menu, const QString &text)
+{
+    for (QAction *action : menu.actions()) {
+        if (action->text() == text)
+            return action->trigger();
+    }
+    QFAIL(qPrintable(QStringLiteral("no menu entry ") + text));
+}
+
+QStringList storedPresetNames()
+{
+    QStringList names;
+    for (const render::WindowPreset &preset : render::userWindowPresets())
+        names.append(preset.name);
+    return names;
+}
+
+} // namespace
+
+class SettingsDialogsTest : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_config;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        velmaris::testing::usePrivateSettings(m_config.path());
+        QLocale::setDefault(QLocale::c()); // a decimal point, whatever the machine's locale
+    }
+    void init() { QSettings().clear(); }
+
+    void hotkeyTableAndDefaults()
+    {
+        QStringList table;
+        for (const velmaris::HotkeyEntry &entry : HotkeyRegistry::entries())
+            table.append(entry.id + ' ' + entry.label + ' ' + portable(HotkeyRegistry::shortcut(entry.id)));
+        QCOMPARE(table, (QStringList{"mainwindow.openFolder Открыть каталог DICOM Ctrl+Shift+O",
+                                     "viewer.export Экспортировать изображения Ctrl+E",
+                                     "viewer.copyOne Копировать в буфер обмена Ctrl+C",
+                                     "viewer.copyAll Копировать всё в буфер обмена Shift+C",
+                                     "viewer.rotateCcw Повернуть на 90° против часовой Ctrl+[",
+                                     "viewer.rotateCw Повернуть на 90° по часовой Ctrl+]",
+                                     "viewer.flipH Отразить горизонтально Ctrl+Shift+[",
+                                     "viewer.flipV Отразить вертикально Ctrl+Shift+]",
+                                     "viewer.clearTransform Очистить преобразования Ctrl+Shift+\\",
+                                     "viewer.mprWindow Открыть MPR F2"}));
+    }
+
+    void storedHotkeysOverrideAndResetForgetsOne()
+    {
+        QSettings settings;
+        settings.setValue(QStringLiteral("hotkeys/viewer.mprWindow"), QStringLiteral("Ctrl+M"));
+        settings.setValue(QStringLiteral("hotkeys/viewer.export"), QStringLiteral("")); // disables
+        settings.setValue(QStringLiteral("hotkeys/viewer.unknown"), QStringLiteral("Ctrl+U"));
+        HotkeyRegistry::store(QStringLiteral("viewer.flipH"), QKeySequence(QStringLiteral("Alt+H")));
+        HotkeyRegistry::store(QStringLiteral("viewer.flipV"), QKeySequence(QStringLiteral("Alt+V")));
+        const auto shortcuts = [] {
+            QStringList out;
+            for (const char *id : {"viewer.mprWindow", "viewer.export", "viewer.unknown", "viewer.flipH", "viewer.flipV"})
+                out << portable(HotkeyRegistry::shortcut(QString::fromLatin1(id)));
+            return out;
+        };
+        QCOMPARE(shortcuts(), (QStringList{"Ctrl+M", "", "", "Alt+H", "Alt+V"}));
+        HotkeyRegistry::reset(QStringLiteral("viewer.flipH"));
+        QCOMPARE(shortcuts(), (QStringList{"Ctrl+M", "", "", "Ctrl+Shift+[", "Alt+V"}));
+        QVERIFY(!storedHotkeys().contains(QStringLiteral("viewer.flipH")));
+    }
+
+    void hotkeyDialogShowsCurrentBindings()
+    {
+        HotkeyRegistry::store(QStringLiteral("viewer.copyOne"), QKeySequence(QStringLiteral("Ctrl+Alt+X")));
+        HotkeyDialog dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Горячие клавиши"));
+        QVERIFY(dialog.isModal());
+        auto *table = dialog.findChild<QTableWidget *>();
+        QCOMPARE(table->horizontalHeaderItem(0)->text() + '|' + table->horizontalHeaderItem(1)->text(),
+                 QStringLiteral("Действие|Клавиша"));
+        // Actions of windows that do not exist yet are not offered.
+        QStringList labels;
+        for (int row = 0; row < table->rowCount(); ++row)
+            labels << table->item(row, 0)->text();
+        QCOMPARE(labels.size(), HotkeyRegistry::entries().size() - 2);
+        QVERIFY(!labels.contains(QStringLiteral("Открыть MPR")));
+        QVERIFY(!labels.contains(QStringLiteral("Экспортировать изображения")));
+        QCOMPARE(labels.at(hotkeyRow("viewer.copyOne")), QStringLiteral("Копировать в буфер обмена"));
+        QCOMPARE(hotkeyShown(dialog, hotkeyRow("viewer.copyOne")), QStringLiteral("Ctrl+Alt+X"));
+        QCOMPARE(hotkeyShown(dialog, hotkeyRow("viewer.flipH")), QStringLiteral("Ctrl+Shift+["));
+        // One combination per action: each typed combination replaces the last.
+        QTest::keyClick(hotkeyEditor(dialog, 0), Qt::Key_K, Qt::ControlModifier);
+        QTest::keyClick(hotkeyEditor(dialog, 0), Qt::Key_D, Qt::ControlModifier);
+        QCOMPARE(hotkeyShown(dialog, 0), QStringLiteral("Ctrl+D"));
+    }
+
+    void hotkeyResetAllAndCancelWriteNothing()
+    {
+        HotkeyRegistry::store(QStringLiteral("viewer.copyOne"), QKeySequence(QStringLiteral("Ctrl+Alt+X")));
+        HotkeyRegistry::store(QStringLiteral("viewer.flipH"), QKeySequence());
+        HotkeyDialog dialog;
+        press(dialog, QStringLiteral("Сбросить всё к умолчаниям"));
+        QVERIFY(storedHotkeys().isEmpty());
+        QCOMPARE(hotkeyShown(dialog, hotkeyRow("viewer.copyOne")), QStringLiteral("Ctrl+C"));
+        QCOMPARE(hotkeyShown(dialog, hotkeyRow("viewer.flipH")), QStringLiteral("Ctrl+Shift+["));
+        hotkeyEditor(dialog, 0)->setKeySequence(QKeySequence(QStringLiteral("Alt+O")));
+        press(dialog, QStringLiteral("Отмена"));
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QVERIFY(storedHotkeys().isEmpty());
+    }
+
+    void hotkeySaveStoresEveryRowAndReports()
+    {
+        HotkeyDialog dialog;
+        hotkeyEditor(dialog, hotkeyRow("viewer.flipH"))->clear();
+        hotkeyEditor(dialog, hotkeyRow("viewer.copyOne"))->setKeySequence(QKeySequence(QStringLiteral("Alt+C")));
+        velmaris::testing::ModalBoxCatcher catcher;
+        press(dialog, QStringLiteral("Сохранить"));
+        QCOMPARE(catcher.count, 1);
+        QCOMPARE(catcher.title, QStringLiteral("Горячие клавиши"));
+        QCOMPARE(catcher.text, QStringLiteral("Сохранено. Изменения применятся к новым открываемым окнам — "
+                                              "уже открытые окна нужно закрыть и открыть заново."));
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        // Every offered row, unchanged ones too as their defaults.
+        QCOMPARE(storedHotkeys().size(), HotkeyRegistry::availableEntries().size());
+        QCOMPARE(QSettings().value("hotkeys/viewer.clearTransform").toString(), QStringLiteral("Ctrl+Shift+\\"));
+        QCOMPARE(QSettings().value("hotkeys/viewer.copyOne").toString(), QStringLiteral("Alt+C"));
+        QVERIFY(storedHotkeys().contains(QStringLiteral("viewer.flipH")));
+        QVERIFY(HotkeyRegistry::shortcut(QStringLiteral("viewer.flipH")).isEmpty());
+    }
+
+    void quickToolsOfferEmptyAndEveryToolButBrowse()
+    {
+        QuickToolsDialog dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Кнопки быстрых измерений"));
+        QStringList labels;
+        for (int slot = 0; slot < 6; ++slot) {
+            for (const QLabel *label : dialog.findChildren<QLabel *>()) {
+                if (label->buddy() == dialog.toolCombo(slot))
+                    labels << label->text();
+            }
+        }
+        QCOMPARE(labels, (QStringList{"Над меткой, 1:", "Над меткой, 2:", "Над меткой, 3:", "Под меткой, 1:",
+                                      "Под меткой, 2:", "Под меткой, 3:"}));
+        QVERIFY(!dialog.toolCombo(-1) && !dialog.toolCombo(6));
+        const QComboBox *combo = dialog.toolCombo(0);
+        QList<int> values;
+        for (int i = 0; i < combo->count(); ++i)
+            values.append(combo->itemData(i).toInt());
+        QCOMPARE(values, (QList<int>{-1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 19, 20, 21}));
+        QCOMPARE(combo->itemText(0), QStringLiteral("— пусто —"));
+        QCOMPARE(combo->itemText(combo->findData(14)), QStringLiteral("Угол Кобба"));
+    }
+
+    void quickToolsShowTheStoredListAndDefaultsFillThemWithoutWriting()
+    {
+        quicktools::saveQuickTools({14, 19, -1, 3, 21, 11});
+        const QVariant before = QSettings().value("viewer/quickTools");
+        QuickToolsDialog dialog;
+        QCOMPARE(dialog.chosenTools(), (QList<int>{14, 19, -1, 3, 21, 11}));
+        QCOMPARE(dialog.toolCombo(1)->currentText(), QStringLiteral("Лупа"));
+        QSignalSpy changed(quicktools::Notifier::instance(), &quicktools::Notifier::changed);
+        press(dialog, QStringLiteral("По умолчанию"));
+        QCOMPARE(dialog.chosenTools(), (QList<int>{3, 4, 5, 13, 10, 9}));
+        QCOMPARE(QSettings().value("viewer/quickTools"), before);
+        QCOMPARE(changed.count(), 0);
+    }
+
+    void quickToolsCancelWritesNothingOkWritesAndNotifies()
+    {
+        QSignalSpy changed(quicktools::Notifier::instance(), &quicktools::Notifier::changed);
+        {
+            QuickToolsDialog dialog;
+            choose(dialog.toolCombo(2), 7);
+            press(dialog, QStringLiteral("По умолчанию"));
+            choose(dialog.toolCombo(3), 8);
+            dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel)->click();
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        }
+        QVERIFY(!QSettings().contains("viewer/quickTools"));
+        QCOMPARE(changed.count(), 0);
+
+        QuickToolsDialog dialog;
+        choose(dialog.toolCombo(0), 20);
+        choose(dialog.toolCombo(1), quicktools::emptySlot);
+        choose(dialog.toolCombo(5), 15);
+        QCOMPARE(dialog.toolCombo(1)->currentText(), QStringLiteral("— пусто —"));
+        dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(changed.count(), 1);
+        const QList<int> chosen{20, quicktools::emptySlot, 5, 13, 10, 15};
+        QCOMPARE(quicktools::loadQuickTools(), chosen);
+        // An empty slot comes back empty.
+        QuickToolsDialog reopened;
+        QCOMPARE(reopened.chosenTools(), chosen);
+        QCOMPARE(reopened.toolCombo(1)->currentIndex(), 0);
+    }
+
+    void cleanupShowsDefaults()
+    {
+        velmaris::CleanupSettingsDialog dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Настройки"));
+        QCOMPARE(dialog.findChild<QGroupBox *>()->title(), QStringLiteral("Автоочистка локальной базы"));
+        auto *byAge = child<QCheckBox>(dialog, "byAgeCheck");
+        auto *days = child<QSpinBox>(dialog, "maxAgeDaysSpin");
+        QCOMPARE(byAge->text(), QStringLiteral("Удалять исследования старше"));
+        QVERIFY(!byAge->isChecked());
+        QCOMPARE(days->text(), QStringLiteral("90 дн."));
+        QCOMPARE(std::pair(days->minimum(), days->maximum()), std::pair(1, 3650));
+        QVERIFY(!days->isEnabled());
+        byAge->setChecked(true);
+        QVERIFY(days->isEnabled());
+        // The default 10 GiB is a whole number of gibibytes.
+        QCOMPARE(child<QComboBox>(dialog, "sizeUnitCombo")->currentText(), QStringLiteral("ГБ"));
+        QCOMPARE(child<QDoubleSpinBox>(dialog, "maxSizeSpin")->value(), 10.0);
+        QVERIFY(!child<QDoubleSpinBox>(dialog, "maxSizeSpin")->isEnabled());
+    }
+
+    void cleanupSavesTruncatedBytesAndShowsThemBack()
+    {
+        {
+            velmaris::CleanupSettingsDialog dialog;
+            child<QCheckBox>(dialog, "bySizeCheck")->setChecked(true);
+            child<QComboBox>(dialog, "sizeUnitCombo")->setCurrentIndex(1);
+            child<QDoubleSpinBox>(dialog, "maxSizeSpin")->setValue(1.5);
+            child<QSpinBox>(dialog, "maxAgeDaysSpin")->setValue(30);
+            press(dialog, QStringLiteral("Сохранить"));
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        }
+        QCOMPARE(QSettings().value(QStringLiteral("cleanup/maxSizeBytes")).toLongLong(), Q_INT64_C(1610612736));
+        const db::CleanupSettings saved = db::loadCleanupSettings();
+        QVERIFY(saved.bySizeEnabled && !saved.byAgeEnabled);
+        QCOMPARE(saved.maxAgeDays, 30);
+
+        velmaris::CleanupSettingsDialog again;
+        auto *size = child<QDoubleSpinBox>(again, "maxSizeSpin");
+        QCOMPARE(child<QComboBox>(again, "sizeUnitCombo")->currentText(), QStringLiteral("МБ"));
+        QCOMPARE(size->cleanText(), QStringLiteral("1536.0"));
+        QVERIFY(size->isEnabled());
+        // 0.1 МБ is not a whole number of bytes: the fraction is cut off.
+        size->setValue(0.1);
+        press(again, QStringLiteral("Сохранить"));
+        QCOMPARE(db::loadCleanupSettings().maxSizeBytes, Q_INT64_C(104857));
+    }
+
+    void cleanupCancelWritesNothing()
+    {
+        velmaris::CleanupSettingsDialog dialog;
+        child<QCheckBox>(dialog, "byAgeCheck")->setChecked(true);
+        press(dialog, QStringLiteral("Отмена"));
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QVERIFY(!QSettings().childGroups().contains(QStringLiteral("cleanup")));
+    }
+
+    void presetMenuListsAndSignalsPresets()
+    {
+        velmaris::WindowPresetMenu menu([] { return WindowLevel{}; });
+        QCOMPARE(menu.title(), QStringLiteral("Window/Level presets"));
+        QCOMPARE(presetLayout(menu), expectedPresetLayout({}));
+
+        render::storeUserWindowPresets({{QStringLiteral("Печень"), {60.0, 150.0}}, {QStringLiteral("Кисти"), {1, 2}}});
+        menu.rebuild();
+        QCOMPARE(presetLayout(menu), expectedPresetLayout({QStringLiteral("Печень"), QStringLiteral("Кисти")}));
+
+        QSignalSpy chosen(&menu, &velmaris::WindowPresetMenu::presetChosen);
+        trigger(menu, QStringLiteral("Кость"));
+        trigger(menu, QStringLiteral("Печень"));
+        QCOMPARE(chosen.size(), 2);
+        QCOMPARE(chosen.at(0).at(0).value<WindowLevel>(), (WindowLevel{300.0, 1500.0}));
+        QCOMPARE(chosen.at(1).at(0).value<WindowLevel>(), (WindowLevel{60.0, 150.0}));
+    }
+
+    void presetMenuSavesOrDeletesUserPresets_data()
+    {
+        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<bool>("save"); // or delete
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("confirm");
+        QTest::addColumn<QStringList>("expectedNames");
+        const QStringList old{"Старый"};
+        QTest::newRow("new name, trimmed") << old << true << "  Печень  " << true << QStringList{"Старый", "Печень"};
+        QTest::newRow("existing name kept twice") << old << true << "Старый" << true << QStringList{"Старый", "Старый"};
+        QTest::newRow("blank name") << old << true << "   " << true << old;
+        QTest::newRow("save cancelled") << old << true << "Печень" << false << old;
+        const QStringList repeated{"А", "Б", "А"};
+        QTest::newRow("delete a repeated name") << repeated << false << "А" << true << QStringList{"Б"};
+        QTest::newRow("delete cancelled") << repeated << false << "А" << false << repeated;
+        QTest::newRow("delete the last one") << QStringList{"А", "А"} << false << "А" << true << QStringList{};
+    }
+    void presetMenuSavesOrDeletesUserPresets()
+    {
+        QFETCH(QStringList, stored);
+        QFETCH(bool, save);
+        QFETCH(QString, answer);
+        QFETCH(bool, confirm);
+        QFETCH(QStringList, expectedNames);
+        QList<render::WindowPreset> presets;
+        for (const QString &name : stored)
+            presets.append({name, {double(presets.size()), 100.0}});
+        render::storeUserWindowPresets(presets);
+        velmaris::WindowPresetMenu menu([] { return WindowLevel{77.0, 155.0}; });
+        QStringList seen; // title, label, then the list offered when it is a fixed one
+        velmaris::testing::ModalAnswerer<QInputDialog> answerer([&](QInputDialog *dialog) {
+            seen = QStringList{dialog->windowTitle(), dialog->labelText()}
+                 + (dialog->isComboBoxEditable() ? QStringList{"editable"} : dialog->comboBoxItems());
+            dialog->setTextValue(answer);
+            confirm ? dialog->accept() : dialog->reject();
+        });
+        trigger(menu, save ? savePresetText : deletePresetText);
+        QStringList offered = stored; // each name once
+        offered.removeDuplicates();
+        QCOMPARE(seen, (save ? QStringList{"Новый пресет W/L", "Название:"}
+                                      : QStringList{"Удалить пресет", "Выберите пресет для удаления:"} + offered));
+        QCOMPARE(storedPresetNames(), expectedNames);
+        if (save && expectedNames.size() == 2)
+            QCOMPARE(render::userWindowPresets().last().window, (WindowLevel{77.0, 155.0}));
+        QCOMPARE(presetLayout(menu), expectedPresetLayout(expectedNames));
+    }
+};
+
+QTEST_MAIN(SettingsDialogsTest)
+#include "test_settings_dialogs.moc"
