@@ -40,49 +40,26 @@ class MprResliceTest : public QObject
     Q_OBJECT
 
 private slots:
-    void slabHalfCount_data()
+    // The slab's half count in slices; the byte a value windows to (a width
+    // of 0 steps one grey level per HU up from the centre; the window's centre
+    // truncates).
+    void slabAndWindowRules()
     {
-        QTest::addColumn<double>("thickness");
-        QTest::addColumn<double>("spacing");
-        QTest::addColumn<int>("half");
-        QTest::newRow("thickness 0") << 0.0 << 2.5 << 0;
-        QTest::newRow("10 mm over 2.5") << 10.0 << 2.5 << 2;
-        QTest::newRow("5 mm over 0.7") << 5.0 << 0.7 << 4;
-        QTest::newRow("1 mm over 2.5") << 1.0 << 2.5 << 0;
-        QTest::newRow("negative thickness") << -3.0 << 1.0 << 0;
-        QTest::newRow("spacing 0") << 5.0 << 0.0 << 0;
-    }
-
-    void slabHalfCount()
-    {
-        QFETCH(double, thickness);
-        QFETCH(double, spacing);
-        QFETCH(int, half);
-        QCOMPARE(render::slabHalfCount(thickness, spacing), half);
-    }
-
-    void windowing_data()
-    {
-        QTest::addColumn<double>("value");
-        QTest::addColumn<double>("centre");
-        QTest::addColumn<double>("width");
-        QTest::addColumn<int>("byte");
-        QTest::newRow("width 0, below centre") << 99.0 << 100.0 << 0.0 << 0;
-        QTest::newRow("width 0, centre + 10") << 110.0 << 100.0 << 0.0 << 10;
-        QTest::newRow("width 0, centre + 255") << 355.0 << 100.0 << 0.0 << 255;
-        QTest::newRow("width 0, above") << 400.0 << 100.0 << 0.0 << 255;
-        QTest::newRow("soft tissue, centre truncates") << 40.0 << 40.0 << 400.0 << 127;
-        QTest::newRow("soft tissue, low bound") << -160.0 << 40.0 << 400.0 << 0;
-        QTest::newRow("soft tissue, above the window") << 300.0 << 40.0 << 400.0 << 255;
-    }
-
-    void windowing()
-    {
-        QFETCH(double, value);
-        QFETCH(double, centre);
-        QFETCH(double, width);
-        QFETCH(int, byte);
-        QCOMPARE(int(render::windowedByte(value, centre, width)), byte);
+        const struct
+        {
+            double thickness, spacing;
+            int half;
+        } slabs[] = {{0, 2.5, 0}, {10, 2.5, 2}, {5, 0.7, 4}, {1, 2.5, 0}, {-3, 1, 0}, {5, 0, 0}};
+        for (const auto &c : slabs)
+            QCOMPARE(render::slabHalfCount(c.thickness, c.spacing), c.half);
+        const struct
+        {
+            double value, centre, width;
+            int byte;
+        } windows[] = {{99, 100, 0, 0},   {110, 100, 0, 10},  {355, 100, 0, 255}, {400, 100, 0, 255},
+                       {40, 40, 400, 127}, {-160, 40, 400, 0}, {300, 40, 400, 255}};
+        for (const auto &c : windows)
+            QCOMPARE(int(render::windowedByte(c.value, c.centre, c.width)), c.byte);
     }
 
     void orthogonal_data()
@@ -125,24 +102,20 @@ private slots:
         QVERIFY(render(Volume(), slice, identityCentre, identityWidth, half, mode).isNull());
     }
 
-    void aspectCorrection_data()
-    {
-        QTest::addColumn<int>("plane");
-        QTest::addColumn<QList<double>>("spacing");
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("coronal 0.5 × 2.0 mm: four times as high") << 1 << QList<double>{0.5, 1.0, 2.0} << QSize(3, 20);
-        QTest::newRow("axial 0.7 × 0.705: unscaled") << 0 << QList<double>{0.7, 0.705, 1.0} << QSize(3, 4);
-        QTest::newRow("sagittal 2.0 × 1.0: wider") << 2 << QList<double>{1.0, 2.0, 1.0} << QSize(8, 5);
-    }
-
+    // Coronal 0.5 × 2.0 mm: four times as high; axial 0.7 × 0.705: unscaled;
+    // sagittal 2.0 × 1.0: wider.
     void aspectCorrection()
     {
-        QFETCH(int, plane);
-        QFETCH(QList<double>, spacing);
-        QFETCH(QSize, size);
-        const Volume v = ramp(spacing.at(0), spacing.at(1), spacing.at(2));
-        const auto render = plane == 0 ? render::renderAxial : plane == 1 ? render::renderCoronal : render::renderSagittal;
-        QCOMPARE(render(v, 1, identityCentre, identityWidth, 0, 0).size(), size);
+        const struct
+        {
+            decltype(&render::renderAxial) render;
+            double sx, sy, sz;
+            QSize size;
+        } cases[] = {{render::renderCoronal, 0.5, 1.0, 2.0, QSize(3, 20)},
+                     {render::renderAxial, 0.7, 0.705, 1.0, QSize(3, 4)},
+                     {render::renderSagittal, 1.0, 2.0, 1.0, QSize(8, 5)}};
+        for (const auto &c : cases)
+            QCOMPARE(c.render(ramp(c.sx, c.sy, c.sz), 1, identityCentre, identityWidth, 0, 0).size(), c.size);
     }
 
     void oblique_data()
