@@ -22,8 +22,6 @@ using render::TransferFunctionPreset;
 using render::Volume;
 using render::VolumeViewPreset;
 
-Q_DECLARE_METATYPE(render::VolumeViewPreset)
-
 namespace {
 
 // A cube of `side` voxels of 1 mm, -1000 outside and `value` inside a ball of
@@ -75,30 +73,22 @@ private slots:
         velmaris::testing::usePrivateSettings(m_dir.filePath(u"settings"_s));
     }
 
-    void transferFunction_data()
-    {
-        QTest::addColumn<double>("hu");
-        QTest::addColumn<double>("opacity");
-        QTest::addColumn<double>("red");
-        // "Кости": nothing below 150 HU; 363 HU lies halfway between the 226 HU
-        // (230, 0.18) and 500 HU (235, 0.55) nodes.
-        QTest::newRow("100 HU") << 100.0 << 0.0 << 233.0;
-        QTest::newRow("363 HU") << 363.0 << 0.365 << 232.5;
-        QTest::newRow("below the first node") << -5000.0 << 0.0 << 233.0;
-        QTest::newRow("above the last node") << 9000.0 << 0.97 << 245.0;
-    }
-
+    // "Кости": nothing below 150 HU; 363 HU lies halfway between the 226 HU
+    // (230, 0.18) and 500 HU (235, 0.55) nodes; flat beyond the end nodes.
     void transferFunction()
     {
-        QFETCH(double, hu);
-        QFETCH(double, opacity);
-        QFETCH(double, red);
         const TransferFunctionPreset bones = render::presetByName(u"Кости"_s);
         QCOMPARE(bones.name, u"Кости"_s);
         QCOMPARE(render::builtInPresets().size(), 10);
-        const render::Rgba c = bones.evaluate(hu);
-        QVERIFY2(std::abs(c[3] - opacity) < 1e-9, qPrintable(QString::number(c[3])));
-        QVERIFY2(std::abs(c[0] * 255.0 - red) < 1e-3, qPrintable(QString::number(c[0] * 255.0)));
+        const struct
+        {
+            double hu, opacity, red;
+        } cases[] = {{100, 0, 233}, {363, 0.365, 232.5}, {-5000, 0, 233}, {9000, 0.97, 245}};
+        for (const auto &c : cases) {
+            const render::Rgba rgba = bones.evaluate(c.hu);
+            QVERIFY2(std::abs(rgba[3] - c.opacity) < 1e-9, qPrintable(u"%1 HU: %2"_s.arg(c.hu).arg(rgba[3])));
+            QVERIFY2(std::abs(rgba[0] * 255.0 - c.red) < 1e-3, qPrintable(u"%1 HU: %2"_s.arg(c.hu).arg(rgba[0] * 255)));
+        }
     }
 
     void storedPresets()
@@ -127,25 +117,14 @@ private slots:
                  u"Мой|-100.5,10,20,30,0;250,200,100,50,0.5"_s);
     }
 
-    void stepCount_data()
-    {
-        QTest::addColumn<double>("halfDiagonal");
-        QTest::addColumn<double>("spacing");
-        QTest::addColumn<bool>("interactive");
-        QTest::addColumn<int>("steps");
-        QTest::newRow("0.5 mm voxels: 1920 clamped") << 200.0 << 0.5 << false << 800;
-        QTest::newRow("5 mm voxels: 192 raised") << 200.0 << 5.0 << false << 220;
-        QTest::newRow("dragging") << 200.0 << 0.5 << true << 120;
-        QTest::newRow("NaN spacing counts as 1 mm") << 100.0 << std::numeric_limits<double>::quiet_NaN() << false << 480;
-    }
-
+    // 0.5 mm voxels: 1920 clamped to 800; 5 mm: 192 raised to 220; fewer
+    // while dragging; a NaN spacing counts as 1 mm.
     void stepCount()
     {
-        QFETCH(double, halfDiagonal);
-        QFETCH(double, spacing);
-        QFETCH(bool, interactive);
-        QFETCH(int, steps);
-        QCOMPARE(render::volumeStepCount(halfDiagonal, spacing, interactive), steps);
+        QCOMPARE(render::volumeStepCount(200.0, 0.5, false), 800);
+        QCOMPARE(render::volumeStepCount(200.0, 5.0, false), 220);
+        QCOMPARE(render::volumeStepCount(200.0, 0.5, true), 120);
+        QCOMPARE(render::volumeStepCount(100.0, std::numeric_limits<double>::quiet_NaN(), false), 480);
     }
 
     void cutOutLimit()
@@ -170,36 +149,30 @@ private slots:
         QVERIFY(!cutOuts.hides(QVector3D(15, 0, 0)));
     }
 
-    void viewPresets_data()
-    {
-        QTest::addColumn<VolumeViewPreset>("preset");
-        QTest::addColumn<QVector3D>("direction");
-        QTest::addColumn<QVector3D>("up");
-        QTest::newRow("front") << VolumeViewPreset::Front << QVector3D(0, 1, 0) << QVector3D(0, 0, 1);
-        QTest::newRow("back") << VolumeViewPreset::Back << QVector3D(0, -1, 0) << QVector3D(0, 0, 1);
-        QTest::newRow("right") << VolumeViewPreset::Right << QVector3D(1, 0, 0) << QVector3D(0, 0, 1);
-        QTest::newRow("left") << VolumeViewPreset::Left << QVector3D(-1, 0, 0) << QVector3D(0, 0, 1);
-        QTest::newRow("top") << VolumeViewPreset::Top << QVector3D(0, 0, -1) << QVector3D(0, -1, 0);
-        QTest::newRow("bottom") << VolumeViewPreset::Bottom << QVector3D(0, 0, 1) << QVector3D(0, -1, 0);
-    }
-
+    // Each preset's direction and up, whatever the camera did before; turning
+    // in the plane keeps the direction.
     void viewPresets()
     {
-        QFETCH(VolumeViewPreset, preset);
-        QFETCH(QVector3D, direction);
-        QFETCH(QVector3D, up);
-        render::VolumeCameraState state;
-        state.rotateFree(37.0, -12.0);
-        state.zoom = 0.5;
-        state.setViewPreset(preset);
-        QCOMPARE(state.direction, direction);
-        QCOMPARE(state.up, up);
-        QCOMPARE(state.right, QVector3D::crossProduct(direction, up));
-        QCOMPARE(state.zoom, 0.5);
-        // Turning in the plane keeps the direction; a full free turn comes back.
-        state.rotateInPlane(90.0);
-        QVERIFY((state.direction - direction).length() < 1e-5f);
-        QVERIFY((state.up - QVector3D::crossProduct(direction, up)).length() < 1e-5f);
+        const struct
+        {
+            VolumeViewPreset preset;
+            QVector3D direction, up;
+        } views[] = {{VolumeViewPreset::Front, {0, 1, 0}, {0, 0, 1}},  {VolumeViewPreset::Back, {0, -1, 0}, {0, 0, 1}},
+                     {VolumeViewPreset::Right, {1, 0, 0}, {0, 0, 1}},  {VolumeViewPreset::Left, {-1, 0, 0}, {0, 0, 1}},
+                     {VolumeViewPreset::Top, {0, 0, -1}, {0, -1, 0}}, {VolumeViewPreset::Bottom, {0, 0, 1}, {0, -1, 0}}};
+        for (const auto &[preset, direction, up] : views) {
+            render::VolumeCameraState state;
+            state.rotateFree(37.0, -12.0);
+            state.zoom = 0.5;
+            state.setViewPreset(preset);
+            QCOMPARE(state.direction, direction);
+            QCOMPARE(state.up, up);
+            QCOMPARE(state.right, QVector3D::crossProduct(direction, up));
+            QCOMPARE(state.zoom, 0.5);
+            state.rotateInPlane(90.0);
+            QVERIFY((state.direction - direction).length() < 1e-5f);
+            QVERIFY((state.up - QVector3D::crossProduct(direction, up)).length() < 1e-5f);
+        }
     }
 
     // A ball of 20 mm radius seen in MIP: a disc of 20 mm on a picture whose
@@ -288,28 +261,24 @@ private slots:
 
     void badVolumes_data()
     {
-        QTest::addColumn<int>("width");
-        QTest::addColumn<int>("height");
-        QTest::addColumn<int>("depth");
+        QTest::addColumn<QList<int>>("size");
         QTest::addColumn<double>("spacing");
-        QTest::newRow("empty") << 0 << 0 << 0 << 1.0;
-        QTest::newRow("one slice") << 16 << 16 << 1 << 1.0;
-        QTest::newRow("1 × 1 × 1") << 1 << 1 << 1 << 1.0;
-        QTest::newRow("NaN spacing") << 8 << 8 << 8 << std::numeric_limits<double>::quiet_NaN();
+        QTest::newRow("empty") << QList<int>{0, 0, 0} << 1.0;
+        QTest::newRow("one slice") << QList<int>{16, 16, 1} << 1.0;
+        QTest::newRow("1 × 1 × 1") << QList<int>{1, 1, 1} << 1.0;
+        QTest::newRow("NaN spacing") << QList<int>{8, 8, 8} << std::numeric_limits<double>::quiet_NaN();
     }
 
     void badVolumes()
     {
-        QFETCH(int, width);
-        QFETCH(int, height);
-        QFETCH(int, depth);
+        QFETCH(QList<int>, size);
         QFETCH(double, spacing);
         auto volume = std::make_shared<Volume>();
-        volume->width = width;
-        volume->height = height;
-        volume->depth = depth;
+        volume->width = size[0];
+        volume->height = size[1];
+        volume->depth = size[2];
         volume->spacingX = volume->spacingY = volume->spacingZ = spacing;
-        volume->voxels.assign(std::size_t(width) * height * depth, 500.0f);
+        volume->voxels.assign(std::size_t(size[0]) * size[1] * size[2], 500.0f);
         volume->maxValue = 500.0;
         render::SoftwareVolumeRenderer renderer(volume);
         for (const ProjectionMode mode : {ProjectionMode::Maximum, ProjectionMode::Vrt}) {
@@ -321,7 +290,7 @@ private slots:
             const QImage image = renderer.render(p, QSize(32, 32));
             QCOMPARE(image.size(), QSize(32, 32));
             // A usable volume shows at the centre; an empty one leaves it black.
-            QCOMPARE(qRed(image.pixel(16, 16)) > 0, width > 0);
+            QCOMPARE(qRed(image.pixel(16, 16)) > 0, size[0] > 0);
         }
     }
 
