@@ -120,74 +120,50 @@ private slots:
         m_phantom = phantomVolume(m_spec);
     }
 
-    void denseSpline_data()
-    {
-        QTest::addColumn<QList<double>>("coordinates"); // x, y, z triples
-        QTest::addColumn<double>("tension");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<int>("probe");      // dense index
-        QTest::addColumn<QList<double>>("expected");
-
-        // One segment: 41 points, straight for any tension; t = 0.5 lies half way.
-        QTest::newRow("two points, tension 0") << QList<double>{0, 0, 0, 8, 4, 0} << 0.0 << 41 << 20
-                                              << QList<double>{4, 2, 0};
-        QTest::newRow("two points, tension 1") << QList<double>{0, 0, 0, 8, 4, 0} << 1.0 << 41 << 10
-                                              << QList<double>{8 * 0.15625, 4 * 0.15625, 0};
-        // Catmull-Rom passes through the middle control point (dense index 40).
-        QTest::newRow("three points pass through") << QList<double>{0, 0, 0, 10, 10, 0, 20, 0, 0} << 0.0 << 81 << 40
-                                                   << QList<double>{10, 10, 0};
-        // Tension 1: no tangents, each segment eases between its ends; at t = 0.5
-        // the point is the segment's midpoint although the curve bends.
-        QTest::newRow("tension 1 eases") << QList<double>{0, 0, 0, 10, 10, 0, 20, 0, 0} << 1.0 << 81 << 20
-                                         << QList<double>{5, 5, 0};
-        // Tension 0 at the same place bulges past the chord: (P2 − P0)/2 pulls up.
-        QTest::newRow("tension 0 bulges") << QList<double>{0, 0, 0, 10, 10, 0, 20, 0, 0} << 0.0 << 81 << 20
-                                          << QList<double>{4.375, 5.625, 0};
-    }
-
+    // Two points make one straight segment of 41 points (tension 1 eases:
+    // a quarter of the way in time is 0.15625 of the way); Catmull-Rom passes
+    // through the middle of three points (dense index 40) and, half way along
+    // the first segment, bulges past the chord where tension 1 gives its midpoint.
     void denseSpline()
     {
-        QFETCH(QList<double>, coordinates);
-        QFETCH(double, tension);
-        QFETCH(int, count);
-        QFETCH(int, probe);
-        QFETCH(QList<double>, expected);
-        Points points;
-        for (qsizetype i = 0; i + 2 < coordinates.size(); i += 3)
-            points.push_back({coordinates[i], coordinates[i + 1], coordinates[i + 2]});
-        const Points dense = render::cardinalSplineDense(points, tension);
-        QCOMPARE(int(dense.size()), count);
-        QVERIFY(distance(dense.front(), points.front()) < 1e-12);
-        QVERIFY(distance(dense.back(), points.back()) < 1e-12);
-        QVERIFY2(distance(dense[std::size_t(probe)], {expected[0], expected[1], expected[2]}) < 1e-9,
-                 qPrintable(u"%1 %2 %3"_s.arg(dense[std::size_t(probe)][0]).arg(dense[std::size_t(probe)][1])
-                                .arg(dense[std::size_t(probe)][2])));
+        const Points two{{0, 0, 0}, {8, 4, 0}};
+        const Points three{{0, 0, 0}, {10, 10, 0}, {20, 0, 0}};
+        const struct
+        {
+            Points points;
+            double tension;
+            int count, probe;
+            Vec3d expected;
+        } cases[] = {{two, 0.0, 41, 20, {4, 2, 0}},          {two, 1.0, 41, 10, {8 * 0.15625, 4 * 0.15625, 0}},
+                     {three, 0.0, 81, 40, {10, 10, 0}},      {three, 1.0, 81, 20, {5, 5, 0}},
+                     {three, 0.0, 81, 20, {4.375, 5.625, 0}}};
+        for (const auto &c : cases) {
+            const Points dense = render::cardinalSplineDense(c.points, c.tension);
+            QCOMPARE(int(dense.size()), c.count);
+            QVERIFY(distance(dense.front(), c.points.front()) < 1e-12);
+            QVERIFY(distance(dense.back(), c.points.back()) < 1e-12);
+            const Vec3d &at = dense[std::size_t(c.probe)];
+            QVERIFY2(distance(at, c.expected) < 1e-9, qPrintable(u"%1 %2 %3"_s.arg(at[0]).arg(at[1]).arg(at[2])));
+        }
     }
 
-    void firstNormal_data()
-    {
-        QTest::addColumn<QList<double>>("end");
-        QTest::addColumn<double>("rotation");
-        QTest::addColumn<QList<double>>("normal");
-        // Along x: (1, 0, 0) × (0, 0, 1) = (0, −1, 0).
-        QTest::newRow("along x") << QList<double>{10, 0, 0} << 0.0 << QList<double>{0, -1, 0};
-        // Along z the reference is (0, 1, 0): (0, 0, 1) × (0, 1, 0) = (−1, 0, 0).
-        QTest::newRow("along z") << QList<double>{0, 0, 10} << 0.0 << QList<double>{-1, 0, 0};
-        // Turned 90° about x, the normal (0, −1, 0) becomes (0, 0, −1).
-        QTest::newRow("along x turned 90°") << QList<double>{10, 0, 0} << 90.0 << QList<double>{0, 0, -1};
-    }
-
+    // The first normal is tangent × (0, 0, 1), or × (0, 1, 0) along z, turned
+    // by the rotation about the tangent; it stays on a straight line.
     void firstNormal()
     {
-        QFETCH(QList<double>, end);
-        QFETCH(double, rotation);
-        QFETCH(QList<double>, normal);
-        const render::Centerline line =
-            render::buildCenterline({{0, 0, 0}, {end[0], end[1], end[2]}}, 0.0, 0.5, rotation);
-        QCOMPARE(line.size(), 21);
-        QCOMPARE(line.lengthMm, 10.0);
-        for (const Vec3d &n : line.normals)
-            QVERIFY(distance(n, {normal[0], normal[1], normal[2]}) < 1e-9);
+        const struct
+        {
+            Vec3d end;
+            double rotation;
+            Vec3d normal;
+        } cases[] = {{{10, 0, 0}, 0.0, {0, -1, 0}}, {{0, 0, 10}, 0.0, {-1, 0, 0}}, {{10, 0, 0}, 90.0, {0, 0, -1}}};
+        for (const auto &c : cases) {
+            const render::Centerline line = render::buildCenterline({{0, 0, 0}, c.end}, 0.0, 0.5, c.rotation);
+            QCOMPARE(line.size(), 21);
+            QCOMPARE(line.lengthMm, 10.0);
+            for (const Vec3d &n : line.normals)
+                QVERIFY(distance(n, c.normal) < 1e-9);
+        }
     }
 
     // Along a helix the frame stays orthonormal, and consecutive normals turn
@@ -255,30 +231,29 @@ private slots:
         QCOMPARE(render::buildCurvedMpr(volume, line, request).image.size(), QSize(rows, line.size()));
     }
 
-    void layoutRule_data()
-    {
-        QTest::addColumn<int>("choice");
-        QTest::addColumn<QList<double>>("zs");
-        QTest::addColumn<int>("layout");
-        const int vertical = int(render::CprLayout::Vertical);
-        const int horizontal = int(render::CprLayout::Horizontal);
-        QTest::newRow("through the slices") << 0 << QList<double>{0, 5, 10} << vertical;
-        // Two of four differ by more than 1.0: not more than half.
-        QTest::newRow("half is not enough") << 0 << QList<double>{0, 0.5, 3, 4} << horizontal;
-        QTest::newRow("exactly 1.0 does not count") << 0 << QList<double>{0, 1.0, 1.0} << horizontal;
-        QTest::newRow("forced horizontal") << 1 << QList<double>{0, 5, 10} << horizontal;
-        QTest::newRow("forced vertical") << 2 << QList<double>{0, 0, 0} << vertical;
-    }
-
+    // "Авто" is vertical when more than half of the points differ in z from
+    // the first by more than 1.0 (two of four, or exactly 1.0, do not); the
+    // other choices force their layout.
     void layoutRule()
     {
-        QFETCH(int, choice);
-        QFETCH(QList<double>, zs);
-        QFETCH(int, layout);
-        Points points;
-        for (double z : zs)
-            points.push_back({double(points.size()) * 10, 0, z});
-        QCOMPARE(int(render::resolveCprLayout(render::CprOrientationChoice(choice), points)), layout);
+        using render::CprLayout;
+        using render::CprOrientationChoice;
+        const struct
+        {
+            CprOrientationChoice choice;
+            QList<double> zs;
+            CprLayout layout;
+        } cases[] = {{CprOrientationChoice::Auto, {0, 5, 10}, CprLayout::Vertical},
+                     {CprOrientationChoice::Auto, {0, 0.5, 3, 4}, CprLayout::Horizontal},
+                     {CprOrientationChoice::Auto, {0, 1.0, 1.0}, CprLayout::Horizontal},
+                     {CprOrientationChoice::Horizontal, {0, 5, 10}, CprLayout::Horizontal},
+                     {CprOrientationChoice::Vertical, {0, 0, 0}, CprLayout::Vertical}};
+        for (const auto &c : cases) {
+            Points points;
+            for (double z : c.zs)
+                points.push_back({double(points.size()) * 10, 0, z});
+            QCOMPARE(render::resolveCprLayout(c.choice, points), c.layout);
+        }
     }
 
     void stateRoundTrip()
