@@ -32,6 +32,18 @@ using Iop = std::array<double, 6>; // Image Orientation (Patient)
 using Triple = std::array<int, 3>;
 using Steps = std::array<std::array<float, 3>, 3>;
 
+// A series' orientation and description, whether the build keeps the
+// orientation, Slice Location down the list (empty: none), the volume's size,
+// and a probe: source pixel (column, row, slice) and the voxel it must become.
+struct Turn
+{
+    Iop iop;
+    QString description;
+    bool keepOrientation;
+    QList<double> locations;
+    Triple size, source, target;
+};
+
 // The stored-and-rescaled value the generator wrote at (row, column) of slice s.
 float generated(const SeriesSpec &spec, int s, int row, int column)
 {
@@ -65,6 +77,8 @@ void checkPatientGeometry(const SeriesSpec &spec, const std::array<float, 3> &or
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Turn)
 
 class VolumeBuildTest : public QObject
 {
@@ -125,54 +139,36 @@ private slots:
 
     void orientation_data()
     {
-        QTest::addColumn<Iop>("iop");
-        QTest::addColumn<QString>("description");
-        QTest::addColumn<bool>("keepOrientation");
-        QTest::addColumn<QList<double>>("locations"); // Slice Location down the (reversed) list; empty: none
-        QTest::addColumn<Triple>("size");
-        // A probe: source pixel (column, row, slice) and the voxel it must become.
-        QTest::addColumn<Triple>("source");
-        QTest::addColumn<Triple>("target");
+        QTest::addColumn<Turn>("turn");
         // Source 4 columns × 3 rows × 5 slices, listed in reverse as some scanners do.
         const Iop axial{1, 0, 0, 0, 1, 0};
         const Iop sagittal{0, 1, 0, 0, 0, -1};
         const Iop coronal{1, 0, 0, 0, 0, -1};
-        const QList<double> none;
-        QTest::newRow("axial untouched") << axial << u"CT"_s << true << none << Triple{4, 3, 5} << Triple{1, 2, 3}
-                                         << Triple{1, 2, 3};
-        QTest::newRow("sagittal frames") << sagittal << u"CT"_s << true << none << Triple{5, 4, 3} << Triple{1, 0, 1}
-                                         << Triple{3, 1, 2};
-        QTest::newRow("coronal frames") << coronal << u"CT"_s << true << none << Triple{4, 5, 3} << Triple{1, 0, 1}
-                                        << Triple{1, 1, 2};
-        QTest::newRow("feet-first axial") << Iop{-1, 0, 0, 0, 1, 0} << u"CT"_s << true << none << Triple{4, 3, 5}
-                                          << Triple{0, 0, 0} << Triple{3, 0, 4};
+        QTest::newRow("axial untouched") << Turn{axial, u"CT"_s, true, {}, {4, 3, 5}, {1, 2, 3}, {1, 2, 3}};
+        QTest::newRow("sagittal frames") << Turn{sagittal, u"CT"_s, true, {}, {5, 4, 3}, {1, 0, 1}, {3, 1, 2}};
+        QTest::newRow("coronal frames") << Turn{coronal, u"CT"_s, true, {}, {4, 5, 3}, {1, 0, 1}, {1, 1, 2}};
+        QTest::newRow("feet-first axial") << Turn{{-1, 0, 0, 0, 1, 0}, u"CT"_s, true, {}, {4, 3, 5}, {0, 0, 0}, {3, 0, 4}};
         // No normal: Slice Location (all 0 here) keeps the list, which is reversed.
-        QTest::newRow("degenerate: loaded order") << Iop{1, 0, 0, 1, 0, 0} << u"CT"_s << true << none << Triple{4, 3, 5}
-                                                  << Triple{1, 2, 1} << Triple{1, 2, 3};
-        QTest::newRow("T2 SAG without orientation") << sagittal << u"T2 SAG"_s << false << none << Triple{5, 4, 3}
-                                                    << Triple{1, 0, 1} << Triple{1, 1, 2};
-        QTest::newRow("Coronal hint without orientation") << coronal << u"Cor T1"_s << false << none << Triple{4, 5, 3}
-                                                          << Triple{1, 0, 1} << Triple{1, 1, 2};
+        QTest::newRow("degenerate: loaded order")
+            << Turn{{1, 0, 0, 1, 0, 0}, u"CT"_s, true, {}, {4, 3, 5}, {1, 2, 1}, {1, 2, 3}};
+        QTest::newRow("T2 SAG without orientation")
+            << Turn{sagittal, u"T2 SAG"_s, false, {}, {5, 4, 3}, {1, 0, 1}, {1, 1, 2}};
+        QTest::newRow("Coronal hint without orientation")
+            << Turn{coronal, u"Cor T1"_s, false, {}, {4, 5, 3}, {1, 0, 1}, {1, 1, 2}};
         // Image Position along the normal orders the stack whatever Slice Location says.
         const QList<double> against{0, 10, 20, 30, 40};
-        QTest::newRow("Slice Location against the normal") << axial << u"CT"_s << true << against << Triple{4, 3, 5}
-                                                            << Triple{1, 2, 3} << Triple{1, 2, 3};
-        QTest::newRow("Slice Location against the normal, 3D") << axial << u"CT"_s << false << against << Triple{4, 3, 5}
-                                                                << Triple{1, 2, 3} << Triple{1, 2, 3};
+        QTest::newRow("Slice Location against the normal")
+            << Turn{axial, u"CT"_s, true, against, {4, 3, 5}, {1, 2, 3}, {1, 2, 3}};
+        QTest::newRow("Slice Location against the normal, 3D")
+            << Turn{axial, u"CT"_s, false, against, {4, 3, 5}, {1, 2, 3}, {1, 2, 3}};
     }
 
     // The turn by axis codes or plane hint, checked voxel by voxel against the
     // patient position of the source pixel each voxel claims to be.
     void orientation()
     {
-        QFETCH(Iop, iop);
-        QFETCH(QString, description);
-        QFETCH(bool, keepOrientation);
-        QFETCH(QList<double>, locations);
-        QFETCH(Triple, size);
-        QFETCH(Triple, source);
-        QFETCH(Triple, target);
-
+        QFETCH(Turn, turn);
+        const auto &[iop, description, keepOrientation, locations, size, source, target] = turn;
         SeriesSpec spec = velmaris::testing::seriesSpec(5, 3, 4);
         spec.pixelSpacingRow = 0.5;    // between rows
         spec.pixelSpacingColumn = 0.8; // between columns
