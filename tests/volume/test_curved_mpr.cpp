@@ -526,7 +526,8 @@ private slots:
         QVERIFY(traced.record.value(u"points"_s).toArray().size() > 10);
         QVERIFY(traced.record.value(u"length_mm"_s).toDouble() > length * 0.6);
 
-        const CliRun one = cli({u"cpr"_s, u"--db"_s, db, spec.seriesInstanceUid, u"--points"_s, u"1,2,3"_s, u"--out"_s, png});
+        const CliRun one =
+            cli({u"cpr"_s, u"--db"_s, db, spec.seriesInstanceUid, u"--points"_s, u"1,2,3"_s, u"--out"_s, png});
         QVERIFY(one.exitCode != 0 && one.err.contains("Нужно не меньше двух контрольных точек"));
     }
 

@@ -229,7 +229,8 @@ private slots:
         for (int z = 0; z < 32; ++z)
             for (int y = 0; y < 32; ++y)
                 for (int x = 0; x < 32; ++x)
-                    volume->voxels[(std::size_t(z) * 32 + y) * 32 + x] = y >= 4 && y < 12 ? 100.0f : y >= 20 && y < 28 ? 200.0f : 0.0f;
+                    volume->voxels[(std::size_t(z) * 32 + y) * 32 + x] =
+                        y >= 4 && y < 12 ? 100.0f : y >= 20 && y < 28 ? 200.0f : 0.0f;
         volume->maxValue = 200.0;
         render::SoftwareVolumeRenderer renderer(volume);
         render::VolumeRenderParameters p;

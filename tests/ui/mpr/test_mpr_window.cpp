@@ -258,8 +258,9 @@ private slots:
         auto window = open(m_slices);
         QVERIFY(window);
         // The axial cell measures with the mean of x and y, coronal with x, sagittal with y.
-        const std::pair<MprPlane, double> planes[] = {
-            {MprPlane::Axial, 0.7}, {MprPlane::Coronal, m_spec.pixelSpacingColumn}, {MprPlane::Sagittal, m_spec.pixelSpacingRow}};
+        const std::pair<MprPlane, double> planes[] = {{MprPlane::Axial, 0.7},
+                                                      {MprPlane::Coronal, m_spec.pixelSpacingColumn},
+                                                      {MprPlane::Sagittal, m_spec.pixelSpacingRow}};
         for (const auto &[plane, pixelMm] : planes) {
             MprViewportWidget *cell = window->cell(plane);
             QCOMPARE(cell->pixelSizeMm(), pixelMm);
