@@ -29,4 +29,12 @@ inline CliRun runCli(const QString &program, const QStringList &arguments)
     return run;
 }
 
+#ifdef NORVANE_CLI
+// The same on the norvane-cli this test program was built with.
+inline CliRun cli(const QStringList &arguments)
+{
+    return runCli(QStringLiteral(NORVANE_CLI), arguments);
+}
+#endif
+
 } // namespace velmaris::testing

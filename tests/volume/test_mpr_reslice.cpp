@@ -38,223 +38,185 @@ constexpr double identityWidth = 255.0;
 class MprResliceTest : public QObject
 {
     Q_OBJECT
+
 private slots:
-    void slabHalfCount_data();
-    void slabHalfCount();
-    void windowing_data();
-    void windowing();
-    void orthogonal_data();
-    void orthogonal();
-    void aspectCorrection_data();
-    void aspectCorrection();
-    void oblique_data();
-    void oblique();
-    void roiStats_data();
-    void roiStats();
-    void roiFollowsStretchedColumns_data();
-    void roiFollowsStretchedColumns();
-};
+    // The slab's half count in slices; the byte a value windows to (a width
+    // of 0 steps one grey level per HU up from the centre; the window's centre
+    // truncates).
+    void slabAndWindowRules()
+    {
+        const struct
+        {
+            double thickness, spacing;
+            int half;
+        } slabs[] = {{0, 2.5, 0}, {10, 2.5, 2}, {5, 0.7, 4}, {1, 2.5, 0}, {-3, 1, 0}, {5, 0, 0}};
+        for (const auto &c : slabs)
+            QCOMPARE(render::slabHalfCount(c.thickness, c.spacing), c.half);
+        const struct
+        {
+            double value, centre, width;
+            int byte;
+        } windows[] = {{99, 100, 0, 0},   {110, 100, 0, 10},  {355, 100, 0, 255}, {400, 100, 0, 255},
+                       {40, 40, 400, 127}, {-160, 40, 400, 0}, {300, 40, 400, 255}};
+        for (const auto &c : windows)
+            QCOMPARE(int(render::windowedByte(c.value, c.centre, c.width)), c.byte);
+    }
 
-void MprResliceTest::slabHalfCount_data()
-{
-    QTest::addColumn<double>("thickness");
-    QTest::addColumn<double>("spacing");
-    QTest::addColumn<int>("half");
-    QTest::newRow("thickness 0") << 0.0 << 2.5 << 0;
-    QTest::newRow("10 mm over 2.5") << 10.0 << 2.5 << 2;
-    QTest::newRow("5 mm over 0.7") << 5.0 << 0.7 << 4;
-    QTest::newRow("1 mm over 2.5") << 1.0 << 2.5 << 0;
-    QTest::newRow("negative thickness") << -3.0 << 1.0 << 0;
-    QTest::newRow("spacing 0") << 5.0 << 0.0 << 0;
-}
+    void orthogonal_data()
+    {
+        QTest::addColumn<int>("plane"); // 0 axial, 1 coronal, 2 sagittal
+        QTest::addColumn<int>("slice");
+        QTest::addColumn<int>("half");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QPoint>("pixel");
+        QTest::addColumn<int>("byte");
+        QTest::newRow("axial thin: voxel (1, 3, 2)") << 0 << 2 << 0 << 0 << QSize(3, 4) << QPoint(1, 3) << 53;
+        QTest::newRow("coronal: head at the top") << 1 << 1 << 0 << 0 << QSize(3, 5) << QPoint(2, 0) << 86;
+        QTest::newRow("sagittal: columns along y") << 2 << 2 << 0 << 0 << QSize(4, 5) << QPoint(3, 4) << 14;
+        QTest::newRow("index clamped") << 0 << 99 << 0 << 0 << QSize(3, 4) << QPoint(0, 0) << 80;
+        QTest::newRow("MIP at slice 0 folds 0 … 2") << 0 << 0 << 2 << 1 << QSize(3, 4) << QPoint(0, 0) << 40;
+        QTest::newRow("mean at slice 0 divides by 3") << 0 << 0 << 2 << 3 << QSize(3, 4) << QPoint(1, 1) << 25;
+        QTest::newRow("MinIP") << 0 << 3 << 1 << 2 << QSize(3, 4) << QPoint(0, 0) << 40;
+        QTest::newRow("mode 0 with a slab: thin") << 0 << 3 << 2 << 0 << QSize(3, 4) << QPoint(0, 0) << 60;
+        QTest::newRow("half 0 with MIP: thin") << 0 << 3 << 0 << 1 << QSize(3, 4) << QPoint(0, 0) << 60;
+        QTest::newRow("coronal MIP along y") << 1 << 0 << 5 << 1 << QSize(3, 5) << QPoint(0, 4) << 12;
+        QTest::newRow("sagittal mean along x") << 2 << 2 << 1 << 3 << QSize(4, 5) << QPoint(0, 4) << 1;
+    }
 
-void MprResliceTest::slabHalfCount()
-{
-    QFETCH(double, thickness);
-    QFETCH(double, spacing);
-    QFETCH(int, half);
-    QCOMPARE(render::slabHalfCount(thickness, spacing), half);
-}
+    void orthogonal()
+    {
+        QFETCH(int, plane);
+        QFETCH(int, slice);
+        QFETCH(int, half);
+        QFETCH(int, mode);
+        QFETCH(QSize, size);
+        QFETCH(QPoint, pixel);
+        QFETCH(int, byte);
+        const Volume v = ramp();
+        const auto render = plane == 0 ? render::renderAxial : plane == 1 ? render::renderCoronal : render::renderSagittal;
+        const QImage image = render(v, slice, identityCentre, identityWidth, half, mode);
+        QCOMPARE(image.format(), QImage::Format_Grayscale8);
+        QCOMPARE(image.size(), size);
+        QCOMPARE(int(image.constScanLine(pixel.y())[pixel.x()]), byte);
+        QVERIFY(render(Volume(), slice, identityCentre, identityWidth, half, mode).isNull());
+    }
 
-void MprResliceTest::windowing_data()
-{
-    QTest::addColumn<double>("value");
-    QTest::addColumn<double>("centre");
-    QTest::addColumn<double>("width");
-    QTest::addColumn<int>("byte");
-    QTest::newRow("width 0, below centre") << 99.0 << 100.0 << 0.0 << 0;
-    QTest::newRow("width 0, centre + 10") << 110.0 << 100.0 << 0.0 << 10;
-    QTest::newRow("width 0, centre + 255") << 355.0 << 100.0 << 0.0 << 255;
-    QTest::newRow("width 0, above") << 400.0 << 100.0 << 0.0 << 255;
-    QTest::newRow("soft tissue, centre truncates") << 40.0 << 40.0 << 400.0 << 127;
-    QTest::newRow("soft tissue, low bound") << -160.0 << 40.0 << 400.0 << 0;
-    QTest::newRow("soft tissue, above the window") << 300.0 << 40.0 << 400.0 << 255;
-}
+    // Coronal 0.5 × 2.0 mm: four times as high; axial 0.7 × 0.705: unscaled;
+    // sagittal 2.0 × 1.0: wider.
+    void aspectCorrection()
+    {
+        const struct
+        {
+            decltype(&render::renderAxial) render;
+            double sx, sy, sz;
+            QSize size;
+        } cases[] = {{render::renderCoronal, 0.5, 1.0, 2.0, QSize(3, 20)},
+                     {render::renderAxial, 0.7, 0.705, 1.0, QSize(3, 4)},
+                     {render::renderSagittal, 1.0, 2.0, 1.0, QSize(8, 5)}};
+        for (const auto &c : cases)
+            QCOMPARE(c.render(ramp(c.sx, c.sy, c.sz), 1, identityCentre, identityWidth, 0, 0).size(), c.size);
+    }
 
-void MprResliceTest::windowing()
-{
-    QFETCH(double, value);
-    QFETCH(double, centre);
-    QFETCH(double, width);
-    QFETCH(int, byte);
-    QCOMPARE(int(render::windowedByte(value, centre, width)), byte);
-}
+    void oblique_data()
+    {
+        QTest::addColumn<QList<float>>("centre");
+        QTest::addColumn<int>("half");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QList<int>>("firstRow"); // bytes of row 0 of a 3 × 3 image
+        // Pixel i samples x = 0.5 + i mm: halves round away from zero, x = 3 is outside.
+        QTest::newRow("thin, outside black") << QList<float>{1.5f, 2.0f, 2.0f} << 0 << 0 << QList<int>{45, 46, 0};
+        QTest::newRow("MIP along the normal") << QList<float>{1.5f, 2.0f, 2.0f} << 1 << 1 << QList<int>{65, 66, 0};
+        QTest::newRow("mean counts inside samples") << QList<float>{1.5f, 2.0f, 0.0f} << 1 << 3 << QList<int>{15, 16, 0};
+        QTest::newRow("MIP wholly outside") << QList<float>{100.0f, 100.0f, 100.0f} << 1 << 1 << QList<int>{0, 0, 0};
+    }
 
-void MprResliceTest::orthogonal_data()
-{
-    QTest::addColumn<int>("plane"); // 0 axial, 1 coronal, 2 sagittal
-    QTest::addColumn<int>("slice");
-    QTest::addColumn<int>("half");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QSize>("size");
-    QTest::addColumn<QPoint>("pixel");
-    QTest::addColumn<int>("byte");
-    QTest::newRow("axial thin: voxel (1, 3, 2)") << 0 << 2 << 0 << 0 << QSize(3, 4) << QPoint(1, 3) << 53;
-    QTest::newRow("coronal: head at the top") << 1 << 1 << 0 << 0 << QSize(3, 5) << QPoint(2, 0) << 86;
-    QTest::newRow("sagittal: columns along y") << 2 << 2 << 0 << 0 << QSize(4, 5) << QPoint(3, 4) << 14;
-    QTest::newRow("index clamped") << 0 << 99 << 0 << 0 << QSize(3, 4) << QPoint(0, 0) << 80;
-    QTest::newRow("MIP at slice 0 folds 0 … 2") << 0 << 0 << 2 << 1 << QSize(3, 4) << QPoint(0, 0) << 40;
-    QTest::newRow("mean at slice 0 divides by 3") << 0 << 0 << 2 << 3 << QSize(3, 4) << QPoint(1, 1) << 25;
-    QTest::newRow("MinIP") << 0 << 3 << 1 << 2 << QSize(3, 4) << QPoint(0, 0) << 40;
-    QTest::newRow("mode 0 with a slab: thin") << 0 << 3 << 2 << 0 << QSize(3, 4) << QPoint(0, 0) << 60;
-    QTest::newRow("half 0 with MIP: thin") << 0 << 3 << 0 << 1 << QSize(3, 4) << QPoint(0, 0) << 60;
-    QTest::newRow("coronal MIP along y") << 1 << 0 << 5 << 1 << QSize(3, 5) << QPoint(0, 4) << 12;
-    QTest::newRow("sagittal mean along x") << 2 << 2 << 1 << 3 << QSize(4, 5) << QPoint(0, 4) << 1;
-}
+    void oblique()
+    {
+        QFETCH(QList<float>, centre);
+        QFETCH(int, half);
+        QFETCH(int, mode);
+        QFETCH(QList<int>, firstRow);
+        const Volume v = ramp();
+        const QImage image = render::renderOblique(v, 3, {centre.at(0), centre.at(1), centre.at(2)}, {1, 0, 0},
+                                                   {0, 1, 0}, 1.0, identityCentre, identityWidth, half, mode);
+        QCOMPARE(image.size(), QSize(3, 3));
+        QList<int> row;
+        for (int i = 0; i < 3; ++i)
+            row << image.constScanLine(0)[i];
+        QCOMPARE(row, firstRow);
+        const QImage none = render::renderOblique(Volume(), 0, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}, 1.0, 0.0, 1.0, 0, 0);
+        QCOMPARE(none.size(), QSize(1, 1));
+        QCOMPARE(int(none.constScanLine(0)[0]), 0);
+    }
 
-void MprResliceTest::orthogonal()
-{
-    QFETCH(int, plane);
-    QFETCH(int, slice);
-    QFETCH(int, half);
-    QFETCH(int, mode);
-    QFETCH(QSize, size);
-    QFETCH(QPoint, pixel);
-    QFETCH(int, byte);
-    const Volume v = ramp();
-    const auto render = plane == 0 ? render::renderAxial : plane == 1 ? render::renderCoronal : render::renderSagittal;
-    const QImage image = render(v, slice, identityCentre, identityWidth, half, mode);
-    QCOMPARE(image.format(), QImage::Format_Grayscale8);
-    QCOMPARE(image.size(), size);
-    QCOMPARE(int(image.constScanLine(pixel.y())[pixel.x()]), byte);
-    QVERIFY(render(Volume(), slice, identityCentre, identityWidth, half, mode).isNull());
-}
+    void roiStats_data()
+    {
+        QTest::addColumn<bool>("uniform");
+        QTest::addColumn<int>("plane");
+        QTest::addColumn<QList<double>>("spacing");
+        QTest::addColumn<QRectF>("ellipse");
+        QTest::addColumn<QString>("text");
+        const QList<double> one{1.0, 1.0, 1.0};
+        QTest::newRow("uniform: sd 0") << true << 0 << one << QRectF(0, 0, 2, 2) << u"HU: 7 ± 0.0\nMin: 7  Max: 7\nN=5"_s;
+        QTest::newRow("zero width") << false << 0 << one << QRectF(1, 1, 0, 2) << u"ROI пуст"_s;
+        QTest::newRow("outside the image") << false << 0 << one << QRectF(50, 50, 4, 4) << u"ROI пуст"_s;
+        // Displayed 20 rows for 5 slices: rows 0, 1 read z 4, row 2 reads z 3.
+        QTest::newRow("coronal, stretched rows") << false << 1 << QList<double>{0.5, 1.0, 2.0} << QRectF(0, 0, 2, 2)
+                                                 << u"HU: 81 ± 8.0\nMin: 65  Max: 86\nN=5"_s;
+    }
 
-void MprResliceTest::aspectCorrection_data()
-{
-    QTest::addColumn<int>("plane");
-    QTest::addColumn<QList<double>>("spacing");
-    QTest::addColumn<QSize>("size");
-    QTest::newRow("coronal 0.5 × 2.0 mm: four times as high") << 1 << QList<double>{0.5, 1.0, 2.0} << QSize(3, 20);
-    QTest::newRow("axial 0.7 × 0.705: unscaled") << 0 << QList<double>{0.7, 0.705, 1.0} << QSize(3, 4);
-    QTest::newRow("sagittal 2.0 × 1.0: wider") << 2 << QList<double>{1.0, 2.0, 1.0} << QSize(8, 5);
-}
+    void roiStats()
+    {
+        QFETCH(bool, uniform);
+        QFETCH(int, plane);
+        QFETCH(QList<double>, spacing);
+        QFETCH(QRectF, ellipse);
+        QFETCH(QString, text);
+        Volume v = ramp(spacing.at(0), spacing.at(1), spacing.at(2));
+        if (uniform)
+            std::fill(v.voxels.begin(), v.voxels.end(), 7.0f);
+        QCOMPARE(render::mprRoiStats(v, plane, 1, ellipse), text);
+        QCOMPARE(render::mprRoiStats(Volume(), plane, 1, ellipse), u"HU недоступно"_s);
+    }
 
-void MprResliceTest::aspectCorrection()
-{
-    QFETCH(int, plane);
-    QFETCH(QList<double>, spacing);
-    QFETCH(QSize, size);
-    const Volume v = ramp(spacing.at(0), spacing.at(1), spacing.at(2));
-    const auto render = plane == 0 ? render::renderAxial : plane == 1 ? render::renderCoronal : render::renderSagittal;
-    QCOMPARE(render(v, 1, identityCentre, identityWidth, 0, 0).size(), size);
-}
+    void roiFollowsStretchedColumns_data()
+    {
+        QTest::addColumn<int>("plane");
+        QTest::addColumn<QList<double>>("spacing");
+        QTest::addColumn<double>("columnStep"); // the ramp's change from one column voxel to the next
+        // Column spacing four times the slice spacing: the picture is stretched sideways.
+        QTest::newRow("coronal") << 1 << QList<double>{2.0, 1.0, 0.5} << 1.0;
+        QTest::newRow("sagittal") << 2 << QList<double>{1.0, 2.0, 0.5} << 4.0;
+    }
 
-void MprResliceTest::oblique_data()
-{
-    QTest::addColumn<QList<float>>("centre");
-    QTest::addColumn<int>("half");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QList<int>>("firstRow"); // bytes of row 0 of a 3 × 3 image
-    // Pixel i samples x = 0.5 + i mm: halves round away from zero, x = 3 is outside.
-    QTest::newRow("thin, outside black") << QList<float>{1.5f, 2.0f, 2.0f} << 0 << 0 << QList<int>{45, 46, 0};
-    QTest::newRow("MIP along the normal") << QList<float>{1.5f, 2.0f, 2.0f} << 1 << 1 << QList<int>{65, 66, 0};
-    QTest::newRow("mean counts inside samples") << QList<float>{1.5f, 2.0f, 0.0f} << 1 << 3 << QList<int>{15, 16, 0};
-    QTest::newRow("MIP wholly outside") << QList<float>{100.0f, 100.0f, 100.0f} << 1 << 1 << QList<int>{0, 0, 0};
-}
-
-void MprResliceTest::oblique()
-{
-    QFETCH(QList<float>, centre);
-    QFETCH(int, half);
-    QFETCH(int, mode);
-    QFETCH(QList<int>, firstRow);
-    const Volume v = ramp();
-    const QImage image = render::renderOblique(v, 3, {centre.at(0), centre.at(1), centre.at(2)}, {1, 0, 0},
-                                               {0, 1, 0}, 1.0, identityCentre, identityWidth, half, mode);
-    QCOMPARE(image.size(), QSize(3, 3));
-    QList<int> row;
-    for (int i = 0; i < 3; ++i)
-        row << image.constScanLine(0)[i];
-    QCOMPARE(row, firstRow);
-    const QImage none = render::renderOblique(Volume(), 0, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}, 1.0, 0.0, 1.0, 0, 0);
-    QCOMPARE(none.size(), QSize(1, 1));
-    QCOMPARE(int(none.constScanLine(0)[0]), 0);
-}
-
-void MprResliceTest::roiStats_data()
-{
-    QTest::addColumn<bool>("uniform");
-    QTest::addColumn<int>("plane");
-    QTest::addColumn<QList<double>>("spacing");
-    QTest::addColumn<QRectF>("ellipse");
-    QTest::addColumn<QString>("text");
-    const QList<double> one{1.0, 1.0, 1.0};
-    QTest::newRow("uniform: sd 0") << true << 0 << one << QRectF(0, 0, 2, 2) << u"HU: 7 ± 0.0\nMin: 7  Max: 7\nN=5"_s;
-    QTest::newRow("zero width") << false << 0 << one << QRectF(1, 1, 0, 2) << u"ROI пуст"_s;
-    QTest::newRow("outside the image") << false << 0 << one << QRectF(50, 50, 4, 4) << u"ROI пуст"_s;
-    // Displayed 20 rows for 5 slices: rows 0, 1 read z 4, row 2 reads z 3.
-    QTest::newRow("coronal, stretched rows") << false << 1 << QList<double>{0.5, 1.0, 2.0} << QRectF(0, 0, 2, 2)
-                                             << u"HU: 81 ± 8.0\nMin: 65  Max: 86\nN=5"_s;
-}
-
-void MprResliceTest::roiStats()
-{
-    QFETCH(bool, uniform);
-    QFETCH(int, plane);
-    QFETCH(QList<double>, spacing);
-    QFETCH(QRectF, ellipse);
-    QFETCH(QString, text);
-    Volume v = ramp(spacing.at(0), spacing.at(1), spacing.at(2));
-    if (uniform)
-        std::fill(v.voxels.begin(), v.voxels.end(), 7.0f);
-    QCOMPARE(render::mprRoiStats(v, plane, 1, ellipse), text);
-    QCOMPARE(render::mprRoiStats(Volume(), plane, 1, ellipse), u"HU недоступно"_s);
-}
-
-void MprResliceTest::roiFollowsStretchedColumns_data()
-{
-    QTest::addColumn<int>("plane");
-    QTest::addColumn<QList<double>>("spacing");
-    QTest::addColumn<double>("columnStep"); // the ramp's change from one column voxel to the next
-    // Column spacing four times the slice spacing: the picture is stretched sideways.
-    QTest::newRow("coronal") << 1 << QList<double>{2.0, 1.0, 0.5} << 1.0;
-    QTest::newRow("sagittal") << 2 << QList<double>{1.0, 2.0, 0.5} << 4.0;
-}
-
-// Every pixel of a picture stretched sideways reads the voxel the picture
-// shows there: one-pixel ROIs against the displayed bytes.
-void MprResliceTest::roiFollowsStretchedColumns()
-{
-    QFETCH(int, plane);
-    QFETCH(QList<double>, spacing);
-    QFETCH(double, columnStep);
-    const Volume v = ramp(spacing.at(0), spacing.at(1), spacing.at(2));
-    const QImage picture = plane == 1 ? render::renderCoronal(v, 1, identityCentre, identityWidth, 0, 0)
-                                      : render::renderSagittal(v, 1, identityCentre, identityWidth, 0, 0);
-    QCOMPARE(picture.height(), v.depth); // rows are not stretched
-    QVERIFY(picture.width() > 3 * (plane == 1 ? v.width : v.height));
-    for (int y = 0; y < picture.height(); ++y) {
-        for (int x = 0; x < picture.width(); ++x) {
-            const QString text = render::mprRoiStats(v, plane, 1, QRectF(x - 0.5, y - 0.5, 1.0, 1.0));
-            QVERIFY2(text.startsWith(u"HU: "_s), qPrintable(u"pixel %1,%2: %3"_s.arg(x).arg(y).arg(text)));
-            const double value = text.mid(4, text.indexOf(u' ', 4) - 4).toDouble();
-            const double shown = picture.pixelColor(x, y).red();
-            QVERIFY2(std::abs(value - shown) <= columnStep,
-                     qPrintable(u"pixel %1,%2: ROI %3, shown %4"_s.arg(x).arg(y).arg(value).arg(shown)));
+    // Every pixel of a picture stretched sideways reads the voxel the picture
+    // shows there: one-pixel ROIs against the displayed bytes.
+    void roiFollowsStretchedColumns()
+    {
+        QFETCH(int, plane);
+        QFETCH(QList<double>, spacing);
+        QFETCH(double, columnStep);
+        const Volume v = ramp(spacing.at(0), spacing.at(1), spacing.at(2));
+        const QImage picture = plane == 1 ? render::renderCoronal(v, 1, identityCentre, identityWidth, 0, 0)
+                                          : render::renderSagittal(v, 1, identityCentre, identityWidth, 0, 0);
+        QCOMPARE(picture.height(), v.depth); // rows are not stretched
+        QVERIFY(picture.width() > 3 * (plane == 1 ? v.width : v.height));
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                const QString text = render::mprRoiStats(v, plane, 1, QRectF(x - 0.5, y - 0.5, 1.0, 1.0));
+                QVERIFY2(text.startsWith(u"HU: "_s), qPrintable(u"pixel %1,%2: %3"_s.arg(x).arg(y).arg(text)));
+                const double value = text.mid(4, text.indexOf(u' ', 4) - 4).toDouble();
+                const double shown = picture.pixelColor(x, y).red();
+                QVERIFY2(std::abs(value - shown) <= columnStep,
+                         qPrintable(u"pixel %1,%2: ROI %3, shown %4"_s.arg(x).arg(y).arg(value).arg(shown)));
+            }
         }
     }
-}
+
+private:
+
+};
 
 QTEST_GUILESS_MAIN(MprResliceTest)
 #include "test_mpr_reslice.moc"

@@ -1,5 +1,6 @@
 #include "volume/CliRun.h"
 #include "seriesgen/SeriesGenerator.h"
+#include "ui/viewer/GeneratedSlices.h"
 #include "viewer/FrameDecoder.h"
 #include "volume/AxisCodes.h"
 #include "volume/MprVolumeBuildWorker.h"
@@ -9,25 +10,39 @@
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
+#include <functional>
+
 using namespace Qt::StringLiterals;
 using render::Volume;
 using render::VolumeSlice;
 using velmaris::gen::SeriesSpec;
+using velmaris::testing::CliRun;
+using velmaris::testing::cli;
 
 namespace {
 
 using Vec = std::array<double, 3>;
 using Iop = std::array<double, 6>; // Image Orientation (Patient)
 using Triple = std::array<int, 3>;
+using Steps = std::array<std::array<float, 3>, 3>;
+
+// A series' orientation and description, whether the build keeps the
+// orientation, Slice Location down the list (empty: none), the volume's size,
+// and a probe: source pixel (column, row, slice) and the voxel it must become.
+struct Turn
+{
+    Iop iop;
+    QString description;
+    bool keepOrientation;
+    QList<double> locations;
+    Triple size, source, target;
+};
 
 // The stored-and-rescaled value the generator wrote at (row, column) of slice s.
 float generated(const SeriesSpec &spec, int s, int row, int column)
@@ -35,516 +50,396 @@ float generated(const SeriesSpec &spec, int s, int row, int column)
     return float(velmaris::gen::pixelValue(spec, s, row, column) * spec.rescaleSlope + spec.rescaleIntercept);
 }
 
-// Slice rows as the study index gives them for a generated series.
-QList<db::SliceRef> sliceRows(const SeriesSpec &spec, const QStringList &paths)
+// Each voxel of a volume placed in patient space holds the generator's value
+// of the source pixel at that place.
+void checkPatientGeometry(const SeriesSpec &spec, const std::array<float, 3> &origin, const Steps &steps,
+                          const Triple &size, const std::function<float(int, int, int)> &voxel)
 {
-    QList<db::SliceRef> rows;
-    for (int s = 0; s < paths.size(); ++s) {
-        db::SliceRef r;
-        r.file_path = paths.at(s);
-        r.instance_number = s + 1;
-        r.pixel_spacing_x = spec.pixelSpacingColumn;
-        r.pixel_spacing_y = spec.pixelSpacingRow;
-        r.slice_thickness = spec.sliceThickness;
-        const Vec p = velmaris::gen::slicePosition(spec, s);
-        std::tie(r.image_position_x, r.image_position_y, r.image_position_z) = std::tuple(p[0], p[1], p[2]);
-        const auto &o = spec.orientation;
-        std::tie(r.orientation_row_x, r.orientation_row_y, r.orientation_row_z) = std::tuple(o[0], o[1], o[2]);
-        std::tie(r.orientation_col_x, r.orientation_col_y, r.orientation_col_z) = std::tuple(o[3], o[4], o[5]);
-        r.has_spatial_info = true;
-        rows << r;
-    }
-    return rows;
-}
-
-double dot(const Vec &a, const Vec &b)
-{
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+    const auto &o = spec.orientation;
+    const Vec row{o[0], o[1], o[2]};
+    const Vec column{o[3], o[4], o[5]};
+    const Vec normal{row[1] * column[2] - row[2] * column[1], row[2] * column[0] - row[0] * column[2],
+                     row[0] * column[1] - row[1] * column[0]};
+    const Vec first = velmaris::gen::slicePosition(spec, 0);
+    auto along = [](const Vec &d, const Vec &axis, double spacing) {
+        return int(std::lround((d[0] * axis[0] + d[1] * axis[1] + d[2] * axis[2]) / spacing));
+    };
+    for (int k = 0; k < size[2]; ++k)
+        for (int j = 0; j < size[1]; ++j)
+            for (int i = 0; i < size[0]; ++i) {
+                Vec d{};
+                for (int a = 0; a < 3; ++a)
+                    d[a] = origin[a] + i * steps[0][a] + j * steps[1][a] + k * steps[2][a] - first[a];
+                QCOMPARE(voxel(i, j, k), generated(spec, along(d, normal, spec.sliceSpacing),
+                                                   along(d, column, spec.pixelSpacingRow),
+                                                   along(d, row, spec.pixelSpacingColumn)));
+            }
 }
 
 } // namespace
 
+Q_DECLARE_METATYPE(Turn)
+
 class VolumeBuildTest : public QObject
 {
     Q_OBJECT
+
 private slots:
-    void initTestCase();
-    void spacingAndOrder_data();
-    void spacingAndOrder();
-    void orientation_data();
-    void orientation();
-    void sliceLocationIsNotTrusted_data();
-    void sliceLocationIsNotTrusted();
-    void badInput_data();
-    void badInput();
-    void leavesTheViewerCacheAlone();
-    void refusesAVolumeLargerThanTheMemory();
-    void workerHandsTheVolumeOver();
-    void cliVerbs();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_axial = velmaris::testing::seriesSpec(6, 6, 8);
+        m_axialPaths = series(m_axial, u"axial"_s);
+        SeriesSpec small = velmaris::testing::seriesSpec(1, 4, 4);
+        m_smallPath = series(small, u"small"_s).first();
+    }
+
+    void spacingAndOrder_data()
+    {
+        QTest::addColumn<QList<double>>("positions");
+        QTest::addColumn<double>("thickness");
+        QTest::addColumn<double>("spacingZ");
+        QTest::addColumn<QList<int>>("fileOfPlane");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("10 12.5 15 shuffled") << QList<double>{15, 10, 12.5} << 1.0 << 2.5 << QList<int>{1, 2, 0} << QString();
+        QTest::newRow("0 0 2 4: zero gap ignored") << QList<double>{0, 0, 2, 4} << 1.0 << 2.0 << QList<int>{0, 1, 2, 3}
+                                                   << QString();
+        QTest::newRow("within 0.01 keeps list order") << QList<double>{5, 5.005, 5.0} << 3.0 << 0.005
+                                                      << QList<int>{0, 1, 2} << QString();
+        QTest::newRow("all equal: thickness") << QList<double>{7, 7, 7} << 3.0 << 3.0 << QList<int>{0, 1, 2} << QString();
+        QTest::newRow("one slice: thickness") << QList<double>{4} << 5.0 << 5.0 << QList<int>{0} << QString();
+        QTest::newRow("one slice, thickness 0") << QList<double>{4} << 0.0 << 1.0 << QList<int>{0} << QString();
+        QTest::newRow("negative thickness") << QList<double>{4, 4} << -2.0 << 1.0 << QList<int>{0, 1} << QString();
+        QTest::newRow("uneven gaps warn") << QList<double>{0, 2.5, 5, 10} << 1.0 << 10.0 / 3 << QList<int>{0, 1, 2, 3}
+                                          << u"Неравномерный шаг между срезами: от 2.50 до 5.00 мм при среднем 3.33 мм — "
+                                             "расстояния вдоль оси срезов могут быть измерены неточно"_s;
+        QTest::newRow("gaps within 10 % do not") << QList<double>{0, 2.5, 5.2, 7.5} << 1.0 << 2.5 << QList<int>{0, 1, 2, 3}
+                                                 << QString();
+    }
+
+    void spacingAndOrder()
+    {
+        QFETCH(QList<double>, positions);
+        QFETCH(double, thickness);
+        QFETCH(double, spacingZ);
+        QFETCH(QList<int>, fileOfPlane);
+        QFETCH(QString, message);
+        QString said;
+        const Volume v = render::buildVolume(slicesAt(positions, thickness), said, 0);
+        QCOMPARE(said, message);
+        QCOMPARE((Triple{v.width, v.height, v.depth}), (Triple{8, 6, int(positions.size())}));
+        QCOMPARE(v.spacingX, 0.7);
+        QVERIFY2(qAbs(v.spacingZ - spacingZ) < 1e-9, qPrintable(QString::number(v.spacingZ)));
+        QVERIFY(!v.hasPatientGeometry);
+        for (int z = 0; z < v.depth; ++z)
+            for (int y = 0; y < v.height; ++y)
+                for (int x = 0; x < v.width; ++x)
+                    QCOMPARE(render::voxelAt(v, x, y, z), generated(m_axial, fileOfPlane.at(z), y, x));
+    }
+
+    void orientation_data()
+    {
+        QTest::addColumn<Turn>("turn");
+        // Source 4 columns × 3 rows × 5 slices, listed in reverse as some scanners do.
+        const Iop axial{1, 0, 0, 0, 1, 0};
+        const Iop sagittal{0, 1, 0, 0, 0, -1};
+        const Iop coronal{1, 0, 0, 0, 0, -1};
+        QTest::newRow("axial untouched") << Turn{axial, u"CT"_s, true, {}, {4, 3, 5}, {1, 2, 3}, {1, 2, 3}};
+        QTest::newRow("sagittal frames") << Turn{sagittal, u"CT"_s, true, {}, {5, 4, 3}, {1, 0, 1}, {3, 1, 2}};
+        QTest::newRow("coronal frames") << Turn{coronal, u"CT"_s, true, {}, {4, 5, 3}, {1, 0, 1}, {1, 1, 2}};
+        QTest::newRow("feet-first axial") << Turn{{-1, 0, 0, 0, 1, 0}, u"CT"_s, true, {}, {4, 3, 5}, {0, 0, 0}, {3, 0, 4}};
+        // No normal: Slice Location (all 0 here) keeps the list, which is reversed.
+        QTest::newRow("degenerate: loaded order")
+            << Turn{{1, 0, 0, 1, 0, 0}, u"CT"_s, true, {}, {4, 3, 5}, {1, 2, 1}, {1, 2, 3}};
+        QTest::newRow("T2 SAG without orientation")
+            << Turn{sagittal, u"T2 SAG"_s, false, {}, {5, 4, 3}, {1, 0, 1}, {1, 1, 2}};
+        QTest::newRow("Coronal hint without orientation")
+            << Turn{coronal, u"Cor T1"_s, false, {}, {4, 5, 3}, {1, 0, 1}, {1, 1, 2}};
+        // Image Position along the normal orders the stack whatever Slice Location says.
+        const QList<double> against{0, 10, 20, 30, 40};
+        QTest::newRow("Slice Location against the normal")
+            << Turn{axial, u"CT"_s, true, against, {4, 3, 5}, {1, 2, 3}, {1, 2, 3}};
+        QTest::newRow("Slice Location against the normal, 3D")
+            << Turn{axial, u"CT"_s, false, against, {4, 3, 5}, {1, 2, 3}, {1, 2, 3}};
+    }
+
+    // The turn by axis codes or plane hint, checked voxel by voxel against the
+    // patient position of the source pixel each voxel claims to be.
+    void orientation()
+    {
+        QFETCH(Turn, turn);
+        const auto &[iop, description, keepOrientation, locations, size, source, target] = turn;
+        SeriesSpec spec = velmaris::testing::seriesSpec(5, 3, 4);
+        spec.pixelSpacingRow = 0.5;    // between rows
+        spec.pixelSpacingColumn = 0.8; // between columns
+        spec.sliceSpacing = 2.0;
+        spec.sliceThickness = 5.0; // the spacing comes from the positions, not from here
+        spec.orientation = iop;
+        QList<db::SliceRef> rows =
+            velmaris::testing::slicesFor(spec, series(spec, QString::fromLatin1(QTest::currentDataTag())));
+        std::reverse(rows.begin(), rows.end());
+        for (int i = 0; i < rows.size(); ++i) {
+            rows[i].slice_thickness = spec.sliceThickness;
+            rows[i].slice_location = locations.value(i);
+        }
+        const auto use = keepOrientation ? render::SliceOrientationUse::Keep : render::SliceOrientationUse::Drop;
+        QString message;
+        const Volume v = render::buildVolume(render::seriesVolumeSlices(rows, use), message,
+                                             render::planeHintFromText(description));
+        QCOMPARE(message, QString());
+        QCOMPARE((Triple{v.width, v.height, v.depth}), size);
+        QCOMPARE(render::voxelAt(v, target[0], target[1], target[2]), generated(spec, source[2], source[1], source[0]));
+        const bool degenerate = iop[0] == iop[3] && iop[1] == iop[4];
+        QCOMPARE(v.hasPatientGeometry, keepOrientation && !degenerate);
+        if (v.hasPatientGeometry)
+            checkPatientGeometry(spec, v.origin, {v.stepX, v.stepY, v.stepZ}, size,
+                                 [&](int i, int j, int k) { return render::voxelAt(v, i, j, k); });
+    }
+
+    void badInput_data()
+    {
+        QTest::addColumn<QStringList>("files"); // "ok:N" = axial file N, "bad", "small"
+        QTest::addColumn<QList<double>>("pixelSpacing");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QList<int>>("emptyPlanes");
+        const QList<double> spacing{0.7, 0.7};
+        QTest::newRow("empty series") << QStringList() << spacing << false
+                                      << u"Пустая серия — нечего реконструировать"_s << QList<int>();
+        QTest::newRow("nothing decodes") << QStringList{u"bad"_s, u"bad"_s} << spacing << false
+                                         << u"Не удалось прочитать ни одного среза. Причина (первый срез): loadFile: "_s
+                                         << QList<int>();
+        QTest::newRow("first unreadable") << QStringList{u"bad"_s, u"ok:1"_s, u"ok:2"_s} << spacing << true
+                                          << u"Пропущено срезов при построении объёма: 1 из 3"_s << QList<int>{0};
+        QTest::newRow("one decodable among broken") << QStringList{u"bad"_s, u"ok:1"_s, u"bad"_s} << spacing << true
+                                                    << u"Пропущено срезов при построении объёма: 2 из 3"_s
+                                                    << QList<int>{0, 2};
+        QTest::newRow("frame of another size") << QStringList{u"ok:0"_s, u"small"_s, u"ok:2"_s} << spacing << true
+                                               << u"Пропущено срезов при построении объёма: 1 из 3"_s << QList<int>{1};
+        QTest::newRow("zero and negative spacing") << QStringList{u"ok:0"_s, u"ok:1"_s} << QList<double>{0.0, -1.0}
+                                                   << true << QString() << QList<int>();
+    }
+
+    void badInput()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QList<double>, pixelSpacing);
+        QFETCH(bool, valid);
+        QFETCH(QString, message);
+        QFETCH(QList<int>, emptyPlanes);
+        QList<VolumeSlice> slices;
+        for (int i = 0; i < files.size(); ++i) {
+            VolumeSlice s;
+            const QString &f = files.at(i);
+            s.path = f == u"bad"_s ? m_dir.filePath(u"missing.dcm"_s)
+                     : f == u"small"_s ? m_smallPath
+                                       : m_axialPaths.at(f.mid(3).toInt());
+            s.position = i * 2.0;
+            s.pixelSpacingX = pixelSpacing.at(0);
+            s.pixelSpacingY = pixelSpacing.at(1);
+            slices << s;
+        }
+        QString said;
+        const Volume v = render::buildVolume(slices, said, 0, {2, 0});
+        QVERIFY2(said.startsWith(message) && (message.isEmpty() == said.isEmpty()), qPrintable(said));
+        QCOMPARE(v.isValid(), valid);
+        if (!valid) {
+            QVERIFY(v.voxels.empty());
+            return;
+        }
+        QCOMPARE(v.spacingX, pixelSpacing.at(0) > 0 ? pixelSpacing.at(0) : 1.0);
+        QCOMPARE(v.spacingY, pixelSpacing.at(1) > 0 ? pixelSpacing.at(1) : 1.0);
+        for (int z = 0; z < v.depth; ++z) {
+            const bool empty = emptyPlanes.contains(z);
+            const int file = empty ? 0 : files.at(z).mid(3).toInt();
+            for (int y = 0; y < v.height; ++y)
+                for (int x = 0; x < v.width; ++x)
+                    QCOMPARE(render::voxelAt(v, x, y, z), empty ? 0.0f : generated(m_axial, file, y, x));
+        }
+    }
+
+    // The build decodes on its own threads with readers of its own: the
+    // viewer's one-file cache neither serves it nor loses its file, and one or
+    // two threads give the same voxels. Also a 3,000-slice list.
+    void leavesTheViewerCacheAlone()
+    {
+        render::DecodedFrame frame;
+        QVERIFY(render::loadDecodedFrame(frame, m_axialPaths.first(), 0));
+        const auto before = render::decoderStatistics().valueFileLoads;
+
+        QList<double> positions;
+        for (int i = 0; i < 3000; ++i)
+            positions << i * 0.5;
+        QString oneMessage;
+        QString twoMessage;
+        const Volume one = render::buildVolume(slicesAt(positions, 1.0), oneMessage, 0, {1, 0});
+        const Volume two = render::buildVolume(slicesAt(positions, 1.0), twoMessage, 0, {2, 0});
+        QCOMPARE(render::decoderStatistics().valueFileLoads, before);
+        QVERIFY(render::loadDecodedFrame(frame, m_axialPaths.first(), 0));
+        QCOMPARE(render::decoderStatistics().valueFileLoads, before); // still cached
+        QCOMPARE(oneMessage, QString());
+        QCOMPARE(two.depth, 3000);
+        QCOMPARE(two.spacingZ, 0.5);
+        QVERIFY(one.voxels == two.voxels);
+        QCOMPARE(render::voxelAt(two, 3, 4, 2999), generated(m_axial, 2999 % 6, 4, 3));
+    }
+
+    // Linux grants an oversized allocation and kills the process later: the
+    // build checks the bytes first.
+    void refusesAVolumeLargerThanTheMemory()
+    {
+        QString message;
+        const QList<VolumeSlice> slices = slicesAt({0, 1, 2}, 1.0);
+        const Volume refused = render::buildVolume(slices, message, 0, {0, 8 * 6 * 3 * 4 - 1});
+        QVERIFY(!refused.isValid());
+        QCOMPARE(message, u"Недостаточно памяти для объёма 8×6×3 (1 МБ, доступно 0 МБ)"_s);
+        message.clear();
+        QVERIFY(render::buildVolume(slices, message, 0, {0, 8 * 6 * 3 * 4}).isValid());
+        QCOMPARE(message, QString());
+    }
+
+    void workerHandsTheVolumeOver()
+    {
+        QObject window;
+        Volume taken;
+        QString takenMessage;
+        auto *worker = new render::MprVolumeBuildWorker(slicesAt({0, 3, 6}, 1.0), 0);
+        QPointer<QThread> thread = render::startVolumeBuild(worker, &window, [&](Volume &&v, const QString &m) {
+            QCOMPARE(QThread::currentThread(), window.thread());
+            taken = std::move(v);
+            takenMessage = m;
+        });
+        QCOMPARE(thread->parent(), &window);
+        QPointer<QObject> workerAlive(worker);
+        QSignalSpy finished(thread.data(), &QThread::finished);
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(taken.depth, 3);
+        QCOMPARE(taken.spacingZ, 3.0);
+        QCOMPARE(takenMessage, QString());
+        QTRY_VERIFY(thread.isNull() && workerAlive.isNull());
+    }
+
+    // The verbs on an imported sagittal series: the voxels written by "volume"
+    // are the generator's values at the patient positions its geometry claims.
+    void cliVerbs()
+    {
+        SeriesSpec spec = velmaris::testing::seriesSpec(5, 6, 8);
+        spec.sliceSpacing = 2.5;
+        spec.sliceThickness = 5.0;
+        spec.orientation = {0, 1, 0, 0, 0, -1};
+        spec.seriesDescription = u"T2 SAG"_s;
+        series(spec, u"cli"_s);
+        const QString db = m_dir.filePath(u"cli.sqlite3"_s);
+        QCOMPARE(cli({u"import"_s, m_dir.filePath(u"cli"_s), u"--db"_s, db}).exitCode, 0);
+        const QString raw = m_dir.filePath(u"v.raw"_s);
+        float minimum = 1e9f;
+        float maximum = -1e9f;
+        for (int s = 0; s < 5; ++s)
+            for (int r = 0; r < 6; ++r)
+                for (int c = 0; c < 8; ++c) {
+                    minimum = std::min(minimum, generated(spec, s, r, c));
+                    maximum = std::max(maximum, generated(spec, s, r, c));
+                }
+
+        for (const bool oriented : {true, false}) {
+            QStringList args{u"volume"_s, u"--db"_s, db, spec.seriesInstanceUid, u"--out"_s, raw};
+            if (oriented)
+                args << u"--orientation"_s;
+            const CliRun run = cli(args);
+            QCOMPARE(run.exitCode, 0);
+            const QJsonObject &o = run.record;
+            QCOMPARE(o.value(u"ok"_s).toBool(), true);
+            QCOMPARE((Triple{o.value(u"width"_s).toInt(), o.value(u"height"_s).toInt(), o.value(u"depth"_s).toInt()}),
+                     (Triple{5, 8, 6}));
+            QCOMPARE(o.value(u"spacing"_s).toArray(), (QJsonArray{2.5, 0.7, 0.7}));
+            QCOMPARE(o.value(u"min"_s).toDouble(), double(minimum));
+            QCOMPARE(o.value(u"max"_s).toDouble(), double(maximum));
+            QCOMPARE(o.value(u"has_patient_geometry"_s).toBool(), oriented);
+            QCOMPARE(o.value(u"message"_s).toString(), QString());
+            QFile file(raw);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray bytes = file.readAll();
+            QCOMPARE(bytes.size(), 5 * 8 * 6 * 4);
+            auto at = [&](int x, int y, int z) {
+                return qFromLittleEndian<float>(bytes.constData() + 4 * ((z * 8 + y) * 5 + x));
+            };
+            if (!oriented) {
+                // The hint of "T2 SAG": (x, y, z) of the stack goes to (z, x, rows − 1 − y).
+                for (int s = 0; s < 5; ++s)
+                    QCOMPARE(at(s, 3, 6 - 1 - 2), generated(spec, s, 2, 3));
+                continue;
+            }
+            auto vec = [&](const char *key) {
+                const QJsonArray a = o.value(QLatin1StringView(key)).toArray();
+                return std::array{float(a.at(0).toDouble()), float(a.at(1).toDouble()), float(a.at(2).toDouble())};
+            };
+            checkPatientGeometry(spec, vec("origin"), {vec("step_x"), vec("step_y"), vec("step_z")}, {5, 8, 6}, at);
+        }
+
+        const QString png = m_dir.filePath(u"mpr.png"_s);
+        const QStringList base{u"mpr"_s, u"--db"_s, db, spec.seriesInstanceUid, u"--out"_s, png};
+        struct Case
+        {
+            QStringList options;
+            QSize size;
+            QJsonValue index;
+            int half;
+        };
+        const QList<Case> cases{
+            // Axial 5 × 8 voxels of 2.5 × 0.7 mm: stretched to 18 columns.
+            {{u"--plane"_s, u"axial"_s}, QSize(18, 8), 3, 0},
+            {{u"--plane"_s, u"coronal"_s, u"--slab-mm"_s, u"5"_s, u"--slab-mode"_s, u"mean"_s}, QSize(18, 6), 4, 4},
+            {{u"--plane"_s, u"sagittal"_s, u"--index"_s, u"1"_s}, QSize(8, 6), 1, 0},
+            {{u"--oblique"_s, u"--u"_s, u"1,0,0"_s, u"--v"_s, u"0,1,0"_s, u"--size"_s, u"50"_s, u"--slab-mm"_s, u"5"_s},
+             QSize(50, 50), QJsonValue(), 4},
+        };
+        for (const Case &c : cases) {
+            const CliRun run = cli(base + c.options);
+            QCOMPARE(run.exitCode, 0);
+            QCOMPARE(run.record.value(u"ok"_s).toBool(), true);
+            QCOMPARE(QSize(run.record.value(u"width"_s).toInt(), run.record.value(u"height"_s).toInt()), c.size);
+            QCOMPARE(QImage(png).size(), c.size);
+            QCOMPARE(run.record.value(u"index"_s), c.index);
+            QCOMPARE(run.record.value(u"half_count"_s).toInt(), c.half);
+            QCOMPARE(run.record.value(u"window_width"_s).toDouble(), double(maximum - minimum));
+            QCOMPARE(run.record.value(u"window_center"_s).toDouble(), (double(maximum) + minimum) / 2);
+        }
+        QCOMPARE(cli(base + QStringList{u"--plane"_s, u"axial"_s, u"--oblique"_s}).exitCode, 2);
+        const CliRun missing = cli({u"volume"_s, u"--db"_s, db, u"1.2.3"_s, u"--out"_s, raw});
+        QCOMPARE(missing.exitCode, 1);
+        QCOMPARE(missing.record.value(u"message"_s).toString(), u"Пустая серия — нечего реконструировать"_s);
+    }
 
 private:
-    QStringList series(SeriesSpec &spec, const QString &name);
-    QList<VolumeSlice> slicesAt(const QList<double> &positions, double thickness);
+    QStringList series(SeriesSpec &spec, const QString &name)
+    {
+        QStringList paths;
+        QString error;
+        if (!velmaris::gen::writeSeries(spec, m_dir.filePath(name), &paths, &error))
+            qFatal("series %s: %s", qPrintable(name), qPrintable(error));
+        return paths;
+    }
+
+    // Slices of the axial series with the given positions: slice i reads file i.
+    QList<VolumeSlice> slicesAt(const QList<double> &positions, double thickness)
+    {
+        QList<VolumeSlice> slices;
+        for (int i = 0; i < positions.size(); ++i) {
+            VolumeSlice s;
+            s.path = m_axialPaths.at(i % m_axialPaths.size());
+            s.position = positions.at(i);
+            s.pixelSpacingX = s.pixelSpacingY = 0.7;
+            s.sliceThickness = thickness;
+            slices << s;
+        }
+        return slices;
+    }
 
     QTemporaryDir m_dir;
     SeriesSpec m_axial;
     QStringList m_axialPaths;
     QString m_smallPath; // a frame of another size
 };
-
-QStringList VolumeBuildTest::series(SeriesSpec &spec, const QString &name)
-{
-    QStringList paths;
-    QString error;
-    if (!velmaris::gen::writeSeries(spec, m_dir.filePath(name), &paths, &error))
-        qFatal("series %s: %s", qPrintable(name), qPrintable(error));
-    return paths;
-}
-
-void VolumeBuildTest::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    m_axial.slices = 6;
-    m_axial.rows = 6;
-    m_axial.columns = 8;
-    m_axialPaths = series(m_axial, u"axial"_s);
-    SeriesSpec small;
-    small.rows = small.columns = 4;
-    small.slices = 1;
-    m_smallPath = series(small, u"small"_s).first();
-}
-
-// Slices of the axial series with the given positions: slice i reads file i.
-QList<VolumeSlice> VolumeBuildTest::slicesAt(const QList<double> &positions, double thickness)
-{
-    QList<VolumeSlice> slices;
-    for (int i = 0; i < positions.size(); ++i) {
-        VolumeSlice s;
-        s.path = m_axialPaths.at(i % m_axialPaths.size());
-        s.position = positions.at(i);
-        s.pixelSpacingX = s.pixelSpacingY = 0.7;
-        s.sliceThickness = thickness;
-        slices << s;
-    }
-    return slices;
-}
-
-void VolumeBuildTest::spacingAndOrder_data()
-{
-    QTest::addColumn<QList<double>>("positions");
-    QTest::addColumn<double>("thickness");
-    QTest::addColumn<double>("spacingZ");
-    QTest::addColumn<QList<int>>("fileOfPlane");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("10 12.5 15 shuffled") << QList<double>{15, 10, 12.5} << 1.0 << 2.5 << QList<int>{1, 2, 0} << QString();
-    QTest::newRow("0 0 2 4: zero gap ignored") << QList<double>{0, 0, 2, 4} << 1.0 << 2.0 << QList<int>{0, 1, 2, 3}
-                                               << QString();
-    QTest::newRow("within 0.01 keeps list order") << QList<double>{5, 5.005, 5.0} << 3.0 << 0.005
-                                                  << QList<int>{0, 1, 2} << QString();
-    QTest::newRow("all equal: thickness") << QList<double>{7, 7, 7} << 3.0 << 3.0 << QList<int>{0, 1, 2} << QString();
-    QTest::newRow("one slice: thickness") << QList<double>{4} << 5.0 << 5.0 << QList<int>{0} << QString();
-    QTest::newRow("one slice, thickness 0") << QList<double>{4} << 0.0 << 1.0 << QList<int>{0} << QString();
-    QTest::newRow("negative thickness") << QList<double>{4, 4} << -2.0 << 1.0 << QList<int>{0, 1} << QString();
-    QTest::newRow("uneven gaps warn") << QList<double>{0, 2.5, 5, 10} << 1.0 << 10.0 / 3 << QList<int>{0, 1, 2, 3}
-                                      << u"Неравномерный шаг между срезами: от 2.50 до 5.00 мм при среднем 3.33 мм — "
-                                         "расстояния вдоль оси срезов могут быть измерены неточно"_s;
-    QTest::newRow("gaps within 10 % do not") << QList<double>{0, 2.5, 5.2, 7.5} << 1.0 << 2.5 << QList<int>{0, 1, 2, 3}
-                                             << QString();
-}
-
-void VolumeBuildTest::spacingAndOrder()
-{
-    QFETCH(QList<double>, positions);
-    QFETCH(double, thickness);
-    QFETCH(double, spacingZ);
-    QFETCH(QList<int>, fileOfPlane);
-    QFETCH(QString, message);
-    QString said;
-    const Volume v = render::buildVolume(slicesAt(positions, thickness), said, 0);
-    QCOMPARE(said, message);
-    QCOMPARE(v.width, 8);
-    QCOMPARE(v.height, 6);
-    QCOMPARE(v.depth, int(positions.size()));
-    QCOMPARE(v.spacingX, 0.7);
-    QVERIFY2(qAbs(v.spacingZ - spacingZ) < 1e-9, qPrintable(QString::number(v.spacingZ)));
-    QVERIFY(!v.hasPatientGeometry);
-    for (int z = 0; z < v.depth; ++z)
-        for (int y = 0; y < v.height; ++y)
-            for (int x = 0; x < v.width; ++x)
-                QCOMPARE(render::voxelAt(v, x, y, z), generated(m_axial, fileOfPlane.at(z), y, x));
-}
-
-void VolumeBuildTest::orientation_data()
-{
-    QTest::addColumn<Iop>("iop");
-    QTest::addColumn<QString>("description");
-    QTest::addColumn<bool>("keepOrientation");
-    QTest::addColumn<Triple>("size");
-    // A probe: source pixel (column, row, slice) and the voxel it must become.
-    QTest::addColumn<Triple>("source");
-    QTest::addColumn<Triple>("target");
-    // Source 4 columns × 3 rows × 5 slices.
-    QTest::newRow("axial untouched") << Iop{1, 0, 0, 0, 1, 0} << u"CT"_s << true
-                                     << Triple{4, 3, 5} << Triple{1, 2, 3}
-                                     << Triple{1, 2, 3};
-    QTest::newRow("sagittal frames") << Iop{0, 1, 0, 0, 0, -1} << u"CT"_s << true
-                                     << Triple{5, 4, 3} << Triple{1, 0, 1}
-                                     << Triple{3, 1, 2};
-    QTest::newRow("coronal frames") << Iop{1, 0, 0, 0, 0, -1} << u"CT"_s << true
-                                    << Triple{4, 5, 3} << Triple{1, 0, 1}
-                                    << Triple{1, 1, 2};
-    QTest::newRow("feet-first axial") << Iop{-1, 0, 0, 0, 1, 0} << u"CT"_s << true
-                                      << Triple{4, 3, 5} << Triple{0, 0, 0}
-                                      << Triple{3, 0, 4};
-    // No normal: Slice Location (all 0 here) keeps the list, which is reversed.
-    QTest::newRow("degenerate: loaded order") << Iop{1, 0, 0, 1, 0, 0} << u"CT"_s << true
-                                              << Triple{4, 3, 5} << Triple{1, 2, 1}
-                                              << Triple{1, 2, 3};
-    QTest::newRow("T2 SAG without orientation") << Iop{0, 1, 0, 0, 0, -1} << u"T2 SAG"_s << false
-                                                << Triple{5, 4, 3} << Triple{1, 0, 1}
-                                                << Triple{1, 1, 2};
-    QTest::newRow("Coronal hint without orientation") << Iop{1, 0, 0, 0, 0, -1} << u"Cor T1"_s
-                                                      << false << Triple{4, 5, 3}
-                                                      << Triple{1, 0, 1} << Triple{1, 1, 2};
-}
-
-// The turn by axis codes or plane hint, checked voxel by voxel against the
-// patient position of the source pixel each voxel claims to be.
-void VolumeBuildTest::orientation()
-{
-    QFETCH(Iop, iop);
-    QFETCH(QString, description);
-    QFETCH(bool, keepOrientation);
-    QFETCH(Triple, size);
-    QFETCH(Triple, source);
-    QFETCH(Triple, target);
-
-    SeriesSpec spec;
-    spec.columns = 4;
-    spec.rows = 3;
-    spec.slices = 5;
-    spec.pixelSpacingRow = 0.5;    // between rows
-    spec.pixelSpacingColumn = 0.8; // between columns
-    spec.sliceSpacing = 2.0;
-    spec.orientation = iop;
-    const QStringList paths = series(spec, QString::fromLatin1(QTest::currentDataTag()));
-    // Stored in reverse, as some scanners list them.
-    QList<db::SliceRef> rows = sliceRows(spec, paths);
-    std::reverse(rows.begin(), rows.end());
-    const auto use = keepOrientation ? render::SliceOrientationUse::Keep : render::SliceOrientationUse::Drop;
-    QString message;
-    const Volume v = render::buildVolume(render::seriesVolumeSlices(rows, use), message,
-                                         render::planeHintFromText(description));
-    QCOMPARE(message, QString());
-    QCOMPARE((Triple{v.width, v.height, v.depth}), size);
-    QCOMPARE(render::voxelAt(v, target[0], target[1], target[2]), generated(spec, source[2], source[1], source[0]));
-
-    const bool degenerate = iop[0] == iop[3] && iop[1] == iop[4];
-    QCOMPARE(v.hasPatientGeometry, keepOrientation && !degenerate);
-    if (!v.hasPatientGeometry)
-        return;
-    const Vec row{iop[0], iop[1], iop[2]};
-    const Vec column{iop[3], iop[4], iop[5]};
-    const Vec normal{row[1] * column[2] - row[2] * column[1], row[2] * column[0] - row[0] * column[2],
-                     row[0] * column[1] - row[1] * column[0]};
-    const Vec first = velmaris::gen::slicePosition(spec, 0);
-    for (int k = 0; k < v.depth; ++k)
-        for (int j = 0; j < v.height; ++j)
-            for (int i = 0; i < v.width; ++i) {
-                Vec d{};
-                for (int a = 0; a < 3; ++a)
-                    d[a] = v.origin[a] + i * v.stepX[a] + j * v.stepY[a] + k * v.stepZ[a] - first[a];
-                const int c = int(std::lround(dot(d, row) / spec.pixelSpacingColumn));
-                const int r = int(std::lround(dot(d, column) / spec.pixelSpacingRow));
-                const int s = int(std::lround(dot(d, normal) / spec.sliceSpacing));
-                QCOMPARE(render::voxelAt(v, i, j, k), generated(spec, s, r, c));
-            }
-}
-
-void VolumeBuildTest::sliceLocationIsNotTrusted_data()
-{
-    QTest::addColumn<QList<double>>("locations");
-    QTest::addColumn<bool>("keepOrientation");
-    QTest::newRow("no Slice Location, MPR") << QList<double>{0, 0, 0, 0} << true;
-    QTest::newRow("no Slice Location, 3D") << QList<double>{0, 0, 0, 0} << false;
-    QTest::newRow("Slice Location against the normal") << QList<double>{30, 20, 10, 0} << true;
-    QTest::newRow("Slice Location against the normal, 3D") << QList<double>{30, 20, 10, 0} << false;
-}
-
-// Positions 2.5 mm apart, slices 5 mm thick: the stack follows Image
-// Position along the normal whatever Slice Location says.
-void VolumeBuildTest::sliceLocationIsNotTrusted()
-{
-    QFETCH(QList<double>, locations);
-    QFETCH(bool, keepOrientation);
-    SeriesSpec spec;
-    spec.slices = 4;
-    spec.rows = 4;
-    spec.columns = 4;
-    spec.sliceSpacing = 2.5;
-    spec.sliceThickness = 5.0;
-    const QStringList paths = series(spec, QString::fromLatin1(QTest::currentDataTag()));
-    QList<db::SliceRef> rows = sliceRows(spec, paths);
-    for (int i = 0; i < rows.size(); ++i)
-        rows[i].slice_location = locations.at(i);
-    std::swap(rows[0], rows[2]);
-    std::swap(rows[0].slice_location, rows[2].slice_location);
-    const auto use = keepOrientation ? render::SliceOrientationUse::Keep : render::SliceOrientationUse::Drop;
-    QString message;
-    const Volume v = render::buildVolume(render::seriesVolumeSlices(rows, use), message, 0);
-    QCOMPARE(message, QString());
-    QCOMPARE(v.spacingZ, 2.5);
-    QCOMPARE(v.hasPatientGeometry, keepOrientation);
-    for (int z = 0; z < 4; ++z)
-        QCOMPARE(render::voxelAt(v, 1, 2, z), generated(spec, z, 2, 1));
-    if (keepOrientation)
-        QCOMPARE(v.stepZ, (std::array<float, 3>{0.0f, 0.0f, 2.5f}));
-}
-
-void VolumeBuildTest::badInput_data()
-{
-    QTest::addColumn<QStringList>("files"); // "ok:N" = axial file N, "bad", "small"
-    QTest::addColumn<QList<double>>("pixelSpacing");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QList<int>>("emptyPlanes");
-    const QList<double> spacing{0.7, 0.7};
-    QTest::newRow("empty series") << QStringList() << spacing << false
-                                  << u"Пустая серия — нечего реконструировать"_s << QList<int>();
-    QTest::newRow("nothing decodes") << QStringList{u"bad"_s, u"bad"_s} << spacing << false
-                                     << u"Не удалось прочитать ни одного среза. Причина (первый срез): loadFile: "_s
-                                     << QList<int>();
-    QTest::newRow("first unreadable") << QStringList{u"bad"_s, u"ok:1"_s, u"ok:2"_s} << spacing << true
-                                      << u"Пропущено срезов при построении объёма: 1 из 3"_s << QList<int>{0};
-    QTest::newRow("one decodable among broken") << QStringList{u"bad"_s, u"ok:1"_s, u"bad"_s} << spacing << true
-                                                << u"Пропущено срезов при построении объёма: 2 из 3"_s
-                                                << QList<int>{0, 2};
-    QTest::newRow("frame of another size") << QStringList{u"ok:0"_s, u"small"_s, u"ok:2"_s} << spacing << true
-                                           << u"Пропущено срезов при построении объёма: 1 из 3"_s << QList<int>{1};
-    QTest::newRow("zero and negative spacing") << QStringList{u"ok:0"_s, u"ok:1"_s} << QList<double>{0.0, -1.0}
-                                               << true << QString() << QList<int>();
-}
-
-void VolumeBuildTest::badInput()
-{
-    QFETCH(QStringList, files);
-    QFETCH(QList<double>, pixelSpacing);
-    QFETCH(bool, valid);
-    QFETCH(QString, message);
-    QFETCH(QList<int>, emptyPlanes);
-    QList<VolumeSlice> slices;
-    for (int i = 0; i < files.size(); ++i) {
-        VolumeSlice s;
-        const QString &f = files.at(i);
-        s.path = f == u"bad"_s ? m_dir.filePath(u"missing.dcm"_s)
-                 : f == u"small"_s ? m_smallPath
-                                   : m_axialPaths.at(f.mid(3).toInt());
-        s.position = i * 2.0;
-        s.pixelSpacingX = pixelSpacing.at(0);
-        s.pixelSpacingY = pixelSpacing.at(1);
-        slices << s;
-    }
-    QString said;
-    const Volume v = render::buildVolume(slices, said, 0, {2, 0});
-    QVERIFY2(said.startsWith(message) && (message.isEmpty() == said.isEmpty()), qPrintable(said));
-    QCOMPARE(v.isValid(), valid);
-    if (!valid) {
-        QVERIFY(v.voxels.empty());
-        return;
-    }
-    QCOMPARE(v.spacingX, pixelSpacing.at(0) > 0 ? pixelSpacing.at(0) : 1.0);
-    QCOMPARE(v.spacingY, pixelSpacing.at(1) > 0 ? pixelSpacing.at(1) : 1.0);
-    for (int z = 0; z < v.depth; ++z) {
-        const bool empty = emptyPlanes.contains(z);
-        const int file = empty ? 0 : files.at(z).mid(3).toInt();
-        for (int y = 0; y < v.height; ++y)
-            for (int x = 0; x < v.width; ++x)
-                QCOMPARE(render::voxelAt(v, x, y, z), empty ? 0.0f : generated(m_axial, file, y, x));
-    }
-}
-
-// The build decodes on its own threads with readers of its own: the
-// viewer's one-file cache neither serves it nor loses its file, and one or
-// two threads give the same voxels. Also a 3,000-slice list.
-void VolumeBuildTest::leavesTheViewerCacheAlone()
-{
-    render::DecodedFrame frame;
-    QVERIFY(render::loadDecodedFrame(frame, m_axialPaths.first(), 0));
-    const auto before = render::decoderStatistics().valueFileLoads;
-
-    QList<double> positions;
-    for (int i = 0; i < 3000; ++i)
-        positions << i * 0.5;
-    QString oneMessage;
-    QString twoMessage;
-    const Volume one = render::buildVolume(slicesAt(positions, 1.0), oneMessage, 0, {1, 0});
-    const Volume two = render::buildVolume(slicesAt(positions, 1.0), twoMessage, 0, {2, 0});
-    QCOMPARE(render::decoderStatistics().valueFileLoads, before);
-    QVERIFY(render::loadDecodedFrame(frame, m_axialPaths.first(), 0));
-    QCOMPARE(render::decoderStatistics().valueFileLoads, before); // still cached
-    QCOMPARE(oneMessage, QString());
-    QCOMPARE(two.depth, 3000);
-    QCOMPARE(two.spacingZ, 0.5);
-    QVERIFY(one.voxels == two.voxels);
-    QCOMPARE(render::voxelAt(two, 3, 4, 2999), generated(m_axial, 2999 % 6, 4, 3));
-}
-
-// Linux grants an oversized allocation and kills the process later: the
-// build checks the bytes first.
-void VolumeBuildTest::refusesAVolumeLargerThanTheMemory()
-{
-    QString message;
-    const QList<VolumeSlice> slices = slicesAt({0, 1, 2}, 1.0);
-    const Volume refused = render::buildVolume(slices, message, 0, {0, 8 * 6 * 3 * 4 - 1});
-    QVERIFY(!refused.isValid());
-    QCOMPARE(message, u"Недостаточно памяти для объёма 8×6×3 (1 МБ, доступно 0 МБ)"_s);
-    message.clear();
-    QVERIFY(render::buildVolume(slices, message, 0, {0, 8 * 6 * 3 * 4}).isValid());
-    QCOMPARE(message, QString());
-}
-
-void VolumeBuildTest::workerHandsTheVolumeOver()
-{
-    QObject window;
-    Volume taken;
-    QString takenMessage;
-    auto *worker = new render::MprVolumeBuildWorker(slicesAt({0, 3, 6}, 1.0), 0);
-    QPointer<QThread> thread = render::startVolumeBuild(worker, &window, [&](Volume &&v, const QString &m) {
-        QCOMPARE(QThread::currentThread(), window.thread());
-        taken = std::move(v);
-        takenMessage = m;
-    });
-    QCOMPARE(thread->parent(), &window);
-    QPointer<QObject> workerAlive(worker);
-    QSignalSpy finished(thread.data(), &QThread::finished);
-    QVERIFY(finished.wait(10000));
-    QCOMPARE(taken.depth, 3);
-    QCOMPARE(taken.spacingZ, 3.0);
-    QCOMPARE(takenMessage, QString());
-    QTRY_VERIFY(thread.isNull() && workerAlive.isNull());
-}
-
-namespace {
-
-using velmaris::testing::CliRun;
-
-CliRun cli(const QStringList &arguments)
-{
-    return velmaris::testing::runCli(QStringLiteral(NORVANE_CLI), arguments);
-}
-
-std::array<float, 3> vec(const QJsonValue &value)
-{
-    const QJsonArray a = value.toArray();
-    return {float(a.at(0).toDouble()), float(a.at(1).toDouble()), float(a.at(2).toDouble())};
-}
-
-} // namespace
-
-// The verbs on an imported sagittal series: the voxels written by "volume"
-// are the generator's values at the patient positions its geometry claims.
-void VolumeBuildTest::cliVerbs()
-{
-    SeriesSpec spec;
-    spec.columns = 8;
-    spec.rows = 6;
-    spec.slices = 5;
-    spec.sliceSpacing = 2.5;
-    spec.sliceThickness = 5.0;
-    spec.orientation = {0, 1, 0, 0, 0, -1};
-    spec.seriesDescription = u"T2 SAG"_s;
-    series(spec, u"cli"_s);
-    const QString db = m_dir.filePath(u"cli.sqlite3"_s);
-    QCOMPARE(cli({u"import"_s, m_dir.filePath(u"cli"_s), u"--db"_s, db}).exitCode, 0);
-    const QString raw = m_dir.filePath(u"v.raw"_s);
-
-    float minimum = 1e9f;
-    float maximum = -1e9f;
-    for (int s = 0; s < 5; ++s)
-        for (int r = 0; r < 6; ++r)
-            for (int c = 0; c < 8; ++c) {
-                minimum = std::min(minimum, generated(spec, s, r, c));
-                maximum = std::max(maximum, generated(spec, s, r, c));
-            }
-
-    for (const bool oriented : {true, false}) {
-        QStringList args{u"volume"_s, u"--db"_s, db, spec.seriesInstanceUid, u"--out"_s, raw};
-        if (oriented)
-            args << u"--orientation"_s;
-        const CliRun run = cli(args);
-        QCOMPARE(run.exitCode, 0);
-        const QJsonObject &o = run.record;
-        QCOMPARE(o.value(u"ok"_s).toBool(), true);
-        QCOMPARE((QList<int>{o.value(u"width"_s).toInt(), o.value(u"height"_s).toInt(), o.value(u"depth"_s).toInt()}),
-                 (QList<int>{5, 8, 6}));
-        QCOMPARE(o.value(u"spacing"_s).toArray(), (QJsonArray{2.5, 0.7, 0.7}));
-        QCOMPARE(o.value(u"min"_s).toDouble(), double(minimum));
-        QCOMPARE(o.value(u"max"_s).toDouble(), double(maximum));
-        QCOMPARE(o.value(u"has_patient_geometry"_s).toBool(), oriented);
-        QCOMPARE(o.value(u"message"_s).toString(), QString());
-        QFile file(raw);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
-        QCOMPARE(bytes.size(), 5 * 8 * 6 * 4);
-        auto at = [&](int x, int y, int z) {
-            return qFromLittleEndian<float>(bytes.constData() + 4 * ((z * 8 + y) * 5 + x));
-        };
-        if (!oriented) {
-            // The hint of "T2 SAG": (x, y, z) of the stack goes to (z, x, rows − 1 − y).
-            for (int s = 0; s < 5; ++s)
-                QCOMPARE(at(s, 3, 6 - 1 - 2), generated(spec, s, 2, 3));
-            continue;
-        }
-        const auto origin = vec(o.value(u"origin"_s));
-        const auto steps = std::array{vec(o.value(u"step_x"_s)), vec(o.value(u"step_y"_s)), vec(o.value(u"step_z"_s))};
-        const Vec first = velmaris::gen::slicePosition(spec, 0);
-        for (int k = 0; k < 6; ++k)
-            for (int j = 0; j < 8; ++j)
-                for (int i = 0; i < 5; ++i) {
-                    Vec d{};
-                    for (int a = 0; a < 3; ++a)
-                        d[a] = origin[a] + i * steps[0][a] + j * steps[1][a] + k * steps[2][a] - first[a];
-                    // Rows run along −z, columns along +y, slices along −x.
-                    const int c = int(std::lround(d[1] / 0.7));
-                    const int r = int(std::lround(-d[2] / 0.7));
-                    const int s = int(std::lround(-d[0] / 2.5));
-                    QCOMPARE(at(i, j, k), generated(spec, s, r, c));
-                }
-    }
-
-    const QString png = m_dir.filePath(u"mpr.png"_s);
-    const QStringList base{u"mpr"_s, u"--db"_s, db, spec.seriesInstanceUid, u"--out"_s, png};
-    struct Case
-    {
-        QStringList options;
-        QSize size;
-        QJsonValue index;
-        int half;
-    };
-    const QList<Case> cases{
-        // Axial 5 × 8 voxels of 2.5 × 0.7 mm: stretched to 18 columns.
-        {{u"--plane"_s, u"axial"_s}, QSize(18, 8), 3, 0},
-        {{u"--plane"_s, u"coronal"_s, u"--slab-mm"_s, u"5"_s, u"--slab-mode"_s, u"mean"_s}, QSize(18, 6), 4, 4},
-        {{u"--plane"_s, u"sagittal"_s, u"--index"_s, u"1"_s}, QSize(8, 6), 1, 0},
-        {{u"--oblique"_s, u"--u"_s, u"1,0,0"_s, u"--v"_s, u"0,1,0"_s, u"--size"_s, u"50"_s, u"--slab-mm"_s, u"5"_s},
-         QSize(50, 50), QJsonValue(), 4},
-    };
-    for (const Case &c : cases) {
-        const CliRun run = cli(base + c.options);
-        QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.record.value(u"ok"_s).toBool(), true);
-        QCOMPARE(QSize(run.record.value(u"width"_s).toInt(), run.record.value(u"height"_s).toInt()), c.size);
-        QCOMPARE(QImage(png).size(), c.size);
-        QCOMPARE(run.record.value(u"index"_s), c.index);
-        QCOMPARE(run.record.value(u"half_count"_s).toInt(), c.half);
-        QCOMPARE(run.record.value(u"window_width"_s).toDouble(), double(maximum - minimum));
-        QCOMPARE(run.record.value(u"window_center"_s).toDouble(), (double(maximum) + minimum) / 2);
-    }
-    QCOMPARE(cli(base + QStringList{u"--plane"_s, u"axial"_s, u"--oblique"_s}).exitCode, 2);
-    const CliRun missing = cli({u"volume"_s, u"--db"_s, db, u"1.2.3"_s, u"--out"_s, raw});
-    QCOMPARE(missing.exitCode, 1);
-    QCOMPARE(missing.record.value(u"message"_s).toString(), u"Пустая серия — нечего реконструировать"_s);
-}
 
 QTEST_GUILESS_MAIN(VolumeBuildTest)
 #include "test_volume_build.moc"

@@ -132,36 +132,25 @@ private slots:
         QVERIFY(!window.cell(MprPlane::Coronal)->image().isNull());
     }
 
-    void crosshairFromClicks_data()
-    {
-        QTest::addColumn<MprPlane>("plane");
-        QTest::addColumn<QPointF>("click");
-        QTest::addColumn<int>("axis");
-        QTest::addColumn<int>("index");
-        // 48 × 40 × 12 voxels.
-        QTest::newRow("axial right edge") << MprPlane::Axial << QPointF(1.0, 0.5) << 0 << 47;
-        QTest::newRow("axial y") << MprPlane::Axial << QPointF(0.0, 0.25) << 1 << 10; // lround(39 × 0.25)
-        QTest::newRow("coronal top: last slice") << MprPlane::Coronal << QPointF(0.5, 0.0) << 2 << 11;
-        QTest::newRow("coronal bottom: first slice") << MprPlane::Coronal << QPointF(0.5, 1.0) << 2 << 0;
-        QTest::newRow("sagittal column is y") << MprPlane::Sagittal << QPointF(1.0, 0.5) << 1 << 39;
-    }
-
-    void crosshairFromClicks()
-    {
-        QFETCH(MprPlane, plane);
-        QFETCH(QPointF, click);
-        QFETCH(int, axis);
-        QFETCH(int, index);
-        auto window = open(m_slices);
-        QVERIFY(window);
-        emit window->cell(plane)->positionClicked(click.x(), click.y());
-        QCOMPARE(window->crosshair()[axis], index);
-    }
-
-    void pagingWindowingAndSwap()
+    void navigation()
     {
         auto window = open(m_slices);
         QVERIFY(window);
+        // A click sets the crosshair in the cell's own axes (48 × 40 × 12 voxels):
+        // the coronal top is the last slice, the sagittal column is y.
+        const struct
+        {
+            MprPlane plane;
+            QPointF click;
+            int axis;
+            int index;
+        } clicks[] = {{MprPlane::Axial, {1.0, 0.5}, 0, 47}, {MprPlane::Axial, {0.0, 0.25}, 1, 10},
+                      {MprPlane::Coronal, {0.5, 0.0}, 2, 11}, {MprPlane::Coronal, {0.5, 1.0}, 2, 0},
+                      {MprPlane::Sagittal, {1.0, 0.5}, 1, 39}};
+        for (const auto &c : clicks) {
+            emit window->cell(c.plane)->positionClicked(c.click.x(), c.click.y());
+            QCOMPARE(window->crosshair()[c.axis], c.index);
+        }
         // The wheel stays on the last slice.
         for (int i = 0; i < 20; ++i)
             window->onAxialWheel(1);
@@ -264,40 +253,32 @@ private slots:
         QVERIFY(halves(window->gridSplitter()) && halves(window->topSplitter()));
     }
 
-    void measurements_data()
-    {
-        QTest::addColumn<MprPlane>("plane");
-        QTest::addColumn<double>("pixelMm");
-        QTest::newRow("axial: mean of x and y") << MprPlane::Axial << 0.7;
-        QTest::newRow("coronal: x") << MprPlane::Coronal << m_spec.pixelSpacingColumn;
-        QTest::newRow("sagittal: y") << MprPlane::Sagittal << m_spec.pixelSpacingRow;
-    }
-
     void measurements()
     {
-        QFETCH(MprPlane, plane);
-        QFETCH(double, pixelMm);
         auto window = open(m_slices);
         QVERIFY(window);
-        MprViewportWidget *cell = window->cell(plane);
-        QCOMPARE(cell->pixelSizeMm(), pixelMm);
-        window->toolAction(MprTool::Ruler)->trigger();
-        drag(cell, QPointF(4, 5), QPointF(24, 5));
-        QCOMPARE(cell->measurements().size(), 1);
-        QCOMPARE(cell->measurements().first()->labelText(), render::lengthLabel(20.0, pixelMm));
+        // The axial cell measures with the mean of x and y, coronal with x, sagittal with y.
+        const std::pair<MprPlane, double> planes[] = {{MprPlane::Axial, 0.7},
+                                                      {MprPlane::Coronal, m_spec.pixelSpacingColumn},
+                                                      {MprPlane::Sagittal, m_spec.pixelSpacingRow}};
+        for (const auto &[plane, pixelMm] : planes) {
+            MprViewportWidget *cell = window->cell(plane);
+            QCOMPARE(cell->pixelSizeMm(), pixelMm);
+            window->toolAction(MprTool::Ruler)->trigger();
+            drag(cell, QPointF(4, 5), QPointF(24, 5));
+            QCOMPARE(cell->measurements().size(), 1);
+            QCOMPARE(cell->measurements().first()->labelText(), render::lengthLabel(20.0, pixelMm));
 
-        window->toolAction(MprTool::EllipseRoi)->trigger();
-        drag(cell, QPointF(10, 8), QPointF(30, 20));
-        QCOMPARE(cell->measurements().size(), 2);
-        const QList<QPointF> p = cell->measurements().last()->points();
-        const int slice = plane == MprPlane::Axial ? window->crosshair()[2]
-                          : plane == MprPlane::Coronal ? window->crosshair()[1]
-                                                       : window->crosshair()[0];
-        QCOMPARE(cell->measurements().last()->labelText(),
-                 render::mprRoiStats(*window->volume(), int(plane), slice, QRectF(p.at(0), p.at(1)).normalized()));
-
-        window->clearMeasurementsAction()->trigger();
-        QVERIFY(cell->measurements().isEmpty());
+            window->toolAction(MprTool::EllipseRoi)->trigger();
+            drag(cell, QPointF(10, 8), QPointF(30, 20));
+            QCOMPARE(cell->measurements().size(), 2);
+            const QList<QPointF> p = cell->measurements().last()->points();
+            const int slice = window->crosshair()[plane == MprPlane::Axial ? 2 : plane == MprPlane::Coronal ? 1 : 0];
+            QCOMPARE(cell->measurements().last()->labelText(),
+                     render::mprRoiStats(*window->volume(), int(plane), slice, QRectF(p.at(0), p.at(1)).normalized()));
+            window->clearMeasurementsAction()->trigger();
+            QVERIFY(cell->measurements().isEmpty());
+        }
     }
 
     void sharedVolume()
@@ -311,36 +292,26 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!render::SharedVolumes::instance()->isBuilding(key), buildTimeoutMs);
         QVERIFY(!render::SharedVolumes::instance()->isHeld(key));
 
-        // Two windows on one series while it builds: one build, one volume.
-        MprWindow first(slices, QStringLiteral("CT"));
-        MprWindow second(slices, QStringLiteral("CT"));
-        first.setAttribute(Qt::WA_DeleteOnClose, false);
-        second.setAttribute(Qt::WA_DeleteOnClose, false);
-        QTRY_VERIFY_WITH_TIMEOUT(first.isEnabled() && second.isEnabled(), buildTimeoutMs);
-        QVERIFY(first.volume() != nullptr);
-        QCOMPARE(first.volume(), second.volume());
-        // A third user after the build gets the same volume without a build.
-        MprWindow third(slices, QStringLiteral("CT"));
-        third.setAttribute(Qt::WA_DeleteOnClose, false);
-        QVERIFY(!render::SharedVolumes::instance()->isBuilding(key));
-        QTRY_VERIFY(third.isEnabled());
-        QCOMPARE(third.volume(), first.volume());
-    }
-
-    void sharedVolumeFreedByLastUser()
-    {
-        const QList<db::SliceRef> slices = m_slices.mid(0, 5);
-        const QString key = keyOf(slices);
         {
-            MprWindow window(slices, QStringLiteral("CT"));
-            window.setAttribute(Qt::WA_DeleteOnClose, false);
-            QTRY_VERIFY_WITH_TIMEOUT(window.isEnabled(), buildTimeoutMs);
+            // Two windows on one series while it builds: one build, one volume.
+            MprWindow first(slices, QStringLiteral("CT"));
+            MprWindow second(slices, QStringLiteral("CT"));
+            first.setAttribute(Qt::WA_DeleteOnClose, false);
+            second.setAttribute(Qt::WA_DeleteOnClose, false);
+            QTRY_VERIFY_WITH_TIMEOUT(first.isEnabled() && second.isEnabled(), buildTimeoutMs);
+            QVERIFY(first.volume() != nullptr);
+            QCOMPARE(first.volume(), second.volume());
+            // A third user after the build gets the same volume without a build.
+            MprWindow third(slices, QStringLiteral("CT"));
+            third.setAttribute(Qt::WA_DeleteOnClose, false);
+            QVERIFY(!render::SharedVolumes::instance()->isBuilding(key));
+            QTRY_VERIFY(third.isEnabled());
+            QCOMPARE(third.volume(), first.volume());
             QVERIFY(render::SharedVolumes::instance()->isHeld(key));
         }
-        // A 3D frame still rendering on the pool lets go when it is done.
+        // Freed with the last user; a 3D frame still rendering on the pool lets go when it is done.
         QTRY_VERIFY(!render::SharedVolumes::instance()->isHeld(key));
     }
-
 
     void panelReconstruction()
     {
