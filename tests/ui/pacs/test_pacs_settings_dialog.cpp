@@ -109,6 +109,7 @@ void PacsSettingsDialogTest::storedConfiguration()
     const pacs::PacsConfig config = pacs::loadPacsConfig();
     QCOMPARE(config.localPort, 11112);
     QCOMPARE(config.localAeTitle, u"NORVANE"_s);
+    QVERIFY(config.moveDestinationAeTitle.isEmpty()); // our own title
     QCOMPARE(config.servers.size(), 1);
     QCOMPARE(config.servers.first().port, 104);
     QVERIFY(config.servers.first().retrieveMode == pacs::RetrieveMode::Move);
