@@ -60,6 +60,14 @@ bool DicomPeer::start(QString *error)
     }
     const QDir dir(m_dir.path());
     m_port = freePort();
+    // The peer's configuration file, written into its folder; empty on failure.
+    const auto writeConfig = [&](const QString &name, const QByteArray &content) {
+        QFile file(dir.filePath(name));
+        if (file.open(QIODevice::WriteOnly) && file.write(content) == content.size())
+            return file.fileName();
+        *error = file.errorString();
+        return QString();
+    };
     QString program;
     QStringList arguments;
     switch (m_kind) {
@@ -67,38 +75,19 @@ bool DicomPeer::start(QString *error)
         m_httpPort = freePort();
         QJsonObject modalities;
         if (!m_moveAe.isEmpty())
-            modalities.insert(QStringLiteral("dest"),
-                              QJsonArray{m_moveAe, QStringLiteral("127.0.0.1"), m_movePort});
+            modalities.insert(QStringLiteral("dest"), QJsonArray{m_moveAe, QStringLiteral("127.0.0.1"), m_movePort});
         const QJsonObject config{
-            {QStringLiteral("Name"), QStringLiteral("TestOrthanc")},
-            {QStringLiteral("StorageDirectory"), dir.filePath(QStringLiteral("storage"))},
-            {QStringLiteral("IndexDirectory"), dir.filePath(QStringLiteral("index"))},
-            {QStringLiteral("Plugins"), QJsonArray{}},
-            {QStringLiteral("HttpPort"), m_httpPort},
-            {QStringLiteral("RemoteAccessAllowed"), false},
-            {QStringLiteral("AuthenticationEnabled"), false},
-            {QStringLiteral("DicomAet"), m_aeTitle},
-            {QStringLiteral("DicomPort"), m_port},
-            {QStringLiteral("DicomCheckCalledAet"), true},
-            {QStringLiteral("DicomAlwaysAllowEcho"), true},
-            {QStringLiteral("DicomAlwaysAllowStore"), true},
-            {QStringLiteral("DicomAlwaysAllowFind"), true},
-            {QStringLiteral("DicomAlwaysAllowGet"), true},
-            {QStringLiteral("DicomAlwaysAllowMove"), true},
-            {QStringLiteral("DicomCheckModalityHost"), false},
-            {QStringLiteral("DicomModalities"), modalities},
-            {QStringLiteral("DicomAssociationCloseDelay"), 0},
-            {QStringLiteral("SaveJobs"), false},
-            {QStringLiteral("DefaultEncoding"), QStringLiteral("Utf8")},
+            {"Name", "TestOrthanc"}, {"StorageDirectory", dir.filePath(QStringLiteral("storage"))},
+            {"IndexDirectory", dir.filePath(QStringLiteral("index"))}, {"Plugins", QJsonArray{}},
+            {"HttpPort", m_httpPort}, {"RemoteAccessAllowed", false}, {"AuthenticationEnabled", false},
+            {"DicomAet", m_aeTitle}, {"DicomPort", m_port}, {"DicomCheckCalledAet", true},
+            {"DicomAlwaysAllowEcho", true}, {"DicomAlwaysAllowStore", true}, {"DicomAlwaysAllowFind", true},
+            {"DicomAlwaysAllowGet", true}, {"DicomAlwaysAllowMove", true}, {"DicomCheckModalityHost", false},
+            {"DicomModalities", modalities}, {"DicomAssociationCloseDelay", 0}, {"SaveJobs", false},
+            {"DefaultEncoding", "Utf8"},
         };
-        QFile file(dir.filePath(QStringLiteral("orthanc.json")));
-        if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(config).toJson()) < 0) {
-            *error = file.errorString();
-            return false;
-        }
-        file.close();
         program = QStringLiteral("/usr/sbin/Orthanc");
-        arguments << file.fileName();
+        arguments << writeConfig(QStringLiteral("orthanc.json"), QJsonDocument(config).toJson());
         break;
     }
     case Kind::Dcmqrscp: {
@@ -111,14 +100,8 @@ bool DicomPeer::start(QString *error)
                                               "AETable BEGIN\n%3  %4  RW  (200, 1024mb)  ANY\nAETable END\n")
                                    .arg(m_port)
                                    .arg(hosts, m_aeTitle, dir.filePath(QStringLiteral("db")));
-        QFile file(dir.filePath(QStringLiteral("dcmqrscp.cfg")));
-        if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0) {
-            *error = file.errorString();
-            return false;
-        }
-        file.close();
         program = QStringLiteral("/usr/bin/dcmqrscp");
-        arguments << QStringLiteral("-c") << file.fileName();
+        arguments << QStringLiteral("-c") << writeConfig(QStringLiteral("dcmqrscp.cfg"), config.toUtf8());
         break;
     }
     case Kind::Storescp:
@@ -126,10 +109,12 @@ bool DicomPeer::start(QString *error)
         program = QStringLiteral("/usr/bin/storescp");
         // +xa: every transfer syntax, so that compressed objects arrive as sent;
         // +uf: a new file for every object, also one received twice.
-        arguments << QStringLiteral("-aet") << m_aeTitle << QStringLiteral("+xa") << QStringLiteral("+uf") << QStringLiteral("-od")
-                  << receivedFolder() << QString::number(m_port);
+        arguments << QStringLiteral("-aet") << m_aeTitle << QStringLiteral("+xa") << QStringLiteral("+uf")
+                  << QStringLiteral("-od") << receivedFolder() << QString::number(m_port);
         break;
     }
+    if (arguments.contains(QString()))
+        return false;
     m_process.start(program, arguments);
     if (!m_process.waitForStarted(30000)) {
         *error = QStringLiteral("%1: %2").arg(program, m_process.errorString());

@@ -1,6 +1,6 @@
 // The Mini-PACS against real peers: DCMTK's storescu, findscu, movescu and
-// echoscu, storescp as a move destination and Orthanc, each through the
-// service in this process and through `norvane-cli serve`.
+// echoscu, and storescp as a move destination, each through the service in
+// this process and through `norvane-cli serve`.
 
 #include "pacs/DicomFileValue.h"
 #include "PacsPeers.h"
@@ -19,11 +19,6 @@
 #include <dcmtk/dcmnet/scu.h>
 
 #include <QDirIterator>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
@@ -32,21 +27,23 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
+using namespace Qt::StringLiterals;
 using velmaris::testing::DicomPeer;
+using velmaris::testing::dicomFileValue;
 using velmaris::testing::freePort;
 
 namespace {
 
-constexpr char pydicomFiles[] = "/usr/lib/python3/dist-packages/pydicom/data/test_files/";
-
 enum Server { InProcess = 0, Headless = 1 };
 const char *const serverAe[] = {"VELMARIS", "VELMCLI"};
+const char *const serverName[] = {"service", "serve"};
 
-QString fileValue(const QString &path, const DcmTagKey &tag, E_TransferSyntax *xfer = nullptr)
+QStringList words(const QString &line)
 {
-    return velmaris::testing::dicomFileValue(path, tag, xfer);
+    return line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
 // A copy of `source` with other values for some attributes.
@@ -58,27 +55,6 @@ bool writeVariant(const QString &source, const QString &target, const QList<QPai
     for (const auto &[tag, value] : values)
         file.getDataset()->putAndInsertString(tag, value.toUtf8().constData());
     return file.saveFile(OFFilename(QFile::encodeName(target).constData()), EXS_Unknown).good();
-}
-
-// Runs a DCMTK tool to its end; its output, both channels.
-QString runTool(const QString &program, const QStringList &arguments, int *exitCode = nullptr)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    process.waitForFinished(120000);
-    if (exitCode)
-        *exitCode = process.exitCode();
-    return QString::fromLocal8Bit(process.readAll());
-}
-
-QStringList dicomFilesBelow(const QString &folder)
-{
-    QStringList files;
-    QDirIterator it(folder, {QStringLiteral("*.dcm")}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << it.next();
-    return files;
 }
 
 } // namespace
@@ -96,19 +72,18 @@ private slots:
     void find();
     void move_data();
     void move();
-    void orthanc_data();
-    void orthanc();
     void sameSopInstanceUid();
     void unindexedFileIsPickedUpAgain();
     void silentPeerDoesNotHoldOthersUp();
 
 private:
-    QString storage(int server) const { return m_dir.filePath(QStringLiteral("server%1/minipacs_received").arg(server)); }
-    QString databasePath(int server) const { return m_dir.filePath(QStringLiteral("server%1/index.sqlite3").arg(server)); }
+    QString storage(int server) const { return m_dir.filePath(u"server%1/minipacs_received"_s.arg(server)); }
+    QString databasePath(int server) const { return m_dir.filePath(u"server%1/index.sqlite3"_s.arg(server)); }
+    // Runs a DCMTK tool against a server to its end; its output, both channels.
+    QString dcmtk(const QString &tool, int server, const QStringList &options, const QStringList &files = {},
+                  int *exitCode = nullptr);
     int storescu(int server, const QStringList &flags, const QStringList &files);
     bool indexed(int server, const QString &studyUid);
-    QString cliConfigFile() const { return m_dir.filePath(QStringLiteral("config/Brennick/Norvane.conf")); }
-    QByteArray orthancRequest(int httpPort, const QString &path, const QByteArray &body);
 
     dicom::CodecRegistration m_codecs;
     QTemporaryDir m_dir;
@@ -135,23 +110,23 @@ void MiniPacsTest::initTestCase()
 
     velmaris::gen::SeriesSpec ct;
     ct.slices = 3;
-    ct.patientName = QStringLiteral("IVANOV^PETR");
-    ct.patientId = QStringLiteral("PID-A");
-    ct.studyDate = QStringLiteral("20240115");
-    QVERIFY(velmaris::gen::writeSeries(ct, m_dir.filePath(QStringLiteral("ct")), &m_ct));
+    ct.patientName = u"IVANOV^PETR"_s;
+    ct.patientId = u"PID-A"_s;
+    ct.studyDate = u"20240115"_s;
+    QVERIFY(velmaris::gen::writeSeries(ct, m_dir.filePath(u"ct"_s), &m_ct));
     m_ctStudy = ct.studyInstanceUid;
     velmaris::gen::SeriesSpec mr;
     mr.kind = velmaris::gen::Kind::MR;
     mr.compression = velmaris::gen::Compression::JpegLs;
     mr.slices = 2;
-    mr.patientName = QStringLiteral("SMITH^JOHN");
-    mr.patientId = QStringLiteral("PID-B");
-    mr.studyDate = QStringLiteral("20230601");
-    QVERIFY(velmaris::gen::writeSeries(mr, m_dir.filePath(QStringLiteral("mr")), &m_mr));
+    mr.patientName = u"SMITH^JOHN"_s;
+    mr.patientId = u"PID-B"_s;
+    mr.studyDate = u"20230601"_s;
+    QVERIFY(velmaris::gen::writeSeries(mr, m_dir.filePath(u"mr"_s), &m_mr));
     m_mrStudy = mr.studyInstanceUid;
     m_mrSeries = mr.seriesInstanceUid;
 
-    m_storescp = std::make_unique<DicomPeer>(DicomPeer::Kind::Storescp, QStringLiteral("MOVEDEST"));
+    m_storescp = std::make_unique<DicomPeer>(DicomPeer::Kind::Storescp, u"MOVEDEST"_s);
     QString error;
     QVERIFY2(m_storescp->start(&error), qPrintable(error));
     m_serviceNodes.append(m_storescp->node());
@@ -174,27 +149,33 @@ void MiniPacsTest::initTestCase()
     m_service->start(settings);
     QVERIFY(log.wait(10000));
     QCOMPARE(log.first().first().toString().mid(16),
-             QStringLiteral("Мини-PACS запущен: AE «VELMARIS», порт %1").arg(m_ports[InProcess]));
+             u"Мини-PACS запущен: AE «VELMARIS», порт %1"_s.arg(m_ports[InProcess]));
 
     // The headless server reads its saved PACS configuration from a private store.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+    environment.insert(u"XDG_CONFIG_HOME"_s, m_dir.filePath(u"config"_s));
     m_cli.setProcessEnvironment(environment);
-    m_cli.setProcessChannelMode(QProcess::SeparateChannels);
-    const pacs::PacsServerConfig dest = m_storescp->node();
     m_cli.start(QStringLiteral(NORVANE_CLI),
-                {QStringLiteral("serve"), QStringLiteral("--db"), databasePath(Headless), QStringLiteral("--aet"),
-                 QString::fromLatin1(serverAe[Headless]), QStringLiteral("--port"), QString::number(m_ports[Headless]),
-                 QStringLiteral("--node"), QStringLiteral("MOVEDEST=127.0.0.1:%1").arg(dest.port)});
+                {u"serve"_s, u"--db"_s, databasePath(Headless), u"--aet"_s,
+                 QString::fromLatin1(serverAe[Headless]), u"--port"_s, QString::number(m_ports[Headless]),
+                 u"--node"_s, u"MOVEDEST=127.0.0.1:%1"_s.arg(m_storescp->node().port)});
     QVERIFY(m_cli.waitForStarted(30000));
     m_cli.setReadChannel(QProcess::StandardError);
     QTRY_VERIFY_WITH_TIMEOUT(m_cli.canReadLine() || m_cli.state() != QProcess::Running, 30000);
-    QVERIFY(QString::fromUtf8(m_cli.readLine()).contains(QStringLiteral("Мини-PACS запущен: AE «VELMCLI»")));
+    QVERIFY(QString::fromUtf8(m_cli.readLine()).contains(u"Мини-PACS запущен: AE «VELMCLI»"_s));
     QVERIFY(m_cliDatabase.open(databasePath(Headless)));
+    // It looks move destinations up in its saved configuration at every request, also after its start.
+    pacs::PacsServerConfig saved = m_storescp->node();
+    saved.aeTitle = u"SAVEDDEST"_s;
+    pacs::PacsConfig config;
+    config.servers = {saved};
+    QSettings store(m_dir.filePath(u"config/Brennick/Norvane.conf"_s), QSettings::IniFormat);
+    pacs::savePacsConfig(store, config);
+    store.sync();
 
     for (int server : {InProcess, Headless}) {
         QCOMPARE(storescu(server, {}, m_ct), m_ct.size());
-        QCOMPARE(storescu(server, {QStringLiteral("-xt")}, m_mr), m_mr.size());
+        QCOMPARE(storescu(server, {u"-xt"_s}, m_mr), m_mr.size());
         QTRY_VERIFY_WITH_TIMEOUT(indexed(server, m_ctStudy) && indexed(server, m_mrStudy), 30000);
     }
 }
@@ -208,19 +189,30 @@ void MiniPacsTest::cleanupTestCase()
         QVERIFY(m_cli.waitForFinished(30000));
         QCOMPARE(m_cli.exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_cli.exitCode(), 0);
-        QVERIFY(QString::fromUtf8(m_cli.readAllStandardError()).contains(QStringLiteral("Мини-PACS остановлен")));
+        QVERIFY(QString::fromUtf8(m_cli.readAllStandardError()).contains(u"Мини-PACS остановлен"_s));
     }
+}
+
+QString MiniPacsTest::dcmtk(const QString &tool, int server, const QStringList &options, const QStringList &files,
+                            int *exitCode)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(tool, options
+                            + QStringList{u"-aec"_s, QString::fromLatin1(serverAe[server]),
+                                          u"127.0.0.1"_s, QString::number(m_ports[server])}
+                            + files);
+    process.waitForFinished(120000);
+    if (exitCode)
+        *exitCode = process.exitCode();
+    return QString::fromLocal8Bit(process.readAll());
 }
 
 int MiniPacsTest::storescu(int server, const QStringList &flags, const QStringList &files)
 {
     // -R: only the classes of the files, so that those past DCMTK's first 128 are proposed.
-    const QString output = runTool(QStringLiteral("storescu"),
-                                   QStringList{QStringLiteral("-v"), QStringLiteral("-R"), QStringLiteral("-aec"),
-                                               QString::fromLatin1(serverAe[server])}
-                                       + flags + QStringList{QStringLiteral("127.0.0.1"), QString::number(m_ports[server])}
-                                       + files);
-    return int(output.count(QStringLiteral("Received Store Response (Success)")));
+    const QString output = dcmtk(u"storescu"_s, server, words(u"-v -R"_s) + flags, files);
+    return int(output.count(u"Received Store Response (Success)"_s));
 }
 
 bool MiniPacsTest::indexed(int server, const QString &studyUid)
@@ -235,41 +227,40 @@ void MiniPacsTest::store_data()
     QTest::addColumn<QStringList>("files");
 
     const QDir dir(m_dir.path());
-    const QString jpeg = dir.filePath(QStringLiteral("jpeg.dcm"));
-    QVERIFY(writeVariant(QString::fromLatin1(pydicomFiles) + QStringLiteral("SC_rgb_jpeg_dcmtk.dcm"), jpeg,
-                         {{DCM_PatientName, QStringLiteral("JPEG^BASELINE")}, {DCM_PatientID, QStringLiteral("PID-J")}}));
-    const QString j2k = dir.filePath(QStringLiteral("j2k.dcm"));
-    QVERIFY(writeVariant(QString::fromLatin1(pydicomFiles) + QStringLiteral("MR_small_jp2klossless.dcm"), j2k,
-                         {{DCM_PatientName, QStringLiteral("JPEG^TWOK")}, {DCM_PatientID, QStringLiteral("PID-K")}}));
+    const QString pydicom = u"/usr/lib/python3/dist-packages/pydicom/data/test_files/"_s;
+    const QString jpeg = dir.filePath(u"jpeg.dcm"_s);
+    QVERIFY(writeVariant(pydicom + u"SC_rgb_jpeg_dcmtk.dcm"_s, jpeg,
+                         {{DCM_PatientName, u"JPEG^BASELINE"_s}, {DCM_PatientID, u"PID-J"_s}}));
+    const QString j2k = dir.filePath(u"j2k.dcm"_s);
+    QVERIFY(writeVariant(pydicom + u"MR_small_jp2klossless.dcm"_s, j2k,
+                         {{DCM_PatientName, u"JPEG^TWOK"_s}, {DCM_PatientID, u"PID-K"_s}}));
     // Classes past the first 128 of DCMTK's list: the last one and two between.
     QStringList beyond;
     const int count = numberOfDcmAllStorageSOPClassUIDs;
     QVERIFY(count > 130);
     for (int index : {128, (128 + count) / 2, count - 1}) {
-        const QString path = dir.filePath(QStringLiteral("class%1.dcm").arg(index));
-        const QString uid = QStringLiteral("1.2.826.0.1.3680043.9.7777.2.%1").arg(index);
-        QVERIFY(writeVariant(m_ct.first(), path,
+        beyond << dir.filePath(u"class%1.dcm"_s.arg(index));
+        QVERIFY(writeVariant(m_ct.first(), beyond.last(),
                              {{DCM_SOPClassUID, QString::fromLatin1(dcmAllStorageSOPClassUIDs[index])},
-                              {DCM_SOPInstanceUID, uid},
-                              {DCM_StudyInstanceUID, QStringLiteral("1.2.826.0.1.3680043.9.7777.2")},
-                              {DCM_SeriesInstanceUID, QStringLiteral("1.2.826.0.1.3680043.9.7777.2.1")},
-                              {DCM_PatientName, QStringLiteral("BEYOND^CLASSES")},
-                              {DCM_PatientID, QStringLiteral("PID-X")}}));
-        beyond << path;
+                              {DCM_SOPInstanceUID, u"1.2.826.0.1.3680043.9.7777.2.%1"_s.arg(index)},
+                              {DCM_StudyInstanceUID, u"1.2.826.0.1.3680043.9.7777.2"_s},
+                              {DCM_SeriesInstanceUID, u"1.2.826.0.1.3680043.9.7777.2.1"_s},
+                              {DCM_PatientName, u"BEYOND^CLASSES"_s},
+                              {DCM_PatientID, u"PID-X"_s}}));
     }
     // A sender's UIDs that, used as names, would climb out of the storage folder.
-    const QString hostile = dir.filePath(QStringLiteral("hostile.dcm"));
+    const QString hostile = dir.filePath(u"hostile.dcm"_s);
     QVERIFY(writeVariant(m_ct.first(), hostile,
-                         {{DCM_StudyInstanceUID, QStringLiteral("../../..")},
-                          {DCM_SeriesInstanceUID, QStringLiteral("../../../series")},
-                          {DCM_SOPInstanceUID, QStringLiteral("../../../../hostile")},
-                          {DCM_PatientName, QStringLiteral("HOSTILE^UID")},
-                          {DCM_PatientID, QStringLiteral("PID-H")}}));
+                         {{DCM_StudyInstanceUID, u"../../.."_s},
+                          {DCM_SeriesInstanceUID, u"../../../series"_s},
+                          {DCM_SOPInstanceUID, u"../../../../hostile"_s},
+                          {DCM_PatientName, u"HOSTILE^UID"_s},
+                          {DCM_PatientID, u"PID-H"_s}}));
 
     for (int server : {InProcess, Headless}) {
-        const char *name = server == InProcess ? "service" : "serve";
-        QTest::addRow("%s: JPEG baseline", name) << server << QStringList{QStringLiteral("-xy")} << QStringList{jpeg};
-        QTest::addRow("%s: JPEG 2000", name) << server << QStringList{QStringLiteral("-xv")} << QStringList{j2k};
+        const char *name = serverName[server];
+        QTest::addRow("%s: JPEG baseline", name) << server << QStringList{u"-xy"_s} << QStringList{jpeg};
+        QTest::addRow("%s: JPEG 2000", name) << server << QStringList{u"-xv"_s} << QStringList{j2k};
         QTest::addRow("%s: classes past 128", name) << server << QStringList() << beyond;
         QTest::addRow("%s: hostile UIDs", name) << server << QStringList() << QStringList{hostile};
     }
@@ -285,20 +276,22 @@ void MiniPacsTest::store()
     const QString folder = QDir::cleanPath(storage(server));
     for (const QString &sent : files) {
         E_TransferSyntax sentXfer = EXS_Unknown;
-        const QString sop = fileValue(sent, DCM_SOPInstanceUID, &sentXfer);
-        const QString study = fileValue(sent, DCM_StudyInstanceUID);
+        const QString sop = dicomFileValue(sent, DCM_SOPInstanceUID, &sentXfer);
+        const QString study = dicomFileValue(sent, DCM_StudyInstanceUID);
         // Stored inside the folder, in the syntax it came in.
         QString stored;
-        for (const QString &path : dicomFilesBelow(folder)) {
-            if (fileValue(path, DCM_SOPInstanceUID) == sop)
+        for (QDirIterator it(folder, {u"*.dcm"_s}, QDir::Files, QDirIterator::Subdirectories);
+             it.hasNext();) {
+            const QString path = it.next();
+            if (dicomFileValue(path, DCM_SOPInstanceUID) == sop)
                 stored = path;
         }
         QVERIFY2(!stored.isEmpty(), qPrintable(sop));
         E_TransferSyntax storedXfer = EXS_Unknown;
-        QCOMPARE(fileValue(stored, DCM_StudyInstanceUID, &storedXfer), study);
+        QCOMPARE(dicomFileValue(stored, DCM_StudyInstanceUID, &storedXfer), study);
         QCOMPARE(storedXfer, sentXfer);
         // The UIDs taken as they are would have named this.
-        const QString naive = QDir::cleanPath(folder + QLatin1Char('/') + study + QLatin1Char('/') + sop + QStringLiteral(".dcm"));
+        const QString naive = QDir::cleanPath(folder + QLatin1Char('/') + study + QLatin1Char('/') + sop + u".dcm"_s);
         if (!naive.startsWith(folder + QLatin1Char('/')))
             QVERIFY2(!QFileInfo::exists(naive), qPrintable(naive));
     }
@@ -307,74 +300,58 @@ void MiniPacsTest::store()
 void MiniPacsTest::find_data()
 {
     QTest::addColumn<int>("server");
-    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("answerTag");
     QTest::addColumn<QStringList>("answers");
     QTest::addColumn<QString>("finalStatus");
 
-    const QString success = QStringLiteral("0x0000: Success");
+    const QString success = u"0x0000: Success"_s;
     for (int server : {InProcess, Headless}) {
-        const char *name = server == InProcess ? "service" : "serve";
-        QTest::addRow("%s: study, lower-case pattern", name)
-            << server
-            << QStringList{QStringLiteral("-S"), QStringLiteral("-k"), QStringLiteral("QueryRetrieveLevel=STUDY"),
-                           QStringLiteral("-k"), QStringLiteral("PatientName=ivan*"), QStringLiteral("-k"),
-                           QStringLiteral("StudyInstanceUID"), QStringLiteral("-k"), QStringLiteral("NumberOfStudyRelatedInstances")}
-            << QStringLiteral("NumberOfStudyRelatedInstances") << QStringList{QString::number(m_ct.size())} << success;
-        QTest::addRow("%s: study, date range and modality", name)
-            << server
-            << QStringList{QStringLiteral("-S"), QStringLiteral("-k"), QStringLiteral("QueryRetrieveLevel=STUDY"),
-                           QStringLiteral("-k"), QStringLiteral("StudyDate=20230101-20231231"), QStringLiteral("-k"),
-                           QStringLiteral("ModalitiesInStudy=mr\\PT"), QStringLiteral("-k"), QStringLiteral("PatientName")}
-            << QStringLiteral("PatientName") << QStringList{QStringLiteral("SMITH^JOHN")} << success;
-        QTest::addRow("%s: patient", name)
-            << server
-            << QStringList{QStringLiteral("-P"), QStringLiteral("-k"), QStringLiteral("QueryRetrieveLevel=PATIENT"),
-                           QStringLiteral("-k"), QStringLiteral("PatientName=SMITH*"), QStringLiteral("-k"),
-                           QStringLiteral("NumberOfPatientRelatedStudies")}
-            << QStringLiteral("PatientID") << QStringList{QStringLiteral("PID-B")} << success;
-        QTest::addRow("%s: series of two studies", name)
-            << server
-            << QStringList{QStringLiteral("-S"), QStringLiteral("-k"), QStringLiteral("QueryRetrieveLevel=SERIES"),
-                           QStringLiteral("-k"), QStringLiteral("StudyInstanceUID=%1\\%2").arg(m_ctStudy, m_mrStudy),
-                           QStringLiteral("-k"), QStringLiteral("Modality=m?")}
-            << QStringLiteral("SeriesInstanceUID") << QStringList{m_mrSeries} << success;
-        QTest::addRow("%s: series, study pattern", name)
-            << server
-            << QStringList{QStringLiteral("-S"), QStringLiteral("-k"), QStringLiteral("QueryRetrieveLevel=SERIES"),
-                           QStringLiteral("-k"), QStringLiteral("StudyInstanceUID=*")}
-            << QStringLiteral("SeriesInstanceUID") << QStringList() << success;
-        QTest::addRow("%s: image level", name)
-            << server
-            << QStringList{QStringLiteral("-S"), QStringLiteral("-k"), QStringLiteral("QueryRetrieveLevel=IMAGE"),
-                           QStringLiteral("-k"), QStringLiteral("StudyInstanceUID=%1").arg(m_ctStudy)}
-            << QStringLiteral("SOPInstanceUID") << QStringList() << QStringLiteral("0xc000");
+        const auto row = [&](const char *what, const QString &keys) -> QTestData & {
+            return QTest::addRow("%s: %s", serverName[server], what) << server << keys;
+        };
+        row("study, lower-case pattern",
+            QStringLiteral("-S -k QueryRetrieveLevel=STUDY -k PatientName=ivan* -k StudyInstanceUID "
+                           "-k NumberOfStudyRelatedInstances"))
+            << u"NumberOfStudyRelatedInstances"_s << QStringList{QString::number(m_ct.size())} << success;
+        row("study, date range and modality",
+            QStringLiteral("-S -k QueryRetrieveLevel=STUDY -k StudyDate=20230101-20231231 "
+                           "-k ModalitiesInStudy=mr\\PT -k PatientName"))
+            << u"PatientName"_s << QStringList{u"SMITH^JOHN"_s} << success;
+        row("patient", QStringLiteral("-P -k QueryRetrieveLevel=PATIENT -k PatientName=SMITH* "
+                                      "-k NumberOfPatientRelatedStudies"))
+            << u"PatientID"_s << QStringList{u"PID-B"_s} << success;
+        row("series of two studies",
+            u"-S -k QueryRetrieveLevel=SERIES -k StudyInstanceUID=%1\\%2 -k Modality=m?"_s
+                .arg(m_ctStudy, m_mrStudy))
+            << u"SeriesInstanceUID"_s << QStringList{m_mrSeries} << success;
+        row("series, study pattern", u"-S -k QueryRetrieveLevel=SERIES -k StudyInstanceUID=*"_s)
+            << u"SeriesInstanceUID"_s << QStringList() << success;
+        row("image level", u"-S -k QueryRetrieveLevel=IMAGE -k StudyInstanceUID=%1"_s.arg(m_ctStudy))
+            << u"SOPInstanceUID"_s << QStringList() << u"0xc000"_s;
     }
 }
 
 void MiniPacsTest::find()
 {
     QFETCH(int, server);
-    QFETCH(QStringList, keys);
+    QFETCH(QString, keys);
     QFETCH(QString, answerTag);
     QFETCH(QStringList, answers);
     QFETCH(QString, finalStatus);
 
     QTemporaryDir out;
     QVERIFY(out.isValid());
-    const QString output = runTool(QStringLiteral("findscu"),
-                                   QStringList{QStringLiteral("-v"), QStringLiteral("-d"), QStringLiteral("-X"),
-                                               QStringLiteral("-od"), out.path(), QStringLiteral("-aec"),
-                                               QString::fromLatin1(serverAe[server])}
-                                       + keys + QStringList{QStringLiteral("127.0.0.1"), QString::number(m_ports[server])});
+    const QString output = dcmtk(u"findscu"_s, server,
+                                 words(u"-v -d -X -od "_s) + QStringList{out.path()} + words(keys));
     QVERIFY2(output.contains(finalStatus, Qt::CaseInsensitive), qPrintable(output));
     const DcmDictEntry *entry = dcmDataDict.rdlock().findEntry(answerTag.toLatin1().constData());
     const DcmTagKey tag = entry->getKey();
     dcmDataDict.rdunlock();
     QStringList got;
-    for (const QFileInfo &info : QDir(out.path()).entryInfoList({QStringLiteral("rsp*.dcm")}, QDir::Files, QDir::Name)) {
-        got << fileValue(info.filePath(), tag);
-        QCOMPARE(fileValue(info.filePath(), DCM_SpecificCharacterSet), QStringLiteral("ISO_IR 192"));
+    for (const QFileInfo &info : QDir(out.path()).entryInfoList({u"rsp*.dcm"_s}, QDir::Files, QDir::Name)) {
+        got << dicomFileValue(info.filePath(), tag);
+        QCOMPARE(dicomFileValue(info.filePath(), DCM_SpecificCharacterSet), u"ISO_IR 192"_s);
     }
     QCOMPARE(got, answers);
 }
@@ -386,11 +363,12 @@ void MiniPacsTest::move_data()
     QTest::addColumn<QString>("finalStatus");
     QTest::addColumn<int>("arriving");
     for (int server : {InProcess, Headless}) {
-        const char *name = server == InProcess ? "service" : "serve";
-        QTest::addRow("%s: configured node", name) << server << QStringLiteral("MOVEDEST")
-                                                   << QStringLiteral("0x0000: Success") << 3;
-        QTest::addRow("%s: unknown AE", name) << server << QStringLiteral("NOBODY") << QStringLiteral("0xa801") << 0;
+        QTest::addRow("%s: configured node", serverName[server])
+            << server << u"MOVEDEST"_s << u"0x0000: Success"_s << 3;
+        QTest::addRow("%s: unknown AE", serverName[server]) << server << u"NOBODY"_s << u"0xa801"_s << 0;
     }
+    QTest::newRow("serve: node of the saved configuration") << int(Headless) << u"SAVEDDEST"_s
+                                                           << u"0x0000: Success"_s << 3;
 }
 
 void MiniPacsTest::move()
@@ -402,115 +380,42 @@ void MiniPacsTest::move()
 
     const QDir received(m_storescp->receivedFolder());
     const qsizetype before = received.entryList(QDir::Files).size();
-    const QString output = runTool(
-        QStringLiteral("movescu"),
-        {QStringLiteral("-v"), QStringLiteral("-d"), QStringLiteral("-S"), QStringLiteral("-aec"),
-         QString::fromLatin1(serverAe[server]), QStringLiteral("-aem"), destination, QStringLiteral("-k"),
-         QStringLiteral("QueryRetrieveLevel=STUDY"), QStringLiteral("-k"),
-         QStringLiteral("StudyInstanceUID=%1").arg(m_ctStudy), QStringLiteral("127.0.0.1"),
-         QString::number(m_ports[server])});
+    const QString output = dcmtk(u"movescu"_s, server,
+                                 words(u"-v -d -S -aem %1 -k QueryRetrieveLevel=STUDY -k StudyInstanceUID=%2"_s
+                                           .arg(destination, m_ctStudy)));
     QVERIFY2(output.contains(finalStatus, Qt::CaseInsensitive), qPrintable(output));
     QCOMPARE(received.entryList(QDir::Files).size() - before, arriving);
 }
 
-QByteArray MiniPacsTest::orthancRequest(int httpPort, const QString &path, const QByteArray &body)
-{
-    QNetworkAccessManager manager;
-    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(httpPort).arg(path)));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/octet-stream"));
-    QNetworkReply *reply = manager.post(request, body);
-    QSignalSpy finished(reply, &QNetworkReply::finished);
-    if (!reply->isFinished())
-        finished.wait(120000);
-    const QByteArray answer = reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
-    if (answer.isEmpty())
-        qWarning() << path << reply->errorString() << reply->readAll();
-    reply->deleteLater();
-    return answer;
-}
-
-void MiniPacsTest::orthanc_data()
-{
-    QTest::addColumn<int>("server");
-    QTest::newRow("service") << int(InProcess);
-    QTest::newRow("serve") << int(Headless);
-}
-
-void MiniPacsTest::orthanc()
-{
-    QFETCH(int, server);
-    DicomPeer orthanc(DicomPeer::Kind::Orthanc, QStringLiteral("ORTHANC"), QString::fromLatin1(serverAe[server]),
-                      m_ports[server]);
-    QString error;
-    QVERIFY2(orthanc.start(&error), qPrintable(error));
-    // Our side learns the node from the PACS configuration.
-    if (server == InProcess) {
-        m_serviceNodes.append(orthanc.node());
-    } else {
-        QSettings settings(cliConfigFile(), QSettings::IniFormat);
-        pacs::PacsConfig config;
-        config.servers = {orthanc.node()};
-        pacs::savePacsConfig(settings, config);
-    }
-
-    // Orthanc stores a study of its own to us.
-    velmaris::gen::SeriesSpec spec;
-    spec.slices = 2;
-    spec.patientName = QStringLiteral("FROM^ORTHANC");
-    QStringList files;
-    QVERIFY(velmaris::gen::writeSeries(spec, m_dir.filePath(QStringLiteral("orthanc%1").arg(server)), &files));
-    QJsonArray instances;
-    for (const QString &path : files) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QJsonObject added = QJsonDocument::fromJson(orthancRequest(orthanc.httpPort(), QStringLiteral("/instances"), file.readAll())).object();
-        instances.append(added.value(QStringLiteral("ID")));
-    }
-    QVERIFY(!orthancRequest(orthanc.httpPort(), QStringLiteral("/modalities/dest/store"),
-                            QJsonDocument(instances).toJson()).isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(indexed(server, spec.studyInstanceUid), 30000);
-
-    // And moves one of ours to itself.
-    const QJsonObject move{{QStringLiteral("Level"), QStringLiteral("Study")},
-                           {QStringLiteral("Resources"), QJsonArray{QJsonObject{{QStringLiteral("StudyInstanceUID"), m_mrStudy}}}},
-                           {QStringLiteral("TargetAet"), QStringLiteral("ORTHANC")}};
-    QVERIFY(!orthancRequest(orthanc.httpPort(), QStringLiteral("/modalities/dest/move"), QJsonDocument(move).toJson()).isEmpty());
-    pacs::StudyQuery query;
-    query.patientId = QStringLiteral("PID-B");
-    const QList<pacs::StudyResult> there = pacs::findStudies(orthanc.node(), pacs::PacsConfig(), query, &error);
-    QCOMPARE(there.size(), 1);
-    QCOMPARE(there.first().studyInstanceUid, m_mrStudy);
-    QCOMPARE(there.first().numberOfInstances, QString::number(m_mr.size()));
-}
-
 void MiniPacsTest::sameSopInstanceUid()
 {
-    const QString sop = QStringLiteral("1.2.826.0.1.3680043.9.7777.3.1");
-    const QString first = QStringLiteral("1.2.826.0.1.3680043.9.7777.3");
-    const QString other = QStringLiteral("1.2.826.0.1.3680043.9.7777.4");
-    const QDir dir(m_dir.path());
-    const QString original = dir.filePath(QStringLiteral("sop-original.dcm"));
-    const QString again = dir.filePath(QStringLiteral("sop-again.dcm"));
-    const QString intruder = dir.filePath(QStringLiteral("sop-intruder.dcm"));
+    const QString sop = u"1.2.826.0.1.3680043.9.7777.3.1"_s;
+    const QString first = u"1.2.826.0.1.3680043.9.7777.3"_s;
+    const QString other = u"1.2.826.0.1.3680043.9.7777.4"_s;
+    const QString original = m_dir.filePath(u"sop-original.dcm"_s);
+    const QString again = m_dir.filePath(u"sop-again.dcm"_s);
+    const QString intruder = m_dir.filePath(u"sop-intruder.dcm"_s);
     QVERIFY(writeVariant(m_ct.first(), original,
                          {{DCM_SOPInstanceUID, sop}, {DCM_StudyInstanceUID, first},
-                          {DCM_SeriesInstanceUID, first + QStringLiteral(".1")}, {DCM_InstanceNumber, QStringLiteral("1")}}));
-    QVERIFY(writeVariant(original, again, {{DCM_InstanceNumber, QStringLiteral("7")}}));
+                          {DCM_SeriesInstanceUID, first + u".1"_s}, {DCM_InstanceNumber, u"1"_s}}));
+    QVERIFY(writeVariant(original, again, {{DCM_InstanceNumber, u"7"_s}}));
     QVERIFY(writeVariant(original, intruder,
-                         {{DCM_StudyInstanceUID, other}, {DCM_SeriesInstanceUID, other + QStringLiteral(".1")},
-                          {DCM_InstanceNumber, QStringLiteral("9")}}));
+                         {{DCM_StudyInstanceUID, other}, {DCM_SeriesInstanceUID, other + u".1"_s},
+                          {DCM_InstanceNumber, u"9"_s}}));
+    const auto storedIn = [&](const QString &study) {
+        return QDir(storage(InProcess)).filePath(study + QLatin1Char('/') + sop + u".dcm"_s);
+    };
 
     QSignalSpy changed(m_service.get(), &pacs::MiniPacsService::archiveChanged);
     QCOMPARE(storescu(InProcess, {}, {original}), 1);
     QVERIFY(changed.wait(15000));
-    const QString storedFirst = QDir(storage(InProcess)).filePath(first + QLatin1Char('/') + sop + QStringLiteral(".dcm"));
-    QCOMPARE(fileValue(storedFirst, DCM_InstanceNumber), QStringLiteral("1"));
+    QCOMPARE(dicomFileValue(storedIn(first), DCM_InstanceNumber), u"1"_s);
 
     // The same study again: the file is replaced, the index keeps one row.
     QCOMPARE(storescu(InProcess, {}, {again}), 1);
     QVERIFY(changed.wait(15000));
-    QCOMPARE(fileValue(storedFirst, DCM_InstanceNumber), QStringLiteral("7"));
-    const QList<db::SliceRef> rows = m_database.listInstances(first + QStringLiteral(".1"));
+    QCOMPARE(dicomFileValue(storedIn(first), DCM_InstanceNumber), u"7"_s);
+    const QList<db::SliceRef> rows = m_database.listInstances(first + u".1"_s);
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows.first().instance_number, 7);
 
@@ -518,42 +423,38 @@ void MiniPacsTest::sameSopInstanceUid()
     QSignalSpy log(m_service.get(), &pacs::MiniPacsService::logAppended);
     QCOMPARE(storescu(InProcess, {}, {intruder}), 1);
     QVERIFY(QTest::qWaitFor([&] {
-        for (const QList<QVariant> &line : log) {
-            if (line.first().toString().contains(QStringLiteral("Конфликт SOP Instance UID %1").arg(sop)))
-                return true;
-        }
-        return false;
+        return std::any_of(log.begin(), log.end(), [&](const QList<QVariant> &line) {
+            return line.first().toString().contains(u"Конфликт SOP Instance UID %1"_s.arg(sop));
+        });
     }, 15000));
-    QCOMPARE(fileValue(QDir(storage(InProcess)).filePath(other + QLatin1Char('/') + sop + QStringLiteral(".dcm")),
-                       DCM_InstanceNumber),
-             QStringLiteral("9"));
-    QCOMPARE(fileValue(storedFirst, DCM_InstanceNumber), QStringLiteral("7"));
+    QCOMPARE(dicomFileValue(storedIn(other), DCM_InstanceNumber), u"9"_s);
+    QCOMPARE(dicomFileValue(storedIn(first), DCM_InstanceNumber), u"7"_s);
     QCOMPARE(m_database.studyOfInstance(sop), first);
-    QCOMPARE(m_database.listInstances(first + QStringLiteral(".1")).first().file_path, storedFirst);
+    QCOMPARE(m_database.listInstances(first + u".1"_s).first().file_path, storedIn(first));
 }
 
 void MiniPacsTest::unindexedFileIsPickedUpAgain()
 {
-    const QString study = QStringLiteral("1.2.826.0.1.3680043.9.7777.5");
-    const QString path = m_dir.filePath(QStringLiteral("locked-out.dcm"));
+    const QString study = u"1.2.826.0.1.3680043.9.7777.5"_s;
+    const QString path = m_dir.filePath(u"locked-out.dcm"_s);
     QVERIFY(writeVariant(m_ct.first(), path,
-                         {{DCM_SOPInstanceUID, study + QStringLiteral(".1.1")}, {DCM_StudyInstanceUID, study},
-                          {DCM_SeriesInstanceUID, study + QStringLiteral(".1")}}));
+                         {{DCM_SOPInstanceUID, study + u".1.1"_s}, {DCM_StudyInstanceUID, study},
+                          {DCM_SeriesInstanceUID, study + u".1"_s}}));
     {
         // Another writer holds the archive while the object arrives.
-        QSqlDatabase locker = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+        QSqlDatabase locker = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"locker"_s);
         locker.setDatabaseName(databasePath(InProcess));
         QVERIFY(locker.open());
-        QVERIFY(QSqlQuery(locker).exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QVERIFY(QSqlQuery(locker).exec(u"BEGIN IMMEDIATE"_s));
         QSignalSpy log(m_service.get(), &pacs::MiniPacsService::logAppended);
         QCOMPARE(storescu(InProcess, {}, {path}), 1);
         QVERIFY(QTest::qWaitFor([&] {
-            return !log.isEmpty() && log.last().first().toString().contains(QStringLiteral("не удалось добавить в архив"));
+            return !log.isEmpty() && log.last().first().toString().contains(u"не удалось добавить в архив"_s);
         }, 30000));
-        QVERIFY(QSqlQuery(locker).exec(QStringLiteral("ROLLBACK")));
+        QVERIFY(QSqlQuery(locker).exec(u"ROLLBACK"_s));
         locker.close();
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+    QSqlDatabase::removeDatabase(u"locker"_s);
     QVERIFY(!m_database.studyExists(study));
 
     // The next start finds it on disk and indexes it. (On a port of its own:
@@ -568,7 +469,7 @@ void MiniPacsTest::unindexedFileIsPickedUpAgain()
 void MiniPacsTest::silentPeerDoesNotHoldOthersUp()
 {
     pacs::PacsServerConfig node;
-    node.host = QStringLiteral("127.0.0.1");
+    node.host = u"127.0.0.1"_s;
     node.port = m_ports[InProcess];
     node.aeTitle = QString::fromLatin1(serverAe[InProcess]);
     QVERIFY(QTest::qWaitFor([&] { return pacs::echoServer(node, pacs::PacsConfig()); }, 30000));
@@ -586,12 +487,8 @@ void MiniPacsTest::silentPeerDoesNotHoldOthersUp()
 
     // Everyone else waits at most the time-out (3 s here), well within echoscu's own 20 s.
     int code = -1;
-    const QString output = runTool(QStringLiteral("echoscu"),
-                                   {QStringLiteral("-v"), QStringLiteral("-ta"), QStringLiteral("20"),
-                                    QStringLiteral("-aec"), QString::fromLatin1(serverAe[InProcess]),
-                                    QStringLiteral("127.0.0.1"), QString::number(m_ports[InProcess])},
-                                   &code);
-    QVERIFY2(output.contains(QStringLiteral("Received Echo Response (Success)")), qPrintable(output));
+    const QString output = dcmtk(u"echoscu"_s, InProcess, words(u"-v -ta 20"_s), {}, &code);
+    QVERIFY2(output.contains(u"Received Echo Response (Success)"_s), qPrintable(output));
     QCOMPARE(code, 0);
     silent.abortAssociation();
 }

@@ -17,9 +17,9 @@
 #include "ui/pacs/PacsOpenCoordinator.h"
 #include "ui/viewer/ViewerWindow.h"
 
+#include <QCheckBox>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -38,12 +38,14 @@
 
 #include <memory>
 
+using namespace Qt::StringLiterals;
 using velmaris::testing::DicomPeer;
 using velmaris::testing::ModalBoxCatcher;
 
 namespace {
 
 enum Node { OrthancMove, DcmqrscpGet, DcmqrscpMoveWrongPort, ClosedPort, SilentNode };
+enum Mode { Save, SaveAndOpen, ViewOnly }; // the dialog's download buttons
 
 bool allInside(const QStringList &paths, const QString &folder)
 {
@@ -67,17 +69,17 @@ private slots:
     void search();
     void download_data();
     void download();
-    void viewOnly_data();
-    void viewOnly();
     void openRequest_data();
     void openRequest();
 
 private:
     pacs::PacsServerConfig node(int which) const;
     void configure(const QList<int> &nodes, int localPort = 0);
+    // Keeps every viewer the coordinator opens in m_viewers.
+    void watch(pacs::PacsOpenCoordinator *coordinator);
     // A dialog whose table holds the study, selected, after a real search.
     std::unique_ptr<PacsDownloadDialog> dialogWithStudy(int which, const QString &studyUid);
-    QString dataDirectory() const { return m_dir.filePath(QStringLiteral("data")); }
+    QString dataDirectory() const { return m_dir.filePath(u"data"_s); }
 
     QTemporaryDir m_dir;
     std::unique_ptr<DicomPeer> m_orthanc;
@@ -86,6 +88,7 @@ private:
     int m_listenerPort = 0;
     int m_closedPort = 0;
     std::unique_ptr<db::Database> m_database;
+    QList<QPointer<velmaris::ViewerWindow>> m_viewers;
     // 0: on both peers; 1: on both peers and imported from its folder;
     // 2: on both peers, for viewing only.
     QString m_uid[3];
@@ -96,16 +99,16 @@ private:
 void PacsDownloadTest::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    velmaris::testing::usePrivateSettings(m_dir.filePath(QStringLiteral("settings")));
+    velmaris::testing::usePrivateSettings(m_dir.filePath(u"settings"_s));
     qputenv("VELMARIS_PACS_TIMEOUT_S", "3");
     QStringList all;
     for (int i = 0; i < 3; ++i) {
         velmaris::gen::SeriesSpec spec;
         spec.slices = m_count[i];
-        spec.patientName = QStringLiteral("Иванов^Пациент%1").arg(i);
-        spec.patientId = QStringLiteral("PID-%1").arg(i);
-        spec.studyDate = QStringLiteral("2024010%1").arg(i + 1);
-        m_folder[i] = m_dir.filePath(QStringLiteral("study%1").arg(i));
+        spec.patientName = u"Иванов^Пациент%1"_s.arg(i);
+        spec.patientId = u"PID-%1"_s.arg(i);
+        spec.studyDate = u"2024010%1"_s.arg(i + 1);
+        m_folder[i] = m_dir.filePath(u"study%1"_s.arg(i));
         QStringList files;
         QVERIFY(velmaris::gen::writeSeries(spec, m_folder[i], &files));
         m_uid[i] = spec.studyInstanceUid;
@@ -113,17 +116,15 @@ void PacsDownloadTest::initTestCase()
     }
     m_listenerPort = velmaris::testing::freePort();
     m_closedPort = velmaris::testing::freePort();
-    m_orthanc = std::make_unique<DicomPeer>(DicomPeer::Kind::Orthanc, QStringLiteral("ORTHANC"),
-                                            QStringLiteral("NORVANE"), m_listenerPort);
+    m_orthanc = std::make_unique<DicomPeer>(DicomPeer::Kind::Orthanc, u"ORTHANC"_s, u"NORVANE"_s, m_listenerPort);
     // dcmqrscp knows us at a port where nobody listens: a C-MOVE from it can
     // never reach us, as from a PACS behind a firewall.
-    m_dcmqrscp = std::make_unique<DicomPeer>(DicomPeer::Kind::Dcmqrscp, QStringLiteral("TINYPACS"),
-                                             QStringLiteral("NORVANE"), m_closedPort);
+    m_dcmqrscp = std::make_unique<DicomPeer>(DicomPeer::Kind::Dcmqrscp, u"TINYPACS"_s, u"NORVANE"_s, m_closedPort);
     QString error;
-    QVERIFY2(m_orthanc->start(&error), qPrintable(error));
-    QVERIFY2(m_dcmqrscp->start(&error), qPrintable(error));
-    for (DicomPeer *peer : {m_orthanc.get(), m_dcmqrscp.get()})
+    for (DicomPeer *peer : {m_orthanc.get(), m_dcmqrscp.get()}) {
+        QVERIFY2(peer->start(&error), qPrintable(error));
         QVERIFY2(pacs::storeFiles(peer->node(), pacs::PacsConfig(), all, &error), qPrintable(error));
+    }
     QVERIFY(m_silent.listen(QHostAddress::LocalHost, 0));
 }
 
@@ -134,7 +135,7 @@ void PacsDownloadTest::init()
     QDir(dataDirectory()).removeRecursively();
     QVERIFY(QDir().mkpath(dataDirectory()));
     m_database = std::make_unique<db::Database>(nullptr);
-    QVERIFY(m_database->open(QDir(dataDirectory()).filePath(QStringLiteral("index.sqlite3"))));
+    QVERIFY(m_database->open(QDir(dataDirectory()).filePath(u"index.sqlite3"_s)));
     db::ImportOutcome outcome;
     QString error;
     QVERIFY2(db::ImportService::importFolder(m_database.get(), m_folder[1], 10, &outcome, &error), qPrintable(error));
@@ -143,40 +144,21 @@ void PacsDownloadTest::init()
 
 void PacsDownloadTest::cleanup()
 {
-    QList<QPointer<QWidget>> viewers;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (qobject_cast<velmaris::ViewerWindow *>(widget))
-            viewers << widget;
-    }
-    qDeleteAll(viewers);
+    for (const QPointer<velmaris::ViewerWindow> &viewer : std::as_const(m_viewers))
+        delete viewer.data();
+    m_viewers.clear();
     m_database.reset();
 }
 
 pacs::PacsServerConfig PacsDownloadTest::node(int which) const
 {
-    pacs::PacsServerConfig node;
-    switch (which) {
-    case OrthancMove:
-        node = m_orthanc->node();
-        node.description = QStringLiteral("Orthanc");
-        break;
-    case DcmqrscpGet:
-    case DcmqrscpMoveWrongPort:
-        node = m_dcmqrscp->node();
-        node.description = QStringLiteral("dcmqrscp");
-        node.retrieveMode = which == DcmqrscpGet ? pacs::RetrieveMode::Get : pacs::RetrieveMode::Move;
-        break;
-    case ClosedPort:
-        node.host = QStringLiteral("127.0.0.1");
-        node.port = m_closedPort;
-        node.aeTitle = QStringLiteral("NOBODY");
-        break;
-    case SilentNode:
-        node.host = QStringLiteral("127.0.0.1");
-        node.port = m_silent.serverPort();
-        node.aeTitle = QStringLiteral("SILENT");
-        node.description = QStringLiteral("Молчун");
-        break;
+    pacs::PacsServerConfig node = which == OrthancMove ? m_orthanc->node() : m_dcmqrscp->node();
+    node.description = which == OrthancMove ? u"Orthanc"_s : u"dcmqrscp"_s;
+    node.retrieveMode = which == DcmqrscpGet ? pacs::RetrieveMode::Get : pacs::RetrieveMode::Move;
+    if (which == ClosedPort || which == SilentNode) {
+        node.port = which == ClosedPort ? m_closedPort : m_silent.serverPort();
+        node.aeTitle = which == ClosedPort ? u"NOBODY"_s : u"SILENT"_s;
+        node.description = which == ClosedPort ? QString() : u"Молчун"_s;
     }
     return node;
 }
@@ -185,10 +167,16 @@ void PacsDownloadTest::configure(const QList<int> &nodes, int localPort)
 {
     pacs::PacsConfig config;
     config.localPort = localPort == 0 ? m_listenerPort : localPort;
-    config.localAeTitle = QStringLiteral("NORVANE");
+    config.localAeTitle = u"NORVANE"_s;
     for (int which : nodes)
         config.servers << node(which);
     pacs::savePacsConfig(config);
+}
+
+void PacsDownloadTest::watch(pacs::PacsOpenCoordinator *coordinator)
+{
+    connect(coordinator, &pacs::PacsOpenCoordinator::viewerOpened, this,
+            [this](velmaris::ViewerWindow *viewer) { m_viewers << viewer; });
 }
 
 std::unique_ptr<PacsDownloadDialog> PacsDownloadTest::dialogWithStudy(int which, const QString &studyUid)
@@ -196,6 +184,7 @@ std::unique_ptr<PacsDownloadDialog> PacsDownloadTest::dialogWithStudy(int which,
     configure({which});
     auto dialog = std::make_unique<PacsDownloadDialog>(m_database.get());
     dialog->coordinator()->setDataDirectory(dataDirectory());
+    watch(dialog->coordinator());
     QSignalSpy searched(dialog.get(), &PacsDownloadDialog::searchFinished);
     dialog->onFindClicked();
     if (!searched.wait(30000))
@@ -215,10 +204,10 @@ void PacsDownloadTest::nameQuery_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("sent");
-    QTest::newRow("plain name: substring") << QStringLiteral(" Иванов ") << QStringLiteral("*Иванов*");
-    QTest::newRow("asterisk kept") << QStringLiteral("Иванов*") << QStringLiteral("Иванов*");
-    QTest::newRow("question mark kept") << QStringLiteral("Ив?нов") << QStringLiteral("Ив?нов");
-    QTest::newRow("empty") << QStringLiteral("  ") << QString();
+    QTest::newRow("plain name: substring") << u" Иванов "_s << u"*Иванов*"_s;
+    QTest::newRow("asterisk kept") << u"Иванов*"_s << u"Иванов*"_s;
+    QTest::newRow("question mark kept") << u"Ив?нов"_s << u"Ив?нов"_s;
+    QTest::newRow("empty") << u"  "_s << QString();
 }
 
 void PacsDownloadTest::nameQuery()
@@ -238,7 +227,7 @@ void PacsDownloadTest::search_data()
     QTest::addColumn<QStringList>("warningLines");
     QTest::newRow("one silent, one answering") << QList<int>{SilentNode, OrthancMove} << 3 << QStringList();
     QTest::newRow("both unreachable") << QList<int>{ClosedPort, SilentNode} << 0
-                                      << QStringList{QStringLiteral("127.0.0.1: "), QStringLiteral("Молчун: ")};
+                                      << QStringList{u"127.0.0.1: "_s, u"Молчун: "_s};
 }
 
 void PacsDownloadTest::search()
@@ -255,28 +244,27 @@ void PacsDownloadTest::search()
     dialog.onFindClicked();
     // The queries run elsewhere: the window is busy, not frozen.
     QVERIFY(dialog.isBusy());
-    QCOMPARE(dialog.statusLabel()->text(), QStringLiteral("Выполняется C-FIND по %1 серверам…").arg(nodes.size()));
+    QCOMPARE(dialog.statusLabel()->text(), u"Выполняется C-FIND по %1 серверам…"_s.arg(nodes.size()));
     QVERIFY(!dialog.findButton()->isEnabled());
     QVERIFY(searched.wait(30000));
     QVERIFY(!dialog.isBusy());
     QCOMPARE(dialog.resultsTable()->rowCount(), rows);
     if (rows > 0) {
-        QCOMPARE(dialog.statusLabel()->text(), QStringLiteral("Найдено исследований: %1 (по 2 серверам)").arg(rows));
+        QCOMPARE(dialog.statusLabel()->text(), u"Найдено исследований: %1 (по 2 серверам)"_s.arg(rows));
         // Newest first, shown as a date and a time, from the answering node.
-        QCOMPARE(dialog.resultsTable()->item(0, PacsDownloadDialog::DateTime)->text(),
-                 QStringLiteral("2024-01-03 10:15:00"));
-        QCOMPARE(dialog.resultsTable()->item(0, PacsDownloadDialog::Server)->text(), QStringLiteral("Orthanc"));
+        QCOMPARE(dialog.resultsTable()->item(0, PacsDownloadDialog::DateTime)->text(), u"2024-01-03 10:15:00"_s);
+        QCOMPARE(dialog.resultsTable()->item(0, PacsDownloadDialog::Server)->text(), u"Orthanc"_s);
         QCOMPARE(PacsDownloadDialog::cachedResults().size(), rows);
         QCOMPARE(boxes.count, 0); // a warning would have been shown before the wait ended
         // A dialog opened later shows the same rows.
         PacsDownloadDialog later(m_database.get());
         QCOMPARE(later.resultsTable()->rowCount(), rows);
-        QCOMPARE(later.statusLabel()->text(), QStringLiteral("Показаны результаты предыдущего поиска — %1").arg(rows));
+        QCOMPARE(later.statusLabel()->text(), u"Показаны результаты предыдущего поиска — %1"_s.arg(rows));
         return;
     }
-    QCOMPARE(dialog.statusLabel()->text(), QStringLiteral("Ничего не найдено."));
+    QCOMPARE(dialog.statusLabel()->text(), u"Ничего не найдено."_s);
     QTRY_COMPARE(boxes.count, 1);
-    QCOMPARE(boxes.title, QStringLiteral("C-FIND"));
+    QCOMPARE(boxes.title, u"C-FIND"_s);
     const QStringList lines = boxes.text.split(QLatin1Char('\n'));
     QCOMPARE(lines.size(), warningLines.size());
     for (int i = 0; i < lines.size(); ++i)
@@ -286,113 +274,94 @@ void PacsDownloadTest::search()
 void PacsDownloadTest::download_data()
 {
     QTest::addColumn<int>("which");
+    QTest::addColumn<int>("study");
     QTest::addColumn<int>("mode");
     QTest::addColumn<int>("localPort"); // 0: the listener's own
     QTest::addColumn<QString>("failure"); // the start of the warning, empty: success
-    QTest::newRow("C-MOVE, save and open") << int(OrthancMove) << 1 << 0 << QString();
-    QTest::newRow("C-GET, save and open") << int(DcmqrscpGet) << 1 << 0 << QString();
-    QTest::newRow("C-GET, save only") << int(DcmqrscpGet) << 0 << 0 << QString();
-    QTest::newRow("C-MOVE that cannot reach us") << int(DcmqrscpMoveWrongPort) << 1 << 0
-                                                 << QStringLiteral("Сервер подтвердил запрос, но ни одного файла");
-    QTest::newRow("listener port taken") << int(OrthancMove) << 1 << -1
-                                         << QStringLiteral("Не удалось скачать исследование:\nОшибка приёма соединения: ");
+    QTest::newRow("C-MOVE, save and open") << int(OrthancMove) << 0 << int(SaveAndOpen) << 0 << QString();
+    QTest::newRow("C-GET, save and open") << int(DcmqrscpGet) << 0 << int(SaveAndOpen) << 0 << QString();
+    QTest::newRow("C-GET, save only") << int(DcmqrscpGet) << 0 << int(Save) << 0 << QString();
+    QTest::newRow("C-MOVE that cannot reach us") << int(DcmqrscpMoveWrongPort) << 0 << int(SaveAndOpen) << 0
+                                                 << u"Сервер подтвердил запрос, но ни одного файла"_s;
+    QTest::newRow("listener port taken") << int(OrthancMove) << 0 << int(SaveAndOpen) << -1
+                                         << u"Не удалось скачать исследование:\nОшибка приёма соединения: "_s;
+    QTest::newRow("view only, study not in the archive") << int(DcmqrscpGet) << 2 << int(ViewOnly) << 0 << QString();
+    // Opened from the archive; closing the viewer leaves it as it was.
+    QTest::newRow("view only, study in the archive") << int(DcmqrscpGet) << 1 << int(ViewOnly) << 0 << QString();
 }
 
 void PacsDownloadTest::download()
 {
     QFETCH(int, which);
+    QFETCH(int, study);
     QFETCH(int, mode);
     QFETCH(int, localPort);
     QFETCH(QString, failure);
-    std::unique_ptr<PacsDownloadDialog> dialog = dialogWithStudy(which, m_uid[0]);
+    const QString uid = m_uid[study];
+    const QStringList before = m_database->studyFilePaths(uid);
+    const bool local = !before.isEmpty();
+    std::unique_ptr<PacsDownloadDialog> dialog = dialogWithStudy(which, uid);
     QVERIFY(dialog);
     QTcpServer holder;
     if (localPort < 0) {
         QVERIFY(holder.listen(QHostAddress::Any, 0));
         configure({which}, holder.serverPort());
     }
-    QList<QPointer<velmaris::ViewerWindow>> viewers;
-    QObject::connect(dialog->coordinator(), &pacs::PacsOpenCoordinator::viewerOpened, dialog->coordinator(),
-                     [&viewers](velmaris::ViewerWindow *viewer) { viewers << viewer; });
     QSignalSpy finished(dialog->coordinator(), &pacs::PacsOpenCoordinator::finished);
     QSignalSpy imported(dialog.get(), &PacsDownloadDialog::studiesImported);
+    const QString temporary = pacs::PacsOpenCoordinator::viewOnlyFolder(uid);
+    QDir(temporary).removeRecursively();
     ModalBoxCatcher boxes;
     dialog->downloadButton(mode)->click();
-    QVERIFY(dialog->busyIndicator()->isVisibleTo(dialog.get()));
-    QVERIFY(finished.wait(60000));
+    if (!(mode == ViewOnly && local)) {
+        // The retrieve runs elsewhere: the window shows it is busy, not frozen.
+        QVERIFY(dialog->busyIndicator()->isVisibleTo(dialog.get()));
+    }
+    QVERIFY(finished.count() == 1 || finished.wait(60000));
     QVERIFY(!dialog->isBusy());
     QVERIFY(!dialog->busyIndicator()->isVisibleTo(dialog.get()));
     if (!failure.isEmpty()) {
         QTRY_COMPARE(boxes.count, 1);
-        QCOMPARE(boxes.title, QStringLiteral("Скачивание"));
+        QCOMPARE(boxes.title, u"Скачивание"_s);
         QVERIFY2(boxes.text.startsWith(failure), qPrintable(boxes.text));
-        QCOMPARE(dialog->statusLabel()->text(), QStringLiteral("Готово"));
-        QVERIFY(!m_database->studyExists(m_uid[0]));
-        QCOMPARE(viewers.size(), 0);
+        QCOMPARE(dialog->statusLabel()->text(), u"Готово"_s);
+        QVERIFY(!m_database->studyExists(uid));
+        QCOMPARE(m_viewers.size(), 0);
         return;
     }
-    QCOMPARE(dialog->statusLabel()->text(),
-             QStringLiteral("Готово: скачано и импортировано файлов — %1").arg(m_count[0]));
-    QVERIFY(!imported.isEmpty());
-    // Every file indexed where it was written.
-    const QStringList paths = m_database->studyFilePaths(m_uid[0]);
-    QCOMPARE(paths.size(), m_count[0]);
-    QVERIFY(allInside(paths, QDir(dataDirectory()).filePath(QStringLiteral("pacs_downloads/") + m_uid[0])));
-    QCOMPARE(viewers.size(), mode == 1 ? 1 : 0);
-    if (mode == 1) {
-        auto *viewer = viewers.first().data();
-        QVERIFY(viewer);
-        QCOMPARE(viewer->studyUid(), m_uid[0]);
-        QCOMPARE(viewer->seriesCount(), 1);
-        const QString series = m_database->listSeries(m_uid[0]).first().series_instance_uid;
-        QCOMPARE(viewer->frameCount(series), m_count[0]);
-    }
-}
-
-void PacsDownloadTest::viewOnly_data()
-{
-    QTest::addColumn<int>("study");
-    QTest::newRow("study not in the archive") << 2;
-    // Opened from the archive; closing the viewer leaves it as it was.
-    QTest::newRow("study already in the archive") << 1;
-}
-
-void PacsDownloadTest::viewOnly()
-{
-    QFETCH(int, study);
-    const bool local = m_database->studyExists(m_uid[study]);
-    const QStringList before = m_database->studyFilePaths(m_uid[study]);
-    std::unique_ptr<PacsDownloadDialog> dialog = dialogWithStudy(DcmqrscpGet, m_uid[study]);
-    QVERIFY(dialog);
-    QList<QPointer<velmaris::ViewerWindow>> viewers;
-    QObject::connect(dialog->coordinator(), &pacs::PacsOpenCoordinator::viewerOpened, dialog->coordinator(),
-                     [&viewers](velmaris::ViewerWindow *viewer) { viewers << viewer; });
-    QSignalSpy finished(dialog->coordinator(), &pacs::PacsOpenCoordinator::finished);
-    const QString temporary = pacs::PacsOpenCoordinator::viewOnlyFolder(m_uid[study]);
-    QDir(temporary).removeRecursively();
-    dialog->downloadButton(2)->click();
-    QVERIFY(finished.count() == 1 || finished.wait(60000));
     QVERIFY(finished.first().at(0).toBool());
     QCOMPARE(dialog->statusLabel()->text(),
-             QStringLiteral("Готово: открыто файлов — %1 (без сохранения в архив)").arg(m_count[study]));
-    QCOMPARE(viewers.size(), 1);
+             mode == ViewOnly ? u"Готово: открыто файлов — %1 (без сохранения в архив)"_s.arg(m_count[study])
+                              : u"Готово: скачано и импортировано файлов — %1"_s.arg(m_count[study]));
+    // Every file indexed where it was written.
+    const QStringList paths = m_database->studyFilePaths(uid);
+    QCOMPARE(paths.size(), m_count[study]);
     if (local) {
-        QCOMPARE(m_database->studyFilePaths(m_uid[study]), before);
+        QCOMPARE(paths, before);
         QVERIFY(!QDir(temporary).exists() || QDir(temporary).isEmpty());
     } else {
-        QVERIFY(allInside(m_database->studyFilePaths(m_uid[study]), temporary));
+        const QString downloads = QDir(dataDirectory()).filePath(u"pacs_downloads/"_s + uid);
+        QVERIFY(allInside(paths, mode == ViewOnly ? temporary : downloads));
     }
-    QPointer<velmaris::ViewerWindow> viewer = viewers.first().data();
+    if (mode != ViewOnly)
+        QVERIFY(!imported.isEmpty());
+    QCOMPARE(m_viewers.size(), mode == Save ? 0 : 1);
+    if (mode == Save)
+        return;
+    QPointer<velmaris::ViewerWindow> viewer = m_viewers.first();
+    QVERIFY(viewer);
+    QCOMPARE(viewer->studyUid(), uid);
+    QCOMPARE(viewer->seriesCount(), 1);
+    QCOMPARE(viewer->frameCount(m_database->listSeries(uid).first().series_instance_uid), m_count[study]);
+    if (mode != ViewOnly)
+        return;
     dialog.reset(); // the study goes with its viewer, whoever started it
     viewer->close();
     QTRY_VERIFY(viewer.isNull());
-    if (local) {
-        QVERIFY(m_database->studyExists(m_uid[study]));
-        QCOMPARE(m_database->studyFilePaths(m_uid[study]), before);
-    } else {
-        QVERIFY(!m_database->studyExists(m_uid[study]));
+    QCOMPARE(m_database->studyExists(uid), local);
+    QCOMPARE(m_database->studyFilePaths(uid), before);
+    if (!local)
         QVERIFY(!QDir(temporary).exists());
-    }
 }
 
 void PacsDownloadTest::openRequest_data()
@@ -404,7 +373,7 @@ void PacsDownloadTest::openRequest_data()
     QTest::newRow("local study, no network") << 1 << false << QString() << true;
     QTest::newRow("study on a configured node") << 0 << true << QString() << true;
     QTest::newRow("unknown node, answered No")
-        << 0 << false << QStringLiteral("Внешняя страница запрашивает подключение Velmaris к серверу\n") << false;
+        << 0 << false << u"Внешняя страница запрашивает подключение Velmaris к серверу\n"_s << false;
 }
 
 void PacsDownloadTest::openRequest()
@@ -421,15 +390,13 @@ void PacsDownloadTest::openRequest()
     pacs::PacsOpenCoordinator coordinator(m_database.get(), &window);
     coordinator.setDataDirectory(dataDirectory());
     velmaris::connectBridge(&bridge, &coordinator, &window);
-    QList<QPointer<velmaris::ViewerWindow>> viewers;
-    QObject::connect(&coordinator, &pacs::PacsOpenCoordinator::viewerOpened, &coordinator,
-                     [&viewers](velmaris::ViewerWindow *viewer) { viewers << viewer; });
+    watch(&coordinator);
     QSignalSpy finished(&coordinator, &pacs::PacsOpenCoordinator::finished);
 
     QNetworkAccessManager manager;
     manager.setProxy(QNetworkProxy::NoProxy);
-    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/pacs/open").arg(bridge.serverPort())));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    QNetworkRequest request(QUrl(u"http://127.0.0.1:%1/pacs/open"_s.arg(bridge.serverPort())));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/json"_s);
     request.setRawHeader("Origin", "http://localhost:5173");
     const pacs::PacsServerConfig orthanc = m_orthanc->node();
     const QJsonObject body{{"studyInstanceUID", m_uid[study]}, {"serverHost", orthanc.host},
@@ -451,7 +418,7 @@ void PacsDownloadTest::openRequest()
     if (study == 0 && opened)
         QVERIFY(finished.wait(60000));
     QTRY_VERIFY(!bridge.openRequestWaiting());
-    QCOMPARE(viewers.size(), opened ? 1 : 0);
+    QCOMPARE(m_viewers.size(), opened ? 1 : 0);
     QCOMPARE(m_database->studyExists(m_uid[study]), opened);
     if (study == 0 && opened)
         QCOMPARE(m_database->studyFilePaths(m_uid[0]).size(), m_count[0]);
