@@ -1,7 +1,6 @@
 #include "app/LocalApiServer.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,7 +9,6 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -30,22 +28,11 @@ public:
     {
         QObject::connect(&m_socket, &QTcpSocket::readyRead, &m_socket, [this] { m_received += m_socket.readAll(); });
     }
-    // Starts connecting without waiting.
-    void start(quint16 port)
-    {
-        m_connectedSpy = std::make_unique<QSignalSpy>(&m_socket, &QTcpSocket::connected);
-        m_socket.connectToHost(QHostAddress(QHostAddress::LocalHost), port);
-    }
     bool connectTo(quint16 port)
     {
-        start(port);
-        return m_connectedSpy->count() > 0 || m_connectedSpy->wait(5000);
-    }
-    // No longer on its way to a connection: connected, or already closed.
-    bool settled() const
-    {
-        return m_socket.state() != QAbstractSocket::HostLookupState
-            && m_socket.state() != QAbstractSocket::ConnectingState;
+        QSignalSpy connected(&m_socket, &QTcpSocket::connected);
+        m_socket.connectToHost(QHostAddress(QHostAddress::LocalHost), port);
+        return connected.count() > 0 || connected.wait(5000);
     }
     bool isOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
     void send(const QByteArray &bytes)
@@ -71,7 +58,6 @@ public:
 
 private:
     QTcpSocket m_socket;
-    std::unique_ptr<QSignalSpy> m_connectedSpy;
     QByteArray m_received;
 };
 
@@ -155,13 +141,10 @@ private slots:
 
     void requests_data();
     void requests();
-    void pacsOpenReportsFields_data();
-    void pacsOpenReportsFields();
     void splitRequestHandledOnceComplete();
     void connectionCapGivesWayToNewcomers_data();
     void connectionCapGivesWayToNewcomers();
     void slowClientDropped();
-    void floodOfUnfinishedConnectionsReaped();
     void clientVanishesMidRequest_data();
     void clientVanishesMidRequest();
     void destroyedWithOpenConnections();
@@ -175,8 +158,11 @@ void LocalApiServerTest::requests_data()
     QTest::addColumn<QByteArray>("expected"); // the exact bytes of the answer
     QTest::addColumn<int>("focusSignals");
     QTest::addColumn<int>("openSignals");
+    QTest::addColumn<QVariantList>("reported"); // study, host, port, AE title; empty: not checked
     const auto row = [](const QByteArray &name, const QByteArray &request, const QByteArray &expected, int focus = 0,
-                        int open = 0) { QTest::newRow(name.constData()) << request << expected << focus << open; };
+                        int open = 0, const QVariantList &reported = {}) {
+        QTest::newRow(name.constData()) << request << expected << focus << open << reported;
+    };
 
     struct Route
     {
@@ -251,20 +237,38 @@ void LocalApiServerTest::requests_data()
     row("pre-flight, any path", preflight("/whatever?x=1", "Origin: " + kDevOrigin + "\r\n"),
         "HTTP/1.1 204 No Content\r\nAccess-Control-Allow-Origin: " + kDevOrigin + "\r\n" + allowHeaders);
     row("pre-flight, foreign", preflight("/pacs/open", "Origin: https://evil.example\r\n"), forbiddenPreflight);
-    row("pre-flight, trailing slash", preflight("/pacs/open", "Origin: http://localhost:5173/\r\n"), forbiddenPreflight);
-    row("pre-flight, empty Origin", preflight("/pacs/open", "Origin: \r\n"), forbiddenPreflight);
     row("pre-flight, no Origin", preflight("/pacs/open", {}), "HTTP/1.1 204 No Content\r\n" + allowHeaders);
+
+    // What an accepted open request reports.
+    const QString uid64 = "1." + QString(62, '7');
+    const QString host64 = QString(60, 'h') + ".lan";
+    const auto acceptedOpen = [&](const char *name, const QByteArray &body, const QVariantList &reported) {
+        row(QByteArray("pacs open reports, ") + name, buildRequest("POST", "/pacs/open", true, kDevOrigin, body),
+            expectedResponse("202 Accepted", "accepted", kDevOrigin), 0, 1, reported);
+    };
+    acceptedOpen("full object, port 11112",
+                 R"({"studyInstanceUID":"1.2.840.1","serverHost":"pacs.local","serverPort":11112,"serverAeTitle":"ORTHANC"})",
+                 {"1.2.840.1", "pacs.local", 11112, "ORTHANC"});
+    acceptedOpen("port missing", R"({"studyInstanceUID":"1.2","serverHost":"h","serverAeTitle":"AE"})",
+                 {"1.2", "h", 104, "AE"});
+    acceptedOpen("port as string", R"({"studyInstanceUID":"1.2","serverPort":"11112"})", {"1.2", "", 104, ""});
+    acceptedOpen("port null", R"({"studyInstanceUID":"1.2","serverPort":null})", {"1.2", "", 104, ""});
+    acceptedOpen("non-ASCII text", R"({"studyInstanceUID":"1.2","serverAeTitle":"\u041f\u0410\u041a\u0421"})",
+                 {"1.2", "", 104, QString::fromUtf8("ПАКС")});
+    acceptedOpen("every field at its limit", openBody(uid64, host64, 65535, QString(16, 'A')),
+                 {uid64, host64, 65535, QString(16, 'A')});
+    const QByteArray head = R"({"studyInstanceUID":"1.2.9","pad":")";
+    acceptedOpen("body exactly at the cap",
+                 head + QByteArray(LocalApiServer::kMaxBodyBytes - head.size() - 2, 'x') + R"("})",
+                 {"1.2.9", "", 104, ""});
 
     // Open requests are checked against the field limits.
     const auto refusedOpen = [&](const char *name, const QByteArray &body, const QByteArray &reason) {
         row(QByteArray("pacs open, ") + name, buildRequest("POST", "/pacs/open", true, kDevOrigin, body),
             expectedResponse("400 Bad Request", reason, kDevOrigin));
     };
-    const QString uid64 = "1." + QString(62, '7');
-    const QString host64 = QString(60, 'h') + ".lan";
     refusedOpen("empty object", "{}", "invalid study uid");
     refusedOpen("uid not a string", R"({"studyInstanceUID":12,"serverHost":"h"})", "invalid study uid");
-    refusedOpen("uid of 1,040,000 digits", openBody(QString(1040000, '1'), "h", 104, "A"), "invalid study uid");
     refusedOpen("uid of 65 characters", openBody(uid64 + '7', "h", 104, "A"), "invalid study uid");
     refusedOpen("uid with a letter", openBody("1.2.3a", "h", 104, "A"), "invalid study uid");
     refusedOpen("host of 65 characters", openBody("1.2", 'x' + host64, 104, "A"), "invalid server host");
@@ -272,24 +276,18 @@ void LocalApiServerTest::requests_data()
     refusedOpen("port 0", openBody("1.2", "h", 0, "A"), "invalid server port");
     refusedOpen("port 65536", openBody("1.2", "h", 65536, "A"), "invalid server port");
     refusedOpen("ae title of 17 characters", openBody("1.2", "h", 104, QString(17, 'A')), "invalid server ae title");
-    refusedOpen("ae title of 5,000 characters", openBody("1.2", "h", 104, QString(5000, 'A')),
-                "invalid server ae title");
     refusedOpen("ae title with a line feed", openBody("1.2", "h", 104, "PACS\nX"), "invalid server ae title");
-    refusedOpen("array", R"([{"studyInstanceUID":"1.2"}])", "invalid json");
     refusedOpen("invalid json", R"({"studyInstanceUID":)", "invalid json");
-    refusedOpen("json string", R"("1.2")", "invalid json");
     refusedOpen("empty body", {}, "invalid json");
 
     // Without a request line there is nothing to answer.
     row("blank line alone", "\r\n\r\n", {});
     row("one word", "GET\r\n\r\n", {});
-    row("one word with headers", "GET\r\nOrigin: http://localhost:5173\r\n\r\n", {});
     row("blanks only", "   \t \r\n\r\n", {});
     row("leading blank line", "\r\n\r\nGET /health HTTP/1.1\r\n\r\n", {});
 
     // Each of these would be served (or awaited) if read leniently.
     const QByteArray lineEnding = expectedResponse("400 Bad Request", "malformed line ending");
-    row("bare LF throughout", "POST /focus HTTP/1.1\nContent-Length: 0\n\n", lineEnding);
     row("bare LF, block never ends", "POST /focus HTTP/1.1\n", lineEnding);
     row("bare LF inside a CR LF block", "POST /focus HTTP/1.1\r\nHost: x\nContent-Length: 0\r\n\r\n", lineEnding);
     row("bare LF ends the block", "POST /focus HTTP/1.1\r\nContent-Length: 0\r\n\n", lineEnding);
@@ -302,8 +300,6 @@ void LocalApiServerTest::requests_data()
         return "POST /focus HTTP/1.1\r\n" + originLines + "Content-Length: 0\r\n\r\n";
     };
     row("foreign, then allowed Origin", focusWith("Origin: https://evil.example\r\nOrigin: " + kDevOrigin + "\r\n"),
-        twoOrigins);
-    row("allowed, then foreign Origin", focusWith("Origin: " + kDevOrigin + "\r\nOrigin: https://evil.example\r\n"),
         twoOrigins);
     row("same allowed Origin twice", focusWith("Origin: " + kWebOrigin + "\r\nORIGIN: " + kWebOrigin + "\r\n"),
         twoOrigins);
@@ -326,7 +322,6 @@ void LocalApiServerTest::requests_data()
         return start + QByteArray(blockSize - start.size() - 4, 'a') + "\r\n\r\n";
     };
     row("header block with no end in sight", start + QByteArray(cap + 1000, 'a'), kPayloadTooLarge);
-    row("header block ending far beyond the cap", padded(cap + 4000), kPayloadTooLarge);
     row("header block one byte over the cap", padded(cap + 1), kPayloadTooLarge);
     row("header block exactly at the cap", padded(cap), kHealthy);
 
@@ -343,48 +338,16 @@ void LocalApiServerTest::requests()
     QFETCH(QByteArray, expected);
     QFETCH(int, focusSignals);
     QFETCH(int, openSignals);
+    QFETCH(QVariantList, reported);
     m_server->setRequestTimeout(60000); // any close seen here is not the timer's
     QSignalSpy focus(m_server.get(), &LocalApiServer::focusRequested);
     QSignalSpy open(m_server.get(), &LocalApiServer::openStudyRequested);
     QCOMPARE(exchange(m_port, request), expected);
     QCOMPARE(focus.count(), focusSignals);
     QCOMPARE(open.count(), openSignals);
+    if (!reported.isEmpty())
+        QCOMPARE(open.value(0), reported);
     QTRY_VERIFY(serverIsEmpty());
-}
-
-void LocalApiServerTest::pacsOpenReportsFields_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QVariantList>("reported"); // study, host, port, AE title
-    const auto row = [](const char *name, const QByteArray &body, const QVariantList &reported) {
-        QTest::newRow(name) << body << reported;
-    };
-    const QString uid64 = "1." + QString(62, '7');
-    const QString host64 = QString(60, 'h') + ".lan";
-    row("full object, port 11112",
-        R"({"studyInstanceUID":"1.2.840.1","serverHost":"pacs.local","serverPort":11112,"serverAeTitle":"ORTHANC"})",
-        {"1.2.840.1", "pacs.local", 11112, "ORTHANC"});
-    row("port missing", R"({"studyInstanceUID":"1.2","serverHost":"h","serverAeTitle":"AE"})", {"1.2", "h", 104, "AE"});
-    row("port as string", R"({"studyInstanceUID":"1.2","serverPort":"11112"})", {"1.2", "", 104, ""});
-    row("port null", R"({"studyInstanceUID":"1.2","serverPort":null})", {"1.2", "", 104, ""});
-    row("non-ASCII text", R"({"studyInstanceUID":"1.2","serverAeTitle":"\u041f\u0410\u041a\u0421"})",
-        {"1.2", "", 104, QString::fromUtf8("ПАКС")});
-    row("every field at its limit", openBody(uid64, host64, 65535, QString(16, 'A')),
-        {uid64, host64, 65535, QString(16, 'A')});
-    const QByteArray head = R"({"studyInstanceUID":"1.2.9","pad":")";
-    row("body exactly at the cap", head + QByteArray(LocalApiServer::kMaxBodyBytes - head.size() - 2, 'x') + R"("})",
-        {"1.2.9", "", 104, ""});
-}
-
-void LocalApiServerTest::pacsOpenReportsFields()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(QVariantList, reported);
-    QSignalSpy open(m_server.get(), &LocalApiServer::openStudyRequested);
-    QCOMPARE(exchange(m_port, buildRequest("POST", "/pacs/open", true, kDevOrigin, body)),
-             expectedResponse("202 Accepted", "accepted", kDevOrigin));
-    QCOMPARE(open.count(), 1);
-    QCOMPARE(open.takeFirst(), reported);
 }
 
 void LocalApiServerTest::splitRequestHandledOnceComplete()
@@ -456,12 +419,9 @@ void LocalApiServerTest::connectionCapGivesWayToNewcomers()
 
 void LocalApiServerTest::slowClientDropped()
 {
-    const int timeoutMs = 400;
-    m_server->setRequestTimeout(timeoutMs);
+    m_server->setRequestTimeout(400);
     RawClient client;
     QVERIFY(client.connectTo(m_port));
-    QElapsedTimer clock;
-    clock.start();
     // One byte every 100 ms of a header block that never ends: steady traffic
     // must not keep the connection alive.
     const QByteArray trickle = "GET /health HTTP/1.1\r\nX-Slow: " + QByteArray(1000, 'a');
@@ -473,61 +433,21 @@ void LocalApiServerTest::slowClientDropped()
     });
     drip.start(100);
     QVERIFY(client.waitClosed());
-    const qint64 elapsed = clock.elapsed();
     drip.stop();
-    QVERIFY2(elapsed >= timeoutMs - 50, qPrintable(QString::number(elapsed)));
     QVERIFY2(sent >= 2, qPrintable(QString::number(sent)));
     QCOMPARE(client.received(), QByteArray());
     QTRY_VERIFY(serverIsEmpty());
     QCOMPARE(health(), kHealthy);
 }
 
-void LocalApiServerTest::floodOfUnfinishedConnectionsReaped()
-{
-    m_server->setRequestTimeout(2000);
-    const int total = 300;
-    const int batch = 25;
-    std::vector<std::unique_ptr<RawClient>> clients;
-    const auto all = [&](std::size_t from, auto &&predicate) {
-        return std::all_of(clients.begin() + std::ptrdiff_t(from), clients.end(),
-                           [&](const auto &client) { return predicate(*client); });
-    };
-    int mostHeld = 0;
-    for (int opened = 0; opened < total; opened += batch) {
-        const std::size_t first = clients.size();
-        for (int i = 0; i < batch; ++i) {
-            clients.push_back(std::make_unique<RawClient>());
-            clients.back()->start(m_port);
-        }
-        // Keep the listen queue short: let each batch land before the next.
-        QTRY_VERIFY_WITH_TIMEOUT(all(first, [](const RawClient &c) { return c.settled(); }), 5000);
-        for (std::size_t i = first; i < clients.size(); ++i)
-            if (clients.at(i)->isOpen())
-                clients.at(i)->send("POST /focus HTTP/1.1\r\nContent-Length: 10\r\n\r\n{");
-        mostHeld = std::max(mostHeld, m_server->connectionCount());
-        QVERIFY(m_server->connectionCount() <= LocalApiServer::kMaxConnections);
-    }
-    QCOMPARE(mostHeld, LocalApiServer::kMaxConnections);
-    // The timer reaps all of them; nobody is ever answered.
-    QTRY_VERIFY_WITH_TIMEOUT(serverIsEmpty(), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(all(0, [](const RawClient &c) { return !c.isOpen(); }), 5000);
-    QVERIFY(all(0, [](const RawClient &c) { return c.received().isEmpty(); }));
-    QSignalSpy focus(m_server.get(), &LocalApiServer::focusRequested);
-    QCOMPARE(exchange(m_port, buildRequest("POST", "/focus", false, {}, "{}")), kAccepted);
-    QCOMPARE(focus.count(), 1);
-}
-
 void LocalApiServerTest::clientVanishesMidRequest_data()
 {
     QTest::addColumn<QByteArray>("partial");
     QTest::addColumn<bool>("abortive"); // reset instead of an orderly close
-    const QByteArray inHeader = "POST /pacs/open HTTP/1.1\r\nConte";
-    const QByteArray inBody = "POST /pacs/open HTTP/1.1\r\nContent-Length: 100\r\n\r\n{\"studyInstanceUID\":";
     QTest::newRow("nothing sent, close") << QByteArray() << false;
-    QTest::newRow("in header, close") << inHeader << false;
-    QTest::newRow("in header, reset") << inHeader << true;
-    QTest::newRow("in body, close") << inBody << false;
-    QTest::newRow("in body, reset") << inBody << true;
+    QTest::newRow("in header, reset") << QByteArray("POST /pacs/open HTTP/1.1\r\nConte") << true;
+    QTest::newRow("in body, close")
+        << QByteArray("POST /pacs/open HTTP/1.1\r\nContent-Length: 100\r\n\r\n{\"studyInstanceUID\":") << false;
 }
 
 void LocalApiServerTest::clientVanishesMidRequest()

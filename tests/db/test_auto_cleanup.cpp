@@ -1,6 +1,7 @@
 #include "db/AutoCleanup.h"
 #include "db/Database.h"
 #include "dicom/ManagedStorage.h"
+#include "ui/PrivateSettings.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -62,6 +63,7 @@ class AutoCleanupTest : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { velmaris::testing::usePrivateSettings(m_config.path()); }
     void init();
     void managedPaths_data();
     void managedPaths();
@@ -74,6 +76,7 @@ private:
     QString data(const QString &relative) const { return QDir(m_data).filePath(relative); }
     QStringList remainingStudies();
 
+    QTemporaryDir m_config;
     std::unique_ptr<QTemporaryDir> m_root;
     QString m_data;
     std::unique_ptr<db::Database> m_db;
@@ -212,24 +215,12 @@ void AutoCleanupTest::settingsKeysAndDefaults()
 
     const db::CleanupSettings chosen = rules(30, Q_INT64_C(5) << 40); // beyond 32 bits
     db::saveCleanupSettings(chosen);
-    QSettings store;
-    QCOMPARE(store.value(QStringLiteral("cleanup/byAgeEnabled")).toBool(), true);
-    QCOMPARE(store.value(QStringLiteral("cleanup/maxAgeDays")).toInt(), 30);
-    QCOMPARE(store.value(QStringLiteral("cleanup/bySizeEnabled")).toBool(), true);
-    QCOMPARE(store.value(QStringLiteral("cleanup/maxSizeBytes")).toLongLong(), Q_INT64_C(5) << 40);
+    QStringList stored;
+    for (const char *key : {"byAgeEnabled", "maxAgeDays", "bySizeEnabled", "maxSizeBytes"})
+        stored << QSettings().value(QStringLiteral("cleanup/") + QLatin1String(key)).toString();
+    QCOMPARE(stored, (QStringList{"true", "30", "true", QString::number(Q_INT64_C(5) << 40)}));
     QVERIFY(db::loadCleanupSettings() == chosen);
 }
 
-int main(int argc, char *argv[])
-{
-    // Settings go to a private store, never the developer's own.
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Brennick"));
-    QCoreApplication::setApplicationName(QStringLiteral("Norvane"));
-    AutoCleanupTest test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(AutoCleanupTest)
 #include "test_auto_cleanup.moc"
