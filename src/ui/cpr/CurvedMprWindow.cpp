@@ -10,6 +10,7 @@
 #include "volume/VolumeBuilder.h"
 #include "volume/VolumeMm.h"
 
+#include <QScreen>
 #include <QActionGroup>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -85,7 +86,9 @@ void CurvedMprWindow::buildUi()
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(curvedMprWindowTitle(m_mode));
-    resize(1400, 900);
+    // Never larger than the screen: a laptop or a 1280-pixel display would
+    // otherwise cut the tool bars and the status bar off.
+    resize(QSize(1400, 900).boundedTo(screen()->availableSize()));
     auto *central = new QWidget(this);
     auto *layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);

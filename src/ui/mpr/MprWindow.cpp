@@ -9,6 +9,7 @@
 #include "volume/SharedVolumes.h"
 #include "volume/VolumeBuilder.h"
 
+#include <QScreen>
 #include <QAction>
 #include <QActionGroup>
 #include <QComboBox>
@@ -86,7 +87,9 @@ MprWindow::MprWindow(const QList<db::SliceRef> &slices, const QString &descripti
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("MPR — %1").arg(description));
-    resize(1240, 900);
+    // Never larger than the screen: a laptop or a 1280-pixel display would
+    // otherwise cut the tool bars and the status bar off.
+    resize(QSize(1240, 900).boundedTo(screen()->availableSize()));
     buildCells();
     buildToolBar();
     setEnabled(false);

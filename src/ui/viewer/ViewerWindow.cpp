@@ -20,6 +20,7 @@
 #include "viewer/OverlayText.h"
 #include "viewer/ToolbarOrder.h"
 
+#include <QScreen>
 #include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
@@ -57,7 +58,9 @@ ViewerWindow::ViewerWindow(const QString &studyUid, bool portable, QWidget *pare
     setWindowTitle(portable ? QStringLiteral("Панель просмотра — Velmaris (портативный режим)")
                             : QStringLiteral("Панель просмотра — Velmaris"));
     setAttribute(Qt::WA_DeleteOnClose);
-    resize(1400, 900);
+    // Never larger than the screen: a laptop or a 1280-pixel display would
+    // otherwise cut the tool bars and the status bar off.
+    resize(QSize(1400, 900).boundedTo(screen()->availableSize()));
 
     auto *splitter = new QSplitter(Qt::Horizontal, this);
     m_seriesList = new SeriesListWidget(splitter);
