@@ -209,6 +209,12 @@ struct Database::Private
 
     QStringList readPaths(std::optional<QSqlQuery> &q);
     bool insertOne(const dicom::DicomFileSummary &s, QString *error);
+    // The summary of the running batch whose patient, study and series rows
+    // were written last. The slices of one series come one after another and
+    // carry the same values for those rows, so their upserts would change
+    // nothing; only the instance rows are written for them. Null outside a
+    // batch and whenever the batch's transaction is lost.
+    const dicom::DicomFileSummary *rowsWrittenFor = nullptr;
     // (study, series) of each summary an insert tried, stored or not: a
     // rejected instance still leaves its patient, study and series rows.
     using Touched = QSet<QPair<QString, QString>>;
@@ -233,9 +239,38 @@ bool Database::Private::recount(const Touched &touched, QString *error)
     return true;
 }
 
+namespace {
+
+bool samePatient(const dicom::DicomFileSummary &a, const dicom::DicomFileSummary &b)
+{
+    return a.patient_id == b.patient_id && a.patient_name == b.patient_name && a.birth_date == b.birth_date
+           && a.sex == b.sex && a.weight_kg == b.weight_kg && a.height_cm == b.height_cm;
+}
+
+bool sameStudy(const dicom::DicomFileSummary &a, const dicom::DicomFileSummary &b)
+{
+    return a.study_instance_uid == b.study_instance_uid && a.patient_id == b.patient_id
+           && a.study_date == b.study_date && a.study_time == b.study_time
+           && a.study_description == b.study_description && a.accession_number == b.accession_number
+           && a.referring_physician == b.referring_physician && a.patient_name == b.patient_name
+           && a.birth_date == b.birth_date && a.sex == b.sex;
+}
+
+bool sameSeries(const dicom::DicomFileSummary &a, const dicom::DicomFileSummary &b)
+{
+    return a.series_instance_uid == b.series_instance_uid && a.study_instance_uid == b.study_instance_uid
+           && a.series_number == b.series_number && a.series_description == b.series_description
+           && a.modality == b.modality && a.body_part_examined == b.body_part_examined
+           && a.laterality == b.laterality;
+}
+
+} // namespace
+
 bool Database::Private::insertOne(const dicom::DicomFileSummary &s, QString *error)
 {
-    if (!upsert(patientUpsert, kPatientUpsert,
+    const dicom::DicomFileSummary *written = std::exchange(rowsWrittenFor, nullptr);
+    if (!(written && samePatient(*written, s))
+        && !upsert(patientUpsert, kPatientUpsert,
                 {{QStringLiteral(":id"), sqlText(s.patient_id)},
                  {QStringLiteral(":name"), sqlText(s.patient_name)},
                  {QStringLiteral(":birth"), sqlText(s.birth_date)},
@@ -245,7 +280,8 @@ bool Database::Private::insertOne(const dicom::DicomFileSummary &s, QString *err
                 error))
         return false;
 
-    if (!upsert(studyUpsert, kStudyUpsert,
+    if (!(written && sameStudy(*written, s))
+        && !upsert(studyUpsert, kStudyUpsert,
                 {{QStringLiteral(":uid"), sqlText(s.study_instance_uid)},
                  {QStringLiteral(":patient_id"), sqlText(s.patient_id)},
                  {QStringLiteral(":date"), sqlText(s.study_date)},
@@ -259,7 +295,8 @@ bool Database::Private::insertOne(const dicom::DicomFileSummary &s, QString *err
                 error))
         return false;
 
-    if (!upsert(seriesUpsert, kSeriesUpsert,
+    if (!(written && sameSeries(*written, s))
+        && !upsert(seriesUpsert, kSeriesUpsert,
                 {{QStringLiteral(":uid"), sqlText(s.series_instance_uid)},
                  {QStringLiteral(":study_uid"), sqlText(s.study_instance_uid)},
                  {QStringLiteral(":num"), sqlText(s.series_number)},
@@ -269,6 +306,7 @@ bool Database::Private::insertOne(const dicom::DicomFileSummary &s, QString *err
                  {QStringLiteral(":laterality"), sqlText(s.laterality)}},
                 error))
         return false;
+    rowsWrittenFor = &s;
 
     QSqlQuery *q = statement(instanceUpsert, kInstanceUpsert, error);
     if (!q)
@@ -432,6 +470,7 @@ bool Database::insertSummary(const dicom::DicomFileSummary &summary)
     }
     QString error;
     const bool stored = d->insertOne(summary, &error);
+    d->rowsWrittenFor = nullptr;
     QString countError;
     if (!d->recount({{summary.study_instance_uid, summary.series_instance_uid}}, &countError) && stored)
         error = countError;
@@ -483,6 +522,8 @@ int Database::insertSummaries(const QVector<dicom::DicomFileSummary> &summaries,
             // have stored them, and the rest of the batch goes on that way.
             if (!d->inTransaction()) {
                 transaction.forget();
+                d->rowsWrittenFor = nullptr; // rolled back with the rest
+
                 for (qsizetype j : std::as_const(sinceBegin))
                     insert(j);
                 sinceBegin.clear();
@@ -504,6 +545,8 @@ int Database::insertSummaries(const QVector<dicom::DicomFileSummary> &summaries,
             }
         }
     }
+
+    d->rowsWrittenFor = nullptr;
 
     // As after single inserts, the last failure is the one to report.
     for (qsizetype i = n - 1; i >= 0; --i) {

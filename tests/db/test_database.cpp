@@ -30,13 +30,20 @@ QVector<DicomFileSummary> mixedImport()
     lost.patient_name = u"Renamed^Before^Failure"_s;
     DicomFileSummary renamed = out[1];
     renamed.study_description = u"описание изменено"_s;
+    const DicomFileSummary late = ctSummary(u"P1"_s, u"2.1"_s, u"2.1.1"_s, u"2.1.1.9"_s, 9, u"/a/late"_s);
+    // The next slice of the same series, with the series relabelled: the
+    // batch must not take the series row as already written.
+    DicomFileSummary relabelled = late;
+    relabelled.sop_instance_uid = u"2.1.1.10"_s;
+    relabelled.file_path = u"/a/later"_s;
+    relabelled.series_description = u"серия переименована"_s;
     DicomFileSummary multiFrameRejected = multiFrame;
     multiFrameRejected.sop_instance_uid = u"2.1.2.9"_s;
     multiFrameRejected.file_path = QString();
     out << moved << lost << renamed
         << ctSummary(QString(), u"1.3"_s, u"1.3.1"_s, u"1.3.1.1"_s, 1, u"/c/anon"_s)
         << multiFrameRejected
-        << ctSummary(u"P1"_s, u"2.1"_s, u"2.1.1"_s, u"2.1.1.9"_s, 9, u"/a/late"_s);
+        << late << relabelled;
     return out;
 }
 
