@@ -7,7 +7,7 @@
 #include "dicom/CodecRegistration.h"
 #include "dicom/DatasetEditor.h"
 #include "dicom/HostileFiles.h"
-#include "seriesgen/SeriesGenerator.h"
+#include "ui/viewer/GeneratedSlices.h"
 #include "viewer/FrameDecoder.h"
 
 #include <dcmtk/dcmdata/dcdatset.h>
@@ -17,7 +17,6 @@
 #include <dcmtk/dcmdata/dcxfer.h>
 
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
@@ -38,10 +37,12 @@
 using velmaris::gen::Compression;
 using velmaris::gen::Kind;
 using velmaris::gen::SeriesSpec;
+using velmaris::testing::seriesSpec;
 
 namespace {
 
 const QString python = QStringLiteral("/usr/bin/python3");
+const QString pydicomFolder = QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files");
 
 // Runs pydicom on one file: mode "values" gives float64 of pixel_array × slope
 // + intercept for the frame, mode "rgb" gives uint8 RGB (YBR converted).
@@ -89,27 +90,6 @@ PyResult runPydicom(const QString &path, const QString &scratch, const char *mod
     result.ok = file.open(QIODevice::ReadOnly);
     result.bytes = file.readAll();
     return result;
-}
-
-QString pydicomFolder()
-{
-    QProcess process;
-    process.start(python, {QStringLiteral("-c"),
-                           QStringLiteral("import os, pydicom.data; print(os.path.dirname("
-                                          "pydicom.data.get_testdata_file('MR_small.dcm')))")});
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return QString();
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-SeriesSpec specOf(int rows, int columns, int slices = 1, Kind kind = Kind::CT)
-{
-    SeriesSpec spec;
-    spec.kind = kind;
-    spec.rows = rows;
-    spec.columns = columns;
-    spec.slices = slices;
-    return spec;
 }
 
 // A Secondary Capture object with 8-bit unsigned pixels and the attributes
@@ -249,31 +229,30 @@ private slots:
     void everyPydicomFile();
 
 private:
-    QString generate(SeriesSpec &spec, const QString &name);
-    QString sample(const QString &name) const { return m_pydicom + QLatin1Char('/') + name; }
+    // Writes the series into a folder of its own; its first file.
+    QString generate(SeriesSpec &spec);
+    static QString sample(const QString &name) { return pydicomFolder + QLatin1Char('/') + name; }
 
     dicom::CodecRegistration m_codecs;
     QTemporaryDir m_dir;
-    QString m_pydicom;
+    int m_generated = 0;
+    PyResult m_mrSmall; // pydicom's values of MR_small.dcm
 };
 
 void FrameDecoderTest::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    m_pydicom = pydicomFolder();
-    QVERIFY2(!m_pydicom.isEmpty() && QFile::exists(sample(QStringLiteral("MR_small.dcm"))),
-             "pydicom's test files are needed (python3-pydicom)");
+    m_mrSmall = runPydicom(sample(QStringLiteral("MR_small.dcm")), m_dir.path(), "values");
+    QVERIFY2(m_mrSmall.ok, qPrintable("pydicom and its test files are needed (python3-pydicom): " + m_mrSmall.error));
 }
 
-QString FrameDecoderTest::generate(SeriesSpec &spec, const QString &name)
+QString FrameDecoderTest::generate(SeriesSpec &spec)
 {
     QStringList paths;
     QString error;
-    if (!velmaris::gen::writeSeries(spec, m_dir.filePath(name), &paths, &error)) {
+    if (!velmaris::gen::writeSeries(spec, m_dir.filePath(QStringLiteral("s%1").arg(++m_generated)), &paths, &error))
         qWarning("writeSeries: %s", qPrintable(error));
-        return QString();
-    }
-    return paths.first();
+    return paths.value(0);
 }
 
 void FrameDecoderTest::losslessTwinsMatchPydicom_data()
@@ -291,13 +270,11 @@ void FrameDecoderTest::losslessTwinsMatchPydicom()
 {
     QFETCH(QString, file);
     const QString reference = sample(QStringLiteral("MR_small.dcm"));
-    const PyResult py = runPydicom(reference, m_dir.path(), "values");
-    QVERIFY2(py.ok, qPrintable(py.error));
     const render::DecodedFrame frame = decode(sample(file), 0);
     QVERIFY2(frame.ok, qPrintable(frame.error));
-    QCOMPARE(py.shape, (QList<int>{frame.height, frame.width}));
-    std::vector<double> expected(std::size_t(py.bytes.size()) / sizeof(double));
-    std::memcpy(expected.data(), py.bytes.constData(), expected.size() * sizeof(double));
+    QCOMPARE(m_mrSmall.shape, (QList<int>{frame.height, frame.width}));
+    std::vector<double> expected(std::size_t(m_mrSmall.bytes.size()) / sizeof(double));
+    std::memcpy(expected.data(), m_mrSmall.bytes.constData(), expected.size() * sizeof(double));
     QVERIFY(frame.values == expected);
     const render::RenderedFrame expectedPicture = renderWith(reference, 0, 1000, 2000);
     const render::RenderedFrame picture = renderWith(sample(file), 0, 1000, 2000);
@@ -335,10 +312,9 @@ void FrameDecoderTest::rescale()
     QFETCH(double, firstValue);
     QFETCH(double, slopeUsed);
     QFETCH(double, interceptUsed);
-    static int serial = 0;
-    SeriesSpec spec = specOf(16, 16);
+    SeriesSpec spec = seriesSpec(1, 16, 16);
     spec.signedPixels = signedPixels;
-    const QString path = generate(spec, QStringLiteral("rescale%1").arg(serial++));
+    const QString path = generate(spec);
     QVERIFY(velmaris::testing::editDataset(path, [&](DcmDataset &ds) {
         for (const auto &[tag, text] : {std::pair{DCM_RescaleSlope, slope}, std::pair{DCM_RescaleIntercept, intercept}})
             text.isNull() ? void(ds.findAndDeleteElement(tag)) : void(ds.putAndInsertString(tag, text.constData()));
@@ -363,15 +339,15 @@ void FrameDecoderTest::eightBitOwDecodes()
 {
     // 8-bit data, written by DCMTK in explicit VR (OB), implicit VR little
     // endian (OW, as such files store Pixel Data) and explicit big endian OW.
-    SeriesSpec spec = specOf(24, 37, 1, Kind::MR); // odd width: the last byte shares a word with padding
+    SeriesSpec spec = seriesSpec(1, 24, 37, Kind::MR); // odd width: the last byte shares a word with padding
     spec.bitsAllocated = 8;
     spec.signedPixels = false;
     spec.rescaleSlope = 8.0;
     spec.rescaleIntercept = 0.0;
-    const QString explicitPath = generate(spec, QStringLiteral("eight"));
-    const QString implicitPath = m_dir.filePath(QStringLiteral("eight/implicit.dcm"));
+    const QString explicitPath = generate(spec);
+    const QString implicitPath = explicitPath + QStringLiteral(".implicit");
     QCOMPARE(rewrite(explicitPath, implicitPath, EXS_LittleEndianImplicit), QStringLiteral("OW"));
-    const QString bigEndianPath = m_dir.filePath(QStringLiteral("eight/bigendian_ow.dcm"));
+    const QString bigEndianPath = explicitPath + QStringLiteral(".bigendian");
     QCOMPARE(rewrite(implicitPath, bigEndianPath, EXS_BigEndianExplicit), QStringLiteral("OW"));
 
     const std::vector<double> expected = expectedValues(spec, 0);
@@ -390,8 +366,8 @@ void FrameDecoderTest::eightBitOwDecodes()
 
 void FrameDecoderTest::frameSelectionAndBounds()
 {
-    SeriesSpec spec = specOf(24, 20, 10, Kind::ClassicMultiFrame);
-    const QString path = generate(spec, QStringLiteral("tenframes"));
+    SeriesSpec spec = seriesSpec(10, 24, 20, Kind::ClassicMultiFrame);
+    const QString path = generate(spec);
     const render::RenderedFrame first = renderWith(path, 0, 40, 60);
     const render::RenderedFrame last = renderWith(path, 9, 40, 60);
     QVERIFY(first.ok && last.ok && !sameImage(first.image, last.image));
@@ -417,11 +393,11 @@ void FrameDecoderTest::frameSelectionAndBounds()
 
 void FrameDecoderTest::valueCacheParsesOnce()
 {
-    SeriesSpec spec = specOf(32, 32, 3, Kind::ClassicMultiFrame);
+    SeriesSpec spec = seriesSpec(3, 32, 32, Kind::ClassicMultiFrame);
     spec.compression = Compression::JpegLossless;
-    const QString jpeg = generate(spec, QStringLiteral("jpegframes"));
-    SeriesSpec other = specOf(8, 8);
-    const QString single = generate(other, QStringLiteral("cacheother"));
+    const QString jpeg = generate(spec);
+    SeriesSpec other = seriesSpec(1, 8, 8);
+    const QString single = generate(other);
 
     const auto loads = [] { return render::decoderStatistics().valueFileLoads; };
     const auto before = loads();
@@ -461,7 +437,7 @@ void FrameDecoderTest::renderCacheWholeOrPerFrame()
     QFETCH(bool, colour);
     QFETCH(bool, perFrame);
     QString path;
-    SeriesSpec spec = specOf(8, 8, frames, Kind::ClassicMultiFrame);
+    SeriesSpec spec = seriesSpec(frames, 8, 8, Kind::ClassicMultiFrame);
     if (colour) {
         path = m_dir.filePath(QStringLiteral("rgb%1.dcm").arg(frames));
         // Red carries the frame number, green the column, blue the row.
@@ -479,7 +455,7 @@ void FrameDecoderTest::renderCacheWholeOrPerFrame()
                                       Uint32(data.size()));
         }));
     } else {
-        path = generate(spec, QStringLiteral("mono%1").arg(frames));
+        path = generate(spec);
     }
     const auto keyFor = [&](int f) { return perFrame ? QStringLiteral("%1#%2").arg(path).arg(f) : path; };
 
@@ -527,17 +503,16 @@ void FrameDecoderTest::compressedLoopFrameAlone()
 {
     QFETCH(int, compression);
     QFETCH(bool, fileWindow);
-    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_'));
-    SeriesSpec spec = specOf(16, 12, 20, Kind::ClassicMultiFrame);
+    SeriesSpec spec = seriesSpec(20, 16, 12, Kind::ClassicMultiFrame);
     if (!fileWindow) {
         spec.windowCenter.clear();
         spec.windowWidth.clear();
     }
-    const QString plain = generate(spec, QStringLiteral("loop_plain_%1").arg(tag));
+    const QString plain = generate(spec);
     spec.compression = Compression(compression);
     spec.studyInstanceUid.clear();
     spec.seriesInstanceUid.clear();
-    const QString compressed = generate(spec, QStringLiteral("loop_%1").arg(tag));
+    const QString compressed = generate(spec);
     QVERIFY(!plain.isEmpty() && !compressed.isEmpty());
 
     for (const int frame : {13, 0, 19}) {
@@ -561,9 +536,9 @@ void FrameDecoderTest::compressedLoopFrameAlone()
 void FrameDecoderTest::renderWindows()
 {
     // A given window applied to every pixel; MONOCHROME1 drawn inverted.
-    SeriesSpec spec = specOf(40, 56);
-    const QString mono2 = generate(spec, QStringLiteral("given"));
-    const QString mono1 = generate(spec, QStringLiteral("mono1"));
+    SeriesSpec spec = seriesSpec(1, 40, 56);
+    const QString mono2 = generate(spec);
+    const QString mono1 = generate(spec);
     QVERIFY(velmaris::testing::editDataset(mono1, [](DcmDataset &ds) {
         ds.putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME1");
     }));
@@ -587,10 +562,10 @@ void FrameDecoderTest::renderWindows()
         }
 
     // None given: the first of the file's windows.
-    SeriesSpec windowed = specOf(32, 32);
+    SeriesSpec windowed = seriesSpec(1, 32, 32);
     windowed.windowCenter = QStringLiteral("-500\\40");
     windowed.windowWidth = QStringLiteral("1400\\400");
-    const QString filePath = generate(windowed, QStringLiteral("filewindow"));
+    const QString filePath = generate(windowed);
     const render::RenderedFrame fromFile = renderDefault(filePath);
     QVERIFY(fromFile.ok);
     QCOMPARE(fromFile.windowCenter, -500.0);
@@ -598,22 +573,20 @@ void FrameDecoderTest::renderWindows()
     QVERIFY(sameImage(fromFile.image, renderWith(filePath, 0, -500, 1400).image));
 
     // Neither: DicomImage's min-max window over all frames, after rescale.
-    SeriesSpec bare = specOf(32, 32, 3, Kind::ClassicMultiFrame);
+    SeriesSpec bare = seriesSpec(3, 32, 32, Kind::ClassicMultiFrame);
     bare.windowCenter.clear();
     bare.windowWidth.clear();
     bare.rescaleSlope = 2.0;
-    const QString barePath = generate(bare, QStringLiteral("minmax"));
-    double low = 1e300;
-    double high = -1e300;
+    const QString barePath = generate(bare);
+    std::vector<double> all;
     for (int f = 0; f < bare.slices; ++f)
-        for (const double v : expectedValues(bare, f)) {
-            low = std::min(low, v);
-            high = std::max(high, v);
-        }
+        for (const double v : expectedValues(bare, f))
+            all.push_back(v);
+    const auto [low, high] = std::minmax_element(all.begin(), all.end());
     const render::RenderedFrame minMax = renderDefault(barePath, 1);
     QVERIFY(minMax.ok);
-    QCOMPARE(minMax.windowCenter, (low + high + 1) / 2);
-    QCOMPARE(minMax.windowWidth, high - low + 1);
+    QCOMPARE(minMax.windowCenter, (*low + *high + 1) / 2);
+    QCOMPARE(minMax.windowWidth, *high - *low + 1);
     QVERIFY(sameImage(minMax.image, renderWith(barePath, 1, minMax.windowCenter, minMax.windowWidth).image));
 }
 
@@ -714,9 +687,8 @@ void FrameDecoderTest::shortPixelDataRefused()
     QFETCH(QString, damage);
     QFETCH(int, bits);
     QFETCH(QString, expected);
-    static int serial = 0;
     const bool multiFrame = damage == QLatin1String("frames");
-    SeriesSpec spec = specOf(16, 16, multiFrame ? 4 : 1, multiFrame ? Kind::ClassicMultiFrame : Kind::CT);
+    SeriesSpec spec = seriesSpec(multiFrame ? 4 : 1, 16, 16, multiFrame ? Kind::ClassicMultiFrame : Kind::CT);
     spec.bitsAllocated = bits;
     spec.signedPixels = bits == 16;
     if (damage.contains(QLatin1Char(':'))) {
@@ -724,13 +696,12 @@ void FrameDecoderTest::shortPixelDataRefused()
                                                                     : velmaris::gen::Compression::JpegLossless;
         spec.rows = spec.columns = 100;
     }
-    const QString name = QStringLiteral("short%1").arg(serial++);
     QString path;
     if (damage == QLatin1String("file")) {
-        path = m_dir.filePath(name + QStringLiteral("/truncated.dcm"));
+        path = m_dir.filePath(QStringLiteral("truncated.dcm"));
         QVERIFY(velmaris::gen::writeDamagedFile(spec, velmaris::gen::Damage::TruncatedPixelData, path));
     } else {
-        path = generate(spec, name);
+        path = generate(spec);
         QVERIFY(!path.isEmpty());
         QVERIFY(velmaris::testing::editDataset(path, [&](DcmDataset &ds) {
             if (damage == QLatin1String("rows"))
@@ -796,8 +767,8 @@ void FrameDecoderTest::errorTexts()
     QCOMPARE(r.frameCount, 1);
 
     // A previous result is cleared before the call starts.
-    SeriesSpec spec = specOf(8, 8);
-    QVERIFY(render::loadDecodedFrame(frame, generate(spec, QStringLiteral("errgood")), 0, &error));
+    SeriesSpec spec = seriesSpec(1, 8, 8);
+    QVERIFY(render::loadDecodedFrame(frame, generate(spec), 0, &error));
     QVERIFY(frame.error.isEmpty());
     QVERIFY(!render::loadDecodedFrame(frame, missing, 0, nullptr));
     QVERIFY(frame.values.empty());
@@ -810,10 +781,7 @@ void FrameDecoderTest::errorTexts()
 
     // Not a DICOM file.
     const QString text = m_dir.filePath(QStringLiteral("notes.txt"));
-    QFile f(text);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("plain text, no image here\n");
-    f.close();
+    QVERIFY(velmaris::testing::writeBytes(text, "plain text, no image here\n"));
     QVERIFY(!render::loadDecodedFrame(frame, text, 0, &error));
     QVERIFY2(error.startsWith(QLatin1String("loadFile: ")), qPrintable(error));
     QVERIFY(!renderDefault(text).ok);
@@ -838,12 +806,12 @@ void FrameDecoderTest::errorTexts()
 
 void FrameDecoderTest::concurrentCallers()
 {
-    SeriesSpec a = specOf(32, 32, 4, Kind::ClassicMultiFrame);
+    SeriesSpec a = seriesSpec(4, 32, 32, Kind::ClassicMultiFrame);
     a.compression = Compression::Rle;
-    const QString pathA = generate(a, QStringLiteral("concurrentA"));
-    SeriesSpec b = specOf(24, 24);
+    const QString pathA = generate(a);
+    SeriesSpec b = seriesSpec(1, 24, 24);
     b.rescaleIntercept = -500;
-    const QString pathB = generate(b, QStringLiteral("concurrentB"));
+    const QString pathB = generate(b);
     QVERIFY(!pathA.isEmpty() && !pathB.isEmpty());
     std::vector<std::vector<double>> expectedA;
     for (int f = 0; f < 4; ++f)
@@ -876,15 +844,14 @@ void FrameDecoderTest::concurrentCallers()
 void FrameDecoderTest::everyPydicomFile_data()
 {
     QTest::addColumn<QString>("path");
-    const QString folder = pydicomFolder();
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QDirIterator it(pydicomFolder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     QStringList paths;
     while (it.hasNext())
         paths << it.next();
     paths.sort();
     QVERIFY(paths.size() > 50);
     for (const QString &path : paths)
-        QTest::newRow(qPrintable(path.mid(folder.size() + 1))) << path;
+        QTest::newRow(qPrintable(path.mid(pydicomFolder.size() + 1))) << path;
 }
 
 // Any file at all, any frame index: a result consistent with its header or a
@@ -892,8 +859,6 @@ void FrameDecoderTest::everyPydicomFile_data()
 void FrameDecoderTest::everyPydicomFile()
 {
     QFETCH(QString, path);
-    QElapsedTimer timer;
-    timer.start();
     const std::optional<QSize> geometry = geometryOf(path);
     for (const int frame : {0, -1, 1000}) {
         QString error;
@@ -918,7 +883,6 @@ void FrameDecoderTest::everyPydicomFile()
                     || picture.image.format() == QImage::Format_RGB888);
         }
     }
-    QVERIFY2(timer.elapsed() < 60000, "decoding one sample file took over a minute");
 }
 
 QTEST_GUILESS_MAIN(FrameDecoderTest)
