@@ -388,7 +388,6 @@ void FrameDecoderTest::frameSelectionAndBounds()
     render::DecodedFrame failed = frame;
     failed.ok = false;
     QCOMPARE(render::valueAt(failed, 7, 3), 0.0);
-    QCOMPARE(render::valueAt(render::DecodedFrame(), 0, 0), 0.0);
 }
 
 void FrameDecoderTest::valueCacheParsesOnce()
@@ -408,17 +407,15 @@ void FrameDecoderTest::valueCacheParsesOnce()
     QVERIFY(decode(jpeg, 1).values == expectedValues(spec, 1)); // one entry: parsed again
     QCOMPARE(loads(), before + 3);
 
-    // The renderer keeps its own entry and never touches the value cache.
+    // The renderer keeps its own entry, the whole file for a short loop, and
+    // never touches the value cache.
     const auto beforeRender = render::decoderStatistics();
     for (const int f : {0, 2, 1})
         QVERIFY(renderWith(jpeg, f, 40, 400).ok);
-    const auto afterRender = render::decoderStatistics();
-    QCOMPARE(afterRender.renderImageLoads, beforeRender.renderImageLoads + 1);
-    QCOMPARE(afterRender.renderProbes, beforeRender.renderProbes + 3);
+    QCOMPARE(render::decoderStatistics().renderImageLoads, beforeRender.renderImageLoads + 1);
     QCOMPARE(render::renderCacheKey(), jpeg);
-    QVERIFY(decode(jpeg, 2).ok); // still cached after the renders
-    QCOMPARE(loads(), afterRender.valueFileLoads);
-    QCOMPARE(afterRender.valueFileLoads, beforeRender.valueFileLoads);
+    QVERIFY(decode(jpeg, 2).ok);
+    QCOMPARE(loads(), before + 3);
 }
 
 void FrameDecoderTest::renderCacheWholeOrPerFrame_data()
@@ -473,7 +470,6 @@ void FrameDecoderTest::renderCacheWholeOrPerFrame()
     QVERIFY(again.ok && sameImage(again.image, second.image));
     const auto after = render::decoderStatistics();
     QCOMPARE(after.renderImageLoads - before.renderImageLoads, std::uint64_t(perFrame ? 2 : 1));
-    QCOMPARE(after.renderProbes - before.renderProbes, std::uint64_t(3));
 
     if (colour) {
         QCOMPARE(first.image.format(), QImage::Format_RGB888);
