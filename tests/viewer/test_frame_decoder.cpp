@@ -212,11 +212,10 @@ private slots:
     void rescale();
     void eightBitOwDecodes();
     void frameSelectionAndBounds();
-    void valueCacheParsesOnce();
-    void renderCacheWholeOrPerFrame_data();
-    void renderCacheWholeOrPerFrame();
-    void compressedLoopFrameAlone_data();
-    void compressedLoopFrameAlone();
+    void colourCine_data();
+    void colourCine();
+    void loopFrames_data();
+    void loopFrames();
     void renderWindows();
     void renderRgb_data();
     void renderRgb();
@@ -390,116 +389,74 @@ void FrameDecoderTest::frameSelectionAndBounds()
     QCOMPARE(render::valueAt(failed, 7, 3), 0.0);
 }
 
-void FrameDecoderTest::valueCacheParsesOnce()
-{
-    SeriesSpec spec = seriesSpec(3, 32, 32, Kind::ClassicMultiFrame);
-    spec.compression = Compression::JpegLossless;
-    const QString jpeg = generate(spec);
-    SeriesSpec other = seriesSpec(1, 8, 8);
-    const QString single = generate(other);
-
-    const auto loads = [] { return render::decoderStatistics().valueFileLoads; };
-    const auto before = loads();
-    for (const int f : {0, 1, 2}) // later frames: no new parse
-        QVERIFY(decode(jpeg, f).values == expectedValues(spec, f));
-    QCOMPARE(loads(), before + 1);
-    QVERIFY(decode(single, 0).ok);
-    QVERIFY(decode(jpeg, 1).values == expectedValues(spec, 1)); // one entry: parsed again
-    QCOMPARE(loads(), before + 3);
-
-    // The renderer keeps its own entry, the whole file for a short loop, and
-    // never touches the value cache.
-    const auto beforeRender = render::decoderStatistics();
-    for (const int f : {0, 2, 1})
-        QVERIFY(renderWith(jpeg, f, 40, 400).ok);
-    QCOMPARE(render::decoderStatistics().renderImageLoads, beforeRender.renderImageLoads + 1);
-    QCOMPARE(render::renderCacheKey(), jpeg);
-    QVERIFY(decode(jpeg, 2).ok);
-    QCOMPARE(loads(), before + 3);
-}
-
-void FrameDecoderTest::renderCacheWholeOrPerFrame_data()
+void FrameDecoderTest::colourCine_data()
 {
     QTest::addColumn<int>("frames");
-    QTest::addColumn<bool>("colour");
     QTest::addColumn<bool>("perFrame");
-    QTest::newRow("17-frame RGB: per frame") << 17 << true << true;
-    QTest::newRow("16-frame RGB: whole") << 16 << true << false;
-    QTest::newRow("200-frame monochrome: whole") << 200 << false << false;
+    QTest::newRow("17 frames: one at a time") << 17 << true;
+    QTest::newRow("16 frames: whole") << 16 << false;
 }
 
-void FrameDecoderTest::renderCacheWholeOrPerFrame()
+void FrameDecoderTest::colourCine()
 {
     QFETCH(int, frames);
-    QFETCH(bool, colour);
     QFETCH(bool, perFrame);
-    QString path;
-    SeriesSpec spec = seriesSpec(frames, 8, 8, Kind::ClassicMultiFrame);
-    if (colour) {
-        path = m_dir.filePath(QStringLiteral("rgb%1.dcm").arg(frames));
-        // Red carries the frame number, green the column, blue the row.
-        QByteArray data;
-        for (int f = 0; f < frames; ++f)
-            for (int y = 0; y < 8; ++y)
-                for (int x = 0; x < 8; ++x)
-                    data.append(char(f * 10)).append(char(x * 30)).append(char(y * 30));
-        QVERIFY(writeImage(path, 8, 8, [&](DcmDataset &ds) {
-            ds.putAndInsertUint16(DCM_SamplesPerPixel, 3);
-            ds.putAndInsertString(DCM_PhotometricInterpretation, "RGB");
-            ds.putAndInsertUint16(DCM_PlanarConfiguration, 0);
-            ds.putAndInsertString(DCM_NumberOfFrames, QByteArray::number(frames).constData());
-            ds.putAndInsertUint8Array(DCM_PixelData, reinterpret_cast<const Uint8 *>(data.constData()),
-                                      Uint32(data.size()));
-        }));
-    } else {
-        path = generate(spec);
-    }
+    const QString path = m_dir.filePath(QStringLiteral("rgb%1.dcm").arg(frames));
+    // Red carries the frame number, green the column, blue the row.
+    QByteArray data;
+    for (int f = 0; f < frames; ++f)
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x)
+                data.append(char(f * 10)).append(char(x * 30)).append(char(y * 30));
+    QVERIFY(writeImage(path, 8, 8, [&](DcmDataset &ds) {
+        ds.putAndInsertUint16(DCM_SamplesPerPixel, 3);
+        ds.putAndInsertString(DCM_PhotometricInterpretation, "RGB");
+        ds.putAndInsertUint16(DCM_PlanarConfiguration, 0);
+        ds.putAndInsertString(DCM_NumberOfFrames, QByteArray::number(frames).constData());
+        ds.putAndInsertUint8Array(DCM_PixelData, reinterpret_cast<const Uint8 *>(data.constData()), Uint32(data.size()));
+    }));
     const auto keyFor = [&](int f) { return perFrame ? QStringLiteral("%1#%2").arg(path).arg(f) : path; };
 
     const auto before = render::decoderStatistics();
-    const int a = frames - 4;
-    const int b = frames - 3;
-    const render::RenderedFrame first = renderWith(path, a, 40, 400);
-    QVERIFY(first.ok);
-    QCOMPARE(first.frameCount, frames);
-    QCOMPARE(render::renderCacheKey(), keyFor(a));
-    const render::RenderedFrame second = renderWith(path, b, 40, 400);
-    QVERIFY(second.ok);
-    QCOMPARE(render::renderCacheKey(), keyFor(b));
-    const render::RenderedFrame again = renderWith(path, b, 40, 400);
-    QVERIFY(again.ok && sameImage(again.image, second.image));
-    const auto after = render::decoderStatistics();
-    QCOMPARE(after.renderImageLoads - before.renderImageLoads, std::uint64_t(perFrame ? 2 : 1));
-
-    if (colour) {
-        QCOMPARE(first.image.format(), QImage::Format_RGB888);
-        QCOMPARE(first.image.size(), QSize(8, 8));
-        QCOMPARE(first.image.pixel(5, 2), qRgb(a * 10, 5 * 30, 2 * 30));
-        QCOMPARE(second.image.pixel(5, 2), qRgb(b * 10, 5 * 30, 2 * 30));
-        const render::RenderedFrame middle = renderDefault(path, -1);
-        QVERIFY(middle.ok);
-        QCOMPARE(middle.image.pixel(0, 0), qRgb((frames / 2) * 10, 0, 0));
-        QCOMPARE(render::renderCacheKey(), keyFor(frames / 2));
+    for (const int f : {frames - 4, frames - 3, frames - 3}) {
+        const render::RenderedFrame picture = renderWith(path, f, 40, 400);
+        QVERIFY(picture.ok);
+        QCOMPARE(picture.frameCount, frames);
+        QCOMPARE(picture.image.format(), QImage::Format_RGB888);
+        QCOMPARE(picture.image.size(), QSize(8, 8));
+        QCOMPARE(picture.image.pixel(5, 2), qRgb(f * 10, 5 * 30, 2 * 30));
+        QCOMPARE(render::renderCacheKey(), keyFor(f));
     }
+    QCOMPARE(render::decoderStatistics().renderImageLoads - before.renderImageLoads, std::uint64_t(perFrame ? 2 : 1));
+    const render::RenderedFrame middle = renderDefault(path, -1);
+    QVERIFY(middle.ok);
+    QCOMPARE(middle.image.pixel(0, 0), qRgb((frames / 2) * 10, 0, 0));
+    QCOMPARE(render::renderCacheKey(), keyFor(frames / 2));
 }
 
-void FrameDecoderTest::compressedLoopFrameAlone_data()
+void FrameDecoderTest::loopFrames_data()
 {
+    QTest::addColumn<int>("frames");
     QTest::addColumn<int>("compression");
     QTest::addColumn<bool>("fileWindow");
-    QTest::newRow("JPEG-LS, file window") << int(Compression::JpegLs) << true;
-    QTest::newRow("RLE, file window") << int(Compression::Rle) << true;
-    QTest::newRow("JPEG lossless, file window") << int(Compression::JpegLossless) << true;
-    QTest::newRow("JPEG-LS, no window: min-max of every frame") << int(Compression::JpegLs) << false;
+    QTest::addColumn<bool>("perFrame"); // decoded and drawn a frame at a time
+    QTest::newRow("JPEG-LS loop, file window") << 20 << int(Compression::JpegLs) << true << true;
+    QTest::newRow("RLE loop, file window") << 20 << int(Compression::Rle) << true << true;
+    QTest::newRow("JPEG lossless loop, file window") << 20 << int(Compression::JpegLossless) << true << true;
+    QTest::newRow("JPEG-LS loop, min-max window of every frame") << 20 << int(Compression::JpegLs) << false << false;
+    QTest::newRow("3 JPEG lossless frames: whole") << 3 << int(Compression::JpegLossless) << true << false;
+    QTest::newRow("uncompressed loop: whole") << 20 << int(Compression::None) << true << false;
 }
 
-// One frame of a compressed loop, decoded alone, draws and measures as the
-// same frame of its uncompressed twin, which is decoded whole.
-void FrameDecoderTest::compressedLoopFrameAlone()
+// Frames of a loop draw and measure as the same frames of its uncompressed
+// twin, which is decoded whole; each decoder keeps one file parsed.
+void FrameDecoderTest::loopFrames()
 {
+    QFETCH(int, frames);
     QFETCH(int, compression);
     QFETCH(bool, fileWindow);
-    SeriesSpec spec = seriesSpec(20, 16, 12, Kind::ClassicMultiFrame);
+    QFETCH(bool, perFrame);
+    SeriesSpec spec = seriesSpec(frames, 16, 12, Kind::ClassicMultiFrame);
     if (!fileWindow) {
         spec.windowCenter.clear();
         spec.windowWidth.clear();
@@ -508,25 +465,48 @@ void FrameDecoderTest::compressedLoopFrameAlone()
     spec.compression = Compression(compression);
     spec.studyInstanceUid.clear();
     spec.seriesInstanceUid.clear();
-    const QString compressed = generate(spec);
-    QVERIFY(!plain.isEmpty() && !compressed.isEmpty());
+    const QString loop = generate(spec);
+    QVERIFY(!plain.isEmpty() && !loop.isEmpty());
+    const QList<int> shown{frames * 2 / 3, 0, frames - 1};
 
-    for (const int frame : {13, 0, 19}) {
-        const render::DecodedFrame expected = decode(plain, frame);
-        const render::DecodedFrame values = decode(compressed, frame);
-        QVERIFY2(values.ok, qPrintable(values.error));
-        QVERIFY(values.values == expected.values);
-
-        const render::RenderedFrame expectedPicture = renderDefault(plain, frame);
-        const render::RenderedFrame picture = renderDefault(compressed, frame);
-        QVERIFY(picture.ok && expectedPicture.ok);
-        QVERIFY(sameImage(picture.image, expectedPicture.image));
-        QCOMPARE(picture.windowCenter, expectedPicture.windowCenter);
-        QCOMPARE(picture.windowWidth, expectedPicture.windowWidth);
-        // Decoded alone under the file's window; the min-max window takes every frame.
-        QCOMPARE(render::renderCacheKey(), fileWindow ? QStringLiteral("%1#%2").arg(compressed).arg(frame) : compressed);
-        QVERIFY(sameImage(renderWith(compressed, frame, 30, 300).image, renderWith(plain, frame, 30, 300).image));
+    const auto loads = [] { return render::decoderStatistics().valueFileLoads; };
+    const auto before = loads();
+    std::vector<std::vector<double>> values;
+    for (const int frame : shown) { // later frames: no new parse
+        const render::DecodedFrame decoded = decode(loop, frame);
+        QVERIFY2(decoded.ok, qPrintable(decoded.error));
+        values.push_back(decoded.values);
     }
+    QCOMPARE(loads(), before + 1);
+    for (qsizetype i = 0; i < shown.size(); ++i)
+        QVERIFY(decode(plain, shown[i]).values == values[std::size_t(i)]);
+    QVERIFY(decode(loop, 0).values == values[1]); // one entry: parsed again
+    QCOMPARE(loads(), before + 3);
+
+    for (const int frame : shown) {
+        const render::RenderedFrame expected = renderDefault(plain, frame);
+        const render::RenderedFrame picture = renderDefault(loop, frame);
+        QVERIFY(picture.ok && expected.ok);
+        QVERIFY(sameImage(picture.image, expected.image));
+        QCOMPARE(picture.windowCenter, expected.windowCenter);
+        QCOMPARE(picture.windowWidth, expected.windowWidth);
+        QCOMPARE(render::renderCacheKey(), perFrame ? QStringLiteral("%1#%2").arg(loop).arg(frame) : loop);
+        QVERIFY(sameImage(renderWith(loop, frame, 30, 300).image, renderWith(plain, frame, 30, 300).image));
+    }
+    // Paged through twice after another file: each frame decoded once, and
+    // the renderer never touches the value cache.
+    QVERIFY(renderDefault(plain, 0).ok);
+    const auto imageLoads = [] { return render::decoderStatistics().renderImageLoads; };
+    const auto beforePaging = imageLoads();
+    for (const int frame : shown)
+        QVERIFY(renderDefault(loop, frame).ok);
+    if (perFrame)
+        QCOMPARE(imageLoads() - beforePaging, std::uint64_t(shown.size()));
+    const auto paged = imageLoads();
+    for (const int frame : shown)
+        QVERIFY(renderDefault(loop, frame).ok);
+    QCOMPARE(imageLoads(), paged);
+    QCOMPARE(loads(), before + 3);
 }
 
 void FrameDecoderTest::renderWindows()
