@@ -151,7 +151,6 @@ private slots:
         const Points triangle{{0, 0}, {4, 0}, {0, 3}};
         QTest::newRow("triangle in px") << areaPerimeterLabel(polygonArea(triangle), polygonPerimeter(triangle), 0)
                                         << "S=6.0 px²  P=12.0 px";
-        QTest::newRow("scaled area") << areaPerimeterLabel(6, 12, 2) << "S=24.0 мм²  P=24.0 мм";
         QTest::newRow("length in mm") << lengthLabel(5, 0.5) << "2.5 мм";
         QTest::newRow("length in px") << lengthLabel(5, 0) << "5.0 px";
         QTest::newRow("statistics") << roiStatisticsLabel({-12.345, 3.26, -1000.4, 55.6, 7})
@@ -319,8 +318,6 @@ private slots:
         QCOMPARE(quicktools::loadQuickTools(), (QList<int>{7, 8, -1, 11, 12, 14}));
         QSettings().setValue(key, QStringList{"3", "x", "4", "5", "6", "7"});
         QCOMPARE(quicktools::loadQuickTools(), (QList<int>{3, -1, 4, 5, 6, 7}));
-        QSettings().setValue(key, QStringList{"3"});
-        QCOMPARE(quicktools::loadQuickTools(), (QList<int>{3, 4, 5, 13, 10, 9}));
     }
 
     void calibration()
