@@ -30,6 +30,16 @@ QByteArray evenPadded(QByteArray value, char pad)
     return value;
 }
 
+// A tag and, for explicit VR, its VR with the two reserved bytes of a long
+// length that follows.
+void appendTag(QByteArray &out, quint16 group, quint16 element, const char *vrAndReserved = nullptr)
+{
+    appendU16(out, group);
+    appendU16(out, element);
+    if (vrAndReserved)
+        out.append(vrAndReserved, 4);
+}
+
 } // namespace
 
 QByteArray shortElement(quint16 group, quint16 element, const char vr[2], const QByteArray &value)
@@ -59,15 +69,20 @@ QByteArray nestedSequences(int depth)
     out.reserve(depth * 20);
     for (int i = 0; i < depth; ++i) {
         // (0008,1115) SQ, undefined length, then an item of undefined length.
-        appendU16(out, 0x0008);
-        appendU16(out, 0x1115);
-        out.append("SQ\0\0", 4);
+        appendTag(out, 0x0008, 0x1115, "SQ\0\0");
         appendU32(out, 0xFFFFFFFFu);
-        appendU16(out, 0xFFFE);
-        appendU16(out, 0xE000);
+        appendTag(out, 0xFFFE, 0xE000);
         appendU32(out, 0xFFFFFFFFu);
     }
     return out;
+}
+
+// SOP Instance, Study and Series Instance UIDs.
+QByteArray uids()
+{
+    return shortElement(0x0008, 0x0018, "UI", evenPadded("1.2.3.4.3", '\0'))
+           + shortElement(0x0020, 0x000D, "UI", evenPadded("1.2.3.4.1", '\0'))
+           + shortElement(0x0020, 0x000E, "UI", evenPadded("1.2.3.4.2", '\0'));
 }
 
 // Raw deflate without a zlib header, as the deflated transfer syntax stores it.
@@ -95,14 +110,9 @@ QByteArray deeplyNested(int depth)
 
 QByteArray nestedAfterPixelData(int depth)
 {
-    QByteArray out = dicmHeader();
-    out.append(shortElement(0x0008, 0x0018, "UI", evenPadded("1.2.3.4.3", '\0')));
-    out.append(shortElement(0x0020, 0x000D, "UI", evenPadded("1.2.3.4.1", '\0')));
-    out.append(shortElement(0x0020, 0x000E, "UI", evenPadded("1.2.3.4.2", '\0')));
+    QByteArray out = dicmHeader() + uids();
     const QByteArray pixels(256 * 1024, '\x11');
-    appendU16(out, 0x7FE0);
-    appendU16(out, 0x0010);
-    out.append("OW\0\0", 4);
+    appendTag(out, 0x7FE0, 0x0010, "OW\0\0");
     appendU32(out, static_cast<quint32>(pixels.size()));
     out.append(pixels);
     return out + nestedSequences(depth);
@@ -115,13 +125,8 @@ QByteArray deflatedNested(int depth)
 
 QByteArray oversizedLength(quint32 declaredLength)
 {
-    QByteArray out = dicmHeader();
-    out.append(shortElement(0x0008, 0x0018, "UI", evenPadded("1.2.3.4.3", '\0')));
-    out.append(shortElement(0x0020, 0x000D, "UI", evenPadded("1.2.3.4.1", '\0')));
-    out.append(shortElement(0x0020, 0x000E, "UI", evenPadded("1.2.3.4.2", '\0')));
-    appendU16(out, 0x7FE0);
-    appendU16(out, 0x0010);
-    out.append("OW\0\0", 4);
+    QByteArray out = dicmHeader() + uids();
+    appendTag(out, 0x7FE0, 0x0010, "OW\0\0");
     appendU32(out, declaredLength);
     out.append(QByteArray(64, '\x11'));
     return out;
@@ -132,23 +137,16 @@ QByteArray uncorrectableRecordType()
     // A backslash first, then a value longer than CS allows: DCMTK's
     // correction erases from a position past the end of the string.
     QByteArray record;
-    appendU16(record, 0xFFFE);
-    appendU16(record, 0xE000);
+    appendTag(record, 0xFFFE, 0xE000);
     const QByteArray value = QByteArray("\\").append(QByteArray(40, 'A'));
     const QByteArray type = shortElement(0x0004, 0x1430, "CS", evenPadded(value, ' '));
     appendU32(record, static_cast<quint32>(type.size()));
     record.append(type);
 
     QByteArray out = dicmHeader();
-    appendU16(out, 0x0004);
-    appendU16(out, 0x1220);
-    out.append("SQ\0\0", 4);
+    appendTag(out, 0x0004, 0x1220, "SQ\0\0");
     appendU32(out, static_cast<quint32>(record.size()));
-    out.append(record);
-    out.append(shortElement(0x0008, 0x0018, "UI", evenPadded("1.2.3.4.3", '\0')));
-    out.append(shortElement(0x0020, 0x000D, "UI", evenPadded("1.2.3.4.1", '\0')));
-    out.append(shortElement(0x0020, 0x000E, "UI", evenPadded("1.2.3.4.2", '\0')));
-    return out;
+    return out + record + uids();
 }
 
 bool writeBytes(const QString &path, const QByteArray &bytes)

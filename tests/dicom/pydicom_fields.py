@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Prints, per DICOM file given, the attributes an independent reader (pydicom)
-finds, as one JSON object per line. Used as a reference by the summary tests."""
+finds, as one JSON object per line. Used as a reference by the hostile input test."""
 import json
 import sys
 

@@ -171,8 +171,6 @@ void FileOperationsTest::failuresTellWhy()
     QVERIFY(!dicom::anonymizeFile(missing, m_dir->filePath(QStringLiteral("a.dcm")), QStringLiteral("A"),
                                   QStringLiteral("B"), &error));
     QCOMPARE(error, QStringLiteral("Не удалось открыть файл: %1").arg(missing));
-    QVERIFY(dicom::listTags(missing, &error).isEmpty());
-    QCOMPARE(error, QStringLiteral("Не удалось открыть файл: %1").arg(missing));
 
     // A destination inside a regular file cannot be written.
     const QString source = generate(Compression::Rle);

@@ -4,7 +4,6 @@
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
-#include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcpixel.h>
 #include <dcmtk/dcmdata/dcpixseq.h>
 #include <dcmtk/dcmdata/dcpxitem.h>
@@ -16,7 +15,6 @@
 #include <openjpeg-2.5/openjpeg.h>
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -32,6 +30,10 @@
 namespace {
 
 const QString pydicomFolder = QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files");
+// Every JPEG 2000 file pydicom 2.3 ships.
+const QStringList samples{"693_J2KI.dcm", "GDCMJ2K_TextGBR.dcm", "J2K_pixelrep_mismatch.dcm",
+                          "JPEG2000-embedded-sequence-delimiter.dcm", "JPEG2000.dcm", "MR_small_jp2klossless.dcm",
+                          "SC_rgb_gdcm_KY.dcm"};
 
 // Decodes each file with pydicom (Pillow, i.e. OpenJPEG behind another
 // front end) and writes the samples little-endian to <out>/<n>.raw, or why it
@@ -323,35 +325,15 @@ private slots:
 private:
     dicom::CodecRegistration m_codecs;
     QTemporaryDir m_dir;
-    QStringList m_samples; // JPEG 2000 files found among pydicom's
 };
 
 void Jpeg2000Test::initTestCase()
 {
     dicom::prepareDcmtkLibrary();
     QVERIFY(m_dir.isValid());
-
-    QDirIterator it(pydicomFolder, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        DcmFileFormat file;
-        if (file.loadFile(OFFilename(QFile::encodeName(path).constData()), EXS_Unknown, EGL_noChange,
-                          DCM_MaxReadLength, ERM_metaOnly)
-                .bad())
-            continue;
-        OFString xfer;
-        file.getMetaInfo()->findAndGetOFString(DCM_TransferSyntaxUID, xfer);
-        const E_TransferSyntax syntax = DcmXfer(xfer.c_str()).getXfer();
-        if (syntax == EXS_JPEG2000LosslessOnly || syntax == EXS_JPEG2000)
-            m_samples.append(path);
-    }
-    m_samples.sort();
-    // pydicom 2.3 ships seven.
-    QVERIFY2(m_samples.size() >= 7, qPrintable(m_samples.join(u' ')));
-
     QStringList arguments{QStringLiteral("-c"), QString::fromUtf8(referenceScript), m_dir.path()};
-    for (const QString &path : m_samples)
-        arguments << path << (needsTilePartRepair(QFileInfo(path).fileName()) ? QStringLiteral("1") : QStringLiteral("0"));
+    for (const QString &name : samples)
+        arguments << pydicomFolder + u'/' + name << (needsTilePartRepair(name) ? QStringLiteral("1") : QStringLiteral("0"));
     QProcess python;
     python.start(QStringLiteral("/usr/bin/python3"), arguments);
     QVERIFY(python.waitForFinished(120000));
@@ -363,8 +345,8 @@ void Jpeg2000Test::pydicomSamples_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("n");
-    for (int n = 0; n < m_samples.size(); ++n)
-        QTest::newRow(qPrintable(QDir(pydicomFolder).relativeFilePath(m_samples[n]))) << m_samples[n] << n;
+    for (int n = 0; n < samples.size(); ++n)
+        QTest::newRow(qPrintable(samples[n])) << pydicomFolder + u'/' + samples[n] << n;
 }
 
 void Jpeg2000Test::pydicomSamples()
@@ -397,12 +379,7 @@ void Jpeg2000Test::pydicomSamples()
 
     const QByteArray decoded = decodedBytes(dataset, reference.size());
     QCOMPARE(decoded.size(), reference.size());
-    if (decoded != reference) {
-        qsizetype first = 0;
-        while (decoded[first] == reference[first])
-            ++first;
-        QFAIL(qPrintable(QStringLiteral("samples differ from pydicom's first at byte %1").arg(first)));
-    }
+    QVERIFY2(decoded == reference, "samples differ from pydicom's");
     // JPEG 2000's own colour transforms are undone: the pixels are RGB now.
     const bool jpeg2000Colour = photometric == "YBR_RCT" || photometric == "YBR_ICT";
     QCOMPARE(photometricOf(dataset), jpeg2000Colour ? OFString("RGB") : photometric);

@@ -3,10 +3,6 @@
 #include "dicom/DicomText.h"
 #include "seriesgen/SeriesGenerator.h"
 
-#include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -26,8 +22,6 @@ Q_DECLARE_METATYPE(NameEncoding)
 Q_DECLARE_METATYPE(Damage)
 
 namespace {
-
-const QString pydicomFolder = QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files");
 
 // Distance along the unit normal of the orientation, computed here rather than
 // taken from the reader.
@@ -66,7 +60,6 @@ private slots:
     void multiFrame();
     void damagedFiles_data();
     void damagedFiles();
-    void agreesWithPydicom();
 
 private:
     QStringList write(SeriesSpec &spec)
@@ -172,7 +165,6 @@ void SummaryReaderTest::plantedValues_data()
     row("height in centimetres", {"PatientSize=175"}, "height", "175");
     row("three metres exactly", {"PatientSize=3.0"}, "height", "300");
     row("just above three", {"PatientSize=3.5"}, "height", "3.5");
-    row("height zero", {"PatientSize=0"}, "height", "0");
     row("height negative", {"PatientSize=-1.7"}, "height", "0");
     row("height absent", {"PatientSize="}, "height", "0");
     row("laterality wins", {"Laterality=R", "ImageLaterality=L", "ImageComments=LEFT"}, "laterality", "R");
@@ -224,17 +216,11 @@ void SummaryReaderTest::multiFrame_data()
     QTest::addColumn<Kind>("kind");
     QTest::addColumn<EnhancedLayout>("layout");
     QTest::addColumn<bool>("positions");
-    QTest::addColumn<Compression>("compression");
-    QTest::newRow("shared geometry") << Kind::EnhancedMultiFrame << EnhancedLayout::SharedGeometry << true
-                                     << Compression::None;
-    QTest::newRow("per-frame geometry") << Kind::EnhancedMultiFrame << EnhancedLayout::PerFrameGeometry << true
-                                        << Compression::None;
-    QTest::newRow("no plane positions") << Kind::EnhancedMultiFrame << EnhancedLayout::SharedGeometry << false
-                                        << Compression::None;
-    QTest::newRow("shared geometry, jpeg-ls") << Kind::EnhancedMultiFrame << EnhancedLayout::SharedGeometry << true
-                                              << Compression::JpegLs;
+    QTest::newRow("shared geometry") << Kind::EnhancedMultiFrame << EnhancedLayout::SharedGeometry << true;
+    QTest::newRow("per-frame geometry") << Kind::EnhancedMultiFrame << EnhancedLayout::PerFrameGeometry << true;
+    QTest::newRow("no plane positions") << Kind::EnhancedMultiFrame << EnhancedLayout::SharedGeometry << false;
     // One plain position for the whole stack, no per-frame lists.
-    QTest::newRow("classic") << Kind::ClassicMultiFrame << EnhancedLayout::SharedGeometry << false << Compression::None;
+    QTest::newRow("classic") << Kind::ClassicMultiFrame << EnhancedLayout::SharedGeometry << false;
 }
 
 void SummaryReaderTest::multiFrame()
@@ -242,11 +228,9 @@ void SummaryReaderTest::multiFrame()
     QFETCH(Kind, kind);
     QFETCH(EnhancedLayout, layout);
     QFETCH(bool, positions);
-    QFETCH(Compression, compression);
     const bool enhanced = kind == Kind::EnhancedMultiFrame;
     SeriesSpec spec;
     spec.kind = kind;
-    spec.compression = compression;
     spec.enhancedLayout = layout;
     spec.perFramePositions = positions;
     spec.slices = enhanced ? 200 : 5;
@@ -319,44 +303,6 @@ void SummaryReaderTest::damagedFiles()
     QCOMPARE(dicom::isDicomFile(path), isDicom);
     QCOMPARE(dicom::readSummary(path).has_value(), summarised);
     QCOMPARE(dicom::readSummaryFullLoad(path).has_value(), summarised);
-}
-
-void SummaryReaderTest::agreesWithPydicom()
-{
-    // pydicom is an independent reader: where we produce a summary, the UIDs,
-    // matrix and frame count must be what it reads too.
-    QStringList files;
-    for (const QFileInfo &info : QDir(pydicomFolder).entryInfoList(QDir::Files))
-        files << info.absoluteFilePath();
-    if (files.isEmpty())
-        QSKIP("pydicom's sample files are not installed");
-
-    QProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"), QStringList{QStringLiteral(PYDICOM_FIELDS_SCRIPT)} + files);
-    QVERIFY(python.waitForFinished(120000));
-    QCOMPARE(python.exitCode(), 0);
-    int compared = 0;
-    for (const QByteArray &line : python.readAllStandardOutput().split('\n')) {
-        const QJsonObject ref = QJsonDocument::fromJson(line).object();
-        if (line.trimmed().isEmpty() || ref.contains(QLatin1String("error")))
-            continue;
-        const QString file = ref.value(QLatin1String("file")).toString();
-        const auto s = dicom::readSummary(file);
-        if (!s)
-            continue;
-        ++compared;
-        const auto str = [&ref](const char *key) { return ref.value(QLatin1String(key)).toString(); };
-        const auto integer = [&ref](const char *key, int absent) { return ref.value(QLatin1String(key)).toInt(absent); };
-        QVERIFY2((QStringList{s->study_instance_uid, s->series_instance_uid, s->sop_instance_uid, s->modality})
-                     == (QStringList{str("study_instance_uid"), str("series_instance_uid"), str("sop_instance_uid"),
-                                     str("modality")}),
-                 qPrintable(file));
-        QVERIFY2((QList<int>{s->rows, s->columns, s->number_of_frames, s->instance_number})
-                     == (QList<int>{integer("rows", 0), integer("columns", 0), integer("number_of_frames", 1),
-                                    integer("instance_number", 0)}),
-                 qPrintable(file));
-    }
-    QVERIFY2(compared >= 40, qPrintable(QStringLiteral("only %1 files compared").arg(compared)));
 }
 
 QTEST_GUILESS_MAIN(SummaryReaderTest)
