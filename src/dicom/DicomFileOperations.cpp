@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace dicom {
 
 namespace {
@@ -38,6 +40,24 @@ std::unique_ptr<DcmFileFormat> loadSource(const QString &path, QString *error)
 bool makeParentFolder(const QString &path)
 {
     return QDir().mkpath(QFileInfo(path).absolutePath());
+}
+
+// DCMTK 3.6.7's JPEG-LS encoder sizes its output buffer from the frame and
+// writes its padding byte past the end when the encoded frame fills it, which
+// happens for tiny images where the stream's headers outweigh the pixels (a
+// 3 × 3 colour image corrupts the heap). Such frames gain nothing from
+// compression anyway; they are copied as they are.
+bool worthEncoding(DcmDataset &ds)
+{
+    constexpr unsigned long smallestFrameBytes = 1024;
+    Uint16 rows = 0, columns = 0, samples = 1, bitsAllocated = 0;
+    if (ds.findAndGetUint16(DCM_Rows, rows).bad() || ds.findAndGetUint16(DCM_Columns, columns).bad()
+        || ds.findAndGetUint16(DCM_BitsAllocated, bitsAllocated).bad())
+        return false;
+    ds.findAndGetUint16(DCM_SamplesPerPixel, samples);
+    const unsigned long frameBytes =
+        static_cast<unsigned long>(rows) * columns * std::max<Uint16>(samples, 1) * ((bitsAllocated + 7u) / 8u);
+    return frameBytes >= smallestFrameBytes;
 }
 
 } // namespace
@@ -82,7 +102,7 @@ bool copyCompressedLossless(const QString &sourcePath, const QString &destinatio
     DcmDataset &ds = *file->getDataset();
 
     makeParentFolder(destinationPath);
-    if (!DcmXfer(ds.getOriginalXfer()).isEncapsulated()
+    if (!DcmXfer(ds.getOriginalXfer()).isEncapsulated() && worthEncoding(ds)
         && ds.chooseRepresentation(EXS_JPEGLSLossless, nullptr).good()
         && ds.canWriteXfer(EXS_JPEGLSLossless)
         && detail::saveReplacing(*file, destinationPath, EXS_JPEGLSLossless)) {

@@ -185,12 +185,6 @@ void HostileInputTest::everyEntryPoint()
         QCOMPARE(dicom::readSummary(victim)->study_description, QStringLiteral("Описание"));
     }
 
-    // With DicomImage's colour support registered, as the frame decoders do in
-    // the application, DCMTK 3.6.7's JPEG-LS encoder writes past its output
-    // buffer for this 3 x 3 RGB image (valgrind: fixPaddingIfNecessary) and
-    // corrupts the heap. Skipped, not hidden, until the copy guards against it.
-    if (path.endsWith(QLatin1String("/SC_rgb_small_odd.dcm")))
-        QSKIP("copyCompressedLossless overruns DCMTK's JPEG-LS buffer on a 3 x 3 colour image");
     const QString copy = out.filePath(QStringLiteral("ls/c.dcm"));
     if (!dicom::copyCompressedLossless(path, copy, &error)) {
         QVERIFY(!error.isEmpty());
@@ -198,6 +192,11 @@ void HostileInputTest::everyEntryPoint()
     } else if (summary) {
         QCOMPARE(dicom::readSummary(copy)->sop_instance_uid, summary->sop_instance_uid);
     }
+    // DCMTK's JPEG-LS encoder writes past its buffer on this 3 x 3 colour
+    // image (valgrind: fixPaddingIfNecessary) and corrupts the heap; frames
+    // that small are copied as they are, without the encoder.
+    if (path.endsWith(QLatin1String("/SC_rgb_small_odd.dcm")))
+        QCOMPARE(readAll(copy), readAll(path));
 }
 
 QTEST_GUILESS_MAIN(HostileInputTest)
