@@ -86,8 +86,6 @@ void CurvedMprWindow::buildUi()
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(curvedMprWindowTitle(m_mode));
-    // Never larger than the screen: a laptop or a 1280-pixel display would
-    // otherwise cut the tool bars and the status bar off.
     resize(QSize(1400, 900).boundedTo(screen()->availableSize()));
     auto *central = new QWidget(this);
     auto *layout = new QVBoxLayout(central);

@@ -87,8 +87,6 @@ MprWindow::MprWindow(const QList<db::SliceRef> &slices, const QString &descripti
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("MPR — %1").arg(description));
-    // Never larger than the screen: a laptop or a 1280-pixel display would
-    // otherwise cut the tool bars and the status bar off.
     resize(QSize(1240, 900).boundedTo(screen()->availableSize()));
     buildCells();
     buildToolBar();

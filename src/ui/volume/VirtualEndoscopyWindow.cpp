@@ -48,8 +48,6 @@ void lookAlong(render::VolumeCameraState &camera, QVector3D direction)
 VirtualEndoscopyWindow::VirtualEndoscopyWindow(const Vrt3DSource &source, QWidget *parent) : QMainWindow(parent)
 {
     setWindowTitle(QStringLiteral("Виртуальная эндоскопия — %1").arg(source.seriesDescription));
-    // Never larger than the screen: a laptop or a 1280-pixel display would
-    // otherwise cut the tool bars and the status bar off.
     resize(QSize(1200, 800).boundedTo(screen()->availableSize()));
     auto *splitter = new QSplitter(Qt::Horizontal, this);
     auto *planes = new QWidget(splitter);

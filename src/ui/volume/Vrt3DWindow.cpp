@@ -67,8 +67,6 @@ Vrt3DWindow::Vrt3DWindow(const Vrt3DSource &source, QWidget *parent)
     QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
-    // Never larger than the screen: a laptop or a 1280-pixel display would
-    // otherwise cut the tool bars and the status bar off.
     resize(QSize(1280, 860).boundedTo(screen()->availableSize()));
 
     m_stack = new QStackedWidget(this);
