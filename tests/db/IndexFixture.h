@@ -95,11 +95,6 @@ public:
 
     int count(const QString &sql) const { return rows(sql).value(0, u"-1"_s).toInt(); }
 
-    QStringList columns(const char *table) const
-    {
-        return rows(u"SELECT name FROM pragma_table_info('%1') ORDER BY name;"_s.arg(l1(table)));
-    }
-
     // The schema and every row of every table, each table in key order.
     QStringList dumpAll() const
     {
