@@ -103,11 +103,8 @@ void PacsDownloadTest::initTestCase()
     qputenv("VELMARIS_PACS_TIMEOUT_S", "3");
     QStringList all;
     for (int i = 0; i < 3; ++i) {
-        velmaris::gen::SeriesSpec spec;
-        spec.slices = m_count[i];
-        spec.patientName = u"Иванов^Пациент%1"_s.arg(i);
-        spec.patientId = u"PID-%1"_s.arg(i);
-        spec.studyDate = u"2024010%1"_s.arg(i + 1);
+        velmaris::gen::SeriesSpec spec = velmaris::testing::patientSeries(
+            m_count[i], u"Иванов^Пациент%1"_s.arg(i), u"PID-%1"_s.arg(i), u"2024010%1"_s.arg(i + 1));
         m_folder[i] = m_dir.filePath(u"study%1"_s.arg(i));
         QStringList files;
         QVERIFY(velmaris::gen::writeSeries(spec, m_folder[i], &files));
