@@ -35,7 +35,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -513,7 +512,6 @@ void PacsWindowsTest::settingsDialogChecks()
     QPushButton *checkAll = button(dialog, u"Проверить все серверы"_s);
     checkAll->click();
     QVERIFY(!checkAll->isEnabled());
-    QVERIFY(dialog.isChecking());
     QCOMPARE(table->item(0, 5)->text(), u"⏳ Проверка…"_s);
     QVERIFY(done.wait(60000));
     QVERIFY2(table->item(0, 5)->text().startsWith(u"✅ Отвечает ("_s), qPrintable(table->item(0, 5)->text()));
@@ -592,7 +590,6 @@ void PacsWindowsTest::miniPacsApply()
     dialog.findChild<QSpinBox *>()->setValue(port);
 
     ModalBoxCatcher boxes;
-    QSignalSpy log(&service, &pacs::MiniPacsService::logAppended);
     QCOMPARE(dialog.apply(), !sameAsListener);
     if (sameAsListener) {
         QCOMPARE(boxes.count, 1);
@@ -608,10 +605,6 @@ void PacsWindowsTest::miniPacsApply()
     QVERIFY(saved.enabled);
     QCOMPARE(saved.aeTitle, u"VELMARIS"_s); // a blank title falls back
     QCOMPARE(saved.port, port);
-    // The log follows the running service.
-    QVERIFY(log.wait(10000));
-    QVERIFY(dialog.findChild<QPlainTextEdit *>()->toPlainText().contains(
-        u"Мини-PACS запущен: AE «VELMARIS», порт %1"_s.arg(port)));
     service.stop();
     QCOMPARE(status->text(), u"○ Сервер остановлен"_s);
 }
