@@ -43,13 +43,31 @@ QString DicomPeer::receivedFolder() const
     return m_dir.filePath(QStringLiteral("received"));
 }
 
-pacs::PacsServerConfig DicomPeer::node() const
+pacs::PacsServerConfig loopbackNode(int port, const QString &aeTitle)
 {
     pacs::PacsServerConfig node;
     node.host = QStringLiteral("127.0.0.1");
-    node.port = m_port;
-    node.aeTitle = m_aeTitle;
+    node.port = port;
+    node.aeTitle = aeTitle;
     return node;
+}
+
+velmaris::gen::SeriesSpec patientSeries(int slices, const QString &name, const QString &id, const QString &date,
+                                        velmaris::gen::Kind kind, velmaris::gen::Compression compression)
+{
+    velmaris::gen::SeriesSpec spec;
+    spec.kind = kind;
+    spec.compression = compression;
+    spec.slices = slices;
+    spec.patientName = name;
+    spec.patientId = id;
+    spec.studyDate = date;
+    return spec;
+}
+
+pacs::PacsServerConfig DicomPeer::node() const
+{
+    return loopbackNode(m_port, m_aeTitle);
 }
 
 bool DicomPeer::start(QString *error)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pacs/PacsConfig.h"
+#include "seriesgen/SeriesGenerator.h"
 
 #include <QProcess>
 #include <QString>
@@ -12,6 +13,14 @@ namespace velmaris::testing {
 
 // A TCP port nobody listens on at the moment of asking.
 int freePort();
+
+// A node on 127.0.0.1.
+pacs::PacsServerConfig loopbackNode(int port, const QString &aeTitle);
+
+// A generated series of one patient's study, to fill the peers with.
+velmaris::gen::SeriesSpec patientSeries(int slices, const QString &name, const QString &id, const QString &date,
+                                        velmaris::gen::Kind kind = velmaris::gen::Kind::CT,
+                                        velmaris::gen::Compression compression = velmaris::gen::Compression::None);
 
 // One real DICOM peer run by a test: Orthanc, dcmqrscp or storescp on a free
 // port, with its own configuration and storage in a private folder; stopped

@@ -13,7 +13,6 @@
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
-#include <dcmtk/dcmdata/dcdict.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/scu.h>
@@ -34,6 +33,9 @@ using namespace Qt::StringLiterals;
 using velmaris::testing::DicomPeer;
 using velmaris::testing::dicomFileValue;
 using velmaris::testing::freePort;
+using velmaris::testing::writeVariant;
+
+Q_DECLARE_METATYPE(DcmTagKey)
 
 namespace {
 
@@ -44,17 +46,6 @@ const char *const serverName[] = {"service", "serve"};
 QStringList words(const QString &line)
 {
     return line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
-
-// A copy of `source` with other values for some attributes.
-bool writeVariant(const QString &source, const QString &target, const QList<QPair<DcmTagKey, QString>> &values)
-{
-    DcmFileFormat file;
-    if (file.loadFile(OFFilename(QFile::encodeName(source).constData())).bad())
-        return false;
-    for (const auto &[tag, value] : values)
-        file.getDataset()->putAndInsertString(tag, value.toUtf8().constData());
-    return file.saveFile(OFFilename(QFile::encodeName(target).constData()), EXS_Unknown).good();
 }
 
 } // namespace
@@ -108,21 +99,13 @@ void MiniPacsTest::initTestCase()
     // A silent peer is given up on after this long, here and in the headless server.
     qputenv("VELMARIS_PACS_TIMEOUT_S", "3");
 
-    velmaris::gen::SeriesSpec ct;
-    ct.slices = 3;
-    ct.patientName = u"IVANOV^PETR"_s;
-    ct.patientId = u"PID-A"_s;
-    ct.studyDate = u"20240115"_s;
-    QVERIFY(velmaris::gen::writeSeries(ct, m_dir.filePath(u"ct"_s), &m_ct));
+    using namespace velmaris::gen;
+    SeriesSpec ct = velmaris::testing::patientSeries(3, u"IVANOV^PETR"_s, u"PID-A"_s, u"20240115"_s);
+    QVERIFY(writeSeries(ct, m_dir.filePath(u"ct"_s), &m_ct));
     m_ctStudy = ct.studyInstanceUid;
-    velmaris::gen::SeriesSpec mr;
-    mr.kind = velmaris::gen::Kind::MR;
-    mr.compression = velmaris::gen::Compression::JpegLs;
-    mr.slices = 2;
-    mr.patientName = u"SMITH^JOHN"_s;
-    mr.patientId = u"PID-B"_s;
-    mr.studyDate = u"20230601"_s;
-    QVERIFY(velmaris::gen::writeSeries(mr, m_dir.filePath(u"mr"_s), &m_mr));
+    SeriesSpec mr = velmaris::testing::patientSeries(2, u"SMITH^JOHN"_s, u"PID-B"_s, u"20230601"_s, Kind::MR,
+                                                     Compression::JpegLs);
+    QVERIFY(writeSeries(mr, m_dir.filePath(u"mr"_s), &m_mr));
     m_mrStudy = mr.studyInstanceUid;
     m_mrSeries = mr.seriesInstanceUid;
 
@@ -257,13 +240,12 @@ void MiniPacsTest::store_data()
                           {DCM_PatientName, u"HOSTILE^UID"_s},
                           {DCM_PatientID, u"PID-H"_s}}));
 
-    for (int server : {InProcess, Headless}) {
-        const char *name = serverName[server];
-        QTest::addRow("%s: JPEG baseline", name) << server << QStringList{u"-xy"_s} << QStringList{jpeg};
-        QTest::addRow("%s: JPEG 2000", name) << server << QStringList{u"-xv"_s} << QStringList{j2k};
-        QTest::addRow("%s: classes past 128", name) << server << QStringList() << beyond;
-        QTest::addRow("%s: hostile UIDs", name) << server << QStringList() << QStringList{hostile};
-    }
+    QTest::newRow("service: JPEG baseline") << int(InProcess) << QStringList{u"-xy"_s} << QStringList{jpeg};
+    QTest::newRow("service: JPEG 2000") << int(InProcess) << QStringList{u"-xv"_s} << QStringList{j2k};
+    QTest::newRow("service: classes past 128") << int(InProcess) << QStringList() << beyond;
+    // The headless server is the same service; this shows where it stores.
+    for (int server : {InProcess, Headless})
+        QTest::addRow("%s: hostile UIDs", serverName[server]) << server << QStringList() << QStringList{hostile};
 }
 
 void MiniPacsTest::store()
@@ -301,7 +283,7 @@ void MiniPacsTest::find_data()
 {
     QTest::addColumn<int>("server");
     QTest::addColumn<QString>("keys");
-    QTest::addColumn<QString>("answerTag");
+    QTest::addColumn<DcmTagKey>("answerTag");
     QTest::addColumn<QStringList>("answers");
     QTest::addColumn<QString>("finalStatus");
 
@@ -313,22 +295,22 @@ void MiniPacsTest::find_data()
         row("study, lower-case pattern",
             QStringLiteral("-S -k QueryRetrieveLevel=STUDY -k PatientName=ivan* -k StudyInstanceUID "
                            "-k NumberOfStudyRelatedInstances"))
-            << u"NumberOfStudyRelatedInstances"_s << QStringList{QString::number(m_ct.size())} << success;
+            << DCM_NumberOfStudyRelatedInstances << QStringList{QString::number(m_ct.size())} << success;
         row("study, date range and modality",
             QStringLiteral("-S -k QueryRetrieveLevel=STUDY -k StudyDate=20230101-20231231 "
                            "-k ModalitiesInStudy=mr\\PT -k PatientName"))
-            << u"PatientName"_s << QStringList{u"SMITH^JOHN"_s} << success;
+            << DCM_PatientName << QStringList{u"SMITH^JOHN"_s} << success;
         row("patient", QStringLiteral("-P -k QueryRetrieveLevel=PATIENT -k PatientName=SMITH* "
                                       "-k NumberOfPatientRelatedStudies"))
-            << u"PatientID"_s << QStringList{u"PID-B"_s} << success;
+            << DCM_PatientID << QStringList{u"PID-B"_s} << success;
         row("series of two studies",
             u"-S -k QueryRetrieveLevel=SERIES -k StudyInstanceUID=%1\\%2 -k Modality=m?"_s
                 .arg(m_ctStudy, m_mrStudy))
-            << u"SeriesInstanceUID"_s << QStringList{m_mrSeries} << success;
+            << DCM_SeriesInstanceUID << QStringList{m_mrSeries} << success;
         row("series, study pattern", u"-S -k QueryRetrieveLevel=SERIES -k StudyInstanceUID=*"_s)
-            << u"SeriesInstanceUID"_s << QStringList() << success;
+            << DCM_SeriesInstanceUID << QStringList() << success;
         row("image level", u"-S -k QueryRetrieveLevel=IMAGE -k StudyInstanceUID=%1"_s.arg(m_ctStudy))
-            << u"SOPInstanceUID"_s << QStringList() << u"0xc000"_s;
+            << DCM_SOPInstanceUID << QStringList() << u"0xc000"_s;
     }
 }
 
@@ -336,7 +318,7 @@ void MiniPacsTest::find()
 {
     QFETCH(int, server);
     QFETCH(QString, keys);
-    QFETCH(QString, answerTag);
+    QFETCH(DcmTagKey, answerTag);
     QFETCH(QStringList, answers);
     QFETCH(QString, finalStatus);
 
@@ -345,12 +327,9 @@ void MiniPacsTest::find()
     const QString output = dcmtk(u"findscu"_s, server,
                                  words(u"-v -d -X -od "_s) + QStringList{out.path()} + words(keys));
     QVERIFY2(output.contains(finalStatus, Qt::CaseInsensitive), qPrintable(output));
-    const DcmDictEntry *entry = dcmDataDict.rdlock().findEntry(answerTag.toLatin1().constData());
-    const DcmTagKey tag = entry->getKey();
-    dcmDataDict.rdunlock();
     QStringList got;
     for (const QFileInfo &info : QDir(out.path()).entryInfoList({u"rsp*.dcm"_s}, QDir::Files, QDir::Name)) {
-        got << dicomFileValue(info.filePath(), tag);
+        got << dicomFileValue(info.filePath(), answerTag);
         QCOMPARE(dicomFileValue(info.filePath(), DCM_SpecificCharacterSet), u"ISO_IR 192"_s);
     }
     QCOMPARE(got, answers);
@@ -468,10 +447,8 @@ void MiniPacsTest::unindexedFileIsPickedUpAgain()
 
 void MiniPacsTest::silentPeerDoesNotHoldOthersUp()
 {
-    pacs::PacsServerConfig node;
-    node.host = u"127.0.0.1"_s;
-    node.port = m_ports[InProcess];
-    node.aeTitle = QString::fromLatin1(serverAe[InProcess]);
+    const pacs::PacsServerConfig node =
+        velmaris::testing::loopbackNode(m_ports[InProcess], QString::fromLatin1(serverAe[InProcess]));
     QVERIFY(QTest::qWaitFor([&] { return pacs::echoServer(node, pacs::PacsConfig()); }, 30000));
 
     // A peer that associates and then says nothing.

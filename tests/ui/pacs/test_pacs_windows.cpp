@@ -1,7 +1,10 @@
-// PACS search and download against Orthanc and dcmqrscp started here: the
+// The PACS windows against Orthanc and dcmqrscp started here: the download
 // dialog's search over several nodes, downloads by C-MOVE into our storage
 // listener and by C-GET, viewing without saving, and open requests that come
-// through the real loopback bridge.
+// through the real loopback bridge; the PACS configuration with its dialog and
+// C-ECHO checks, the send action, and the "Velmaris как PACS-сервер" dialog,
+// whose Apply saves the settings and restarts the real service, or refuses the
+// storage listener's port.
 
 #include "ModalBoxCatcher.h"
 #include "PrivateSettings.h"
@@ -10,14 +13,19 @@
 #include "app/LocalApiServer.h"
 #include "db/Database.h"
 #include "db/ImportService.h"
+#include "pacs/MiniPacsService.h"
 #include "pacs/PacsClient.h"
 #include "seriesgen/SeriesGenerator.h"
 #include "ui/app/BridgeWiring.h"
+#include "ui/pacs/MiniPacsDialog.h"
 #include "ui/pacs/PacsDownloadDialog.h"
 #include "ui/pacs/PacsOpenCoordinator.h"
+#include "ui/pacs/PacsSendAction.h"
+#include "ui/pacs/PacsSettingsDialog.h"
 #include "ui/viewer/ViewerWindow.h"
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -28,9 +36,11 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -40,6 +50,7 @@
 
 using namespace Qt::StringLiterals;
 using velmaris::testing::DicomPeer;
+using velmaris::testing::freePort;
 using velmaris::testing::ModalBoxCatcher;
 
 namespace {
@@ -54,9 +65,30 @@ bool allInside(const QStringList &paths, const QString &folder)
         && std::all_of(paths.begin(), paths.end(), [&](const QString &p) { return QDir::cleanPath(p).startsWith(root); });
 }
 
+// The child of type T whose `property` reads `text`.
+template <class T>
+T *childWith(const QWidget &parent, QString (T::*property)() const, const QString &text)
+{
+    for (T *child : parent.findChildren<T *>()) {
+        if ((child->*property)() == text)
+            return child;
+    }
+    return nullptr;
+}
+
+QPushButton *button(const QWidget &parent, const QString &text)
+{
+    return childWith<QPushButton>(parent, &QPushButton::text, text);
+}
+
+QLineEdit *edit(const QWidget &parent, const QString &placeholder)
+{
+    return childWith<QLineEdit>(parent, &QLineEdit::placeholderText, placeholder);
+}
+
 } // namespace
 
-class PacsDownloadTest : public QObject
+class PacsWindowsTest : public QObject
 {
     Q_OBJECT
 private slots:
@@ -71,12 +103,21 @@ private slots:
     void download();
     void openRequest_data();
     void openRequest();
+    void storedConfiguration();
+    void settingsDialogChecks();
+    void sendAction_data();
+    void sendAction();
+    void miniPacsApply_data();
+    void miniPacsApply();
 
 private:
     pacs::PacsServerConfig node(int which) const;
     void configure(const QList<int> &nodes, int localPort = 0);
     // Keeps every viewer the coordinator opens in m_viewers.
-    void watch(pacs::PacsOpenCoordinator *coordinator);
+    void watch(pacs::PacsOpenCoordinator *coordinator)
+    {
+        connect(coordinator, &pacs::PacsOpenCoordinator::viewerOpened, this, [this](auto *viewer) { m_viewers << viewer; });
+    }
     // A dialog whose table holds the study, selected, after a real search.
     std::unique_ptr<PacsDownloadDialog> dialogWithStudy(int which, const QString &studyUid);
     QString dataDirectory() const { return m_dir.filePath(u"data"_s); }
@@ -93,29 +134,26 @@ private:
     // 2: on both peers, for viewing only.
     QString m_uid[3];
     QString m_folder[3];
+    QStringList m_files[3];
     int m_count[3] = {3, 2, 2};
 };
 
-void PacsDownloadTest::initTestCase()
+void PacsWindowsTest::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     velmaris::testing::usePrivateSettings(m_dir.filePath(u"settings"_s));
     qputenv("VELMARIS_PACS_TIMEOUT_S", "3");
     QStringList all;
     for (int i = 0; i < 3; ++i) {
-        velmaris::gen::SeriesSpec spec;
-        spec.slices = m_count[i];
-        spec.patientName = u"Иванов^Пациент%1"_s.arg(i);
-        spec.patientId = u"PID-%1"_s.arg(i);
-        spec.studyDate = u"2024010%1"_s.arg(i + 1);
+        velmaris::gen::SeriesSpec spec = velmaris::testing::patientSeries(
+            m_count[i], u"Иванов^Пациент%1"_s.arg(i), u"PID-%1"_s.arg(i), u"2024010%1"_s.arg(i + 1));
         m_folder[i] = m_dir.filePath(u"study%1"_s.arg(i));
-        QStringList files;
-        QVERIFY(velmaris::gen::writeSeries(spec, m_folder[i], &files));
+        QVERIFY(velmaris::gen::writeSeries(spec, m_folder[i], &m_files[i]));
         m_uid[i] = spec.studyInstanceUid;
-        all << files;
+        all << m_files[i];
     }
-    m_listenerPort = velmaris::testing::freePort();
-    m_closedPort = velmaris::testing::freePort();
+    m_listenerPort = freePort();
+    m_closedPort = freePort();
     m_orthanc = std::make_unique<DicomPeer>(DicomPeer::Kind::Orthanc, u"ORTHANC"_s, u"NORVANE"_s, m_listenerPort);
     // dcmqrscp knows us at a port where nobody listens: a C-MOVE from it can
     // never reach us, as from a PACS behind a firewall.
@@ -128,7 +166,7 @@ void PacsDownloadTest::initTestCase()
     QVERIFY(m_silent.listen(QHostAddress::LocalHost, 0));
 }
 
-void PacsDownloadTest::init()
+void PacsWindowsTest::init()
 {
     QSettings().clear();
     PacsDownloadDialog::clearCachedResults();
@@ -142,7 +180,7 @@ void PacsDownloadTest::init()
     QVERIFY(m_database->studyExists(m_uid[1]));
 }
 
-void PacsDownloadTest::cleanup()
+void PacsWindowsTest::cleanup()
 {
     for (const QPointer<velmaris::ViewerWindow> &viewer : std::as_const(m_viewers))
         delete viewer.data();
@@ -150,7 +188,7 @@ void PacsDownloadTest::cleanup()
     m_database.reset();
 }
 
-pacs::PacsServerConfig PacsDownloadTest::node(int which) const
+pacs::PacsServerConfig PacsWindowsTest::node(int which) const
 {
     pacs::PacsServerConfig node = which == OrthancMove ? m_orthanc->node() : m_dcmqrscp->node();
     node.description = which == OrthancMove ? u"Orthanc"_s : u"dcmqrscp"_s;
@@ -163,7 +201,7 @@ pacs::PacsServerConfig PacsDownloadTest::node(int which) const
     return node;
 }
 
-void PacsDownloadTest::configure(const QList<int> &nodes, int localPort)
+void PacsWindowsTest::configure(const QList<int> &nodes, int localPort)
 {
     pacs::PacsConfig config;
     config.localPort = localPort == 0 ? m_listenerPort : localPort;
@@ -173,13 +211,7 @@ void PacsDownloadTest::configure(const QList<int> &nodes, int localPort)
     pacs::savePacsConfig(config);
 }
 
-void PacsDownloadTest::watch(pacs::PacsOpenCoordinator *coordinator)
-{
-    connect(coordinator, &pacs::PacsOpenCoordinator::viewerOpened, this,
-            [this](velmaris::ViewerWindow *viewer) { m_viewers << viewer; });
-}
-
-std::unique_ptr<PacsDownloadDialog> PacsDownloadTest::dialogWithStudy(int which, const QString &studyUid)
+std::unique_ptr<PacsDownloadDialog> PacsWindowsTest::dialogWithStudy(int which, const QString &studyUid)
 {
     configure({which});
     auto dialog = std::make_unique<PacsDownloadDialog>(m_database.get());
@@ -200,7 +232,7 @@ std::unique_ptr<PacsDownloadDialog> PacsDownloadTest::dialogWithStudy(int which,
     return nullptr;
 }
 
-void PacsDownloadTest::nameQuery_data()
+void PacsWindowsTest::nameQuery_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("sent");
@@ -210,7 +242,7 @@ void PacsDownloadTest::nameQuery_data()
     QTest::newRow("empty") << u"  "_s << QString();
 }
 
-void PacsDownloadTest::nameQuery()
+void PacsWindowsTest::nameQuery()
 {
     QFETCH(QString, typed);
     QFETCH(QString, sent);
@@ -220,7 +252,7 @@ void PacsDownloadTest::nameQuery()
     QCOMPARE(dialog.currentQuery().patientName, sent);
 }
 
-void PacsDownloadTest::search_data()
+void PacsWindowsTest::search_data()
 {
     QTest::addColumn<QList<int>>("nodes");
     QTest::addColumn<int>("rows");
@@ -230,7 +262,7 @@ void PacsDownloadTest::search_data()
                                       << QStringList{u"127.0.0.1: "_s, u"Молчун: "_s};
 }
 
-void PacsDownloadTest::search()
+void PacsWindowsTest::search()
 {
     QFETCH(QList<int>, nodes);
     QFETCH(int, rows);
@@ -271,7 +303,7 @@ void PacsDownloadTest::search()
         QVERIFY2(lines.at(i).startsWith(warningLines.at(i)), qPrintable(boxes.text));
 }
 
-void PacsDownloadTest::download_data()
+void PacsWindowsTest::download_data()
 {
     QTest::addColumn<int>("which");
     QTest::addColumn<int>("study");
@@ -279,7 +311,6 @@ void PacsDownloadTest::download_data()
     QTest::addColumn<int>("localPort"); // 0: the listener's own
     QTest::addColumn<QString>("failure"); // the start of the warning, empty: success
     QTest::newRow("C-MOVE, save and open") << int(OrthancMove) << 0 << int(SaveAndOpen) << 0 << QString();
-    QTest::newRow("C-GET, save and open") << int(DcmqrscpGet) << 0 << int(SaveAndOpen) << 0 << QString();
     QTest::newRow("C-GET, save only") << int(DcmqrscpGet) << 0 << int(Save) << 0 << QString();
     QTest::newRow("C-MOVE that cannot reach us") << int(DcmqrscpMoveWrongPort) << 0 << int(SaveAndOpen) << 0
                                                  << u"Сервер подтвердил запрос, но ни одного файла"_s;
@@ -290,7 +321,7 @@ void PacsDownloadTest::download_data()
     QTest::newRow("view only, study in the archive") << int(DcmqrscpGet) << 1 << int(ViewOnly) << 0 << QString();
 }
 
-void PacsDownloadTest::download()
+void PacsWindowsTest::download()
 {
     QFETCH(int, which);
     QFETCH(int, study);
@@ -364,7 +395,7 @@ void PacsDownloadTest::download()
         QVERIFY(!QDir(temporary).exists());
 }
 
-void PacsDownloadTest::openRequest_data()
+void PacsWindowsTest::openRequest_data()
 {
     QTest::addColumn<int>("study");
     QTest::addColumn<bool>("configuredNode");
@@ -376,7 +407,7 @@ void PacsDownloadTest::openRequest_data()
         << 0 << false << u"Внешняя страница запрашивает подключение Velmaris к серверу\n"_s << false;
 }
 
-void PacsDownloadTest::openRequest()
+void PacsWindowsTest::openRequest()
 {
     QFETCH(int, study);
     QFETCH(bool, configuredNode);
@@ -424,5 +455,159 @@ void PacsDownloadTest::openRequest()
         QCOMPARE(m_database->studyFilePaths(m_uid[0]).size(), m_count[0]);
 }
 
-QTEST_MAIN(PacsDownloadTest)
-#include "test_pacs_download.moc"
+void PacsWindowsTest::storedConfiguration()
+{
+    {
+        QSettings settings;
+        settings.beginWriteArray(u"pacs/servers"_s);
+        settings.setArrayIndex(0);
+        settings.setValue(u"host"_s, u"pacs.local"_s);
+        settings.setValue(u"retrieveMode"_s, 2);
+        settings.setArrayIndex(1);
+        settings.setValue(u"host"_s, QString()); // skipped
+        settings.endArray();
+    }
+    const pacs::PacsConfig config = pacs::loadPacsConfig();
+    QCOMPARE(config.localPort, 11112);
+    QCOMPARE(config.localAeTitle, u"NORVANE"_s);
+    QCOMPARE(config.servers.size(), 1);
+    QVERIFY(config.servers.first().retrieveMode == pacs::RetrieveMode::Move);
+    pacs::savePacsConfig(config);
+    QCOMPARE(QSettings().value(u"pacs/servers/1/retrieveMode"_s).toInt(), 0);
+    QCOMPARE(QSettings().value(u"pacs/servers/size"_s).toInt(), 1);
+}
+
+void PacsWindowsTest::settingsDialogChecks()
+{
+    // Saved with a wrong AE title that the user corrects without saving.
+    pacs::PacsConfig saved;
+    saved.localAeTitle = u"ME"_s;
+    pacs::PacsServerConfig store = m_orthanc->node();
+    store.aeTitle = u"WRONG"_s;
+    store.retrieveMode = pacs::RetrieveMode::Get;
+    saved.servers = {store};
+    pacs::savePacsConfig(saved);
+
+    PacsSettingsDialog dialog;
+    QCOMPARE(dialog.windowTitle(), u"Конфигурация PACS"_s);
+    auto *table = dialog.findChild<QTableWidget *>();
+    QVERIFY(table);
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, 5)->text(), u"— не проверялось —"_s);
+
+    ModalBoxCatcher catcher;
+    button(dialog, u"Проверить выбранный (C-ECHO)"_s)->click();
+    QCOMPARE(catcher.text, u"Сначала выберите сервер в списке."_s);
+
+    // A second row through the entry line, on a port where nobody answers.
+    edit(dialog, u"IP-адрес"_s)->setText(u" 127.0.0.1 "_s);
+    edit(dialog, u"AE-заголовок"_s)->setText(u"NOBODY"_s);
+    dialog.findChildren<QSpinBox *>().last()->setValue(m_closedPort);
+    button(dialog, u"Добавить"_s)->click();
+    QCOMPARE(table->rowCount(), 2);
+    QCOMPARE(table->item(1, 0)->text(), u"127.0.0.1"_s);
+
+    table->item(0, 2)->setText(u"ORTHANC"_s); // unsaved correction
+    QSignalSpy done(&dialog, &PacsSettingsDialog::checkFinished);
+    QPushButton *checkAll = button(dialog, u"Проверить все серверы"_s);
+    checkAll->click();
+    QVERIFY(!checkAll->isEnabled());
+    QCOMPARE(table->item(0, 5)->text(), u"⏳ Проверка…"_s);
+    QVERIFY(done.wait(60000));
+    QVERIFY2(table->item(0, 5)->text().startsWith(u"✅ Отвечает ("_s), qPrintable(table->item(0, 5)->text()));
+    QVERIFY(table->item(1, 5)->text().startsWith(u"❌ "_s));
+    QVERIFY(checkAll->isEnabled());
+    QCOMPARE(done.count(), 1);
+
+    table->item(1, 1)->setText(u"abc"_s);
+    table->insertRow(2); // a row without a host is not saved
+    dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Save)->click();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    const pacs::PacsConfig reread = pacs::loadPacsConfig();
+    QCOMPARE(reread.localAeTitle, u"ME"_s);
+    QCOMPARE(reread.servers.size(), 2);
+    QCOMPARE(reread.servers.at(0).aeTitle, u"ORTHANC"_s);
+    QVERIFY(reread.servers.at(0).retrieveMode == pacs::RetrieveMode::Get);
+    QCOMPARE(reread.servers.at(1).port, 0);
+}
+
+void PacsWindowsTest::sendAction_data()
+{
+    QTest::addColumn<bool>("withUnreadable");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("all sent") << false << u"Исследование успешно отправлено на Store."_s;
+    QTest::newRow("one unreadable") << true
+                                    << QStringLiteral("Не удалось полностью отправить исследование на Store — "
+                                                      "проверьте настройки сервера и соединение.");
+}
+
+void PacsWindowsTest::sendAction()
+{
+    QFETCH(bool, withUnreadable);
+    QFETCH(QString, message);
+    // Objects Orthanc already holds, so that its search results stay as they are.
+    QStringList files = m_files[0];
+    if (withUnreadable)
+        files << m_dir.filePath(u"missing.dcm"_s);
+    pacs::PacsServerConfig server = m_orthanc->node();
+    server.description = u"Store"_s;
+    QWidget window;
+    ModalBoxCatcher catcher;
+    PacsSendAction *action = PacsSendAction::start(&window, server, files);
+    auto *progress = window.findChild<QProgressDialog *>();
+    QVERIFY(progress);
+    QCOMPARE(progress->labelText(), u"Отправка на Store…"_s);
+    QSignalSpy finished(action, &PacsSendAction::finished);
+    QVERIFY(finished.wait(60000));
+    QCOMPARE(finished.first().first().toBool(), !withUnreadable);
+    QCOMPARE(catcher.title, u"Отправка на PACS"_s);
+    QCOMPARE(catcher.text, message);
+}
+
+void PacsWindowsTest::miniPacsApply_data()
+{
+    QTest::addColumn<bool>("sameAsListener");
+    QTest::newRow("port of the storage listener") << true;
+    QTest::newRow("a port of its own") << false;
+}
+
+void PacsWindowsTest::miniPacsApply()
+{
+    QFETCH(bool, sameAsListener);
+    pacs::PacsConfig config;
+    config.localPort = freePort();
+    pacs::savePacsConfig(config);
+    const QString path = QDir(dataDirectory()).filePath(u"index.sqlite3"_s);
+    pacs::MiniPacsService service(m_database.get(), path, QDir(dataDirectory()).filePath(u"minipacs_received"_s));
+    MiniPacsDialog dialog(&service);
+    dialog.show();
+
+    QLabel *status = childWith<QLabel>(dialog, &QLabel::text, u"○ Сервер остановлен"_s);
+    QVERIFY(status != nullptr);
+    dialog.findChild<QCheckBox *>()->setChecked(true);
+    dialog.findChild<QLineEdit *>()->setText(u"  "_s);
+    const int port = sameAsListener ? config.localPort : freePort();
+    dialog.findChild<QSpinBox *>()->setValue(port);
+
+    ModalBoxCatcher boxes;
+    QCOMPARE(dialog.apply(), !sameAsListener);
+    if (sameAsListener) {
+        QCOMPARE(boxes.count, 1);
+        QVERIFY(boxes.text.startsWith(u"Этот порт уже используется для приёма файлов"_s));
+        QVERIFY(!service.isRunning());
+        QCOMPARE(pacs::MiniPacsService::loadSettings().enabled, false);
+        return;
+    }
+    QCOMPARE(boxes.count, 0);
+    QVERIFY(service.isRunning());
+    QCOMPARE(status->text(), u"● Сервер работает"_s);
+    const pacs::MiniPacsService::Settings saved = pacs::MiniPacsService::loadSettings();
+    QVERIFY(saved.enabled);
+    QCOMPARE(saved.aeTitle, u"VELMARIS"_s); // a blank title falls back
+    QCOMPARE(saved.port, port);
+    service.stop();
+    QCOMPARE(status->text(), u"○ Сервер остановлен"_s);
+}
+
+QTEST_MAIN(PacsWindowsTest)
+#include "test_pacs_windows.moc"
