@@ -356,17 +356,14 @@ private slots:
         QTest::addColumn<double>("spacing");
         QTest::addColumn<QString>("steps"); // see play(); one view pixel per image pixel
         QTest::addColumn<QString>("label");
-        QTest::addColumn<bool>("finished");
         const auto row = [](const char *name, MeasurementMode mode, double spacing, const char *steps,
-                            const QString &label, bool finished = true) {
-            QTest::newRow(name) << int(mode) << spacing << QString(steps) << label << finished;
+                            const QString &label) {
+            QTest::newRow(name) << int(mode) << spacing << QString(steps) << label;
         };
         row("ruler", MeasurementMode::Ruler, 0.7, "d150,160,230,220", "70.0 мм");
-        row("ruler without spacing", MeasurementMode::Ruler, 0, "d150,160,230,220", "100.0 px");
         row("angle, first arm dragged", MeasurementMode::Angle, 0.7, "d200,200,250,200 c200,150", "90.0°");
         // Before each next click, the arm being drawn already reaches the pointer.
         row("angle, clicked", MeasurementMode::Angle, 0.7, "c200,200 m263,203 c260,200 m203,143 c200,140", "90.0°");
-        row("cobb, first line", MeasurementMode::CobbAngle, 0.7, "d100,100,200,100", "0.0°", false);
         row("cobb, dragged lines", MeasurementMode::CobbAngle, 0.7, "d100,100,200,100 d100,300,150,250", "Cobb 45.0°");
         // The second Cobb line starts where the third click puts it.
         row("cobb, clicked", MeasurementMode::CobbAngle, 0.7, "c120,200 m183,203 c180,200 c120,250 m183,313 c180,310",
@@ -386,7 +383,6 @@ private slots:
         QFETCH(double, spacing);
         QFETCH(QString, steps);
         QFETCH(QString, label);
-        QFETCH(bool, finished);
         view->loadSeries(m_spec.seriesInstanceUid, flatSlices(m_paths, spacing));
         unitScale();
         view->setMeasurementMode(MeasurementMode(mode));
@@ -400,7 +396,7 @@ private slots:
         QCOMPARE(view->measurements().size(), 1);
         QCOMPARE(lastLabel(), label);
         if (!text) // a text has no drawing to finish
-            QCOMPARE(view->measurements().first()->isFinished(), finished);
+            QVERIFY(view->measurements().first()->isFinished());
     }
 
     void pickingByHandleAndShapeThenDelete()

@@ -380,10 +380,6 @@ private slots:
         QCOMPARE(viewer->vertebraLabeler().labels().size(), 1);
         viewer->action(QStringLiteral("clearVertebraLabels"))->trigger();
         QVERIFY(viewer->vertebraLabeler().labels().isEmpty());
-
-        viewer->openSeries(m_flat.seriesInstanceUid);
-        clickImage(panel, QPointF(10.0, 10.0));
-        QVERIFY(status(*viewer).startsWith(QStringLiteral("Метки позвонков: у этой серии нет пространственных координат")));
     }
 
     void cinePlaysAtTheChosenRate()
