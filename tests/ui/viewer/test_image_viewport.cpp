@@ -61,11 +61,13 @@ class TestImageViewport : public QObject
     std::unique_ptr<ImageViewportWidget> m_panel;
     ImageViewportWidget *view = nullptr;
 
-    // One image pixel per view pixel, image centred, so view distances are image distances.
-    void unitScale()
+    // Picks the tool at one image pixel per view pixel, image centred, so view
+    // distances are image distances.
+    void toolAtUnitScale(MeasurementMode tool)
     {
         view->setTransform(QTransform());
         view->centerOn(32, 32);
+        view->setMeasurementMode(tool);
     }
     void drag(QPoint from, QPoint to, Qt::MouseButton button = Qt::LeftButton)
     {
@@ -384,8 +386,7 @@ private slots:
         QFETCH(QString, steps);
         QFETCH(QString, label);
         view->loadSeries(m_spec.seriesInstanceUid, flatSlices(m_paths, spacing));
-        unitScale();
-        view->setMeasurementMode(MeasurementMode(mode));
+        toolAtUnitScale(MeasurementMode(mode));
         ModalAnswerer<velmaris::CommentInputDialog> answerer([](velmaris::CommentInputDialog *dialog) {
             dialog->findChild<QLineEdit *>()->setText(QStringLiteral("Метка"));
             dialog->accept();
@@ -401,8 +402,7 @@ private slots:
 
     void pickingByHandleAndShapeThenDelete()
     {
-        unitScale();
-        view->setMeasurementMode(MeasurementMode::Ruler);
+        toolAtUnitScale(MeasurementMode::Ruler);
         drag(QPoint(150, 150), QPoint(250, 150));
         drag(QPoint(150, 250), QPoint(250, 250));
         QCOMPARE(view->measurements().size(), 2);
@@ -452,8 +452,7 @@ private slots:
     void ellipseRoiReportsStatistics()
     {
         view->showSlice(2);
-        unitScale();
-        view->setMeasurementMode(MeasurementMode::EllipseRoi);
+        toolAtUnitScale(MeasurementMode::EllipseRoi);
         const QPoint a(180, 185), b(212, 205);
         drag(a, b);
         MeasurementItem *roi = view->measurements().first();
@@ -471,8 +470,7 @@ private slots:
 
     void calibrationRescalesRulers()
     {
-        unitScale();
-        view->setMeasurementMode(MeasurementMode::Ruler);
+        toolAtUnitScale(MeasurementMode::Ruler);
         drag(QPoint(150, 300), QPoint(170, 300));
         MeasurementItem *ruler = view->measurements().first();
         QCOMPARE(ruler->labelText(), QStringLiteral("14.0 мм"));
