@@ -175,6 +175,9 @@ private slots:
         // Equal millimetres along both arms' directions: a true 45°.
         QTest::newRow("45 degrees")
             << geometryLabel(MeasurementMode::Angle, {{0, 0}, {40, 0}, {40, -20}}, nonSquare, true) << "45.0°";
+        // The first Cobb line alone shows its tilt.
+        QTest::newRow("first Cobb line")
+            << geometryLabel(MeasurementMode::CobbAngle, {{0, 0}, {40, -20}}, nonSquare, false) << "45.0°";
         // A circle of 7 mm radius is 20 × 10 pixels: 49π mm², 14π mm.
         QTest::newRow("round phantom")
             << geometryLabel(MeasurementMode::EllipseArea, {{0, 0}, {20, 10}}, nonSquare, true)

@@ -295,13 +295,10 @@ private slots:
 
     void pixelMapping()
     {
-        db::SliceRef ref;
+        db::SliceRef ref = sliceRow(30, {0, 1, 0}, QString(), true);
         ref.image_position_x = -100;
         ref.image_position_y = -50;
-        ref.image_position_z = 30;
-        ref.orientation_row_x = ref.orientation_col_y = 1;
         ref.pixel_spacing_x = ref.pixel_spacing_y = 0.5;
-        ref.has_spatial_info = true;
         const SliceGeometry geometry = render::sliceGeometry(ref);
         // (−100 + 40 · 0.5, −50 + 10 · 0.5, 30)
         const std::optional<PatientPoint> point = render::pixelToPatient(geometry, QPointF(40, 10));
