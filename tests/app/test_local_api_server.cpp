@@ -178,7 +178,6 @@ void LocalApiServerTest::requests_data()
         {"pacs open array", "POST", "/pacs/open", "[]", "400 Bad Request", "invalid json", 0, 0},
         {"health with query", "GET", "/health?x=1", {}, "404 Not Found", "not found", 0, 0},
         {"GET focus", "GET", "/focus", {}, "404 Not Found", "not found", 0, 0},
-        {"POST health", "POST", "/health", {}, "404 Not Found", "not found", 0, 0},
         {"GET pacs open", "GET", "/pacs/open", {}, "404 Not Found", "not found", 0, 0},
         {"unknown path", "GET", "/nope", {}, "404 Not Found", "not found", 0, 0},
         {"lower-case method", "get", "/health", {}, "404 Not Found", "not found", 0, 0},
@@ -190,13 +189,11 @@ void LocalApiServerTest::requests_data()
         QByteArray value;
         bool allowed;
     };
+    // The other allowed origins go through the same check; the pre-flights name each.
     const Origin origins[] = {
         {"no Origin", false, {}, false},
         {"web origin", true, kWebOrigin, true},
         {"localhost:5173", true, "http://localhost:5173", true},
-        {"localhost:4173", true, "http://localhost:4173", true},
-        {"127.0.0.1:5173", true, "http://127.0.0.1:5173", true},
-        {"127.0.0.1:4173", true, "http://127.0.0.1:4173", true},
         {"empty Origin", true, {}, false},
         {"foreign", true, "https://evil.example", false},
         {"trailing slash", true, "http://localhost:5173/", false},
@@ -246,13 +243,9 @@ void LocalApiServerTest::requests_data()
         row(QByteArray("pacs open reports, ") + name, buildRequest("POST", "/pacs/open", true, kDevOrigin, body),
             expectedResponse("202 Accepted", "accepted", kDevOrigin), 0, 1, reported);
     };
-    acceptedOpen("full object, port 11112",
-                 R"({"studyInstanceUID":"1.2.840.1","serverHost":"pacs.local","serverPort":11112,"serverAeTitle":"ORTHANC"})",
-                 {"1.2.840.1", "pacs.local", 11112, "ORTHANC"});
     acceptedOpen("port missing", R"({"studyInstanceUID":"1.2","serverHost":"h","serverAeTitle":"AE"})",
                  {"1.2", "h", 104, "AE"});
     acceptedOpen("port as string", R"({"studyInstanceUID":"1.2","serverPort":"11112"})", {"1.2", "", 104, ""});
-    acceptedOpen("port null", R"({"studyInstanceUID":"1.2","serverPort":null})", {"1.2", "", 104, ""});
     acceptedOpen("non-ASCII text", R"({"studyInstanceUID":"1.2","serverAeTitle":"\u041f\u0410\u041a\u0421"})",
                  {"1.2", "", 104, QString::fromUtf8("ПАКС")});
     acceptedOpen("every field at its limit", openBody(uid64, host64, 65535, QString(16, 'A')),

@@ -1,4 +1,3 @@
-#include "db/IndexDamage.h"
 #include "dicom/HostileFiles.h"
 #include "seriesgen/SeriesGenerator.h"
 
@@ -159,19 +158,14 @@ void CliTest::summaryReportsEveryFileInOrder()
     QCOMPARE(run.at(1, "is_dicom").toBool(), false);
     QVERIFY(run.at(1, "summary").isNull() && run.at(3, "summary").isNull());
 
-    const QJsonObject enhanced = run.at(0, "summary").toObject();
-    QCOMPARE(enhanced.value("number_of_frames"_L1).toInt(), 6);
-    for (const char *key : {"per_frame_position_z", "per_frame_temporal_indices", "image_orientation"})
-        QVERIFY2(enhanced.value(QLatin1String(key)).toArray().size() == 6, key);
-    QVERIFY(qFuzzyCompare(enhanced.value("per_frame_position_z"_L1).toArray().at(5).toDouble(),
-                          velmaris::gen::slicePosition(m_enhanced, 5)[2]));
+    // What the summary holds is the summary reader's; here that it comes through.
+    const QJsonArray enhancedZ = run.at(0, "summary").toObject().value("per_frame_position_z"_L1).toArray();
+    QCOMPARE(enhancedZ.size(), 6);
+    QVERIFY(qFuzzyCompare(enhancedZ.at(5).toDouble(), velmaris::gen::slicePosition(m_enhanced, 5)[2]));
 
     const QJsonObject ct = run.at(2, "summary").toObject();
     QCOMPARE(ct.value("patient_name"_L1).toString(), m_ct.patientName);
     QCOMPARE(ct.value("sop_instance_uid"_L1).toString(), velmaris::gen::sopInstanceUid(m_ct, 3));
-    QCOMPARE(ct.value("instance_number"_L1).toInt(), 4);
-    QCOMPARE(ct.value("image_position"_L1).toArray().size(), 3);
-    QCOMPARE(ct.value("has_spatial_info"_L1).toBool(), true);
     for (const char *key : {"rows", "columns", "pixel_spacing_x", "window_center", "rescale_intercept",
                             "acquisition_time_seconds", "temporal_position_index", "frame_of_reference_uid",
                             "per_frame_slice_positions", "file_path"})
@@ -194,27 +188,19 @@ void CliTest::importsAndLists()
     QCOMPARE(studies.exitCode, 0);
     QCOMPARE(studies.records.size(), 1);
     QCOMPARE(studies.at(0, "study_instance_uid").toString(), m_ct.studyInstanceUid);
-    QCOMPARE(studies.at(0, "patient_name").toString(), m_ct.patientName);
-    QCOMPARE(studies.at(0, "series_count").toInt(), 2);
     QCOMPARE(studies.at(0, "instance_count").toInt(), 12 + 6); // frames count singly
 
-    // Numeric order: series 9 before series 10.
+    // The order of the series is the index's own (numeric: 9 before 10).
     const Run series = cli({u"series"_s, u"--db"_s, index, m_ct.studyInstanceUid});
     QCOMPARE(series.exitCode, 0);
     QCOMPARE(series.records.size(), 2);
-    QCOMPARE(series.at(0, "series_number").toString(), u"9"_s);
-    QCOMPARE(series.at(1, "series_number").toString(), u"10"_s);
     QCOMPARE(series.at(1, "instance_count").toInt(), 12);
 
+    // One row per frame; which frame each is, is the index's.
     const Run frames = cli({u"instances"_s, u"--db"_s, index, m_enhanced.seriesInstanceUid});
     QCOMPARE(frames.exitCode, 0);
-    QSet<int> frameIndices;
-    for (const QJsonObject &r : frames.records) {
-        frameIndices.insert(r.value("frame_index"_L1).toInt());
-        QCOMPARE(r.value("file_path"_L1).toString(), m_enhancedPath);
-    }
     QCOMPARE(frames.records.size(), 6);
-    QCOMPARE(frameIndices, (QSet<int>{0, 1, 2, 3, 4, 5}));
+    QCOMPARE(frames.at(5, "file_path").toString(), m_enhancedPath);
 }
 
 void CliTest::tagsAsHexRows()
@@ -242,22 +228,15 @@ void CliTest::exitCodes_data()
     const QString out = m_dir.filePath(u"failed.out"_s);
     QTest::newRow("no command") << QStringList() << 2;
     QTest::newRow("unknown command") << QStringList{u"frobnicate"_s} << 2;
-    QTest::newRow("summary without files") << QStringList{u"summary"_s} << 2;
     QTest::newRow("import without --db") << QStringList{u"import"_s, u"/tmp"_s} << 2;
-    QTest::newRow("--db without value") << QStringList{u"studies"_s, u"--db"_s} << 2;
     QTest::newRow("unknown option") << QStringList{u"studies"_s, u"--fast"_s} << 2;
     QTest::newRow("values without --out") << QStringList{u"values"_s, file} << 2;
-    QTest::newRow("render without --out") << QStringList{u"render"_s, file} << 2;
-    QTest::newRow("--out without value") << QStringList{u"values"_s, file, u"--out"_s} << 2;
     QTest::newRow("frame not a number") << QStringList{u"values"_s, file, u"--out"_s, out, u"--frame"_s, u"two"_s} << 2;
     QTest::newRow("values with a window")
         << QStringList{u"values"_s, file, u"--out"_s, out, u"--window"_s, u"40"_s, u"400"_s} << 2;
     QTest::newRow("window of one value") << QStringList{u"render"_s, file, u"--out"_s, out, u"--window"_s, u"40"_s} << 2;
     QTest::newRow("window not a number")
         << QStringList{u"render"_s, file, u"--out"_s, out, u"--window"_s, u"c"_s, u"400"_s} << 2;
-    QTest::newRow("render without a file") << QStringList{u"render"_s, u"--out"_s, out} << 2;
-    QTest::newRow("tags with a frame") << QStringList{u"tags"_s, file, u"--frame"_s, u"1"_s} << 2;
-    QTest::newRow("summary with --out") << QStringList{u"summary"_s, file, u"--out"_s, out} << 2;
     QTest::newRow("import of a missing folder") << QStringList{u"import"_s, missing, u"--db"_s, u"/tmp/x.sqlite3"_s} << 1;
     QTest::newRow("studies of a missing index") << QStringList{u"studies"_s, u"--db"_s, missing} << 1;
     QTest::newRow("tags of a missing file") << QStringList{u"tags"_s, missing} << 1;
@@ -283,19 +262,8 @@ void CliTest::refusesDamagedIndexWithoutTouchingIt_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("error"); // what stderr says, SQLite's own words included
     const QString damaged = u"Индекс архива повреждён: "_s;
+    // Damaged real indexes are the index's own tests; here that the verbs go through its checks.
     QTest::newRow("not an index") << QByteArray(4096, 'n') << damaged + u"file is not a database"_s;
-
-    // A real index of the archive, written by norvane-cli itself.
-    QTemporaryDir dir;
-    const QString path = dir.filePath(u"index.sqlite3"_s);
-    QCOMPARE(cli({u"import"_s, m_folder, u"--db"_s, path}).exitCode, 0);
-    using velmaris::testing::IndexDamage;
-    const QByteArray overwritten = velmaris::testing::damagedIndex(fileBytes(path), IndexDamage::PageOverwritten);
-    const QByteArray truncated = velmaris::testing::damagedIndex(fileBytes(path), IndexDamage::Truncated);
-    QVERIFY(!overwritten.isEmpty() && !truncated.isEmpty());
-    // Which words SQLite finds for it depends on the page; the index's tests tell them apart.
-    QTest::newRow("one page overwritten") << overwritten << damaged;
-    QTest::newRow("cut at a page boundary") << truncated << damaged + u"database disk image is malformed"_s;
     QTest::newRow("empty file made elsewhere") << QByteArray("") << u"Файл индекса пуст (0 байт) и создан не программой"_s;
 }
 
@@ -350,9 +318,7 @@ void CliTest::valuesMatchPydicom_data()
     QTest::addColumn<int>("frame");
     QTest::newRow("generated CT, uncompressed") << u"ct"_s << 0;
     QTest::newRow("generated multi-frame, RLE, frame 2") << u"rle"_s << 2;
-    QTest::newRow("generated multi-frame, RLE, frame past the end") << u"rle"_s << 99;
     QTest::newRow("pydicom MR_small.dcm") << u"MR_small.dcm"_s << 0;
-    QTest::newRow("pydicom MR_small_RLE.dcm") << u"MR_small_RLE.dcm"_s << 0;
 }
 
 void CliTest::valuesMatchPydicom()
@@ -390,7 +356,7 @@ void CliTest::valuesMatchPydicom()
 
     const QByteArray ours = fileBytes(raw);
     QCOMPARE(ours.size(), qsizetype(width) * height * 8);
-    const QByteArray theirs = pydicomValues(path, std::min(frame, kind == "rle"_L1 ? 3 : 0), raw + u".pydicom"_s);
+    const QByteArray theirs = pydicomValues(path, frame, raw + u".pydicom"_s);
     QVERIFY(!theirs.isEmpty());
     QVERIFY(ours == theirs);
 }
@@ -448,10 +414,8 @@ void CliTest::imageVerbFailures()
     QVERIFY(values.at(0, "error").toString().startsWith("loadFile: "_L1));
     QVERIFY(values.errors.contains(values.at(0, "error").toString()));
 
-    // Short Pixel Data: refused by both verbs.
-    const QString truncated = m_folder + u"/junk/truncated.dcm"_s;
-    QCOMPARE(cli({u"values"_s, truncated, u"--out"_s, out}).exitCode, 1);
-    const Run render = cli({u"render"_s, truncated, u"--out"_s, out});
+    // Short Pixel Data (what the decoder makes of it is the hostile-input tests').
+    const Run render = cli({u"render"_s, m_folder + u"/junk/truncated.dcm"_s, u"--out"_s, out});
     QCOMPARE(render.exitCode, 1);
     QCOMPARE(render.records.size(), 1);
     QCOMPARE(render.at(0, "ok").toBool(), false);

@@ -64,17 +64,19 @@ struct UserWorld
 class Workstation
 {
 public:
-    explicit Workstation(const UserWorld &world, const QString &program = QStringLiteral(NORVANE_EXECUTABLE))
+    explicit Workstation(const UserWorld &world, const QString &program = QStringLiteral(NORVANE_EXECUTABLE),
+                         const QStringList &arguments = {})
     {
         m_process.setProcessEnvironment(world.environment());
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         QObject::connect(&m_process, &QProcess::readyRead, &m_process,
                          [this] { log += QString::fromUtf8(m_process.readAll()); });
-        m_process.start(program, {});
+        m_process.start(program, arguments);
     }
     ~Workstation()
     {
-        ::kill(static_cast<pid_t>(m_process.processId()), SIGCONT);
+        if (m_process.processId() > 0) // pid 0 would be this test's own process group
+            ::kill(static_cast<pid_t>(m_process.processId()), SIGCONT);
         m_process.kill();
         m_process.waitForFinished(5000);
     }
@@ -87,6 +89,13 @@ public:
     }
     qint64 pid() const { return m_process.processId(); }
     QProcess &process() { return m_process; }
+    // The exit code of a run that ends by itself; -1 when it hung or crashed.
+    int exitCode()
+    {
+        return m_process.waitForFinished(hangMs) && m_process.exitStatus() == QProcess::NormalExit
+            ? m_process.exitCode()
+            : -1;
+    }
 
     QString log;
 
@@ -105,24 +114,9 @@ QChar processState(qint64 pid)
     return afterName > 0 && afterName + 2 < line.size() ? QChar::fromLatin1(line.at(afterName + 2)) : QChar();
 }
 
-struct SecondStart
+int startAgain(const UserWorld &world, const QStringList &arguments = {})
 {
-    int exitCode = -1; // -1: it hung or crashed
-    qint64 elapsedMs = 0;
-};
-
-SecondStart startAgain(const UserWorld &world, const QStringList &arguments)
-{
-    QProcess second;
-    second.setProcessEnvironment(world.environment());
-    QElapsedTimer timer;
-    timer.start();
-    second.start(QStringLiteral(NORVANE_EXECUTABLE), arguments);
-    SecondStart result;
-    if (second.waitForFinished(hangMs) && second.exitStatus() == QProcess::NormalExit)
-        result.exitCode = second.exitCode();
-    result.elapsedMs = timer.elapsed();
-    return result;
+    return Workstation(world, QStringLiteral(NORVANE_EXECUTABLE), arguments).exitCode();
 }
 
 } // namespace
@@ -160,7 +154,6 @@ private slots:
         QTest::newRow("no argument") << QStringList() << focus;
         QTest::newRow("open url") << QStringList{"/tmp/scan.dcm", "velmaris://open?study=1.2.3&host=pacs.local&port=11112&aet=PACS"}
                                   << "study=1.2.3 host=pacs.local port=11112 aet=PACS";
-        QTest::newRow("empty study") << QStringList{"velmaris://open?study=&host=h"} << focus;
         QTest::newRow("study beyond the limits")
             << QStringList{"velmaris://open?study=" + QString(100000, '1') + "&host=h"} << focus;
     }
@@ -174,7 +167,7 @@ private slots:
         if (received.startsWith(QStringLiteral("study=")))
             startFirstInstance();
         m_first->log.clear();
-        QCOMPARE(startAgain(*m_world, arguments).exitCode, 0);
+        QCOMPARE(startAgain(*m_world, arguments), 0);
         QVERIFY2(m_first->says(received), qPrintable(m_first->log));
         // Exactly one request reached the first instance.
         QCOMPARE(m_first->log.count(QStringLiteral("focus requested")) + m_first->log.count(QStringLiteral("study=")), 1);
@@ -184,11 +177,14 @@ private slots:
     {
         QCOMPARE(::kill(static_cast<pid_t>(m_first->pid()), SIGSTOP), 0);
         QTRY_COMPARE(processState(m_first->pid()), QLatin1Char('T'));
-        const SecondStart second = startAgain(*m_world, {});
+        QElapsedTimer timer;
+        timer.start();
+        const int exitCode = startAgain(*m_world);
+        const qint64 elapsedMs = timer.elapsed();
         ::kill(static_cast<pid_t>(m_first->pid()), SIGCONT);
         // It waits its three seconds for an answer, then gives up rather than hang.
-        QCOMPARE(second.exitCode, 0);
-        QVERIFY2(second.elapsedMs >= 2900, qPrintable(QStringLiteral("gave up after %1 ms").arg(second.elapsedMs)));
+        QCOMPARE(exitCode, 0);
+        QVERIFY2(elapsedMs >= 2900, qPrintable(QStringLiteral("gave up after %1 ms").arg(elapsedMs)));
     }
 
     void staleLockIsTakenOver()
@@ -203,7 +199,7 @@ private slots:
         QVERIFY(QFileInfo::exists(world.lockFile()));
         Workstation next(world);
         QVERIFY2(next.says(QStringLiteral("MainWindow: shown")), qPrintable(next.log));
-        QCOMPARE(startAgain(world, {}).exitCode, 0);
+        QCOMPARE(startAgain(world), 0);
         QVERIFY2(next.says(QStringLiteral("focus requested")), qPrintable(next.log));
     }
 

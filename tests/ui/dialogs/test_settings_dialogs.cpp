@@ -186,9 +186,10 @@ private slots:
         QVERIFY(!storedHotkeys().contains(QStringLiteral("viewer.flipH")));
     }
 
-    void hotkeyDialogShowsCurrentBindings()
+    void hotkeyDialogShowsBindingsResetAllAndCancelWriteNothing()
     {
         HotkeyRegistry::store(QStringLiteral("viewer.copyOne"), QKeySequence(QStringLiteral("Ctrl+Alt+X")));
+        HotkeyRegistry::store(QStringLiteral("viewer.flipH"), QKeySequence());
         HotkeyDialog dialog;
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Горячие клавиши"));
         QVERIFY(dialog.isModal());
@@ -202,20 +203,13 @@ private slots:
         QCOMPARE(labels.size(), HotkeyRegistry::entries().size() - 2);
         QVERIFY(!labels.contains(QStringLiteral("Открыть MPR")));
         QVERIFY(!labels.contains(QStringLiteral("Экспортировать изображения")));
-        QCOMPARE(labels.at(hotkeyRow("viewer.copyOne")), QStringLiteral("Копировать в буфер обмена"));
         QCOMPARE(hotkeyShown(dialog, hotkeyRow("viewer.copyOne")), QStringLiteral("Ctrl+Alt+X"));
-        QCOMPARE(hotkeyShown(dialog, hotkeyRow("viewer.flipH")), QStringLiteral("Ctrl+Shift+["));
+        QCOMPARE(hotkeyShown(dialog, hotkeyRow("viewer.flipH")), QString());
         // One combination per action: each typed combination replaces the last.
         QTest::keyClick(hotkeyEditor(dialog, 0), Qt::Key_K, Qt::ControlModifier);
         QTest::keyClick(hotkeyEditor(dialog, 0), Qt::Key_D, Qt::ControlModifier);
         QCOMPARE(hotkeyShown(dialog, 0), QStringLiteral("Ctrl+D"));
-    }
 
-    void hotkeyResetAllAndCancelWriteNothing()
-    {
-        HotkeyRegistry::store(QStringLiteral("viewer.copyOne"), QKeySequence(QStringLiteral("Ctrl+Alt+X")));
-        HotkeyRegistry::store(QStringLiteral("viewer.flipH"), QKeySequence());
-        HotkeyDialog dialog;
         press(dialog, QStringLiteral("Сбросить всё к умолчаниям"));
         QVERIFY(storedHotkeys().isEmpty());
         QCOMPARE(hotkeyShown(dialog, hotkeyRow("viewer.copyOne")), QStringLiteral("Ctrl+C"));
@@ -259,7 +253,6 @@ private slots:
         }
         QCOMPARE(labels, (QStringList{"Над меткой, 1:", "Над меткой, 2:", "Над меткой, 3:", "Под меткой, 1:",
                                       "Под меткой, 2:", "Под меткой, 3:"}));
-        QVERIFY(!dialog.toolCombo(-1) && !dialog.toolCombo(6));
         const QComboBox *combo = dialog.toolCombo(0);
         QList<int> values;
         for (int i = 0; i < combo->count(); ++i)
@@ -269,32 +262,24 @@ private slots:
         QCOMPARE(combo->itemText(combo->findData(14)), QStringLiteral("Угол Кобба"));
     }
 
-    void quickToolsShowTheStoredListAndDefaultsFillThemWithoutWriting()
+    // The stored list is shown; defaults and cancel write nothing, OK writes and notifies.
+    void quickToolsDefaultsAndCancelWriteNothingOkWritesAndNotifies()
     {
         quicktools::saveQuickTools({14, 19, -1, 3, 21, 11});
         const QVariant before = QSettings().value("viewer/quickTools");
-        QuickToolsDialog dialog;
-        QCOMPARE(dialog.chosenTools(), (QList<int>{14, 19, -1, 3, 21, 11}));
-        QCOMPARE(dialog.toolCombo(1)->currentText(), QStringLiteral("Лупа"));
-        QSignalSpy changed(quicktools::Notifier::instance(), &quicktools::Notifier::changed);
-        press(dialog, QStringLiteral("По умолчанию"));
-        QCOMPARE(dialog.chosenTools(), (QList<int>{3, 4, 5, 13, 10, 9}));
-        QCOMPARE(QSettings().value("viewer/quickTools"), before);
-        QCOMPARE(changed.count(), 0);
-    }
-
-    void quickToolsCancelWritesNothingOkWritesAndNotifies()
-    {
         QSignalSpy changed(quicktools::Notifier::instance(), &quicktools::Notifier::changed);
         {
             QuickToolsDialog dialog;
-            choose(dialog.toolCombo(2), 7);
+            QCOMPARE(dialog.chosenTools(), (QList<int>{14, 19, -1, 3, 21, 11}));
+            QCOMPARE(dialog.toolCombo(1)->currentText(), QStringLiteral("Лупа"));
             press(dialog, QStringLiteral("По умолчанию"));
+            QCOMPARE(dialog.chosenTools(), (QList<int>{3, 4, 5, 13, 10, 9}));
+            QCOMPARE(QSettings().value("viewer/quickTools"), before);
             choose(dialog.toolCombo(3), 8);
             dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel)->click();
             QCOMPARE(dialog.result(), int(QDialog::Rejected));
         }
-        QVERIFY(!QSettings().contains("viewer/quickTools"));
+        QCOMPARE(QSettings().value("viewer/quickTools"), before);
         QCOMPARE(changed.count(), 0);
 
         QuickToolsDialog dialog;
@@ -305,7 +290,7 @@ private slots:
         dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(changed.count(), 1);
-        const QList<int> chosen{20, quicktools::emptySlot, 5, 13, 10, 15};
+        const QList<int> chosen{20, quicktools::emptySlot, -1, 3, 21, 15};
         QCOMPARE(quicktools::loadQuickTools(), chosen);
         // An empty slot comes back empty.
         QuickToolsDialog reopened;
@@ -313,7 +298,7 @@ private slots:
         QCOMPARE(reopened.toolCombo(1)->currentIndex(), 0);
     }
 
-    void cleanupShowsDefaults()
+    void cleanupShowsDefaultsAndCancelWritesNothing()
     {
         velmaris::CleanupSettingsDialog dialog;
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Настройки"));
@@ -331,6 +316,9 @@ private slots:
         QCOMPARE(child<QComboBox>(dialog, "sizeUnitCombo")->currentText(), QStringLiteral("ГБ"));
         QCOMPARE(child<QDoubleSpinBox>(dialog, "maxSizeSpin")->value(), 10.0);
         QVERIFY(!child<QDoubleSpinBox>(dialog, "maxSizeSpin")->isEnabled());
+        press(dialog, QStringLiteral("Отмена"));
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QVERIFY(!QSettings().childGroups().contains(QStringLiteral("cleanup")));
     }
 
     void cleanupSavesTruncatedBytesAndShowsThemBack()
@@ -360,15 +348,6 @@ private slots:
         QCOMPARE(db::loadCleanupSettings().maxSizeBytes, Q_INT64_C(104857));
     }
 
-    void cleanupCancelWritesNothing()
-    {
-        velmaris::CleanupSettingsDialog dialog;
-        child<QCheckBox>(dialog, "byAgeCheck")->setChecked(true);
-        press(dialog, QStringLiteral("Отмена"));
-        QCOMPARE(dialog.result(), int(QDialog::Rejected));
-        QVERIFY(!QSettings().childGroups().contains(QStringLiteral("cleanup")));
-    }
-
     void presetMenuListsAndSignalsPresets()
     {
         velmaris::WindowPresetMenu menu([] { return WindowLevel{}; });
@@ -396,13 +375,10 @@ private slots:
         QTest::addColumn<QStringList>("expectedNames");
         const QStringList old{"Старый"};
         QTest::newRow("new name, trimmed") << old << true << "  Печень  " << true << QStringList{"Старый", "Печень"};
-        QTest::newRow("existing name kept twice") << old << true << "Старый" << true << QStringList{"Старый", "Старый"};
-        QTest::newRow("blank name") << old << true << "   " << true << old;
         QTest::newRow("save cancelled") << old << true << "Печень" << false << old;
         const QStringList repeated{"А", "Б", "А"};
         QTest::newRow("delete a repeated name") << repeated << false << "А" << true << QStringList{"Б"};
         QTest::newRow("delete cancelled") << repeated << false << "А" << false << repeated;
-        QTest::newRow("delete the last one") << QStringList{"А", "А"} << false << "А" << true << QStringList{};
     }
     void presetMenuSavesOrDeletesUserPresets()
     {
