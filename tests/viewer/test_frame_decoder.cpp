@@ -571,16 +571,11 @@ void FrameDecoderTest::renderRgb()
 void FrameDecoderTest::renderPaletteColor()
 {
     // Index i shows (i, 255 − i, 7i mod 256); the value decoder reads i.
+    const auto level = [](int c, int i) { return c == 0 ? i : c == 1 ? 255 - i : (i * 7) & 255; };
     const QString path = m_dir.filePath(QStringLiteral("palette.dcm"));
-    std::vector<Uint16> lut[3];
     QByteArray indices;
-    for (int i = 0; i < 256; ++i) {
-        for (const int c : {0, 1, 2}) {
-            const int level = c == 0 ? i : c == 1 ? 255 - i : (i * 7) & 255;
-            lut[c].push_back(Uint16(level << 8 | level));
-        }
+    for (int i = 0; i < 256; ++i)
         indices += char(i);
-    }
     QVERIFY(writeImage(path, 4, 64, [&](DcmDataset &ds) {
         const Uint16 descriptor[3] = {256, 0, 16};
         ds.putAndInsertUint16(DCM_SamplesPerPixel, 1);
@@ -589,8 +584,11 @@ void FrameDecoderTest::renderPaletteColor()
              {std::tuple{0, DCM_RedPaletteColorLookupTableDescriptor, DCM_RedPaletteColorLookupTableData},
               std::tuple{1, DCM_GreenPaletteColorLookupTableDescriptor, DCM_GreenPaletteColorLookupTableData},
               std::tuple{2, DCM_BluePaletteColorLookupTableDescriptor, DCM_BluePaletteColorLookupTableData}}) {
+            std::vector<Uint16> lut;
+            for (int i = 0; i < 256; ++i)
+                lut.push_back(Uint16(level(c, i) * 0x101)); // the level in both bytes
             ds.putAndInsertUint16Array(descriptorTag, descriptor, 3);
-            ds.putAndInsertUint16Array(dataTag, lut[c].data(), 256);
+            ds.putAndInsertUint16Array(dataTag, lut.data(), 256);
         }
         ds.putAndInsertUint8Array(DCM_PixelData, reinterpret_cast<const Uint8 *>(indices.constData()),
                                   Uint32(indices.size()));
@@ -600,7 +598,7 @@ void FrameDecoderTest::renderPaletteColor()
     QCOMPARE(r.image.format(), QImage::Format_RGB888);
     QCOMPARE(r.image.size(), QSize(64, 4));
     for (int i = 0; i < 256; ++i)
-        QCOMPARE(r.image.pixel(i % 64, i / 64), qRgb(i, 255 - i, (i * 7) & 255));
+        QCOMPARE(r.image.pixel(i % 64, i / 64), qRgb(level(0, i), level(1, i), level(2, i)));
     const render::DecodedFrame values = decode(path, 0);
     QVERIFY2(values.ok, qPrintable(values.error));
     QCOMPARE(render::valueAt(values, 3, 2), double(2 * 64 + 3));
