@@ -9,19 +9,15 @@ namespace velmaris::testing {
 
 namespace {
 
-void appendU16(QByteArray &out, quint16 v)
+template <typename Word>
+void appendLittleEndian(QByteArray &out, Word v)
 {
-    char b[2];
+    char b[sizeof v];
     qToLittleEndian(v, b);
-    out.append(b, 2);
+    out.append(b, sizeof v);
 }
-
-void appendU32(QByteArray &out, quint32 v)
-{
-    char b[4];
-    qToLittleEndian(v, b);
-    out.append(b, 4);
-}
+void appendU16(QByteArray &out, quint16 v) { appendLittleEndian(out, v); }
+void appendU32(QByteArray &out, quint32 v) { appendLittleEndian(out, v); }
 
 QByteArray evenPadded(QByteArray value, char pad)
 {
@@ -40,28 +36,17 @@ void appendTag(QByteArray &out, quint16 group, quint16 element, const char *vrAn
         out.append(vrAndReserved, 4);
 }
 
-} // namespace
-
+// An explicit-VR little-endian element with a short (16-bit) length field.
 QByteArray shortElement(quint16 group, quint16 element, const char vr[2], const QByteArray &value)
 {
     QByteArray out;
-    appendU16(out, group);
-    appendU16(out, element);
+    appendTag(out, group, element);
     out.append(vr, 2);
     appendU16(out, static_cast<quint16>(value.size()));
     out.append(value);
     return out;
 }
 
-QByteArray dicmHeader(const QByteArray &transferSyntax)
-{
-    QByteArray out(128, '\0');
-    out.append("DICM", 4);
-    out.append(shortElement(0x0002, 0x0010, "UI", evenPadded(transferSyntax, '\0')));
-    return out;
-}
-
-namespace {
 
 QByteArray nestedSequences(int depth)
 {
@@ -102,6 +87,14 @@ QByteArray rawDeflate(const QByteArray &data)
 }
 
 } // namespace
+
+QByteArray dicmHeader(const QByteArray &transferSyntax)
+{
+    QByteArray out(128, '\0');
+    out.append("DICM", 4);
+    out.append(shortElement(0x0002, 0x0010, "UI", evenPadded(transferSyntax, '\0')));
+    return out;
+}
 
 QByteArray deeplyNested(int depth)
 {

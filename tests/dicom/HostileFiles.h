@@ -11,9 +11,6 @@ namespace velmaris::testing {
 // Explicit VR Little Endian unless told otherwise.
 QByteArray dicmHeader(const QByteArray &transferSyntax = "1.2.840.10008.1.2.1");
 
-// An explicit-VR little-endian element with a short (16-bit) length field.
-QByteArray shortElement(quint16 group, quint16 element, const char vr[2], const QByteArray &value);
-
 // A dataset whose sequences nest `depth` levels deep, never closed.
 QByteArray deeplyNested(int depth);
 // The same after the UIDs and a long Pixel Data value, which the summary

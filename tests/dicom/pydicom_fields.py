@@ -9,17 +9,12 @@ import pydicom
 
 def text(ds, keyword):
     value = ds.get(keyword)
-    if value is None:
-        return None
-    return str(value).strip()
+    return None if value is None else str(value).strip()
 
 
 def integer(ds, keyword):
-    value = ds.get(keyword)
-    if value is None or value == "":
-        return None
     try:
-        return int(value)
+        return int(ds.get(keyword))  # None and "" raise
     except (TypeError, ValueError):
         return None
 

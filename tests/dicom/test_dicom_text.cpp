@@ -151,14 +151,11 @@ void DicomTextTest::recognisesPreamble_data()
     good.append("DICM");
     QTest::newRow("132 bytes with DICM") << good << true;
     QTest::newRow("131 bytes") << good.left(131) << false;
-    QByteArray wrong = good;
-    wrong[131] = 'X';
-    QTest::newRow("DICX") << wrong << false;
+    QTest::newRow("DICX") << good.left(131) + 'X' << false;
     QByteArray shifted(127, '\0');
     shifted.append("DICM");
     shifted.append('\0');
     QTest::newRow("DICM one byte early") << shifted << false;
-    QTest::newRow("empty") << QByteArray() << false;
 }
 
 void DicomTextTest::recognisesPreamble()

@@ -125,10 +125,9 @@ void FileOperationsTest::anonymizes()
     Loaded original(source);
     Loaded copy(destination);
     QCOMPARE(copy.xfer, EXS_LittleEndianExplicit); // compressed input comes out uncompressed
-    QVERIFY(!copy.pixels.isEmpty());
-    QCOMPARE(copy.pixels, original.pixels);
-    QCOMPARE(copy.string(DCM_PatientName), QStringLiteral("Аноним"));
-    QCOMPARE(copy.string(DCM_PatientID), QStringLiteral("ANON1"));
+    QVERIFY(!copy.pixels.isEmpty() && copy.pixels == original.pixels);
+    QCOMPARE((QStringList{copy.string(DCM_PatientName), copy.string(DCM_PatientID)}),
+             (QStringList{QStringLiteral("Аноним"), QStringLiteral("ANON1")}));
     for (const DcmTagKey &tag : {DCM_PatientBirthDate, DCM_PatientSex, DCM_PatientAge, DCM_ReferringPhysicianName,
                                  DCM_InstitutionName, DCM_AccessionNumber, DCM_StudyID, DCM_OperatorsName})
         QCOMPARE(copy.string(tag), QString()); // present and empty
@@ -159,8 +158,7 @@ void FileOperationsTest::compressesLosslessly()
     }
     const Loaded copy(destination);
     QCOMPARE(copy.xfer, EXS_JPEGLSLossless);
-    QVERIFY(!copy.pixels.isEmpty());
-    QCOMPARE(copy.pixels, Loaded(source).pixels);
+    QVERIFY(!copy.pixels.isEmpty() && copy.pixels == Loaded(source).pixels);
     QCOMPARE(dicom::readSummary(destination)->sop_instance_uid, dicom::readSummary(source)->sop_instance_uid);
 }
 
@@ -212,12 +210,11 @@ void FileOperationsTest::editsTags()
     };
     QVERIFY2(dicom::writeTags(path, entries, &error), qPrintable(error));
     const auto s = dicom::readSummary(path);
-    QCOMPARE(s->patient_name, QStringLiteral("Сидоров^Сидор"));
-    QCOMPARE(s->study_description, QStringLiteral("Новое описание"));
     Loaded after(path);
+    QCOMPARE((QStringList{s->patient_name, s->study_description, after.string(DCM_InstitutionName)}),
+             (QStringList{QStringLiteral("Сидоров^Сидор"), QStringLiteral("Новое описание"), QStringLiteral("Created")}));
     QCOMPARE(after.xfer, EXS_LittleEndianExplicit);
     QCOMPARE(after.pixels, pixelsBefore);
-    QCOMPARE(after.string(DCM_InstitutionName), QStringLiteral("Created"));
     // No temporary file is left beside it.
     QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }

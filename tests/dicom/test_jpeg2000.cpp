@@ -405,12 +405,10 @@ void Jpeg2000Test::roundTrip_data()
     QTest::newRow("8-bit signed") << RoundTripCase{{32, 40, 1, 8, 8, true, 1}, 1, false, {}, 0};
     QTest::newRow("unsigned 12-bit codestream, signed dataset")
         << RoundTripCase{{16, 16, 1, 16, 12, false, 1}, 1, false, {}, 0, true};
+    // At 12 bits in 16 the same bits read as the other kind differ in the top
+    // nibble; at 8 or 16 stored bits they would not.
     QTest::newRow("signed 12-bit codestream, unsigned dataset")
         << RoundTripCase{{16, 16, 1, 16, 12, true, 1}, 1, false, {}, 0, true};
-    QTest::newRow("unsigned 8-bit codestream, signed dataset")
-        << RoundTripCase{{16, 16, 1, 8, 8, false, 1}, 1, false, {}, 0, true};
-    QTest::newRow("signed 16-bit codestream, unsigned dataset")
-        << RoundTripCase{{16, 16, 1, 16, 16, true, 1}, 1, false, {}, 0, true};
 }
 
 void Jpeg2000Test::roundTrip()

@@ -249,28 +249,23 @@ void SummaryReaderTest::multiFrame()
     const auto s = dicom::readSummary(path);
     QVERIFY(s.has_value());
     QCOMPARE(s->number_of_frames, spec.slices);
-    QCOMPARE(s->pixel_spacing_x, 0.6);
-    QCOMPARE(s->pixel_spacing_y, 0.9);
-    QCOMPARE(s->slice_thickness, 2.0);
+    QCOMPARE((QList<double>{s->pixel_spacing_x, s->pixel_spacing_y, s->slice_thickness}), (QList<double>{0.6, 0.9, 2.0}));
     QCOMPARE(s->image_orientation, spec.orientation);
     QCOMPARE(s->has_spatial_info, positions || !enhanced);
-    if (!enhanced)
-        for (int k = 0; k < 3; ++k)
-            QVERIFY(fuzzy(s->image_position[k], spec.origin[k]));
-    QCOMPARE(s->per_frame_temporal_indices.size(), enhanced ? 200 : 0);
-    const qsizetype expectedPositions = positions ? 200 : 0;
-    QCOMPARE(s->per_frame_position_x.size(), expectedPositions);
-    QCOMPARE(s->per_frame_position_y.size(), expectedPositions);
-    QCOMPARE(s->per_frame_position_z.size(), expectedPositions);
-    QCOMPARE(s->per_frame_slice_positions.size(), expectedPositions);
+    for (int k = 0; !enhanced && k < 3; ++k)
+        QVERIFY(fuzzy(s->image_position[k], spec.origin[k]));
+    const qsizetype n = positions ? 200 : 0;
+    QCOMPARE((QList<qsizetype>{s->per_frame_temporal_indices.size(), s->per_frame_position_x.size(),
+                               s->per_frame_position_y.size(), s->per_frame_position_z.size(),
+                               s->per_frame_slice_positions.size()}),
+             (QList<qsizetype>{enhanced ? 200 : 0, n, n, n, n}));
     for (int f = 0; f < s->per_frame_temporal_indices.size(); ++f) {
         QCOMPARE(s->per_frame_temporal_indices.at(f), spec.temporalIndexBase + f / 50);
         if (!positions)
             continue;
         const auto p = velmaris::gen::slicePosition(spec, f);
-        QVERIFY(fuzzy(s->per_frame_position_x.at(f), p[0]));
-        QVERIFY(fuzzy(s->per_frame_position_y.at(f), p[1]));
-        QVERIFY(fuzzy(s->per_frame_position_z.at(f), p[2]));
+        QVERIFY(fuzzy(s->per_frame_position_x.at(f), p[0]) && fuzzy(s->per_frame_position_y.at(f), p[1])
+                && fuzzy(s->per_frame_position_z.at(f), p[2]));
         QVERIFY(fuzzy(s->per_frame_slice_positions.at(f), alongNormal(spec.orientation, p)));
     }
     // Stopping before the pixel data must not change a thing.
