@@ -1,3 +1,4 @@
+#include "volume/FilledVolume.h"
 #include "volume/MprReslicer.h"
 #include "volume/MprRoiStats.h"
 
@@ -14,20 +15,7 @@ namespace {
 // (127.5, 255) every byte equals its voxel value.
 Volume ramp(double sx = 1.0, double sy = 1.0, double sz = 1.0)
 {
-    Volume v;
-    v.width = 3;
-    v.height = 4;
-    v.depth = 5;
-    v.spacingX = sx;
-    v.spacingY = sy;
-    v.spacingZ = sz;
-    for (int z = 0; z < 5; ++z)
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 3; ++x)
-                v.voxels.push_back(float(x + 4 * y + 20 * z));
-    v.minValue = 0;
-    v.maxValue = 94;
-    return v;
+    return velmaris::testing::filledVolume(3, 4, 5, [](int x, int y, int z) { return x + 4 * y + 20 * z; }, {sx, sy, sz});
 }
 
 constexpr double identityCentre = 127.5;
@@ -102,22 +90,6 @@ private slots:
         QVERIFY(render(Volume(), slice, identityCentre, identityWidth, half, mode).isNull());
     }
 
-    // Coronal 0.5 × 2.0 mm: four times as high; axial 0.7 × 0.705: unscaled;
-    // sagittal 2.0 × 1.0: wider.
-    void aspectCorrection()
-    {
-        const struct
-        {
-            decltype(&render::renderAxial) render;
-            double sx, sy, sz;
-            QSize size;
-        } cases[] = {{render::renderCoronal, 0.5, 1.0, 2.0, QSize(3, 20)},
-                     {render::renderAxial, 0.7, 0.705, 1.0, QSize(3, 4)},
-                     {render::renderSagittal, 1.0, 2.0, 1.0, QSize(8, 5)}};
-        for (const auto &c : cases)
-            QCOMPARE(c.render(ramp(c.sx, c.sy, c.sz), 1, identityCentre, identityWidth, 0, 0).size(), c.size);
-    }
-
     void oblique_data()
     {
         QTest::addColumn<QList<float>>("centre");
@@ -180,29 +152,35 @@ private slots:
         QCOMPARE(render::mprRoiStats(Volume(), plane, 1, ellipse), u"HU недоступно"_s);
     }
 
-    void roiFollowsStretchedColumns_data()
+    void stretchedPictures_data()
     {
         QTest::addColumn<int>("plane");
         QTest::addColumn<QList<double>>("spacing");
+        QTest::addColumn<QSize>("size");
         QTest::addColumn<double>("columnStep"); // the ramp's change from one column voxel to the next
         // Column spacing four times the slice spacing: the picture is stretched sideways.
-        QTest::newRow("coronal") << 1 << QList<double>{2.0, 1.0, 0.5} << 1.0;
-        QTest::newRow("sagittal") << 2 << QList<double>{1.0, 2.0, 0.5} << 4.0;
+        QTest::newRow("coronal, wider") << 1 << QList<double>{2.0, 1.0, 0.5} << QSize(12, 5) << 1.0;
+        QTest::newRow("sagittal, wider") << 2 << QList<double>{1.0, 2.0, 0.5} << QSize(16, 5) << 4.0;
+        QTest::newRow("sagittal 2.0 × 1.0") << 2 << QList<double>{1.0, 2.0, 1.0} << QSize(8, 5) << 4.0;
+        // Stretched rows: the size only (one-pixel ROIs there are read by the rule of roiStats).
+        QTest::newRow("coronal 0.5 × 2.0: four times as high") << 1 << QList<double>{0.5, 1.0, 2.0} << QSize(3, 20)
+                                                              << -1.0;
+        QTest::newRow("axial 0.7 × 0.705: unscaled") << 0 << QList<double>{0.7, 0.705, 1.0} << QSize(3, 4) << 1.0;
     }
 
-    // Every pixel of a picture stretched sideways reads the voxel the picture
-    // shows there: one-pixel ROIs against the displayed bytes.
-    void roiFollowsStretchedColumns()
+    // A picture is stretched to square millimetres, and every pixel of it reads
+    // the voxel the picture shows there: one-pixel ROIs against the displayed bytes.
+    void stretchedPictures()
     {
         QFETCH(int, plane);
         QFETCH(QList<double>, spacing);
+        QFETCH(QSize, size);
         QFETCH(double, columnStep);
         const Volume v = ramp(spacing.at(0), spacing.at(1), spacing.at(2));
-        const QImage picture = plane == 1 ? render::renderCoronal(v, 1, identityCentre, identityWidth, 0, 0)
-                                          : render::renderSagittal(v, 1, identityCentre, identityWidth, 0, 0);
-        QCOMPARE(picture.height(), v.depth); // rows are not stretched
-        QVERIFY(picture.width() > 3 * (plane == 1 ? v.width : v.height));
-        for (int y = 0; y < picture.height(); ++y) {
+        const auto render = plane == 0 ? render::renderAxial : plane == 1 ? render::renderCoronal : render::renderSagittal;
+        const QImage picture = render(v, 1, identityCentre, identityWidth, 0, 0);
+        QCOMPARE(picture.size(), size);
+        for (int y = 0; columnStep >= 0 && y < picture.height(); ++y) {
             for (int x = 0; x < picture.width(); ++x) {
                 const QString text = render::mprRoiStats(v, plane, 1, QRectF(x - 0.5, y - 0.5, 1.0, 1.0));
                 QVERIFY2(text.startsWith(u"HU: "_s), qPrintable(u"pixel %1,%2: %3"_s.arg(x).arg(y).arg(text)));
@@ -213,8 +191,6 @@ private slots:
             }
         }
     }
-
-private:
 
 };
 

@@ -39,24 +39,7 @@ using velmaris::MprViewportWidget;
 using velmaris::MprWindow;
 using velmaris::VolumeRenderWidget;
 
-namespace {
-
 constexpr int buildTimeoutMs = 30000;
-
-QString keyOf(const QList<db::SliceRef> &slices, const QString &description = QStringLiteral("CT"))
-{
-    return render::SharedVolumes::keyFor(render::seriesVolumeSlices(slices, render::SliceOrientationUse::Keep),
-                                         render::planeHintFromText(description));
-}
-
-// Both sizes of a two-way splitter are the same (equal halves, to a pixel).
-bool halves(const QSplitter *splitter)
-{
-    const QList<int> sizes = splitter->sizes();
-    return sizes.size() == 2 && sizes.at(0) > 0 && std::abs(sizes.at(0) - sizes.at(1)) <= 1;
-}
-
-} // namespace
 
 class MprWindowTest : public QObject
 {
@@ -84,9 +67,6 @@ private slots:
         QTest::newRow("one slice skipped") << 1 << 12 << true << "CT"
                                            << "Пропущено срезов при построении объёма: 1 из 12";
         QTest::newRow("nothing decodes") << 2 << 12 << true << "CT" << QString();
-        // No thickness in the rows: a single slice is 1 mm deep.
-        QTest::newRow("one slice") << 0 << 1 << true << "CT"
-                                   << "Объём: 48×40×1 вокселей, spacing 0.70×0.70×1.00 мм";
         // Without geometry the description's plane hint turns the stack.
         QTest::newRow("no geometry, sagittal description")
             << 0 << 12 << false << "T2 SAG" << "Объём: 12×48×40 вокселей, spacing 1.00×0.70×0.70 мм";
@@ -160,16 +140,6 @@ private slots:
         window->onWindowLevelDragged(10.0, -1e6);
         QCOMPARE(window->windowWidth(), 1.0);
         QCOMPARE(window->windowCentre(), centre + 10.0);
-
-        // Choosing "Сагиттальная" in the axial cell swaps those two cells.
-        QComboBox *selector = window->cell(MprPlane::Axial)->planeSelector();
-        QCOMPARE(window->topSplitter()->widget(0), window->cell(MprPlane::Axial));
-        emit selector->activated(2);
-        QCOMPARE(window->topSplitter()->widget(0), window->cell(MprPlane::Sagittal));
-        QCOMPARE(window->bottomSplitter()->widget(0), window->cell(MprPlane::Axial));
-        QCOMPARE(selector->currentIndex(), 0);
-        emit window->cell(MprPlane::Axial)->planeSelector()->activated(0); // its own plane: nothing
-        QCOMPARE(window->bottomSplitter()->widget(0), window->cell(MprPlane::Axial));
     }
 
     void rotation()
@@ -209,11 +179,12 @@ private slots:
         QCOMPARE(window->rotationCentre(), after);
     }
 
+    // The fourth cell renders the same volume in 3D; a double click maximises a
+    // cell, and "3 окна (без 3D)" puts coronal on the left without the 3D cell.
     void layouts()
     {
         auto window = open(m_slices);
         QVERIFY(window);
-        // The fourth cell renders the same volume in 3D.
         QVERIFY(window->cell3D()->hasVolume());
         QSignalSpy rendered(window->cell3D(), &VolumeRenderWidget::frameReady);
         QVERIFY(rendered.count() > 0 || rendered.wait(20000));
@@ -227,30 +198,12 @@ private slots:
         MprViewportWidget *coronal = window->cell(MprPlane::Coronal);
         emit coronal->doubleClicked();
         QCOMPARE(window->maximisedCell(), 1);
-        QVERIFY(coronal->isVisible());
-        QVERIFY(!window->cell(MprPlane::Axial)->isVisible());
-        QVERIFY(!window->cell3D()->isVisible());
-        window->gridSplitter()->setSizes({300, 700});
+        QVERIFY(!window->cell(MprPlane::Axial)->isVisible() && !window->cell3D()->isVisible());
         emit coronal->doubleClicked();
-        QCOMPARE(window->maximisedCell(), -1);
         QVERIFY(window->cell(MprPlane::Axial)->isVisible() && window->cell3D()->isVisible());
-        QVERIFY(halves(window->gridSplitter()));
-
-        // "3 окна (без 3D)": coronal on the left, sagittal over axial on the right.
-        emit window->cell(MprPlane::Sagittal)->doubleClicked();
         window->threeCellAction()->trigger();
-        QVERIFY(window->isThreeCellLayout());
-        QCOMPARE(window->maximisedCell(), -1);
+        QVERIFY(window->isThreeCellLayout() && !window->cell3D()->isVisible());
         QCOMPARE(window->wideSplitter()->widget(0), coronal);
-        QCOMPARE(window->sideSplitter()->widget(0), window->cell(MprPlane::Sagittal));
-        QCOMPARE(window->sideSplitter()->widget(1), window->cell(MprPlane::Axial));
-        QVERIFY(!window->cell3D()->isVisible());
-        QVERIFY(halves(window->wideSplitter()) && halves(window->sideSplitter()));
-        window->threeCellAction()->trigger();
-        QVERIFY(!window->isThreeCellLayout());
-        QCOMPARE(window->topSplitter()->widget(1), coronal);
-        QVERIFY(window->cell3D()->isVisible());
-        QVERIFY(halves(window->gridSplitter()) && halves(window->topSplitter()));
     }
 
     void measurements()
@@ -284,7 +237,8 @@ private slots:
     void sharedVolume()
     {
         QList<db::SliceRef> slices = m_slices.mid(0, 7);
-        const QString key = keyOf(slices);
+        const QString key = render::SharedVolumes::keyFor(
+            render::seriesVolumeSlices(slices, render::SliceOrientationUse::Keep), render::planeHintFromText(QStringLiteral("CT")));
         // Closing a window while its build runs: the build ends harmlessly.
         auto *early = new MprWindow(slices, QStringLiteral("CT"));
         QVERIFY(render::SharedVolumes::instance()->isBuilding(key));
@@ -324,17 +278,12 @@ private slots:
         const QImage slice = panel.currentPixmap().toImage();
         const render::WindowLevel window = panel.window();
         auto *planeBox = panel.findChild<QComboBox *>();
-        QVERIFY(planeBox != nullptr && planeBox->isVisible());
         QCOMPARE(planeBox->itemText(3), QStringLiteral("COR"));
-        auto *thickness = panel.findChild<QDoubleSpinBox *>();
-        QVERIFY(!thickness->isEnabled()); // slabs act only on a plane
 
         QSignalSpy paged(&panel, &velmaris::ImageViewportWidget::reconstructionSliceChanged);
         emit planeBox->activated(3);
         QVERIFY(paged.wait(buildTimeoutMs));
         velmaris::PanelReconstruction *reconstruction = panel.reconstruction();
-        QVERIFY(reconstruction->isShown());
-        QVERIFY(thickness->isEnabled());
         const render::Volume &v = *reconstruction->volume();
         QCOMPARE(reconstruction->sliceCount(), v.height);
         QVERIFY(panel.sliceOverlayText().startsWith(QStringLiteral("Реконструкция: Coronal")));
@@ -347,7 +296,6 @@ private slots:
         for (int i = 0; i < v.height; ++i)
             QApplication::sendEvent(panel.viewport(), &away);
         QCOMPARE(paged.last().at(0).toInt(), v.height - 1);
-        QCOMPARE(panel.findChild<QSlider *>()->value(), v.height - 1);
         QCOMPARE(panel.currentPixmap().toImage().convertToFormat(QImage::Format_Grayscale8),
                  render::renderCoronal(v, v.height - 1, window.centre, window.width, 0, 0));
         // A preset windows the reconstruction.
@@ -358,7 +306,6 @@ private slots:
         panel.reconstruction()->leave();
         QVERIFY(!reconstruction->isChosen());
         QCOMPARE(panel.currentSlice(), 7);
-        QVERIFY(!panel.sliceOverlayText().startsWith(QStringLiteral("Реконструкция")));
         QCOMPARE(panel.findChild<QSlider *>()->maximum(), m_slices.size() - 1);
         QCOMPARE(panel.currentPixmap().size(), slice.size());
     }
