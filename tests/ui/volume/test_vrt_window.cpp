@@ -101,9 +101,7 @@ private slots:
         drafts.clear();
         finals.clear();
         QTest::mousePress(editor, Qt::LeftButton, {}, from);
-        QMouseEvent move(QEvent::MouseMove, QPointF(from - QPoint(0, 40)), editor->mapToGlobal(QPointF(from - QPoint(0, 40))),
-                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(editor, &move);
+        QTest::mouseMove(editor, from - QPoint(0, 40));
         QCOMPARE(drafts.size(), 1);
         QCOMPARE(finals.size(), 0);
         QTest::mouseRelease(editor, Qt::LeftButton, {}, from - QPoint(0, 40));
