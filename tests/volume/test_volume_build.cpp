@@ -23,10 +23,7 @@ using namespace Qt::StringLiterals;
 using render::Volume;
 using render::VolumeSlice;
 using velmaris::gen::SeriesSpec;
-using velmaris::testing::CliRun;
-using velmaris::testing::cli;
-using velmaris::testing::compact;
-using velmaris::testing::fieldsOf;
+using namespace velmaris::testing;
 
 namespace {
 
@@ -91,9 +88,9 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        m_axial = velmaris::testing::seriesSpec(6, 6, 8);
+        m_axial = seriesSpec(6, 6, 8);
         m_axialPaths = series(m_axial, u"axial"_s);
-        SeriesSpec small = velmaris::testing::seriesSpec(1, 4, 4);
+        SeriesSpec small = seriesSpec(1, 4, 4);
         m_smallPath = series(small, u"small"_s).first();
     }
 
@@ -172,14 +169,14 @@ private slots:
     {
         QFETCH(Turn, turn);
         const auto &[iop, description, keepOrientation, locations, size, source, target] = turn;
-        SeriesSpec spec = velmaris::testing::seriesSpec(5, 3, 4);
+        SeriesSpec spec = seriesSpec(5, 3, 4);
         spec.pixelSpacingRow = 0.5;    // between rows
         spec.pixelSpacingColumn = 0.8; // between columns
         spec.sliceSpacing = 2.0;
         spec.sliceThickness = 5.0; // the spacing comes from the positions, not from here
         spec.orientation = iop;
         QList<db::SliceRef> rows =
-            velmaris::testing::slicesFor(spec, series(spec, QString::fromLatin1(QTest::currentDataTag())));
+            slicesFor(spec, series(spec, QString::fromLatin1(QTest::currentDataTag())));
         std::reverse(rows.begin(), rows.end());
         for (int i = 0; i < rows.size(); ++i) {
             rows[i].slice_thickness = spec.sliceThickness;
@@ -323,7 +320,7 @@ private slots:
     // are the generator's values at the patient positions its geometry claims.
     void cliVerbs()
     {
-        SeriesSpec spec = velmaris::testing::seriesSpec(5, 6, 8);
+        SeriesSpec spec = seriesSpec(5, 6, 8);
         spec.sliceSpacing = 2.5;
         spec.sliceThickness = 5.0;
         spec.orientation = {0, 1, 0, 0, 0, -1};

