@@ -15,7 +15,8 @@ namespace {
 // (127.5, 255) every byte equals its voxel value.
 Volume ramp(double sx = 1.0, double sy = 1.0, double sz = 1.0)
 {
-    return velmaris::testing::filledVolume(3, 4, 5, [](int x, int y, int z) { return x + 4 * y + 20 * z; }, {sx, sy, sz});
+    return velmaris::testing::filledVolume(
+        3, 4, 5, [](int x, int y, int z) { return x + 4 * y + 20 * z; }, {sx, sy, sz});
 }
 
 constexpr double identityCentre = 127.5;

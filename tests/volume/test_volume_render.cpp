@@ -99,7 +99,8 @@ private slots:
         QStringList read;
         for (const TransferFunctionPreset &preset : render::settings::customPresets())
             read << preset.toStoredText();
-        QCOMPARE(read, (QStringList{u"пустые части|0,1,2,3,0;500,4,5,6,1"_s, u"Мой|-100.5,10,20,30,0;250,200,100,50,0.5"_s}));
+        QCOMPARE(read,
+                 (QStringList{u"пустые части|0,1,2,3,0;500,4,5,6,1"_s, u"Мой|-100.5,10,20,30,0;250,200,100,50,0.5"_s}));
         QCOMPARE(QSettings().value(u"vrt/customPresets"_s).toStringList().last(),
                  u"Мой|-100.5,10,20,30,0;250,200,100,50,0.5"_s);
     }

@@ -229,8 +229,9 @@ private slots:
     void sharedVolume()
     {
         QList<db::SliceRef> slices = m_slices.mid(0, 7);
-        const QString key = render::SharedVolumes::keyFor(
-            render::seriesVolumeSlices(slices, render::SliceOrientationUse::Keep), render::planeHintFromText(QStringLiteral("CT")));
+        const QString key =
+            render::SharedVolumes::keyFor(render::seriesVolumeSlices(slices, render::SliceOrientationUse::Keep),
+                                          render::planeHintFromText(QStringLiteral("CT")));
         // Closing a window while its build runs: the build ends harmlessly.
         auto *early = new MprWindow(slices, QStringLiteral("CT"));
         QVERIFY(render::SharedVolumes::instance()->isBuilding(key));
