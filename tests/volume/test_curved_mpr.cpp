@@ -337,21 +337,21 @@ private slots:
         QTest::addColumn<double>("step");
         QTest::addColumn<QString>("message"); // empty: an image
         const QString rebuild = render::curvedMprRebuildFailedMessage();
+        const QString image;
         // The 20 mm cube: x, y, z in 0 … 19 mm.
-        QTest::newRow("partly outside: black beyond") << QList<double>{10, 10, 10, 40, 10, 10} << 10.0 << 0.5
-                                                      << QString();
+        const QList<double> across{2, 10, 10, 18, 10, 10};
+        QTest::newRow("partly outside: black beyond") << QList<double>{10, 10, 10, 40, 10, 10} << 10.0 << 0.5 << image;
         QTest::newRow("wholly outside") << QList<double>{100, 100, 100, 140, 100, 100} << 10.0 << 0.5 << rebuild;
         QTest::newRow("duplicate points") << QList<double>{2, 10, 10, 2, 10, 10, 18, 10, 10, 18, 10, 10} << 10.0
-                                          << 0.5 << QString();
+                                          << 0.5 << image;
         QTest::newRow("all one point") << QList<double>{5, 5, 5, 5, 5, 5} << 10.0 << 0.5 << rebuild;
-        QTest::newRow("collinear with up") << QList<double>{10, 10, 1, 10, 10, 18} << 10.0 << 0.5 << QString();
-        QTest::newRow("NaN point skipped") << QList<double>{2, 10, 10, qQNaN(), 0, 0, 18, 10, 10} << 10.0 << 0.5
-                                           << QString();
-        QTest::newRow("NaN width") << QList<double>{2, 10, 10, 18, 10, 10} << qQNaN() << 0.5 << rebuild;
-        QTest::newRow("huge width") << QList<double>{2, 10, 10, 18, 10, 10} << 1e12 << 0.5
+        QTest::newRow("collinear with up") << QList<double>{10, 10, 1, 10, 10, 18} << 10.0 << 0.5 << image;
+        QTest::newRow("NaN point skipped") << QList<double>{2, 10, 10, qQNaN(), 0, 0, 18, 10, 10} << 10.0 << 0.5 << image;
+        QTest::newRow("NaN width") << across << qQNaN() << 0.5 << rebuild;
+        QTest::newRow("huge width") << across << 1e12 << 0.5
                                     << u"Изображение CPR слишком велико (33 × 16777216 точек) — уменьшите ширину или "
                                        "увеличьте шаг."_s;
-        QTest::newRow("tiny step") << QList<double>{2, 10, 10, 18, 10, 10} << 10.0 << 1e-9
+        QTest::newRow("tiny step") << across << 10.0 << 1e-9
                                    << u"Кривая слишком длинная для шага 1e-09 мм — увеличьте шаг."_s;
     }
 

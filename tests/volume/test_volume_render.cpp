@@ -1,6 +1,7 @@
 #include "volume/CliRun.h"
 #include "seriesgen/SeriesGenerator.h"
 #include "ui/PrivateSettings.h"
+#include "ui/viewer/GeneratedSlices.h"
 #include "volume/FilledVolume.h"
 #include "volume/SoftwareVolumeRenderer.h"
 #include "volume/TransferFunctionPreset.h"
@@ -265,11 +266,9 @@ private slots:
 
     void cliVrt()
     {
+        using namespace velmaris;
         using namespace velmaris::testing;
-        velmaris::gen::SeriesSpec spec;
-        spec.slices = 40;
-        spec.rows = 48;
-        spec.columns = 48;
+        gen::SeriesSpec spec = seriesSpec(40, 48, 48);
         const QString folder = m_dir.filePath(u"series"_s);
         QVERIFY(velmaris::gen::writeSeries(spec, folder, nullptr));
         const QString db = m_dir.filePath(u"index.sqlite3"_s);

@@ -38,12 +38,10 @@ private slots:
     void automaticFallbackToCpu()
     {
         gen::SeriesSpec spec = testing::seriesSpec(40, 48, 48);
-        QStringList paths;
-        QVERIFY(gen::writeSeries(spec, m_dir.filePath(u"ct"_s), &paths));
 
         // The offscreen platform cannot make an OpenGL context: the window must
         // end on the CPU widget with the reason, and keep every tool.
-        Vrt3DWindow window({u"Грудь"_s, testing::slicesFor(spec, paths), u"1.2.3"_s, u"P1"_s});
+        Vrt3DWindow window({u"Грудь"_s, testing::writeSlices(spec, m_dir.filePath(u"ct"_s)), u"1.2.3"_s, u"P1"_s});
         QCOMPARE(window.windowTitle(), u"3D VRT — Грудь"_s);
         QVERIFY(window.isCpuMode());
         QVERIFY(window.gpuView() == nullptr);
@@ -105,9 +103,8 @@ private slots:
     void endoscopyFliesAlongThePath()
     {
         gen::SeriesSpec spec = testing::seriesSpec(20, 32, 32);
-        QStringList paths;
-        QVERIFY(gen::writeSeries(spec, m_dir.filePath(u"endo"_s), &paths));
-        VirtualEndoscopyWindow window({u"Колоноскопия"_s, testing::slicesFor(spec, paths), u"1.2.3"_s, u"P1"_s});
+        VirtualEndoscopyWindow window(
+            {u"Колоноскопия"_s, testing::writeSlices(spec, m_dir.filePath(u"endo"_s)), u"1.2.3"_s, u"P1"_s});
         QTRY_VERIFY_WITH_TIMEOUT(window.volume() != nullptr, 60000);
         QVERIFY(window.view()->renderParameters().perspective);
         QCOMPARE(window.view()->renderParameters().preset.name, render::endoscopyInsidePresetName());
