@@ -29,6 +29,21 @@ inline CliRun runCli(const QString &program, const QStringList &arguments)
     return run;
 }
 
+// The record's fields named in `expected`, as compact JSON to compare with
+// compact(expected) in one readable line.
+inline QByteArray compact(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+inline QByteArray fieldsOf(const QJsonObject &record, const QJsonObject &expected)
+{
+    QJsonObject picked;
+    for (auto it = expected.begin(); it != expected.end(); ++it)
+        picked.insert(it.key(), record.value(it.key()));
+    return compact(picked);
+}
+
 #ifdef NORVANE_CLI
 // The same on the norvane-cli this test program was built with.
 inline CliRun cli(const QStringList &arguments)

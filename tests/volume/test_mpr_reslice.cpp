@@ -1,3 +1,4 @@
+#include "volume/FilledVolume.h"
 #include "volume/MprReslicer.h"
 #include "volume/MprRoiStats.h"
 
@@ -14,20 +15,8 @@ namespace {
 // (127.5, 255) every byte equals its voxel value.
 Volume ramp(double sx = 1.0, double sy = 1.0, double sz = 1.0)
 {
-    Volume v;
-    v.width = 3;
-    v.height = 4;
-    v.depth = 5;
-    v.spacingX = sx;
-    v.spacingY = sy;
-    v.spacingZ = sz;
-    for (int z = 0; z < 5; ++z)
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 3; ++x)
-                v.voxels.push_back(float(x + 4 * y + 20 * z));
-    v.minValue = 0;
-    v.maxValue = 94;
-    return v;
+    return velmaris::testing::filledVolume(
+        3, 4, 5, [](int x, int y, int z) { return x + 4 * y + 20 * z; }, {sx, sy, sz});
 }
 
 constexpr double identityCentre = 127.5;
@@ -102,107 +91,90 @@ private slots:
         QVERIFY(render(Volume(), slice, identityCentre, identityWidth, half, mode).isNull());
     }
 
-    // Coronal 0.5 × 2.0 mm: four times as high; axial 0.7 × 0.705: unscaled;
-    // sagittal 2.0 × 1.0: wider.
-    void aspectCorrection()
+    // A 3 × 3 oblique picture in the x-y plane whose pixel i samples
+    // x = 0.5 + i mm (halves round away from zero, x = 3 is outside): thin
+    // with the outside black, MIP along the normal, a mean that counts only
+    // the samples inside, and a MIP wholly outside. No volume: one black pixel.
+    void oblique()
     {
         const struct
         {
-            decltype(&render::renderAxial) render;
-            double sx, sy, sz;
-            QSize size;
-        } cases[] = {{render::renderCoronal, 0.5, 1.0, 2.0, QSize(3, 20)},
-                     {render::renderAxial, 0.7, 0.705, 1.0, QSize(3, 4)},
-                     {render::renderSagittal, 1.0, 2.0, 1.0, QSize(8, 5)}};
-        for (const auto &c : cases)
-            QCOMPARE(c.render(ramp(c.sx, c.sy, c.sz), 1, identityCentre, identityWidth, 0, 0).size(), c.size);
-    }
-
-    void oblique_data()
-    {
-        QTest::addColumn<QList<float>>("centre");
-        QTest::addColumn<int>("half");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QList<int>>("firstRow"); // bytes of row 0 of a 3 × 3 image
-        // Pixel i samples x = 0.5 + i mm: halves round away from zero, x = 3 is outside.
-        QTest::newRow("thin, outside black") << QList<float>{1.5f, 2.0f, 2.0f} << 0 << 0 << QList<int>{45, 46, 0};
-        QTest::newRow("MIP along the normal") << QList<float>{1.5f, 2.0f, 2.0f} << 1 << 1 << QList<int>{65, 66, 0};
-        QTest::newRow("mean counts inside samples") << QList<float>{1.5f, 2.0f, 0.0f} << 1 << 3 << QList<int>{15, 16, 0};
-        QTest::newRow("MIP wholly outside") << QList<float>{100.0f, 100.0f, 100.0f} << 1 << 1 << QList<int>{0, 0, 0};
-    }
-
-    void oblique()
-    {
-        QFETCH(QList<float>, centre);
-        QFETCH(int, half);
-        QFETCH(int, mode);
-        QFETCH(QList<int>, firstRow);
-        const Volume v = ramp();
-        const QImage image = render::renderOblique(v, 3, {centre.at(0), centre.at(1), centre.at(2)}, {1, 0, 0},
-                                                   {0, 1, 0}, 1.0, identityCentre, identityWidth, half, mode);
-        QCOMPARE(image.size(), QSize(3, 3));
-        QList<int> row;
-        for (int i = 0; i < 3; ++i)
-            row << image.constScanLine(0)[i];
-        QCOMPARE(row, firstRow);
+            std::array<float, 3> centre;
+            int half, mode;
+            QList<int> firstRow;
+        } cases[] = {{{1.5f, 2.0f, 2.0f}, 0, 0, {45, 46, 0}},
+                     {{1.5f, 2.0f, 2.0f}, 1, 1, {65, 66, 0}},
+                     {{1.5f, 2.0f, 0.0f}, 1, 3, {15, 16, 0}},
+                     {{100.0f, 100.0f, 100.0f}, 1, 1, {0, 0, 0}}};
+        for (const auto &[centre, half, mode, firstRow] : cases) {
+            const QImage image = render::renderOblique(ramp(), 3, centre, {1, 0, 0}, {0, 1, 0}, 1.0, identityCentre,
+                                                       identityWidth, half, mode);
+            QCOMPARE(image.size(), QSize(3, 3));
+            QList<int> row;
+            for (int i = 0; i < 3; ++i)
+                row << image.constScanLine(0)[i];
+            QCOMPARE(row, firstRow);
+        }
         const QImage none = render::renderOblique(Volume(), 0, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}, 1.0, 0.0, 1.0, 0, 0);
         QCOMPARE(none.size(), QSize(1, 1));
         QCOMPARE(int(none.constScanLine(0)[0]), 0);
     }
 
-    void roiStats_data()
-    {
-        QTest::addColumn<bool>("uniform");
-        QTest::addColumn<int>("plane");
-        QTest::addColumn<QList<double>>("spacing");
-        QTest::addColumn<QRectF>("ellipse");
-        QTest::addColumn<QString>("text");
-        const QList<double> one{1.0, 1.0, 1.0};
-        QTest::newRow("uniform: sd 0") << true << 0 << one << QRectF(0, 0, 2, 2) << u"HU: 7 ± 0.0\nMin: 7  Max: 7\nN=5"_s;
-        QTest::newRow("zero width") << false << 0 << one << QRectF(1, 1, 0, 2) << u"ROI пуст"_s;
-        QTest::newRow("outside the image") << false << 0 << one << QRectF(50, 50, 4, 4) << u"ROI пуст"_s;
-        // Displayed 20 rows for 5 slices: rows 0, 1 read z 4, row 2 reads z 3.
-        QTest::newRow("coronal, stretched rows") << false << 1 << QList<double>{0.5, 1.0, 2.0} << QRectF(0, 0, 2, 2)
-                                                 << u"HU: 81 ± 8.0\nMin: 65  Max: 86\nN=5"_s;
-    }
-
+    // Mean ± SD, extremes and count under an ellipse; an ellipse of no width
+    // or outside the picture is empty; no volume, no HU. A coronal picture of
+    // 20 rows for 5 slices: rows 0, 1 read z 4, row 2 reads z 3.
     void roiStats()
     {
-        QFETCH(bool, uniform);
-        QFETCH(int, plane);
-        QFETCH(QList<double>, spacing);
-        QFETCH(QRectF, ellipse);
-        QFETCH(QString, text);
-        Volume v = ramp(spacing.at(0), spacing.at(1), spacing.at(2));
-        if (uniform)
-            std::fill(v.voxels.begin(), v.voxels.end(), 7.0f);
-        QCOMPARE(render::mprRoiStats(v, plane, 1, ellipse), text);
-        QCOMPARE(render::mprRoiStats(Volume(), plane, 1, ellipse), u"HU недоступно"_s);
+        const QList<double> one{1.0, 1.0, 1.0};
+        const struct
+        {
+            bool uniform;
+            int plane;
+            QList<double> spacing;
+            QRectF ellipse;
+            QString text;
+        } cases[] = {{true, 0, one, QRectF(0, 0, 2, 2), u"HU: 7 ± 0.0\nMin: 7  Max: 7\nN=5"_s},
+                     {false, 0, one, QRectF(1, 1, 0, 2), u"ROI пуст"_s},
+                     {false, 0, one, QRectF(50, 50, 4, 4), u"ROI пуст"_s},
+                     {false, 1, {0.5, 1.0, 2.0}, QRectF(0, 0, 2, 2), u"HU: 81 ± 8.0\nMin: 65  Max: 86\nN=5"_s}};
+        for (const auto &[uniform, plane, spacing, ellipse, text] : cases) {
+            Volume v = ramp(spacing.at(0), spacing.at(1), spacing.at(2));
+            if (uniform)
+                std::fill(v.voxels.begin(), v.voxels.end(), 7.0f);
+            QCOMPARE(render::mprRoiStats(v, plane, 1, ellipse), text);
+            QCOMPARE(render::mprRoiStats(Volume(), plane, 1, ellipse), u"HU недоступно"_s);
+        }
     }
 
-    void roiFollowsStretchedColumns_data()
+    void stretchedPictures_data()
     {
         QTest::addColumn<int>("plane");
         QTest::addColumn<QList<double>>("spacing");
+        QTest::addColumn<QSize>("size");
         QTest::addColumn<double>("columnStep"); // the ramp's change from one column voxel to the next
         // Column spacing four times the slice spacing: the picture is stretched sideways.
-        QTest::newRow("coronal") << 1 << QList<double>{2.0, 1.0, 0.5} << 1.0;
-        QTest::newRow("sagittal") << 2 << QList<double>{1.0, 2.0, 0.5} << 4.0;
+        QTest::newRow("coronal, wider") << 1 << QList<double>{2.0, 1.0, 0.5} << QSize(12, 5) << 1.0;
+        QTest::newRow("sagittal, wider") << 2 << QList<double>{1.0, 2.0, 0.5} << QSize(16, 5) << 4.0;
+        QTest::newRow("sagittal 2.0 × 1.0") << 2 << QList<double>{1.0, 2.0, 1.0} << QSize(8, 5) << 4.0;
+        // Stretched rows: the size only (one-pixel ROIs there are read by the rule of roiStats).
+        QTest::newRow("coronal 0.5 × 2.0: four times as high") << 1 << QList<double>{0.5, 1.0, 2.0} << QSize(3, 20)
+                                                              << -1.0;
+        QTest::newRow("axial 0.7 × 0.705: unscaled") << 0 << QList<double>{0.7, 0.705, 1.0} << QSize(3, 4) << 1.0;
     }
 
-    // Every pixel of a picture stretched sideways reads the voxel the picture
-    // shows there: one-pixel ROIs against the displayed bytes.
-    void roiFollowsStretchedColumns()
+    // A picture is stretched to square millimetres, and every pixel of it reads
+    // the voxel the picture shows there: one-pixel ROIs against the displayed bytes.
+    void stretchedPictures()
     {
         QFETCH(int, plane);
         QFETCH(QList<double>, spacing);
+        QFETCH(QSize, size);
         QFETCH(double, columnStep);
         const Volume v = ramp(spacing.at(0), spacing.at(1), spacing.at(2));
-        const QImage picture = plane == 1 ? render::renderCoronal(v, 1, identityCentre, identityWidth, 0, 0)
-                                          : render::renderSagittal(v, 1, identityCentre, identityWidth, 0, 0);
-        QCOMPARE(picture.height(), v.depth); // rows are not stretched
-        QVERIFY(picture.width() > 3 * (plane == 1 ? v.width : v.height));
-        for (int y = 0; y < picture.height(); ++y) {
+        const auto render = plane == 0 ? render::renderAxial : plane == 1 ? render::renderCoronal : render::renderSagittal;
+        const QImage picture = render(v, 1, identityCentre, identityWidth, 0, 0);
+        QCOMPARE(picture.size(), size);
+        for (int y = 0; columnStep >= 0 && y < picture.height(); ++y) {
             for (int x = 0; x < picture.width(); ++x) {
                 const QString text = render::mprRoiStats(v, plane, 1, QRectF(x - 0.5, y - 0.5, 1.0, 1.0));
                 QVERIFY2(text.startsWith(u"HU: "_s), qPrintable(u"pixel %1,%2: %3"_s.arg(x).arg(y).arg(text)));
@@ -213,8 +185,6 @@ private slots:
             }
         }
     }
-
-private:
 
 };
 

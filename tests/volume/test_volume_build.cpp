@@ -16,14 +16,14 @@
 #include <QThread>
 #include <QtTest>
 
+#include <algorithm>
 #include <functional>
 
 using namespace Qt::StringLiterals;
 using render::Volume;
 using render::VolumeSlice;
 using velmaris::gen::SeriesSpec;
-using velmaris::testing::CliRun;
-using velmaris::testing::cli;
+using namespace velmaris::testing;
 
 namespace {
 
@@ -88,9 +88,9 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        m_axial = velmaris::testing::seriesSpec(6, 6, 8);
+        m_axial = seriesSpec(6, 6, 8);
         m_axialPaths = series(m_axial, u"axial"_s);
-        SeriesSpec small = velmaris::testing::seriesSpec(1, 4, 4);
+        SeriesSpec small = seriesSpec(1, 4, 4);
         m_smallPath = series(small, u"small"_s).first();
     }
 
@@ -169,14 +169,14 @@ private slots:
     {
         QFETCH(Turn, turn);
         const auto &[iop, description, keepOrientation, locations, size, source, target] = turn;
-        SeriesSpec spec = velmaris::testing::seriesSpec(5, 3, 4);
+        SeriesSpec spec = seriesSpec(5, 3, 4);
         spec.pixelSpacingRow = 0.5;    // between rows
         spec.pixelSpacingColumn = 0.8; // between columns
         spec.sliceSpacing = 2.0;
         spec.sliceThickness = 5.0; // the spacing comes from the positions, not from here
         spec.orientation = iop;
         QList<db::SliceRef> rows =
-            velmaris::testing::slicesFor(spec, series(spec, QString::fromLatin1(QTest::currentDataTag())));
+            slicesFor(spec, series(spec, QString::fromLatin1(QTest::currentDataTag())));
         std::reverse(rows.begin(), rows.end());
         for (int i = 0; i < rows.size(); ++i) {
             rows[i].slice_thickness = spec.sliceThickness;
@@ -211,9 +211,6 @@ private slots:
                                          << QList<int>();
         QTest::newRow("first unreadable") << QStringList{u"bad"_s, u"ok:1"_s, u"ok:2"_s} << spacing << true
                                           << u"Пропущено срезов при построении объёма: 1 из 3"_s << QList<int>{0};
-        QTest::newRow("one decodable among broken") << QStringList{u"bad"_s, u"ok:1"_s, u"bad"_s} << spacing << true
-                                                    << u"Пропущено срезов при построении объёма: 2 из 3"_s
-                                                    << QList<int>{0, 2};
         QTest::newRow("frame of another size") << QStringList{u"ok:0"_s, u"small"_s, u"ok:2"_s} << spacing << true
                                                << u"Пропущено срезов при построении объёма: 1 из 3"_s << QList<int>{1};
         QTest::newRow("zero and negative spacing") << QStringList{u"ok:0"_s, u"ok:1"_s} << QList<double>{0.0, -1.0}
@@ -323,7 +320,7 @@ private slots:
     // are the generator's values at the patient positions its geometry claims.
     void cliVerbs()
     {
-        SeriesSpec spec = velmaris::testing::seriesSpec(5, 6, 8);
+        SeriesSpec spec = seriesSpec(5, 6, 8);
         spec.sliceSpacing = 2.5;
         spec.sliceThickness = 5.0;
         spec.orientation = {0, 1, 0, 0, 0, -1};
@@ -332,30 +329,22 @@ private slots:
         const QString db = m_dir.filePath(u"cli.sqlite3"_s);
         QCOMPARE(cli({u"import"_s, m_dir.filePath(u"cli"_s), u"--db"_s, db}).exitCode, 0);
         const QString raw = m_dir.filePath(u"v.raw"_s);
-        float minimum = 1e9f;
-        float maximum = -1e9f;
-        for (int s = 0; s < 5; ++s)
-            for (int r = 0; r < 6; ++r)
-                for (int c = 0; c < 8; ++c) {
-                    minimum = std::min(minimum, generated(spec, s, r, c));
-                    maximum = std::max(maximum, generated(spec, s, r, c));
-                }
+        QList<float> values;
+        for (int i = 0; i < 5 * 6 * 8; ++i)
+            values << generated(spec, i / 48, i / 8 % 6, i % 8);
+        const auto [minimum, maximum] = std::ranges::minmax(values);
 
         for (const bool oriented : {true, false}) {
             QStringList args{u"volume"_s, u"--db"_s, db, spec.seriesInstanceUid, u"--out"_s, raw};
             if (oriented)
                 args << u"--orientation"_s;
             const CliRun run = cli(args);
-            QCOMPARE(run.exitCode, 0);
             const QJsonObject &o = run.record;
-            QCOMPARE(o.value(u"ok"_s).toBool(), true);
-            QCOMPARE((Triple{o.value(u"width"_s).toInt(), o.value(u"height"_s).toInt(), o.value(u"depth"_s).toInt()}),
-                     (Triple{5, 8, 6}));
-            QCOMPARE(o.value(u"spacing"_s).toArray(), (QJsonArray{2.5, 0.7, 0.7}));
-            QCOMPARE(o.value(u"min"_s).toDouble(), double(minimum));
-            QCOMPARE(o.value(u"max"_s).toDouble(), double(maximum));
-            QCOMPARE(o.value(u"has_patient_geometry"_s).toBool(), oriented);
-            QCOMPARE(o.value(u"message"_s).toString(), QString());
+            const QJsonObject expected{{u"ok"_s, true}, {u"width"_s, 5}, {u"height"_s, 8}, {u"depth"_s, 6},
+                                       {u"spacing"_s, QJsonArray{2.5, 0.7, 0.7}}, {u"min"_s, minimum},
+                                       {u"max"_s, maximum}, {u"has_patient_geometry"_s, oriented}, {u"message"_s, u""_s}};
+            QCOMPARE(run.exitCode, 0);
+            QCOMPARE(fieldsOf(o, expected), compact(expected));
             QFile file(raw);
             QVERIFY(file.open(QIODevice::ReadOnly));
             const QByteArray bytes = file.readAll();
@@ -395,14 +384,13 @@ private slots:
         };
         for (const Case &c : cases) {
             const CliRun run = cli(base + c.options);
+            const QJsonObject expected{{u"ok"_s, true},          {u"width"_s, c.size.width()},
+                                       {u"height"_s, c.size.height()}, {u"index"_s, c.index},
+                                       {u"half_count"_s, c.half}, {u"window_width"_s, double(maximum - minimum)},
+                                       {u"window_center"_s, (double(maximum) + minimum) / 2}};
             QCOMPARE(run.exitCode, 0);
-            QCOMPARE(run.record.value(u"ok"_s).toBool(), true);
-            QCOMPARE(QSize(run.record.value(u"width"_s).toInt(), run.record.value(u"height"_s).toInt()), c.size);
+            QCOMPARE(fieldsOf(run.record, expected), compact(expected));
             QCOMPARE(QImage(png).size(), c.size);
-            QCOMPARE(run.record.value(u"index"_s), c.index);
-            QCOMPARE(run.record.value(u"half_count"_s).toInt(), c.half);
-            QCOMPARE(run.record.value(u"window_width"_s).toDouble(), double(maximum - minimum));
-            QCOMPARE(run.record.value(u"window_center"_s).toDouble(), (double(maximum) + minimum) / 2);
         }
         QCOMPARE(cli(base + QStringList{u"--plane"_s, u"axial"_s, u"--oblique"_s}).exitCode, 2);
         const CliRun missing = cli({u"volume"_s, u"--db"_s, db, u"1.2.3"_s, u"--out"_s, raw});

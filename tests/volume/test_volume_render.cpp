@@ -1,6 +1,8 @@
 #include "volume/CliRun.h"
 #include "seriesgen/SeriesGenerator.h"
 #include "ui/PrivateSettings.h"
+#include "ui/viewer/GeneratedSlices.h"
+#include "volume/FilledVolume.h"
 #include "volume/SoftwareVolumeRenderer.h"
 #include "volume/TransferFunctionPreset.h"
 #include "volume/VolumeCutOuts.h"
@@ -28,18 +30,10 @@ namespace {
 // `radius` mm about the centre.
 std::shared_ptr<Volume> sphere(int side, double radius, float value)
 {
-    auto volume = std::make_shared<Volume>();
-    volume->width = volume->height = volume->depth = side;
-    volume->voxels.assign(std::size_t(side) * side * side, -1000.0f);
     const double c = (side - 1) / 2.0;
-    for (int z = 0; z < side; ++z)
-        for (int y = 0; y < side; ++y)
-            for (int x = 0; x < side; ++x)
-                if (std::hypot(x - c, y - c, z - c) <= radius)
-                    volume->voxels[(std::size_t(z) * side + y) * side + x] = value;
-    volume->minValue = -1000.0;
-    volume->maxValue = value;
-    return volume;
+    return std::make_shared<Volume>(velmaris::testing::filledVolume(side, side, side, [&](int x, int y, int z) {
+        return std::hypot(x - c, y - c, z - c) <= radius ? value : -1000.0f;
+    }));
 }
 
 render::VolumeRenderParameters mip(double level, double width)
@@ -103,16 +97,11 @@ private slots:
         mine.nodes[1].opacity = 0.5; // the same name again replaces it
         render::settings::saveCustomPreset(mine);
 
-        const QList<TransferFunctionPreset> read = render::settings::customPresets();
-        QCOMPARE(read.size(), 2);
-        QCOMPARE(read.at(0).name, u"пустые части"_s);
-        QCOMPARE(read.at(0).nodes.size(), 2);
-        QCOMPARE(read.at(0).nodes.at(1).hu, 500.0);
-        QCOMPARE(read.at(1).name, u"Мой"_s);
-        QCOMPARE(read.at(1).nodes.size(), 2);
-        QCOMPARE(read.at(1).nodes.at(0).hu, -100.5);
-        QCOMPARE(read.at(1).nodes.at(0).color, QColor(10, 20, 30));
-        QCOMPARE(read.at(1).nodes.at(1).opacity, 0.5);
+        QStringList read;
+        for (const TransferFunctionPreset &preset : render::settings::customPresets())
+            read << preset.toStoredText();
+        QCOMPARE(read,
+                 (QStringList{u"пустые части|0,1,2,3,0;500,4,5,6,1"_s, u"Мой|-100.5,10,20,30,0;250,200,100,50,0.5"_s}));
         QCOMPARE(QSettings().value(u"vrt/customPresets"_s).toStringList().last(),
                  u"Мой|-100.5,10,20,30,0;250,200,100,50,0.5"_s);
     }
@@ -149,8 +138,7 @@ private slots:
         QVERIFY(!cutOuts.hides(QVector3D(15, 0, 0)));
     }
 
-    // Each preset's direction and up, whatever the camera did before; turning
-    // in the plane keeps the direction.
+    // Each preset's direction and up, whatever the camera did before.
     void viewPresets()
     {
         const struct
@@ -169,9 +157,6 @@ private slots:
             QCOMPARE(state.up, up);
             QCOMPARE(state.right, QVector3D::crossProduct(direction, up));
             QCOMPARE(state.zoom, 0.5);
-            state.rotateInPlane(90.0);
-            QVERIFY((state.direction - direction).length() < 1e-5f);
-            QVERIFY((state.up - QVector3D::crossProduct(direction, up)).length() < 1e-5f);
         }
     }
 
@@ -194,11 +179,6 @@ private slots:
         QVERIFY2(std::abs(radiusPixels - 20.0 / mmPerPixel) < 0.6, qPrintable(QString::number(radiusPixels)));
         QCOMPARE(qRed(image.pixel(64, 64)), 255);
         QCOMPARE(qRed(image.pixel(2, 2)), 0); // background -1000 at the window's floor
-        // Zoomed in twice, the disc is twice as wide.
-        auto zoomed = parameters;
-        zoomed.camera.zoomBy(0.5);
-        const double zoomedRadius = std::sqrt(countBrighter(renderer.render(zoomed, QSize(128, 128)), 127) / M_PI);
-        QVERIFY2(std::abs(zoomedRadius - 2.0 * 20.0 / mmPerPixel) < 1.0, qPrintable(QString::number(zoomedRadius)));
 
         auto cut = parameters;
         render::VolumeCutOut cutOut;
@@ -223,15 +203,9 @@ private slots:
     // gives the pixel its colour, from whichever side the camera looks.
     void slabsCompositeFrontToBack()
     {
-        auto volume = std::make_shared<Volume>();
-        volume->width = volume->height = volume->depth = 32;
-        volume->voxels.assign(32 * 32 * 32, 0.0f);
-        for (int z = 0; z < 32; ++z)
-            for (int y = 0; y < 32; ++y)
-                for (int x = 0; x < 32; ++x)
-                    volume->voxels[(std::size_t(z) * 32 + y) * 32 + x] =
-                        y >= 4 && y < 12 ? 100.0f : y >= 20 && y < 28 ? 200.0f : 0.0f;
-        volume->maxValue = 200.0;
+        auto volume = std::make_shared<Volume>(velmaris::testing::filledVolume(32, 32, 32, [](int, int y, int) {
+            return y >= 4 && y < 12 ? 100.0f : y >= 20 && y < 28 ? 200.0f : 0.0f;
+        }));
         render::SoftwareVolumeRenderer renderer(volume);
         render::VolumeRenderParameters p;
         p.mode = ProjectionMode::Vrt;
@@ -274,13 +248,8 @@ private slots:
     {
         QFETCH(QList<int>, size);
         QFETCH(double, spacing);
-        auto volume = std::make_shared<Volume>();
-        volume->width = size[0];
-        volume->height = size[1];
-        volume->depth = size[2];
-        volume->spacingX = volume->spacingY = volume->spacingZ = spacing;
-        volume->voxels.assign(std::size_t(size[0]) * size[1] * size[2], 500.0f);
-        volume->maxValue = 500.0;
+        auto volume = std::make_shared<Volume>(velmaris::testing::filledVolume(
+            size[0], size[1], size[2], [](int, int, int) { return 500.0f; }, {spacing, spacing, spacing}));
         render::SoftwareVolumeRenderer renderer(volume);
         for (const ProjectionMode mode : {ProjectionMode::Maximum, ProjectionMode::Vrt}) {
             render::VolumeRenderParameters p;
@@ -297,11 +266,9 @@ private slots:
 
     void cliVrt()
     {
-        using velmaris::testing::cli;
-        velmaris::gen::SeriesSpec spec;
-        spec.slices = 40;
-        spec.rows = 48;
-        spec.columns = 48;
+        using namespace velmaris;
+        using namespace velmaris::testing;
+        gen::SeriesSpec spec = seriesSpec(40, 48, 48);
         const QString folder = m_dir.filePath(u"series"_s);
         QVERIFY(velmaris::gen::writeSeries(spec, folder, nullptr));
         const QString db = m_dir.filePath(u"index.sqlite3"_s);
@@ -309,16 +276,13 @@ private slots:
         const QString png = m_dir.filePath(u"vrt.png"_s);
         const QStringList base{u"vrt"_s, u"--db"_s, db, spec.seriesInstanceUid, u"--size"_s, u"96x64"_s, u"--out"_s, png};
 
-        velmaris::testing::CliRun run = cli(base + QStringList{u"--preset"_s, u"Кости"_s});
+        CliRun run = cli(base + QStringList{u"--preset"_s, u"Кости"_s});
+        const QJsonObject drawn{{u"ok"_s, true}, {u"renderer"_s, u"software"_s}, {u"width"_s, 96}, {u"height"_s, 64}};
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.record.value(u"ok"_s).toBool(), true);
-        QCOMPARE(run.record.value(u"renderer"_s).toString(), u"software"_s);
-        QCOMPARE(run.record.value(u"width"_s).toInt(), 96);
-        QCOMPARE(run.record.value(u"height"_s).toInt(), 64);
+        QCOMPARE(fieldsOf(run.record, drawn), compact(drawn));
         QVERIFY(run.record.value(u"steps"_s).toInt() >= 220);
-        QImage picture(png);
-        QCOMPARE(picture.size(), QSize(96, 64));
-        QVERIFY(countBrighter(picture, 100) > 0);
+        QCOMPARE(QImage(png).size(), QSize(96, 64));
+        QVERIFY(countBrighter(QImage(png), 100) > 0);
 
         // The test runs on the offscreen platform: OpenGL is refused plainly, or
         // replaced by the CPU when asked to.
@@ -328,7 +292,7 @@ private slots:
         QVERIFY2(QString::fromUtf8(run.err).contains(u"OpenGL недоступен"_s), run.err.constData());
         run = cli(base + QStringList{u"--renderer"_s, u"auto"_s, u"--mode"_s, u"mip"_s});
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.record.value(u"renderer"_s).toString(), u"software"_s);
+        QCOMPARE(fieldsOf(run.record, drawn), compact(drawn));
         QCOMPARE(cli(base + QStringList{u"--view"_s, u"diagonal"_s}).exitCode, 2);
     }
 

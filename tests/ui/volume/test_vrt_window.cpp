@@ -19,148 +19,113 @@
 #include <QTest>
 
 using namespace Qt::StringLiterals;
-using velmaris::TransferFunctionEditorDialog;
-using velmaris::Vrt3DWindow;
-using velmaris::VolumeRenderWidget;
+using namespace velmaris;
 
 Q_DECLARE_METATYPE(render::TransferFunctionPreset)
 
 class VrtWindowTest : public QObject
 {
     Q_OBJECT
+
 private slots:
-    void initTestCase();
-    void automaticFallbackToCpu();
-    void curveEditor();
-    void endoscopyFliesAlongThePath();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        testing::usePrivateSettings(m_dir.filePath(u"settings"_s));
+        qRegisterMetaType<render::TransferFunctionPreset>();
+    }
+
+    void automaticFallbackToCpu()
+    {
+        gen::SeriesSpec spec = testing::seriesSpec(40, 48, 48);
+
+        // The offscreen platform cannot make an OpenGL context: the window must
+        // end on the CPU widget with the reason, and keep every tool.
+        Vrt3DWindow window({u"Грудь"_s, testing::writeSlices(spec, m_dir.filePath(u"ct"_s)), u"1.2.3"_s, u"P1"_s});
+        QCOMPARE(window.windowTitle(), u"3D VRT — Грудь"_s);
+        QVERIFY(window.isCpuMode());
+        QVERIFY(window.gpuView() == nullptr);
+        QCOMPARE(window.currentView(), static_cast<QWidget *>(window.softwareView()));
+        QVERIFY(window.statusBar()->currentMessage().startsWith(u"OpenGL недоступен: "_s));
+        QAction *cpu = window.action(u"Режим CPU (запасной)"_s);
+        QVERIFY(cpu->isChecked());
+        QVERIFY(!cpu->isEnabled());
+        QVERIFY(window.action(u"Обрезка (рисование)"_s)->isEnabled());
+
+        window.show();
+        QSignalSpy frames(window.softwareView(), &VolumeRenderWidget::frameReady);
+        QTRY_VERIFY_WITH_TIMEOUT(window.volume() != nullptr, 60000);
+        QVERIFY(frames.wait(60000) || !window.softwareView()->lastFrame().isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(!window.softwareView()->isRendering(), 60000);
+        const QImage frame = window.softwareView()->lastFrame();
+        QCOMPARE(frame.size(), window.softwareView()->size() * window.softwareView()->devicePixelRatioF());
+        int lit = 0;
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = 0; x < frame.width(); ++x)
+                lit += qGray(frame.pixel(x, y)) > 60;
+        QVERIFY2(lit > 0, "the bones of the generated CT show in the CPU fallback");
+    }
+
+    void curveEditor()
+    {
+        const render::TransferFunctionPreset bones = render::presetByName(u"Кости"_s);
+        TransferFunctionEditorDialog dialog(bones, -1024.0, 3071.0);
+        dialog.resize(700, 400);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        TransferFunctionEditorWidget *editor = dialog.editor();
+        QSignalSpy drafts(&dialog, &TransferFunctionEditorDialog::presetChangedDraft);
+        QSignalSpy finals(&dialog, &TransferFunctionEditorDialog::presetChangedFinal);
+
+        // A drag sends drafts while moving and one final on release; the node's
+        // opacity follows the mouse upwards.
+        const QPoint from = editor->nodePosition(1).toPoint();
+        const double before = editor->preset().nodes.at(1).opacity;
+        QTest::mousePress(editor, Qt::LeftButton, {}, from);
+        QTest::mouseMove(editor, from - QPoint(0, 40));
+        QCOMPARE(drafts.size(), 1);
+        QCOMPARE(finals.size(), 0);
+        QTest::mouseRelease(editor, Qt::LeftButton, {}, from - QPoint(0, 40));
+        QCOMPARE(finals.size(), 1);
+        QVERIFY(editor->preset().nodes.at(1).opacity > before);
+
+        // Saving with an empty name saves "Без имени".
+        QSignalSpy saves(&dialog, &TransferFunctionEditorDialog::saveAsPresetRequested);
+        dialog.nameEdit()->clear();
+        for (QPushButton *button : dialog.findChildren<QPushButton *>())
+            if (button->text() == u"Сохранить как пресет"_s)
+                button->click();
+        QCOMPARE(saves.size(), 1);
+        QCOMPARE(saves.first().first().value<render::TransferFunctionPreset>().name, u"Без имени"_s);
+    }
+
+    void endoscopyFliesAlongThePath()
+    {
+        gen::SeriesSpec spec = testing::seriesSpec(20, 32, 32);
+        VirtualEndoscopyWindow window(
+            {u"Колоноскопия"_s, testing::writeSlices(spec, m_dir.filePath(u"endo"_s)), u"1.2.3"_s, u"P1"_s});
+        QTRY_VERIFY_WITH_TIMEOUT(window.volume() != nullptr, 60000);
+        QVERIFY(window.view()->renderParameters().perspective);
+        QCOMPARE(window.view()->renderParameters().preset.name, render::endoscopyInsidePresetName());
+
+        // Two clicked points: the endoscope starts on the first, looks towards the
+        // second, and the Up key moves it along the path, never past its end.
+        window.addPathPoint(QVector3D(0, -10, 0));
+        window.addPathPoint(QVector3D(0, 10, 0));
+        QCOMPARE(window.endoscopePosition(), QVector3D(0, -10, 0));
+        QVERIFY((window.view()->renderParameters().camera.direction - QVector3D(0, 1, 0)).length() < 1e-5f);
+        QTest::keyClick(&window, Qt::Key_Up);
+        QVERIFY(window.endoscopePosition().y() > -10.0f);
+        QCOMPARE(window.view()->renderParameters().cameraPosMm, window.endoscopePosition());
+        window.advance(1000.0);
+        QCOMPARE(window.endoscopePosition(), QVector3D(0, 10, 0));
+        QTest::keyClick(&window, Qt::Key_Down);
+        QVERIFY(window.endoscopePosition().y() < 10.0f);
+    }
 
 private:
     QTemporaryDir m_dir;
 };
-
-void VrtWindowTest::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    velmaris::testing::usePrivateSettings(m_dir.filePath(u"settings"_s));
-    qRegisterMetaType<render::TransferFunctionPreset>();
-}
-
-void VrtWindowTest::automaticFallbackToCpu()
-{
-    velmaris::gen::SeriesSpec spec = velmaris::testing::seriesSpec(40, 48, 48);
-    QStringList paths;
-    QVERIFY(velmaris::gen::writeSeries(spec, m_dir.filePath(u"ct"_s), &paths));
-
-    // The offscreen platform cannot make an OpenGL context: the window must
-    // end on the CPU widget with the reason, and keep every tool.
-    Vrt3DWindow window({u"Грудь"_s, velmaris::testing::slicesFor(spec, paths), u"1.2.3"_s, u"P1"_s});
-    QCOMPARE(window.windowTitle(), u"3D VRT — Грудь"_s);
-    QVERIFY(window.isCpuMode());
-    QVERIFY(window.gpuView() == nullptr);
-    QCOMPARE(window.currentView(), static_cast<QWidget *>(window.softwareView()));
-    QVERIFY(window.statusBar()->currentMessage().startsWith(u"OpenGL недоступен: "_s));
-    QAction *cpu = window.action(u"Режим CPU (запасной)"_s);
-    QVERIFY(cpu->isChecked());
-    QVERIFY(!cpu->isEnabled());
-    QVERIFY(window.action(u"Обрезка (рисование)"_s)->isEnabled());
-
-    window.show();
-    QSignalSpy frames(window.softwareView(), &VolumeRenderWidget::frameReady);
-    QTRY_VERIFY_WITH_TIMEOUT(window.volume() != nullptr, 60000);
-    QVERIFY(window.volume()->isValid());
-    QVERIFY(frames.wait(60000) || !window.softwareView()->lastFrame().isNull());
-    QTRY_VERIFY_WITH_TIMEOUT(!window.softwareView()->isRendering(), 60000);
-    const QImage frame = window.softwareView()->lastFrame();
-    QCOMPARE(frame.size(), window.softwareView()->size() * window.softwareView()->devicePixelRatioF());
-    int lit = 0;
-    for (int y = 0; y < frame.height(); ++y)
-        for (int x = 0; x < frame.width(); ++x)
-            lit += qGray(frame.pixel(x, y)) > 60;
-    QVERIFY2(lit > 0, "the bones of the generated CT show in the CPU fallback");
-}
-
-void VrtWindowTest::curveEditor()
-{
-    const render::TransferFunctionPreset bones = render::presetByName(u"Кости"_s);
-    TransferFunctionEditorDialog dialog(bones, -1024.0, 3071.0);
-    dialog.resize(700, 400);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    velmaris::TransferFunctionEditorWidget *editor = dialog.editor();
-    QSignalSpy drafts(&dialog, &TransferFunctionEditorDialog::presetChangedDraft);
-    QSignalSpy finals(&dialog, &TransferFunctionEditorDialog::presetChangedFinal);
-    const int count = int(bones.nodes.size());
-
-    // Ctrl+click on the curve away from the handles adds a node; on a handle removes it.
-    const QPoint empty((editor->nodePosition(count - 2) + editor->nodePosition(count - 1)).toPoint() / 2
-                       + QPoint(0, 30));
-    QCOMPARE(editor->nodeAt(empty), -1);
-    QTest::mouseClick(editor, Qt::LeftButton, Qt::ControlModifier, empty);
-    QCOMPARE(editor->preset().nodes.size(), count + 1);
-    QCOMPARE(finals.size(), 1);
-    QTest::mouseClick(editor, Qt::LeftButton, Qt::ControlModifier, editor->nodePosition(0).toPoint());
-    QCOMPARE(editor->preset().nodes.size(), count);
-    QCOMPARE(editor->preset().nodes.first().hu, bones.nodes.at(1).hu);
-
-    // A drag sends drafts while moving and one final on release; the node's
-    // opacity follows the mouse upwards.
-    const QPoint from = editor->nodePosition(1).toPoint();
-    const double before = editor->preset().nodes.at(1).opacity;
-    drafts.clear();
-    finals.clear();
-    QTest::mousePress(editor, Qt::LeftButton, {}, from);
-    QMouseEvent move(QEvent::MouseMove, QPointF(from - QPoint(0, 40)), editor->mapToGlobal(QPointF(from - QPoint(0, 40))),
-                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(editor, &move);
-    QCOMPARE(drafts.size(), 1);
-    QCOMPARE(finals.size(), 0);
-    QTest::mouseRelease(editor, Qt::LeftButton, {}, from - QPoint(0, 40));
-    QCOMPARE(finals.size(), 1);
-    QVERIFY(editor->preset().nodes.at(1).opacity > before);
-
-    // Saving with an empty name saves "Без имени"; cancelling hands back the start.
-    QSignalSpy saves(&dialog, &TransferFunctionEditorDialog::saveAsPresetRequested);
-    dialog.nameEdit()->clear();
-    const QList<QPushButton *> buttons = dialog.findChildren<QPushButton *>();
-    for (QPushButton *button : buttons)
-        if (button->text() == u"Сохранить как пресет"_s)
-            button->click();
-    QCOMPARE(saves.size(), 1);
-    QCOMPARE(saves.first().first().value<render::TransferFunctionPreset>().name, u"Без имени"_s);
-    finals.clear();
-    for (QPushButton *button : buttons)
-        if (button->text() == u"Отмена"_s)
-            button->click();
-    QCOMPARE(finals.size(), 1);
-    const auto restored = finals.first().first().value<render::TransferFunctionPreset>();
-    QCOMPARE(restored.nodes.size(), bones.nodes.size());
-    QCOMPARE(restored.nodes.at(1).opacity, bones.nodes.at(1).opacity);
-}
-
-void VrtWindowTest::endoscopyFliesAlongThePath()
-{
-    velmaris::gen::SeriesSpec spec = velmaris::testing::seriesSpec(20, 32, 32);
-    QStringList paths;
-    QVERIFY(velmaris::gen::writeSeries(spec, m_dir.filePath(u"endo"_s), &paths));
-    velmaris::VirtualEndoscopyWindow window({u"Колоноскопия"_s, velmaris::testing::slicesFor(spec, paths), u"1.2.3"_s, u"P1"_s});
-    QTRY_VERIFY_WITH_TIMEOUT(window.volume() != nullptr, 60000);
-    QVERIFY(window.view()->renderParameters().perspective);
-    QCOMPARE(window.view()->renderParameters().preset.name, render::endoscopyInsidePresetName());
-
-    // Two clicked points: the endoscope starts on the first, looks towards the
-    // second, and the Up key moves it along the path, never past its end.
-    window.addPathPoint(QVector3D(0, -10, 0));
-    window.addPathPoint(QVector3D(0, 10, 0));
-    QCOMPARE(window.endoscopePosition(), QVector3D(0, -10, 0));
-    QVERIFY((window.view()->renderParameters().camera.direction - QVector3D(0, 1, 0)).length() < 1e-5f);
-    QTest::keyClick(&window, Qt::Key_Up);
-    QVERIFY(window.endoscopePosition().y() > -10.0f);
-    QCOMPARE(window.view()->renderParameters().cameraPosMm, window.endoscopePosition());
-    window.advance(1000.0);
-    QCOMPARE(window.endoscopePosition(), QVector3D(0, 10, 0));
-    QTest::keyClick(&window, Qt::Key_Down);
-    QVERIFY(window.endoscopePosition().y() < 10.0f);
-}
 
 QTEST_MAIN(VrtWindowTest)
 #include "test_vrt_window.moc"
