@@ -61,15 +61,17 @@ QString mprRoiStats(const Volume &volume, int plane, int sliceIndex, const QRect
                 vy = int(std::lround(double(y)));
                 vz = sliceIndex;
             } else {
-                // A picture stretched sideways shows in pixel x the voxel whose
-                // span holds the pixel's centre, as the smooth scaling samples
-                // it; rounding x × count / width instead would put the last
+                // A stretched picture shows in a pixel the voxel whose span
+                // holds the pixel's centre, as the smooth scaling samples it,
+                // along either axis; rounding x × count / width instead reads
+                // the next voxel over half of every span and puts the last
                 // pixels past the last voxel.
                 const int c = displayedWidth > 0
                                   ? int(std::floor((x + 0.5) * columnCount / displayedWidth))
                                   : int(std::lround(double(x)));
-                const double row = displayedHeight > 0 ? double(y) * volume.depth / displayedHeight : double(y);
-                const int z = volume.depth - 1 - int(std::lround(row));
+                const int row = displayedHeight > 0 ? int(std::floor((y + 0.5) * volume.depth / displayedHeight))
+                                                    : int(std::lround(double(y)));
+                const int z = volume.depth - 1 - row;
                 if (plane == 1) {
                     vx = c;
                     vy = sliceIndex;
