@@ -67,16 +67,23 @@ std::array<MprWindow::Basis, 3> startingBases()
             MprWindow::Basis{{0, 1, 0}, {0, 0, -1}}};
 }
 
-// Where voxel `index` of `count` sits on the picture, as the inverse of the
-// click rule lround((count − 1) × fraction).
-double fraction(int index, int count)
-{
-    return count > 1 ? double(index) / double(count - 1) : 0.5;
-}
-
 int clampIndex(long value, int count)
 {
     return int(std::clamp<long>(value, 0, std::max(0, count - 1)));
+}
+
+// Voxel `index` of `count` spans [index, index + 1) / count of a picture
+// (stretched or not): the crosshair goes through the middle of that span, and
+// a click picks the voxel whose span holds it, so that the crosshair stays
+// where it was clicked and edge pixels never read the neighbouring voxel.
+double fraction(int index, int count)
+{
+    return count > 0 ? (index + 0.5) / double(count) : 0.5;
+}
+
+int voxelAt(double fraction, int count)
+{
+    return clampIndex(long(std::floor(fraction * count)), count);
 }
 
 } // namespace
@@ -489,20 +496,21 @@ void MprWindow::clicked(MprPlane plane, double normX, double normY)
         clampRotationCentre();
         crosshairFromRotationCentre();
     } else {
-        const int column = clampIndex(std::lround((plane == MprPlane::Sagittal ? v.height - 1 : v.width - 1) * normX),
-                                      plane == MprPlane::Sagittal ? v.height : v.width);
+        const int column = voxelAt(normX, plane == MprPlane::Sagittal ? v.height : v.width);
+        // Coronal and sagittal pictures show the last slice at the top.
+        const int slice = v.depth - 1 - voxelAt(normY, v.depth);
         switch (plane) {
         case MprPlane::Axial:
             m_crosshair[0] = column;
-            m_crosshair[1] = clampIndex(std::lround((v.height - 1) * normY), v.height);
+            m_crosshair[1] = voxelAt(normY, v.height);
             break;
         case MprPlane::Coronal:
             m_crosshair[0] = column;
-            m_crosshair[2] = clampIndex(std::lround((1.0 - normY) * (v.depth - 1)), v.depth);
+            m_crosshair[2] = slice;
             break;
         case MprPlane::Sagittal:
             m_crosshair[1] = column;
-            m_crosshair[2] = clampIndex(std::lround((1.0 - normY) * (v.depth - 1)), v.depth);
+            m_crosshair[2] = slice;
             break;
         }
         // The planes turn about what the user looks at.

@@ -113,16 +113,17 @@ private slots:
     {
         auto window = open(m_slices);
         QVERIFY(window);
-        // A click sets the crosshair in the cell's own axes (48 × 40 × 12 voxels):
-        // the coronal top is the last slice, the sagittal column is y.
+        // A click sets the crosshair in the cell's own axes (48 × 40 × 12 voxels)
+        // to the voxel under it, up to the picture's edges: the coronal top is
+        // the last slice, the sagittal column is y.
         const struct
         {
             MprPlane plane;
             QPointF click;
             int axis;
             int index;
-        } clicks[] = {{MprPlane::Axial, {1.0, 0.5}, 0, 47}, {MprPlane::Axial, {0.0, 0.25}, 1, 10},
-                      {MprPlane::Coronal, {0.5, 0.0}, 2, 11}, {MprPlane::Coronal, {0.5, 1.0}, 2, 0},
+        } clicks[] = {{MprPlane::Axial, {47.2 / 48, 0.5}, 0, 47}, {MprPlane::Axial, {0.0, 0.25}, 1, 10},
+                      {MprPlane::Coronal, {0.5, 0.9 / 12}, 2, 11}, {MprPlane::Coronal, {0.5, 1.0}, 2, 0},
                       {MprPlane::Sagittal, {1.0, 0.5}, 1, 39}};
         for (const auto &c : clicks) {
             emit window->cell(c.plane)->positionClicked(c.click.x(), c.click.y());
