@@ -69,10 +69,12 @@ RoiStatistics ellipseStatistics(const DecodedFrame &frame, double cx, double cy,
     pixelRange(cx - rx, cx + rx, frame.width, x0, x1);
     pixelRange(cy - ry, cy + ry, frame.height, y0, y1);
     Accumulator acc;
+    // Pixel (x, y) covers [x, x + 1) × [y, y + 1) of the picture and counts by
+    // its centre, as in a polygon: the same outline takes the same pixels.
     for (int y = y0; y <= y1; ++y) {
-        const double dy = (y - cy) / ry;
+        const double dy = (y + 0.5 - cy) / ry;
         for (int x = x0; x <= x1; ++x) {
-            const double dx = (x - cx) / rx;
+            const double dx = (x + 0.5 - cx) / rx;
             if (dy * dy + dx * dx <= 1.0)
                 acc.add(valueAt(frame, x, y));
         }

@@ -18,8 +18,8 @@ struct RoiStatistics
     int count = 0;
 };
 
-// Pixels whose integer coordinates lie inside the ellipse centred at (cx, cy)
-// with radii rx and ry. Empty when the frame is not ok or a radius is not
+// Pixels whose centres (x + 0.5, y + 0.5) lie inside the ellipse centred at
+// (cx, cy) with radii rx and ry. Empty when the frame is not ok or a radius is not
 // positive.
 RoiStatistics ellipseStatistics(const DecodedFrame &frame, double cx, double cy, double rx, double ry);
 

@@ -49,8 +49,9 @@ QString mprRoiStats(const Volume &volume, int plane, int sliceIndex, const QRect
     const int bottom = int(std::ceil(ellipse.bottom()));
     for (int y = top; y <= bottom; ++y) {
         for (int x = left; x <= right; ++x) {
-            const double dx = (x - cx) / a;
-            const double dy = (y - cy) / b;
+            // Pixel (x, y) covers [x, x + 1) × [y, y + 1) and counts by its centre.
+            const double dx = (x + 0.5 - cx) / a;
+            const double dy = (y + 0.5 - cy) / b;
             if (dx * dx + dy * dy > 1.0)
                 continue;
             int vx = 0;

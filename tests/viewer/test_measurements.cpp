@@ -63,17 +63,19 @@ private slots:
         QTest::addColumn<Points>("shape"); // ellipse: centre and radii; polygon: vertices
         QTest::addColumn<int>("count");
         QTest::addColumn<double>("mean");
-        QTest::newRow("radius 0.4 on a pixel") << true << Points{{10, 10}, {0.4, 0.4}} << 1 << 1010.0;
+        QTest::newRow("radius 0.4 on a pixel") << true << Points{{10.5, 10.5}, {0.4, 0.4}} << 1 << 1010.0;
         // (5,5) and its four neighbours, which lie exactly on the circle.
-        QTest::newRow("unit circle") << true << Points{{5, 5}, {1, 1}} << 5 << 505.0;
+        QTest::newRow("unit circle") << true << Points{{5.5, 5.5}, {1, 1}} << 5 << 505.0;
         // Row y = 5 from x = 3 to 7, plus (5,4) and (5,6): 3535 / 7.
-        QTest::newRow("wide ellipse") << true << Points{{5, 5}, {2, 1}} << 7 << 505.0;
+        QTest::newRow("wide ellipse") << true << Points{{5.5, 5.5}, {2, 1}} << 7 << 505.0;
         // (0,0), (1,0), (0,1).
-        QTest::newRow("ellipse clipped at origin") << true << Points{{0, 0}, {1, 1}} << 3 << 101.0 / 3.0;
+        QTest::newRow("ellipse clipped at origin") << true << Points{{0.5, 0.5}, {1, 1}} << 3 << 101.0 / 3.0;
         // (19,19), (18,19), (19,18).
-        QTest::newRow("ellipse clipped at far corner") << true << Points{{19, 19}, {1, 1}} << 3 << 5656.0 / 3.0;
+        QTest::newRow("ellipse clipped at far corner") << true << Points{{19.5, 19.5}, {1, 1}} << 3 << 5656.0 / 3.0;
         QTest::newRow("ellipse outside") << true << Points{{-10, -10}, {3, 3}} << 0 << 0.0;
         QTest::newRow("zero radius") << true << Points{{5, 5}, {0, 2}} << 0 << 0.0;
+        // The circle drawn in the square's outline takes the square's pixels.
+        QTest::newRow("circle in the square below") << true << Points{{4, 4}, {1, 1}} << 4 << 353.5;
         // Centres (3.5|4.5, 3.5|4.5): 303, 304, 403, 404.
         QTest::newRow("square") << false << Points{{3, 3}, {5, 3}, {5, 5}, {3, 5}} << 4 << 353.5;
         // Centres with x + y + 1 < 4.2: the ten pixels with x + y ≤ 3.
@@ -102,7 +104,7 @@ private slots:
         // 1 2 / 3 4: mean 2.5, squared deviations 2.25, 0.25, 0.25, 2.25 over n = 4.
         render::DecodedFrame frame{true, 2, 2, {1.0, 2.0, 3.0, 4.0}, {}};
         for (const render::RoiStatistics &s : {render::polygonStatistics(frame, {{0, 0}, {2, 0}, {2, 2}, {0, 2}}),
-                                               render::ellipseStatistics(frame, 0.5, 0.5, 0.75, 0.75)}) {
+                                               render::ellipseStatistics(frame, 1.0, 1.0, 0.75, 0.75)}) {
             QCOMPARE(s.standardDeviation, std::sqrt(1.25));
             QCOMPARE(render::roiStatisticsLabel(s), QStringLiteral("Mean 2.5  Min 1  Max 4  SD 1.1  (n=4)"));
         }

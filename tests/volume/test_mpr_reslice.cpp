@@ -121,8 +121,9 @@ private slots:
     }
 
     // Mean ± SD, extremes and count under an ellipse; an ellipse of no width
-    // or outside the picture is empty; no volume, no HU. A coronal picture of
-    // 20 rows for 5 slices: rows 0 to 3 read z 4.
+    // or outside the picture is empty; no volume, no HU. Pixels count by their
+    // centres. A coronal picture of 20 rows for 5 slices: rows 0 to 3 read z 4,
+    // rows 4 to 7 z 3; the ellipse takes x 1 of rows 2 and 5 and all of rows 3, 4.
     void roiStats()
     {
         const QList<double> one{1.0, 1.0, 1.0};
@@ -133,10 +134,10 @@ private slots:
             QList<double> spacing;
             QRectF ellipse;
             QString text;
-        } cases[] = {{true, 0, one, QRectF(0, 0, 2, 2), u"HU: 7 ± 0.0\nMin: 7  Max: 7\nN=5"_s},
+        } cases[] = {{true, 0, one, QRectF(0, 0, 2, 2), u"HU: 7 ± 0.0\nMin: 7  Max: 7\nN=4"_s},
                      {false, 0, one, QRectF(1, 1, 0, 2), u"ROI пуст"_s},
                      {false, 0, one, QRectF(50, 50, 4, 4), u"ROI пуст"_s},
-                     {false, 1, {0.5, 1.0, 2.0}, QRectF(0, 0, 2, 2), u"HU: 85 ± 0.6\nMin: 84  Max: 86\nN=5"_s}};
+                     {false, 1, {0.5, 1.0, 2.0}, QRectF(0, 2, 3, 4), u"HU: 75 ± 10.0\nMin: 64  Max: 86\nN=8"_s}};
         for (const auto &[uniform, plane, spacing, ellipse, text] : cases) {
             Volume v = ramp(spacing.at(0), spacing.at(1), spacing.at(2));
             if (uniform)
@@ -177,7 +178,7 @@ private slots:
         QCOMPARE(picture.size(), size);
         for (int y = 0; y < picture.height(); ++y) {
             for (int x = 0; x < picture.width(); ++x) {
-                const QString text = render::mprRoiStats(v, plane, 1, QRectF(x - 0.5, y - 0.5, 1.0, 1.0));
+                const QString text = render::mprRoiStats(v, plane, 1, QRectF(x, y, 1.0, 1.0));
                 QVERIFY2(text.startsWith(u"HU: "_s), qPrintable(u"pixel %1,%2: %3"_s.arg(x).arg(y).arg(text)));
                 const double value = text.mid(4, text.indexOf(u' ', 4) - 4).toDouble();
                 const double shown = picture.pixelColor(x, y).red();
