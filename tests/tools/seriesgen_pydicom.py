@@ -1,5 +1,5 @@
 # Reads generator output with pydicom, a reader independent of DCMTK, and
-# reports what it sees as JSON on stdout. Decoded pixels go to
+# reports what it sees as JSON on stdout, by file path. Decoded pixels go to
 # <outdir>/<index>.raw as little-endian int32, frame after frame.
 #
 # usage: seriesgen_pydicom.py OUTDIR FILE...
@@ -17,49 +17,43 @@ def decodable(transfer_syntax):
 
 
 def positions(ds):
+    """Image Position (Patient) values, frame after frame, in one list."""
     if "PerFrameFunctionalGroupsSequence" in ds:
-        result = []
-        for item in ds.PerFrameFunctionalGroupsSequence:
-            if "PlanePositionSequence" in item:
-                result.append([float(v) for v in item.PlanePositionSequence[0].ImagePositionPatient])
-            else:
-                result.append(None)
-        return result
-    if "ImagePositionPatient" in ds:
-        return [[float(v) for v in ds.ImagePositionPatient]]
-    return []
+        return [float(v) for item in ds.PerFrameFunctionalGroupsSequence
+                if "PlanePositionSequence" in item
+                for v in item.PlanePositionSequence[0].ImagePositionPatient]
+    return [float(v) for v in ds.get("ImagePositionPatient", [])]
 
 
 def main():
     outdir = sys.argv[1]
-    report = []
+    report = {}
     for index, path in enumerate(sys.argv[2:]):
         # No force=True: a file without preamble and "DICM" must fail here.
         ds = pydicom.dcmread(path)
-        ts = ds.file_meta.TransferSyntaxUID
-        # The raw bytes, before pydicom applies any character set.
+        # The name's bytes decoded by Python's own codecs: UTF-8 where the
+        # file says ISO_IR 192, otherwise Windows-1251.
         raw_name = ds.get_item(0x00100010).value
         if hasattr(raw_name, "original_string"):
             raw_name = raw_name.original_string
         elif isinstance(raw_name, str):
             raw_name = raw_name.encode("latin-1")
+        utf8 = ds.get("SpecificCharacterSet") == "ISO_IR 192"
         entry = {
-            "path": path,
-            "transferSyntax": str(ts),
+            "index": index,
             "sopInstanceUid": str(ds.SOPInstanceUID),
             "rows": int(ds.Rows),
             "columns": int(ds.Columns),
-            "frames": int(ds.get("NumberOfFrames", 1)),
-            "patientNameHex": raw_name.hex(),
+            "patientName": raw_name.decode("utf-8" if utf8 else "cp1251").rstrip(" "),
             "positions": positions(ds),
             "decoded": False,
         }
-        if decodable(ts):
+        if decodable(ds.file_meta.TransferSyntaxUID):
             pixels = np.asarray(ds.pixel_array, dtype="<i4")
             with open("%s/%d.raw" % (outdir, index), "wb") as out:
                 out.write(pixels.tobytes())
             entry["decoded"] = True
-        report.append(entry)
+        report[path] = entry
     json.dump(report, sys.stdout)
 
 
