@@ -41,10 +41,8 @@ def main():
         utf8 = ds.get("SpecificCharacterSet") == "ISO_IR 192"
         entry = {
             "index": index,
-            "sopInstanceUid": str(ds.SOPInstanceUID),
-            "rows": int(ds.Rows),
-            "columns": int(ds.Columns),
-            "patientName": raw_name.decode("utf-8" if utf8 else "cp1251").rstrip(" "),
+            "header": [str(ds.SOPInstanceUID), str(ds.Rows), str(ds.Columns),
+                       raw_name.decode("utf-8" if utf8 else "cp1251").rstrip(" ")],
             "positions": positions(ds),
             "decoded": False,
         }

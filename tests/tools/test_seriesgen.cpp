@@ -111,7 +111,7 @@ double expectedLocation(const SeriesSpec &spec, int slice)
 
 // Numbers as text rounded to 1e-4: DS text read back and values computed here
 // then compare as strings, with a readable message.
-template <typename Values>
+template <typename Values = std::initializer_list<double>>
 QString decimals(const Values &values)
 {
     QStringList out;
@@ -120,20 +120,13 @@ QString decimals(const Values &values)
     return out.join(u'\\');
 }
 
-QString decimals(std::initializer_list<double> values)
-{
-    return decimals(std::vector<double>(values));
-}
-
 std::unique_ptr<DcmFileFormat> load(const QString &path, QString *error)
 {
     auto file = std::make_unique<DcmFileFormat>();
     const OFCondition status = file->loadFile(OFFilename(QFile::encodeName(path).constData()));
-    if (status.bad()) {
+    if (status.bad())
         *error = QString::fromLatin1(status.text());
-        return nullptr;
-    }
-    return file;
+    return status.good() ? std::move(file) : nullptr;
 }
 
 // The value's bytes as Latin-1, so that equal texts mean equal bytes.
@@ -295,7 +288,6 @@ void TestSeriesGen::initTestCase()
     m_rawDir = freshDir();
     QVERIFY(QDir().mkpath(m_rawDir));
     QStringList arguments{QFINDTESTDATA("seriesgen_pydicom.py"), m_rawDir};
-    QVERIFY(!arguments.first().isEmpty());
     QString error;
     for (WrittenSeries &series : m_series) {
         series.dir = freshDir();
@@ -310,7 +302,6 @@ void TestSeriesGen::initTestCase()
     QJsonParseError parseError;
     m_pydicom = QJsonDocument::fromJson(python.readAllStandardOutput(), &parseError).object();
     QVERIFY2(parseError.error == QJsonParseError::NoError, qPrintable(parseError.errorString()));
-    QCOMPARE(m_pydicom.size(), arguments.size() - 2);
 }
 
 void TestSeriesGen::series_data()
@@ -346,15 +337,6 @@ void TestSeriesGen::series()
         QCOMPARE(text(ds, multi ? DCM_NumberOfFrames : DCM_InstanceNumber).toInt(), multi ? spec.slices : i + 1);
         if (!enhanced)
             QCOMPARE(numbers(ds, DCM_SliceLocation), decimals({expectedLocation(spec, multi ? 0 : i)}));
-        if (spec.kind == Kind::ClassicMultiFrame) {
-            // One position for the stack; the rest follows from the spacing
-            // and the Slice Location Vector the frame increment points to.
-            QCOMPARE(numbers(ds, DCM_SpacingBetweenSlices), decimals({spec.sliceSpacing}));
-            std::vector<double> locations;
-            for (int f = 0; f < spec.slices; ++f)
-                locations.push_back(expectedLocation(spec, f));
-            QCOMPARE(numbers(ds, DCM_SliceLocationVector), decimals(locations));
-        }
 
         // Enhanced objects keep geometry, rescale, window and frame content in
         // functional groups, never at the top level: rescale and window are
@@ -388,13 +370,11 @@ void TestSeriesGen::series()
             QCOMPARE((QStringList{numbers(orientation, DCM_ImageOrientationPatient), numbers(measures, DCM_PixelSpacing),
                                   numbers(measures, DCM_SliceThickness), numbers(transform, DCM_RescaleSlope),
                                   numbers(transform, DCM_RescaleIntercept), text(voi, DCM_WindowCenter),
-                                  text(voi, DCM_WindowWidth), text(content, DCM_TemporalPositionIndex),
-                                  text(content, DCM_InStackPositionNumber)}),
+                                  text(voi, DCM_WindowWidth), text(content, DCM_TemporalPositionIndex)}),
                      (QStringList{decimals(spec.orientation), decimals({spec.pixelSpacingRow, spec.pixelSpacingColumn}),
                                   decimals({spec.sliceThickness}), decimals({spec.rescaleSlope}),
                                   decimals({spec.rescaleIntercept}), spec.windowCenter, spec.windowWidth,
-                                  spec.temporalPhaseSize > 0 ? QString::number(spec.temporalIndexBase + f / spec.temporalPhaseSize) : Absent,
-                                  enhanced ? QString::number(f + 1) : Absent}));
+                                  spec.temporalPhaseSize > 0 ? QString::number(spec.temporalIndexBase + f / spec.temporalPhaseSize) : Absent}));
         }
 
         // Through pydicom, which refuses a file without preamble: the name
@@ -402,10 +382,7 @@ void TestSeriesGen::series()
         // given), one position per frame in enhanced objects, otherwise the
         // file's own.
         const QJsonObject entry = m_pydicom.value(path).toObject();
-        QCOMPARE((QStringList{entry.value(QStringLiteral("sopInstanceUid")).toString(),
-                              QString::number(entry.value(QStringLiteral("rows")).toInt()),
-                              QString::number(entry.value(QStringLiteral("columns")).toInt()),
-                              entry.value(QStringLiteral("patientName")).toString()}),
+        QCOMPARE(entry.value(QStringLiteral("header")).toVariant().toStringList(),
                  (QStringList{uid, QString::number(spec.rows), QString::number(spec.columns), spec.patientName}));
         std::vector<double> positions, expected;
         for (const QJsonValue &v : entry.value(QStringLiteral("positions")).toArray())
@@ -499,26 +476,26 @@ void TestSeriesGen::commandLine()
             *paths << QDir(dir).filePath(name);
         return ok;
     };
-    QStringList damaged, enhanced, named;
+    QStringList damaged, written;
     QVERIFY(run(QStringLiteral("--kind ct --size 16 --damage nopreamble"), &damaged) && damaged.size() == 1);
     QVERIFY(fileBytes(damaged.first()).mid(128, 4) != "DICM");
-    QVERIFY(run(QStringLiteral("--kind enhanced --slices 4 --size 12 --compression jpegls"), &enhanced));
     // The name the table's Windows-1251 series holds, so that the bytes compare.
-    QVERIFY(run(QStringLiteral("--kind ct --slices 3 --unsigned --cp1251 --name Сидорова^Алёна"), &named));
-    QCOMPARE((QList<qsizetype>{enhanced.size(), named.size()}), (QList<qsizetype>{1, 3}));
+    QVERIFY(run(QStringLiteral("--kind enhanced --slices 4 --size 12 --compression jpegls --unsigned --cp1251 "
+                               "--name Сидорова^Алёна"),
+                &written));
+    QCOMPARE(written.size(), 1);
     const auto table = std::find_if(m_series.begin(), m_series.end(), [](const WrittenSeries &series) {
         return series.spec.nameEncoding == NameEncoding::Cp1251;
     });
     QString error;
-    const auto jpegLs = load(enhanced.first(), &error);
-    const auto windows1251 = load(named.first(), &error);
+    const auto file = load(written.first(), &error);
     const auto reference = load(table->paths.first(), &error);
-    QVERIFY2(jpegLs && windows1251 && reference, qPrintable(error));
-    QCOMPARE(text(jpegLs->getMetaInfo(), DCM_TransferSyntaxUID), JpegLsLossless);
-    QCOMPARE(text(jpegLs->getDataset(), DCM_NumberOfFrames), QStringLiteral("4"));
-    DcmDataset *ds = windows1251->getDataset();
-    QCOMPARE((QStringList{text(ds, DCM_PixelRepresentation), text(ds, DCM_SpecificCharacterSet), text(ds, DCM_PatientName)}),
-             (QStringList{QStringLiteral("0"), Absent, text(reference->getDataset(), DCM_PatientName)}));
+    QVERIFY2(file && reference, qPrintable(error));
+    DcmDataset *ds = file->getDataset();
+    QCOMPARE((QStringList{text(file->getMetaInfo(), DCM_TransferSyntaxUID), text(ds, DCM_NumberOfFrames),
+                          text(ds, DCM_PixelRepresentation), text(ds, DCM_SpecificCharacterSet), text(ds, DCM_PatientName)}),
+             (QStringList{JpegLsLossless, QStringLiteral("4"), QStringLiteral("0"), Absent,
+                          text(reference->getDataset(), DCM_PatientName)}));
 }
 
 QTEST_GUILESS_MAIN(TestSeriesGen)
