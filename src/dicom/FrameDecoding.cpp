@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <utility>
 
 namespace dicom {
 
@@ -276,6 +277,25 @@ double decimalOr(DcmItem &item, const DcmTagKey &tag, double fallback)
     bool ok = false;
     const double value = trimmed.toDouble(&ok);
     return ok && std::isfinite(value) ? value : fallback;
+}
+
+// Where a frame's Rescale Slope and Intercept stand: at the top level, or in
+// an enhanced object's Pixel Value Transformation Sequence, the frame's own
+// functional group before the shared one (DicomImage reads them there too).
+DcmItem &rescaleSource(DcmDataset &ds, int frame)
+{
+    if (ds.tagExists(DCM_RescaleSlope) || ds.tagExists(DCM_RescaleIntercept))
+        return ds;
+    for (const auto &[groups, index] : {std::pair{DCM_PerFrameFunctionalGroupsSequence, frame},
+                                        std::pair{DCM_SharedFunctionalGroupsSequence, 0}}) {
+        DcmItem *group = nullptr;
+        DcmItem *transformation = nullptr;
+        if (ds.findAndGetSequenceItem(groups, group, index).good() && group != nullptr
+            && group->findAndGetSequenceItem(DCM_PixelValueTransformationSequence, transformation, 0).good()
+            && transformation != nullptr)
+            return *transformation;
+    }
+    return ds;
 }
 
 int numberOfFrames(DcmItem &item)
@@ -571,11 +591,11 @@ bool decodeFrameValues(DcmFileFormat &file, const QString &path, int frameIndex,
         return fail(out, error,
                     QStringLiteral("Rows/Columns не прочитаны (rows=%1, columns=%2)").arg(rows).arg(columns));
 
-    const double slope = decimalOr(*ds, DCM_RescaleSlope, 1.0);
-    const double intercept = decimalOr(*ds, DCM_RescaleIntercept, 0.0);
-
     const int frames = numberOfFrames(*ds);
     const int frame = std::clamp(frameIndex, 0, frames - 1);
+    DcmItem &rescale = rescaleSource(*ds, frame);
+    const double slope = decimalOr(rescale, DCM_RescaleSlope, 1.0);
+    const double intercept = decimalOr(rescale, DCM_RescaleIntercept, 0.0);
     const std::size_t frameSize = std::size_t(rows) * std::size_t(columns);
     const quint64 required = quint64(frames) * frameSize; // samples
     const std::size_t first = std::size_t(frame) * frameSize;

@@ -30,6 +30,7 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using velmaris::gen::Compression;
@@ -195,6 +196,7 @@ private slots:
     void losslessTwinsMatchPydicom();
     void rescale_data();
     void rescale();
+    void enhancedRescale();
     void eightBitOwDecodes();
     void frameSelectionAndBounds();
     void colourCine_data();
@@ -313,6 +315,31 @@ void FrameDecoderTest::rescale()
     if (firstWord >= 0)
         expected[0] = firstValue;
     QVERIFY(frame.values == expected);
+}
+
+// Enhanced objects carry the rescale in functional groups, the frame's own
+// before the shared one; read at the top level only, values came out raw.
+void FrameDecoderTest::enhancedRescale()
+{
+    SeriesSpec spec = seriesSpec(2, 16, 16, Kind::EnhancedMultiFrame);
+    spec.rescaleSlope = 2.5;
+    spec.rescaleIntercept = -10.0;
+    const auto expected = [&spec](int frame, double slope, double intercept) {
+        std::vector<double> values;
+        for (int i = 0; i < 16 * 16; ++i)
+            values.push_back(velmaris::gen::pixelValue(spec, frame, i / 16, i % 16) * slope + intercept);
+        return values;
+    };
+    const QString shared = generate(spec);
+    const QString own = generate(spec);
+    const QString group = QStringLiteral("PerFrameFunctionalGroupsSequence[1].PixelValueTransformationSequence[0].");
+    QVERIFY(velmaris::testing::setValues(own, {group + "RescaleSlope=3", group + "RescaleIntercept=7"}));
+    for (const auto &[path, frame, slope, intercept] : {std::tuple{shared, 1, 2.5, -10.0}, std::tuple{own, 0, 2.5, -10.0},
+                                                        std::tuple{own, 1, 3.0, 7.0}}) {
+        const render::DecodedFrame decoded = decode(path, frame);
+        QVERIFY2(decoded.ok, qPrintable(decoded.error));
+        QVERIFY2(decoded.values == expected(frame, slope, intercept), qPrintable(path + QString::number(frame)));
+    }
 }
 
 void FrameDecoderTest::eightBitOwDecodes()
