@@ -345,14 +345,18 @@ void PacsWindowsTest::download()
 
 void PacsWindowsTest::openRequest_data()
 {
+    QTest::addColumn<int>("study");
     QTest::addColumn<bool>("configuredNode"); // otherwise the user is asked, and answers No
-    QTest::newRow("study on a configured node") << true;
-    QTest::newRow("unknown node, answered No") << false;
+    QTest::newRow("local study, no network") << 1 << false;
+    QTest::newRow("study on a configured node") << 0 << true;
+    QTest::newRow("unknown node, answered No") << 0 << false;
 }
 
 void PacsWindowsTest::openRequest()
 {
+    QFETCH(int, study);
     QFETCH(bool, configuredNode);
+    const bool opened = configuredNode || study == 1;
     configure(configuredNode ? QList<int>{OrthancMove} : QList<int>{});
     QWidget window;
     velmaris::LocalApiServer bridge(0, nullptr);
@@ -370,7 +374,7 @@ void PacsWindowsTest::openRequest()
     request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/json"_s);
     request.setRawHeader("Origin", "http://localhost:5173");
     const pacs::PacsServerConfig orthanc = m_orthanc->node();
-    const QJsonObject body{{"studyInstanceUID", m_uid[0]}, {"serverHost", orthanc.host},
+    const QJsonObject body{{"studyInstanceUID", m_uid[study]}, {"serverHost", orthanc.host},
                            {"serverPort", orthanc.port}, {"serverAeTitle", orthanc.aeTitle}};
     std::unique_ptr<QNetworkReply> reply(manager.post(request, QJsonDocument(body).toJson()));
     QVERIFY(QSignalSpy(reply.get(), &QNetworkReply::finished).wait(10000));
@@ -379,7 +383,7 @@ void PacsWindowsTest::openRequest()
     if (configuredNode) {
         QVERIFY(finished.wait(60000));
         QCOMPARE(m_database->studyFilePaths(m_uid[0]).size(), m_count[0]);
-    } else {
+    } else if (!opened) {
         QTRY_VERIFY(coordinator.isWaitingForUser());
         auto *box = window.findChild<QMessageBox *>();
         QVERIFY(box);
@@ -390,8 +394,8 @@ void PacsWindowsTest::openRequest()
         QCOMPARE(pacs::loadPacsConfig().servers.size(), 0);
     }
     QTRY_VERIFY(!bridge.openRequestWaiting());
-    QCOMPARE(m_viewers.size(), configuredNode ? 1 : 0);
-    QCOMPARE(m_database->studyExists(m_uid[0]), configuredNode);
+    QCOMPARE(m_viewers.size(), opened ? 1 : 0);
+    QCOMPARE(m_database->studyExists(m_uid[study]), opened);
 }
 
 void PacsWindowsTest::settingsDialogChecks()
