@@ -163,7 +163,7 @@ private slots:
                                      "viewer.mprWindow Открыть MPR F2"}));
     }
 
-    void hotkeyDialogShowsBindingsAndResetsAll()
+    void hotkeyDialogShowsResetsAndSavesEveryRow()
     {
         HotkeyRegistry::store(QStringLiteral("viewer.copyOne"), QKeySequence(QStringLiteral("Ctrl+Alt+X")));
         HotkeyRegistry::store(QStringLiteral("viewer.flipH"), QKeySequence());
@@ -179,11 +179,7 @@ private slots:
         QVERIFY(storedHotkeys().isEmpty());
         QCOMPARE(hotkeyShown(dialog, hotkeyRow("viewer.copyOne")), QStringLiteral("Ctrl+C"));
         QCOMPARE(hotkeyShown(dialog, hotkeyRow("viewer.flipH")), QStringLiteral("Ctrl+Shift+["));
-    }
 
-    void hotkeySaveStoresEveryRowAndReports()
-    {
-        HotkeyDialog dialog;
         hotkeyEditor(dialog, hotkeyRow("viewer.flipH"))->clear();
         hotkeyEditor(dialog, hotkeyRow("viewer.copyOne"))->setKeySequence(QKeySequence(QStringLiteral("Alt+C")));
         velmaris::testing::ModalBoxCatcher catcher;
@@ -201,8 +197,12 @@ private slots:
         QVERIFY(HotkeyRegistry::shortcut(QStringLiteral("viewer.flipH")).isEmpty());
     }
 
-    void quickToolsOfferEmptyAndEveryToolButBrowse()
+    // Empty and every tool but browsing are offered; the stored list is shown;
+    // the defaults button fills the boxes, OK writes and notifies.
+    void quickToolsOfferShowAndStoreTheList()
     {
+        quicktools::saveQuickTools({14, 19, -1, 3, 21, 11});
+        QSignalSpy changed(quicktools::Notifier::instance(), &quicktools::Notifier::changed);
         QuickToolsDialog dialog;
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Кнопки быстрых измерений"));
         const QComboBox *combo = dialog.toolCombo(0);
@@ -210,22 +210,14 @@ private slots:
         for (int i = 0; i < combo->count(); ++i)
             values.append(combo->itemData(i).toInt());
         QCOMPARE(values, (QList<int>{-1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 19, 20, 21}));
-        QCOMPARE(combo->itemText(0), QStringLiteral("— пусто —"));
         QCOMPARE(combo->itemText(combo->findData(14)), QStringLiteral("Угол Кобба"));
-    }
-
-    // The stored list is shown; the defaults button fills the boxes, OK writes and notifies.
-    void quickToolsShowStoredListAndOkWritesAndNotifies()
-    {
-        quicktools::saveQuickTools({14, 19, -1, 3, 21, 11});
-        QSignalSpy changed(quicktools::Notifier::instance(), &quicktools::Notifier::changed);
-        QuickToolsDialog dialog;
         QCOMPARE(dialog.chosenTools(), (QList<int>{14, 19, -1, 3, 21, 11}));
         QCOMPARE(dialog.toolCombo(1)->currentText(), QStringLiteral("Лупа"));
         press(dialog, QStringLiteral("По умолчанию"));
         QCOMPARE(dialog.chosenTools(), (QList<int>{3, 4, 5, 13, 10, 9}));
         choose(dialog.toolCombo(0), 20);
         choose(dialog.toolCombo(1), quicktools::emptySlot);
+        QCOMPARE(dialog.toolCombo(1)->currentText(), QStringLiteral("— пусто —"));
         dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
         QCOMPARE(changed.count(), 1);
         const QList<int> chosen{20, quicktools::emptySlot, 5, 13, 10, 9};
