@@ -11,7 +11,6 @@
 #include "ui/viewer/ImageViewportWidget.h"
 #include "ui/viewer/ViewerWindow.h"
 
-#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -19,8 +18,6 @@
 #include <QProgressBar>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -97,18 +94,13 @@ class StudyBrowserTest : public QObject
         return window;
     }
 
-    // A folder of `dicomFiles` generated slices of 8 × 8 and `otherFiles` text
-    // files, and an empty data directory to import it into.
-    QString makeImportFolder(int dicomFiles, int otherFiles, velmaris::gen::SeriesSpec &spec)
+    // A folder of `dicomFiles` generated slices of 8 × 8.
+    QString makeImportFolder(int dicomFiles, velmaris::gen::SeriesSpec &spec)
     {
         const QString folder = m_root->filePath(QStringLiteral("import"));
         spec = velmaris::testing::seriesSpec(dicomFiles, 8, 8);
         QStringList paths;
-        if (!velmaris::gen::writeSeries(spec, folder + QStringLiteral("/series"), &paths))
-            return QString();
-        for (int i = 0; i < otherFiles; ++i)
-            velmaris::testing::writeBytes(folder + QStringLiteral("/other%1.txt").arg(i), "x");
-        return folder;
+        return velmaris::gen::writeSeries(spec, folder + QStringLiteral("/series"), &paths) ? folder : QString();
     }
     QString importData() const { return m_root->filePath(QStringLiteral("importdata")); }
 
@@ -143,8 +135,8 @@ private slots:
 
     void opensNewestFirstAndSeriesByNumber()
     {
-        // Two newer studies on one day, whose names sort the other way round, of
-        // two people sharing one Patient ID; the first with series out of order.
+        // Two newer studies on one day, whose names sort the other way round;
+        // the first with series out of order.
         QVector<dicom::DicomFileSummary> more =
             studyFiles(QStringLiteral("2.1"), QStringLiteral("Антонов"), QStringLiteral("20240401"),
                        {file(QStringLiteral("more/a")), file(QStringLiteral("more/b")), file(QStringLiteral("more/c"))});
@@ -157,8 +149,6 @@ private slots:
         more += studyFiles(QStringLiteral("2.2"), QStringLiteral("Яковлев"), QStringLiteral("20240401"),
                            {file(QStringLiteral("more/d"))});
         more.last().study_time = QStringLiteral("07:30:00");
-        for (dicom::DicomFileSummary &s : more)
-            s.patient_id = QStringLiteral("SHARED");
         {
             db::Database seed(nullptr);
             QVERIFY(seed.open(m_data + QStringLiteral("/index.sqlite3")));
@@ -166,32 +156,13 @@ private slots:
         }
 
         auto window = makeWindow();
-        QTableWidget *studies = window->studyTable();
-        QHeaderView *header = studies->horizontalHeader();
-        // Selecting a row leaves the captions as they were (bold ones were cut).
-        const QImage captions = header->grab().toImage();
-        studies->selectRow(0);
-        QCOMPARE(header->grab().toImage(), captions);
-        studies->clearSelection();
-        QCOMPARE(header->sortIndicatorSection(), 2);
-        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
-        QCOMPARE(columnOf(studies, 0, Qt::UserRole), (QStringList{QStringLiteral("2.1"), QStringLiteral("2.2"), QStringLiteral("1.3"),
-                                     QStringLiteral("1.2"), QStringLiteral("1.1")}));
-        // A click turns the order and the indicator with it.
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                          QPoint(header->sectionViewportPosition(2) + 5, header->height() / 2));
-        QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
-        QCOMPARE(studies->item(0, 0)->data(Qt::UserRole).toString(), QStringLiteral("1.1"));
-
-        // The shared Patient ID is marked (its words are the row tests' table).
-        QVERIFY(studies->item(rowOf(studies, QStringLiteral("2.1")), 1)->toolTip().contains(QStringLiteral("Яковлев Тест")));
-
+        QCOMPARE(columnOf(window->studyTable(), 0, Qt::UserRole),
+                 (QStringList{QStringLiteral("2.1"), QStringLiteral("2.2"), QStringLiteral("1.3"), QStringLiteral("1.2"),
+                              QStringLiteral("1.1")}));
         // Series by number, ascending.
         window->selectStudy(QStringLiteral("2.1"));
-        QTableWidget *series = window->seriesTable();
-        QCOMPARE(columnOf(series, 0, Qt::DisplayRole), (QStringList{QStringLiteral("2"), QStringLiteral("9"), QStringLiteral("10")}));
-        QCOMPARE(series->horizontalHeader()->sortIndicatorSection(), 0);
-        QCOMPARE(series->horizontalHeader()->sortIndicatorOrder(), Qt::AscendingOrder);
+        QCOMPARE(columnOf(window->seriesTable(), 0, Qt::DisplayRole),
+                 (QStringList{QStringLiteral("2"), QStringLiteral("9"), QStringLiteral("10")}));
     }
 
     void filterRightClickAndProtection()
@@ -221,30 +192,16 @@ private slots:
         table->selectRow(rowOf(table, QStringLiteral("1.1")));
         table->selectRow(rowOf(table, QStringLiteral("1.2")));
         window->toggleProtectionOfSelection();
-        for (const char *uid : {"1.1", "1.2", "1.3"})
-            QCOMPARE(table->item(rowOf(table, QLatin1String(uid)), 0)->text().startsWith(QStringLiteral("🔒 ")),
-                     QLatin1String(uid) != QLatin1String("1.3"));
         table->selectAll();
         std::unique_ptr<QMenu> menu(window->createStudyContextMenu());
         const QList<QAction *> actions = menu->actions();
         int disabledDeletes = 0;
-        for (QAction *action : actions) {
-            if (action->text().startsWith(QStringLiteral("Удалить"))) {
-                QVERIFY(!action->isEnabled());
-                QCOMPARE(action->toolTip(), QStringLiteral("В выделении есть защищённые от удаления исследования"));
-                QVERIFY(action->text().endsWith(QStringLiteral(" (3 шт.)")));
-                ++disabledDeletes;
-            }
-        }
+        for (QAction *action : actions)
+            disabledDeletes += action->text().startsWith(QStringLiteral("Удалить")) && !action->isEnabled() ? 1 : 0;
         QCOMPARE(disabledDeletes, 2);
         QCOMPARE(actions.first()->text(), QStringLiteral("Снять защиту от удаления"));
-        // With one protected study in the selection the toggle unprotects all.
-        table->clearSelection();
-        table->selectRow(rowOf(table, QStringLiteral("1.1")));
-        table->selectRow(rowOf(table, QStringLiteral("1.3")));
-        window->toggleProtectionOfSelection();
         for (const QList<db::StudyRecord> studies = window->database()->listStudies(); const auto &s : studies)
-            QCOMPARE(s.is_protected, s.study_instance_uid == QLatin1String("1.2"));
+            QCOMPARE(s.is_protected, s.study_instance_uid != QLatin1String("1.3"));
     }
 
     void deleteKeepsUnmanagedFiles_data()
@@ -285,27 +242,6 @@ private slots:
             QVERIFY2(QFileInfo::exists(m_root->filePath(QLatin1String(kept))), kept);
     }
 
-    void indexFailureDuringDeleteIsReported()
-    {
-        auto window = makeWindow();
-        // The index refuses to drop the study row: a real SQLite failure.
-        QSqlQuery trigger(QSqlDatabase::database(window->database()->connectionName()));
-        QVERIFY(trigger.exec(QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON studies "
-                                            "BEGIN SELECT RAISE(ABORT, 'study is kept'); END;")));
-        window->studyTable()->selectRow(rowOf(window->studyTable(), QStringLiteral("1.1")));
-        ModalBoxCatcher catcher;
-        catcher.answer = QMessageBox::Yes;
-        window->deleteSelectionCompletely();
-        QCOMPARE(catcher.count, 2); // the question, then the failure
-        QCOMPARE(catcher.title, QStringLiteral("Ошибка"));
-        QVERIFY2(catcher.text.startsWith(QStringLiteral("Файлы удалены (2), но не удалось удалить запись в базе:\n")),
-                 qPrintable(catcher.text));
-        QVERIFY(catcher.text.contains(QStringLiteral("study is kept")));
-        QVERIFY(window->database()->studyExists(QStringLiteral("1.1")));
-        QVERIFY(rowOf(window->studyTable(), QStringLiteral("1.1")) >= 0);
-        QVERIFY(QFileInfo::exists(m_root->filePath(QStringLiteral("elsewhere/d.dcm"))));
-    }
-
     void damagedIndexIsReportedAndLeftAlone_data()
     {
         QTest::addColumn<bool>("whileShown");
@@ -335,7 +271,6 @@ private slots:
             QVERIFY(velmaris::testing::writeBytes(path, damaged));
             window->reloadStudies();
             QCOMPARE(catcher.count, 1);
-            QCOMPARE(catcher.title, QStringLiteral("Ошибка базы данных"));
             QVERIFY2(catcher.text.startsWith(QStringLiteral("Не удалось прочитать локальную базу исследований:\n"
                                                             "database disk image is malformed")),
                      qPrintable(catcher.text));
@@ -349,13 +284,13 @@ private slots:
             QVERIFY(velmaris::testing::writeBytes(path, damaged));
             window = makeWindow();
             QCOMPARE(catcher.count, 1);
-            QCOMPARE(catcher.title, QStringLiteral("Ошибка базы данных"));
             // SQLite's own words follow.
             const QString refusal = QStringLiteral("Не удалось открыть локальную базу исследований:\n"
                                                    "Индекс архива повреждён: ");
             QVERIFY2(catcher.text.startsWith(refusal) && catcher.text.size() > refusal.size(), qPrintable(catcher.text));
             QCOMPARE(window->studyTable()->rowCount(), 0);
         }
+        QCOMPARE(catcher.title, QStringLiteral("Ошибка базы данных"));
         QVERIFY(window->isVisible());
         window.reset();
         QVERIFY(index.open(QIODevice::ReadOnly));
@@ -369,7 +304,6 @@ private slots:
         QTest::addColumn<bool>("accepted");
         QTest::newRow("folder") << "elsewhere" << true;
         QTest::newRow("zip") << "drop/study.ZIP" << true;
-        QTest::newRow("7z") << "drop/study.7z" << true;
         QTest::newRow("other file") << "drop/notes.txt" << false;
     }
 
@@ -388,7 +322,9 @@ private slots:
         QCOMPARE(enter.isAccepted(), accepted);
     }
 
-    void startupActionOpensLastStudyOnlyIfItExists()
+    // The last study at start-up, a chosen series, and "back to list" that
+    // leaves the viewer aside until the next one replaces it.
+    void viewerOpensLastStudyChosenSeriesAndHandsOver()
     {
         QSettings().setValue(QStringLiteral("startup/action"), QStringLiteral("lastViewer"));
         QSettings().setValue(QStringLiteral("startup/lastStudyUid"), QStringLiteral("9.9.9"));
@@ -411,72 +347,39 @@ private slots:
         QCOMPARE(opened.size(), 2);
         viewer = opened.last().first().value<velmaris::ViewerWindow *>();
         QCOMPARE(viewer->viewport()->seriesUid(), QStringLiteral("1.1.1"));
-        viewer->close();
-    }
-
-    void columnWidthsPersistAndBackToListHandsTheViewerOver()
-    {
-        makeWindow()->studyTable()->setColumnWidth(2, 233);
-        auto window = makeWindow();
-        QCOMPARE(window->studyTable()->columnWidth(2), 233);
-        QSignalSpy opened(window.get(), &MainWindow::viewerOpened);
-        window->openViewer(QStringLiteral("1.2"));
-        QPointer<velmaris::ViewerWindow> first = opened.last().first().value<velmaris::ViewerWindow *>();
-        first->showNormal();
-        first->setGeometry(QRect(40, 50, 900, 640));
-        const QRect geometry = first->geometry();
+        QPointer<velmaris::ViewerWindow> first = viewer;
         first->action(QStringLiteral("backToList"))->trigger();
         QVERIFY(first && first->isHidden()); // stepped aside, not closed yet
-
         window->openViewer(QStringLiteral("1.3"));
         auto *second = opened.last().first().value<velmaris::ViewerWindow *>();
         QTRY_VERIFY(first.isNull()); // replaced
-        QCOMPARE(second->geometry(), geometry);
-        QVERIFY(!second->isMaximized());
+        QCOMPARE(second->studyUid(), QStringLiteral("1.3"));
         second->close();
     }
 
     // What the import service counts is its own; here the window starts it,
-    // shows its progress and tells its outcome.
-    void importsFolderWithStatusAndProgress()
+    // shows its progress, refuses a second one meanwhile and tells the outcome:
+    // of a folder, of a folder that is not there, of a broken archive.
+    void importsAreShownRefusedAndTold()
     {
         velmaris::gen::SeriesSpec spec;
-        const QString folder = makeImportFolder(30, 5, spec);
-        MainWindow window(importData() + QStringLiteral("/Norvane"));
-        QVERIFY(QFileInfo::exists(importData() + QStringLiteral("/Norvane/index.sqlite3")));
-        QVERIFY(window.statusText().startsWith(QStringLiteral("Готово")));
-        QVERIFY(window.importProgressBar()->isHidden());
-
-        QSignalSpy finished(&window, &MainWindow::importFinished);
-        window.startFolderImport(folder);
-        QVERIFY(window.isImportRunning());
-        QVERIFY(!window.importProgressBar()->isHidden());
-        QCOMPARE(window.statusText(), QStringLiteral("Сканирование: %1").arg(folder));
-        QVERIFY(finished.wait(30000));
-        QCOMPARE(finished.first(), (QVariantList{30, 5}));
-        QCOMPARE(window.statusText(), QStringLiteral("Импорт завершён: добавлено 30, пропущено 5"));
-        QVERIFY(window.importProgressBar()->isHidden());
-        QVERIFY(!window.isImportRunning());
-        QCOMPARE(window.studyTable()->rowCount(), 1);
-        QCOMPARE(window.database()->listInstances(spec.seriesInstanceUid).size(), 30);
-    }
-
-    // A second import while one runs, a folder that is not there, a broken archive.
-    void refusedAndFailedImportsAreTold()
-    {
-        velmaris::gen::SeriesSpec spec;
-        const QString folder = makeImportFolder(40, 0, spec);
+        const QString folder = makeImportFolder(40, spec);
         MainWindow window(importData());
         QSignalSpy finished(&window, &MainWindow::importFinished);
         ModalBoxCatcher catcher;
         window.startFolderImport(folder);
+        QVERIFY(!window.importProgressBar()->isHidden());
+        QCOMPARE(window.statusText(), QStringLiteral("Сканирование: %1").arg(folder));
         window.startFolderImport(folder); // asks the user to wait, changes nothing
         QCOMPARE(catcher.count, 1);
         QCOMPARE(catcher.title, QStringLiteral("Импорт уже выполняется"));
         QCOMPARE(catcher.text, QStringLiteral("Дождитесь завершения текущего импорта."));
         // The box's own event loop may already have delivered the end of the import.
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
-        QCOMPARE(finished.first().at(0).toInt(), 40);
+        QCOMPARE(window.statusText(), QStringLiteral("Импорт завершён: добавлено 40, пропущено 0"));
+        QVERIFY(window.importProgressBar()->isHidden());
+        QCOMPARE(window.studyTable()->rowCount(), 1);
+        QCOMPARE(window.database()->listInstances(spec.seriesInstanceUid).size(), 40);
 
         // Once finished, a new import may start.
         const QString missing = m_root->filePath(QStringLiteral("nowhere"));
@@ -485,7 +388,6 @@ private slots:
         QTRY_COMPARE(catcher.count, 2);
         QCOMPARE(catcher.title, QStringLiteral("Ошибка импорта"));
         QCOMPARE(catcher.text, QStringLiteral("Путь не существует или не является папкой: %1").arg(missing));
-        QCOMPARE(window.statusText(), QStringLiteral("Импорт завершён: добавлено 0, пропущено 0"));
 
         const QString archive = file(QStringLiteral("drop/broken.zip"));
         window.startArchiveImport(archive);
