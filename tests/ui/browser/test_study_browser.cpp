@@ -17,6 +17,8 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -240,6 +242,25 @@ private slots:
         QCOMPARE(QFileInfo::exists(m_root->filePath(QStringLiteral("data/imported_from_zip/s1"))), !managedGone);
         for (const char *kept : {"data/pacs_downloads_old/c.dcm", "elsewhere/d.dcm", "data/minipacs_received/e.dcm"})
             QVERIFY2(QFileInfo::exists(m_root->filePath(QLatin1String(kept))), kept);
+    }
+
+    void indexFailureDuringDeleteIsReported()
+    {
+        auto window = makeWindow();
+        // The index refuses to drop the study row: a real SQLite failure.
+        QSqlQuery trigger(QSqlDatabase::database(window->database()->connectionName()));
+        QVERIFY(trigger.exec(QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON studies "
+                                            "BEGIN SELECT RAISE(ABORT, 'study is kept'); END;")));
+        window->studyTable()->selectRow(rowOf(window->studyTable(), QStringLiteral("1.1")));
+        ModalBoxCatcher catcher;
+        catcher.answer = QMessageBox::Yes;
+        window->deleteSelectionCompletely();
+        QCOMPARE(catcher.count, 2); // the question, then the failure
+        QVERIFY2(catcher.text.startsWith(QStringLiteral("Файлы удалены (2), но не удалось удалить запись в базе:\n")),
+                 qPrintable(catcher.text));
+        QVERIFY(catcher.text.contains(QStringLiteral("study is kept")));
+        QVERIFY(window->database()->studyExists(QStringLiteral("1.1")));
+        QVERIFY(rowOf(window->studyTable(), QStringLiteral("1.1")) >= 0);
     }
 
     void damagedIndexIsReportedAndLeftAlone_data()
