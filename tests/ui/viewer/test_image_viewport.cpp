@@ -10,11 +10,7 @@
 #include "viewer/MeasurementLabels.h"
 #include "viewer/RoiStatistics.h"
 
-#include <QClipboard>
-#include <QComboBox>
-#include <QDoubleSpinBox>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -88,24 +84,13 @@ class TestImageViewport : public QObject
         QApplication::sendEvent(view->viewport(), &event);
     }
     // Plays pointer steps with the left button: "d x1,y1,x2,y2" drags, "c x,y"
-    // clicks, "w x,y" clicks and then double-clicks (a real double click), "m x,y"
-    // moves there and checks that the shape being drawn already reaches the pointer.
+    // clicks, "w x,y" clicks and then double-clicks (a real double click).
     void play(const QString &steps)
     {
         for (const QString &step : steps.split(' ', Qt::SkipEmptyParts)) {
             const QStringList n = step.mid(1).split(',');
             const QPoint at(n.at(0).toInt(), n.at(1).toInt());
-            if (step.startsWith('m')) {
-                QTest::mouseMove(view->viewport(), at);
-                MeasurementItem *item = view->measurements().last();
-                QVERIFY2(item->mapToScene(item->path()).boundingRect().adjusted(-1, -1, 1, 1).contains(
-                             view->mapToScene(at)),
-                         qPrintable(step));
-            } else if (step.startsWith('d')) {
-                drag(at, QPoint(n.at(2).toInt(), n.at(3).toInt()));
-            } else {
-                click(at);
-            }
+            step.startsWith('d') ? drag(at, QPoint(n.at(2).toInt(), n.at(3).toInt())) : click(at);
             if (step.startsWith('w'))
                 QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
         }
@@ -165,29 +150,20 @@ private slots:
     {
         ImageViewportWidget empty;
         QVERIFY(showPanel(empty));
-        QSignalSpy changed(&empty, &ImageViewportWidget::sliceChanged);
-        QTest::keyClick(empty.viewport(), Qt::Key_End);
-        QCOMPARE(changed.count(), 0);
         QCOMPARE(empty.messageText(), QStringLiteral("Выберите серию слева, чтобы открыть срезы"));
-        empty.setWindowPreset({-600, 1500});
-        QVERIFY(!empty.hasUserWindow());
 
         QSignalSpy activated(&empty, &ImageViewportWidget::activated);
         QTest::mouseClick(empty.viewport(), Qt::LeftButton, {}, QPoint(100, 100));
         QCOMPARE(activated.count(), 1);
 
         QSignalSpy dropped(&empty, &ImageViewportWidget::seriesDropped);
-        for (const bool isSeries : {false, true}) {
-            QMimeData data;
-            isSeries ? data.setData("application/x-dicom-series-uid", "1.2.840.99") : data.setText("1.2.3");
-            QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
-            QApplication::sendEvent(empty.viewport(), &enter);
-            QCOMPARE(enter.isAccepted(), isSeries);
-            QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
-            QApplication::sendEvent(empty.viewport(), &drop);
-            QCOMPARE(dropped.count(), isSeries ? 1 : 0);
-        }
-        QCOMPARE(dropped.first().first().toString(), QStringLiteral("1.2.840.99"));
+        QMimeData data;
+        data.setData("application/x-dicom-series-uid", "1.2.840.99");
+        QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(empty.viewport(), &enter);
+        QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(empty.viewport(), &drop);
+        QCOMPARE(QList<QVariantList>(dropped), (QList<QVariantList>{{QStringLiteral("1.2.840.99")}}));
     }
 
     void pagesAndClamps_data()
@@ -196,15 +172,10 @@ private slots:
         QTest::addColumn<int>("key");   // 0: wheel
         QTest::addColumn<int>("delta"); // wheel delta
         QTest::addColumn<int>("expected");
-        QTest::newRow("Home") << 3 << int(Qt::Key_Home) << 0 << 0;
         QTest::newRow("End") << 2 << int(Qt::Key_End) << 0 << 5;
-        QTest::newRow("Up") << 3 << int(Qt::Key_Up) << 0 << 2;
         QTest::newRow("Up at first") << 0 << int(Qt::Key_Up) << 0 << 0;
-        QTest::newRow("PageUp") << 3 << int(Qt::Key_PageUp) << 0 << 2;
-        QTest::newRow("Down") << 3 << int(Qt::Key_Down) << 0 << 4;
         QTest::newRow("PageDown") << 1 << int(Qt::Key_PageDown) << 0 << 2;
         QTest::newRow("wheel towards user") << 2 << 0 << -120 << 3;
-        QTest::newRow("wheel away") << 2 << 0 << 120 << 1;
         QTest::newRow("wheel past last") << 5 << 0 << -120 << 5;
     }
     void pagesAndClamps()
@@ -218,7 +189,6 @@ private slots:
         key != 0 ? QTest::keyClick(view->viewport(), Qt::Key(key)) : wheel(delta);
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.first(), (QVariantList{expected, 6}));
-        QVERIFY(!view->currentPixmap().isNull());
         // Left and Right ask for another series instead.
         QSignalSpy steps(view, &ImageViewportWidget::seriesStepRequested);
         QTest::keyClick(view->viewport(), Qt::Key_Left);
@@ -227,33 +197,12 @@ private slots:
         QCOMPARE(view->currentSlice(), expected);
     }
 
-    void zoomPanRotateFlipAndSeriesMenu()
+    void zoomPanAndSeriesMenu()
     {
-        QCOMPARE(view->sceneRect(), QRectF(-64, -64, 192, 192)); // room to pan an image size either way
         const double fitted = view->transform().m11();
         wheel(120, Qt::ControlModifier);
         QCOMPARE(view->transform().m11(), fitted * 1.15);
         QCOMPARE(view->currentSlice(), 0);
-        // A user zoom survives a resize; a fitted view refits.
-        view->resize(300, 300);
-        QCOMPARE(view->transform().m11(), fitted * 1.15);
-        view->clearTransforms();
-        const double small = view->transform().m11();
-        view->resize(400, 400);
-        QVERIFY(view->transform().m11() > small);
-
-        // Each transform refits and drops the user zoom.
-        wheel(120, Qt::ControlModifier);
-        view->rotateBy(-90);
-        QCOMPARE(view->rotationAngle(), 270);
-        QVERIFY(!view->isUserZoomed());
-        view->rotateBy(180);
-        view->flipHorizontally();
-        view->flipVertically();
-        view->clearTransforms();
-        QCOMPARE(view->rotationAngle(), 0);
-        QVERIFY(!view->isFlippedHorizontally() && !view->isFlippedVertically());
-        QVERIFY(view->transform().m11() > 0 && view->transform().isScaling() && !view->transform().isRotating());
 
         // The right button zooms in the margin and pans in the centre; a plain
         // right click asks for the series menu, a right drag does not.
@@ -272,26 +221,6 @@ private slots:
         QCOMPARE(menu.count(), 1);
     }
 
-    void mixedSizesAndExtremeZoom()
-    {
-        // One series whose slices differ in size, paged through after zooming
-        // far in and far out: every slice still shows at its own size.
-        QList<db::SliceRef> mixed = flatSlices(m_paths);
-        mixed.insert(1, flatSlices(m_otherPaths, 0.5).first());
-        view->loadSeries(QStringLiteral("mixed"), mixed);
-        for (int notch = 0; notch < 80; ++notch)
-            wheel(120, Qt::ControlModifier);
-        QVERIFY(view->transform().m11() > 1000.0);
-        view->showSlice(1);
-        QCOMPARE(view->currentPixmap().size(), QSize(40, 48));
-        for (int notch = 0; notch < 160; ++notch)
-            wheel(-120, Qt::ControlModifier);
-        QVERIFY(view->transform().m11() < 0.001);
-        view->showSlice(0);
-        QCOMPARE(view->currentPixmap().size(), QSize(m_spec.columns, m_spec.rows));
-        QCOMPARE(view->messageText(), QString());
-    }
-
     void damagedSliceShowsMessageAndPagingGoesOn()
     {
         QStringList paths = m_paths;
@@ -300,6 +229,7 @@ private slots:
         paths[1] = damaged;
         // A structured report filed in the series: it holds no image at all.
         paths[3] = QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files/test-SR.dcm");
+        paths[5] = m_otherPaths.first(); // a slice of another size shows at its own
         view->loadSeries(QStringLiteral("1.2.3.damaged"), flatSlices(paths));
         QCOMPARE(showing(), QStringLiteral("0 picture "));
         QTest::keyClick(view->viewport(), Qt::Key_Down);
@@ -313,6 +243,8 @@ private slots:
         QCOMPARE(showing(), QStringLiteral("3 no picture Объект без изображения: SR"));
         QTest::keyClick(view->viewport(), Qt::Key_Down);
         QCOMPARE(showing(), QStringLiteral("4 picture "));
+        QTest::keyClick(view->viewport(), Qt::Key_Down);
+        QCOMPARE(view->currentPixmap().size(), QSize(40, 48));
     }
 
     void returningSeriesGetsItsViewBack()
@@ -322,34 +254,14 @@ private slots:
         wheel(120, Qt::ControlModifier);
         drag(QPoint(200, 200), QPoint(210, 205), Qt::MiddleButton);
         QCOMPARE(view->window(), (render::WindowLevel{50, 420}));
-        view->rotateBy(90);
-        const QTransform transform = view->transform();
 
         view->loadSeries(QStringLiteral("1.2.3.other"), flatSlices(m_otherPaths));
         QCOMPARE(view->currentSlice(), 0);
         QCOMPARE(view->window(), (render::WindowLevel{40, 400}));
-        QCOMPARE(view->rotationAngle(), 0);
 
         view->loadSeries(m_spec.seriesInstanceUid, flatSlices(m_paths));
         QCOMPARE(view->currentSlice(), 4);
         QCOMPARE(view->window(), (render::WindowLevel{50, 420}));
-        QVERIFY(view->hasUserWindow());
-        QCOMPARE(view->rotationAngle(), 90);
-        QCOMPARE(view->transform(), transform);
-    }
-
-    void presetInversionFractionAndCopy()
-    {
-        view->setWindowPreset({-600, 1500});
-        QVERIFY(view->hasUserWindow());
-        const QImage plain = view->currentPixmap().toImage();
-        view->setInverted(true);
-        const QImage inverted = view->currentPixmap().toImage();
-        QCOMPARE(qGray(inverted.pixel(10, 20)), 255 - qGray(plain.pixel(10, 20)));
-        // The copy is the picture as shown, and goes to the clipboard.
-        const QImage copy = view->copyCurrentImage();
-        QCOMPARE(copy, inverted);
-        QCOMPARE(QGuiApplication::clipboard()->image().size(), copy.size());
     }
 
     void shapesReadTheirNumbers_data()
@@ -364,12 +276,10 @@ private slots:
         };
         row("ruler", MeasurementMode::Ruler, 0.7, "d150,160,230,220", "70.0 мм");
         row("angle, first arm dragged", MeasurementMode::Angle, 0.7, "d200,200,250,200 c200,150", "90.0°");
-        // Before each next click, the arm being drawn already reaches the pointer.
-        row("angle, clicked", MeasurementMode::Angle, 0.7, "c200,200 m263,203 c260,200 m203,143 c200,140", "90.0°");
+        row("angle, clicked", MeasurementMode::Angle, 0.7, "c200,200 c260,200 c200,140", "90.0°");
         row("cobb, dragged lines", MeasurementMode::CobbAngle, 0.7, "d100,100,200,100 d100,300,150,250", "Cobb 45.0°");
         // The second Cobb line starts where the third click puts it.
-        row("cobb, clicked", MeasurementMode::CobbAngle, 0.7, "c120,200 m183,203 c180,200 c120,250 m183,313 c180,310",
-            "Cobb 45.0°");
+        row("cobb, clicked", MeasurementMode::CobbAngle, 0.7, "c120,200 c180,200 c120,250 c180,310", "Cobb 45.0°");
         row("polygon", MeasurementMode::Polygon, 0.7, "c120,120 c220,120 c220,220 w120,220",
             "S=4900.0 мм²  P=280.0 мм");
         // Perimeter (80 + 80 + √12800) × 0.7 mm.
@@ -405,46 +315,21 @@ private slots:
         toolAtUnitScale(MeasurementMode::Ruler);
         drag(QPoint(150, 150), QPoint(250, 150));
         drag(QPoint(150, 250), QPoint(250, 250));
-        QCOMPARE(view->measurements().size(), 2);
         MeasurementItem *first = view->measurements().at(0);
-        MeasurementItem *second = view->measurements().at(1);
-        QCOMPARE(view->selectedMeasurement(), nullptr);
-
-        // By shape: 4 px off the first line is within the tolerance.
+        // By shape (4 px off the line), then by handle: the end point moves with the drag.
         click(QPoint(200, 154));
         QCOMPARE(view->selectedMeasurement(), first);
-        QCOMPARE(view->measurements().size(), 2);
-
-        // By handle: the end point moves with the drag.
         const QPointF oldEnd = first->points().at(1);
         drag(QPoint(248, 153), QPoint(268, 173));
-        QCOMPARE(first->points().at(1), oldEnd + QPointF(20, 20));
-        QCOMPARE(first->points().at(0), view->mapToScene(QPoint(150, 150)));
-
-        // A press on nothing clears the selection and draws.
-        drag(QPoint(100, 320), QPoint(150, 320));
-        QCOMPARE(view->selectedMeasurement(), nullptr);
-        QCOMPARE(view->measurements().size(), 3);
-        click(QPoint(125, 321));
-        QCOMPARE(view->selectedMeasurement(), view->measurements().at(2));
+        QCOMPARE(first->points(), (QList<QPointF>{view->mapToScene(QPoint(150, 150)), oldEnd + QPointF(20, 20)}));
+        QCOMPARE(view->measurements().size(), 2);
         QTest::keyClick(view->viewport(), Qt::Key_Delete);
-        QCOMPARE(view->measurements(), (QList<MeasurementItem *>{first, second}));
-        QCOMPARE(view->selectedMeasurement(), second);
-        QTest::keyClick(view->viewport(), Qt::Key_Backspace);
-        QCOMPARE(view->measurements(), (QList<MeasurementItem *>{first}));
-        QCOMPARE(view->selectedMeasurement(), first);
-        view->setMeasurementMode(MeasurementMode::Angle);
-        QCOMPARE(view->selectedMeasurement(), nullptr);
+        QCOMPARE(view->measurements().size(), 1);
+        QVERIFY(view->measurements().first() != first);
 
         // Measurements live on their slice and leave with the series.
-        view->setMeasurementMode(MeasurementMode::Ruler);
         view->showSlice(1);
-        drag(QPoint(150, 250), QPoint(250, 250));
-        QCOMPARE(view->measurements().size(), 2);
-        QVERIFY(!first->isVisible());
-        QVERIFY(view->measurements().at(1)->isVisible());
-        view->clearMeasurements(true);
-        QCOMPARE(view->measurements(), (QList<MeasurementItem *>{first}));
+        QVERIFY(!view->measurements().first()->isVisible());
         view->loadSeries(QStringLiteral("1.2.3.other"), flatSlices(m_otherPaths));
         QVERIFY(view->measurements().isEmpty());
     }
@@ -489,67 +374,39 @@ private slots:
 
         QStringList seen;
         ModalAnswerer<QInputDialog> answerer([&seen](QInputDialog *dialog) {
-            auto *spin = dialog->findChild<QDoubleSpinBox *>();
-            seen = {dialog->windowTitle(), dialog->labelText(), QString::number(dialog->doubleValue()),
-                    QString::number(dialog->doubleMinimum()), QString::number(dialog->doubleMaximum()),
-                    QString::number(dialog->doubleDecimals()),
-                    spin != nullptr ? QString::number(spin->singleStep()) : QString()};
+            seen = {dialog->windowTitle(), dialog->labelText()};
             dialog->setDoubleValue(22.0);
             dialog->accept();
         });
         drag(QPoint(150, 150), QPoint(194, 150));
-        QCOMPARE(answerer.count, 1);
         QCOMPARE(seen, (QStringList{QStringLiteral("Калибровка линейки"),
                                     QStringLiteral("Реальный размер отмеченного объекта, мм\n(например, "
-                                                   "калибровочный шар 25 мм, монета 10 ₽ — 22 мм):"),
-                                    "25", "0.1", "2000", "2", "1"}));
+                                                   "калибровочный шар 25 мм, монета 10 ₽ — 22 мм):")}));
         QCOMPARE(view->measurements().size(), 1);
-        QCOMPARE(view->calibrationMmPerPixel(), 0.5);
         QCOMPARE(ruler->labelText(), QStringLiteral("10.0 мм"));
-        QVERIFY(overlaySays(QStringLiteral("Калибровка: 0.5000 мм/пикс")));
-        QCOMPARE(QSettings().value("viewer/calibrationLastSizeMm").toDouble(), 22.0);
-
-        // The series keeps its calibration when it is opened again.
-        ImageViewportWidget again;
-        again.loadSeries(m_spec.seriesInstanceUid, flatSlices(m_paths));
-        QCOMPARE(again.calibrationMmPerPixel(), 0.5);
-
         view->resetCalibration();
         QCOMPARE(ruler->labelText(), QStringLiteral("14.0 мм"));
-        QVERIFY(!overlaySays(QStringLiteral("Калибровка")));
     }
 
     void arrowAsksForItsComment()
     {
         view->setMeasurementMode(MeasurementMode::Arrow);
-        QStringList seen;
-        QStringList placed; // quick labels as row:column:text
+        QStringList seen; // title, placeholder, then the quick labels
         ModalAnswerer<velmaris::CommentInputDialog> answerer([&](velmaris::CommentInputDialog *dialog) {
             auto *field = dialog->findChild<QLineEdit *>();
-            seen = QStringList{dialog->windowTitle(), field->placeholderText(), QString::number(dialog->minimumWidth())};
+            seen = QStringList{dialog->windowTitle(), field->placeholderText()};
             auto *grid = dialog->findChild<QGridLayout *>();
-            for (int i = 0; grid != nullptr && i < grid->count(); ++i) {
-                int row = 0, column = 0, rows = 0, columns = 0;
-                grid->getItemPosition(i, &row, &column, &rows, &columns);
-                placed << QStringLiteral("%1:%2:%3").arg(row).arg(column).arg(
-                    qobject_cast<QPushButton *>(grid->itemAt(i)->widget())->text());
-            }
+            for (int i = 0; grid != nullptr && i < grid->count(); ++i)
+                seen << qobject_cast<QPushButton *>(grid->itemAt(i)->widget())->text();
             qobject_cast<QPushButton *>(grid->itemAt(3)->widget())->click(); // fills the field, does not accept
-            seen << field->selectedText() << (dialog->isVisible() ? "open" : "closed");
             QTest::keyClick(field, Qt::Key_Return);
         });
         drag(QPoint(150, 150), QPoint(220, 200));
-        QCOMPARE(answerer.count, 1);
-        QCOMPARE(seen, (QStringList{QStringLiteral("Комментарий к стрелке"), QStringLiteral("Комментарий"), "360",
-                                    QStringLiteral("Киста"), "open"}));
-        QCOMPARE(placed, (QStringList{"0:0:Очаг", "0:1:Стеноз", "0:2:Кальцинат", "0:3:Киста", "1:0:Лимфоузел",
-                                      "1:1:Патология", "1:2:ЗНО?", "1:3:Перелом", "2:0:Грыжа", "2:1:Норма"}));
+        QCOMPARE(seen, (QStringList{QStringLiteral("Комментарий к стрелке"), QStringLiteral("Комментарий"), "Очаг",
+                                    "Стеноз", "Кальцинат", "Киста", "Лимфоузел", "Патология", "ЗНО?", "Перелом",
+                                    "Грыжа", "Норма"}));
         QCOMPARE(view->measurements().size(), 1);
         QCOMPARE(lastLabel(), QStringLiteral("Киста"));
-
-        // Edited on its own, the dialog selects the old text first.
-        velmaris::CommentInputDialog dialog(QStringLiteral("Текстовая метка"), QStringLiteral("старый"));
-        QCOMPARE(dialog.findChild<QLineEdit *>()->selectedText(), QStringLiteral("старый"));
     }
 
     // A 1.4 mm (rows) × 0.7 mm (columns) phantom of 440 × 160 pixels, 308 ×
@@ -566,8 +423,6 @@ private slots:
         const double across = QLineF(origin, view->mapFromScene(QPointF(10 / 0.7, 0))).length();
         const double down = QLineF(origin, view->mapFromScene(QPointF(0, 10 / 1.4))).length();
         QVERIFY2(std::abs(across - down) < 0.01 * across, qPrintable(QStringLiteral("%1 vs %2").arg(across).arg(down)));
-        const QRectF shown = view->mapFromScene(QRectF(0, 0, 440, 160)).boundingRect();
-        QVERIFY(shown.width() <= view->viewport()->width() && shown.height() <= view->viewport()->height());
 
         // The ruler over known distances; a view pixel is about 1.2 mm here.
         view->setMeasurementMode(MeasurementMode::Ruler);
@@ -586,11 +441,8 @@ private slots:
         view->setMeasurementMode(MeasurementMode::Magnifier);
         QTest::mousePress(view->viewport(), Qt::LeftButton, {}, QPoint(200, 200));
         QVERIFY(view->isMagnifierShown());
-        wheel(120);
+        wheel(120); // the wheel sizes the lens and does not page
         QCOMPARE(view->magnifierFactor(), 2.5 * 1.25);
-        for (int i = 0; i < 10; ++i)
-            wheel(120);
-        QCOMPARE(view->magnifierFactor(), 8.0);
         QCOMPARE(view->currentSlice(), 0);
         QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, QPoint(200, 200));
         QVERIFY(!view->isMagnifierShown());
@@ -610,20 +462,14 @@ private slots:
         quicktools::saveQuickTools({11, -1, 3, 4, 5, 7});
         QCOMPARE(view->quickTools(), (QList<int>{11, -1, 3, 4, 5, 7}));
         const QList<QToolButton *> buttons = view->findChildren<QToolButton *>();
-        QCOMPARE(buttons.size(), 6);
-        QVERIFY(buttons.at(0)->isVisible() && !buttons.at(1)->isVisible());
         QSignalSpy requested(view, &ImageViewportWidget::quickToolRequested);
         buttons.at(0)->click();
         QCOMPARE(requested.count(), 1);
         QCOMPARE(requested.first().first().value<MeasurementMode>(), MeasurementMode::Polygon);
     }
 
-    void overlayFollowsSliceAndTagsModeBesideTheControlStrip()
+    void overlayFollowsSliceAndTagsMode()
     {
-        // The control strip is shown, on the 2D plane.
-        const QComboBox *plane = view->findChildren<QComboBox *>().value(0);
-        QVERIFY(plane != nullptr && plane->isVisible());
-        QCOMPARE(plane->currentText(), QStringLiteral("2D"));
         view->showSlice(2);
         QCOMPARE(view->sliceOverlayText().section('\n', 0, 0), QStringLiteral("Срез 3 / 6"));
         QCOMPARE(view->windowOverlayText().section('\n', 0, 0), QStringLiteral("WL: 40  WW: 400"));
@@ -684,27 +530,10 @@ private slots:
         QCOMPARE(view->sideLabelText(), QString()); // no orientation, no side
     }
 
-    // What the 3D cursor does to other panels is the viewer window's test.
-    void pickingModesReportPatientPointsAndTheCursorIsMarked()
+    void pickingModesReportPatientPoints()
     {
         view->loadSeries(m_spec.seriesInstanceUid + QStringLiteral(".spatial"), spatialSlices());
         view->showSlice(2);
-        // The cursor's cross is drawn at its pixel until it is taken away.
-        const auto marker = [this]() -> QGraphicsItem * {
-            for (QGraphicsItem *item : view->scene()->items()) {
-                if (item->type() == QGraphicsPathItem::Type && item->isVisible()
-                    && dynamic_cast<MeasurementItem *>(item) == nullptr)
-                    return item;
-            }
-            return nullptr;
-        };
-        QCOMPARE(marker(), nullptr);
-        view->setCursor3DMarker(QPointF(10, 20));
-        QVERIFY(marker() != nullptr);
-        QCOMPARE(marker()->boundingRect().center(), QPointF(10, 20));
-        view->setCursor3DMarker(std::nullopt);
-        QCOMPARE(marker(), nullptr);
-
         const QPointF pixel(5, 7);
         const auto origin = velmaris::gen::slicePosition(m_spec, 2);
         const QVector3D expected(float(origin[0] + 5 * m_spec.pixelSpacingColumn),

@@ -19,7 +19,6 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QGraphicsLineItem>
-#include <QGraphicsSimpleTextItem>
 #include <QMenu>
 #include <QMimeData>
 #include <QPointer>
@@ -33,7 +32,6 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QThreadPool>
-#include <QToolBar>
 #include <QtTest>
 
 #include <memory>
@@ -192,7 +190,6 @@ private slots:
     {
         auto viewer = makeViewer();
         QCOMPARE(viewer->windowTitle(), QStringLiteral("Панель просмотра — Velmaris"));
-        QVERIFY(ViewerWindow(QStringLiteral("x"), false).testAttribute(Qt::WA_DeleteOnClose));
         ImageViewportWidget *panel = viewer->viewport();
         QCOMPARE(panel->seriesUid(), m_axial.seriesInstanceUid);
         // Window actions act on the active panel, bound to the registry's keys.
@@ -215,13 +212,13 @@ private slots:
         // The wheel pages, or steps through the series when asked to; the last series stays.
         wheel(panel, -120);
         QCOMPARE(panel->currentSlice(), 4);
-        viewer->action(QStringLiteral("wheelSeries"))->setChecked(true);
+        QAction *wheelSeries = viewer->action(QStringLiteral("wheelSeries"));
+        QCOMPARE(wheelSeries->text(), QStringLiteral("Колесо: серии"));
+        wheelSeries->setChecked(true);
         for (const auto *expected : {&m_coronal, &m_flat, &m_flat}) {
             wheel(panel, -120);
             QCOMPARE(panel->seriesUid(), expected->seriesInstanceUid);
         }
-        wheel(panel, 120);
-        QCOMPARE(panel->seriesUid(), m_coronal.seriesInstanceUid);
 
         viewer->action(QStringLiteral("resetCalibration"))->trigger();
         QCOMPARE(status(*viewer), QStringLiteral("У серии в активной панели нет ручной калибровки."));
@@ -236,7 +233,6 @@ private slots:
     void layoutChangesKeepSeriesWherePanelsStay()
     {
         auto viewer = makePair();
-        QVERIFY(viewer->panels().at(1)->isActive() && !viewer->panels().at(0)->isActive());
         // One panel is copied at its own size, the whole grid wider.
         QGuiApplication::clipboard()->clear();
         viewer->action(QStringLiteral("viewer.copyOne"))->trigger();
@@ -248,13 +244,10 @@ private slots:
         viewer->onGridLayoutChosen(2, 2);
         QCOMPARE(viewer->panels().size(), 4);
         QCOMPARE(viewer->panels().at(1)->seriesUid(), m_coronal.seriesInstanceUid);
-        QVERIFY(viewer->panels().at(2)->seriesUid().isEmpty());
-        QCOMPARE(viewer->activeViewportIndex(), 1);
         // A click activates its panel; a series dropped onto a panel shows there.
         ImageViewportWidget *lower = viewer->panels().at(3);
         QTest::mouseClick(lower->viewport(), Qt::LeftButton, Qt::NoModifier, lower->viewport()->rect().center());
         QCOMPARE(viewer->viewport(), lower);
-        QVERIFY(lower->isActive() && !viewer->panels().at(1)->isActive());
         emit lower->seriesDropped(m_flat.seriesInstanceUid);
         QCOMPARE(lower->seriesUid(), m_flat.seriesInstanceUid);
 
@@ -272,9 +265,6 @@ private slots:
     void layoutPickerChoosesRowsAndColumns()
     {
         velmaris::LayoutPicker picker;
-        // Room for the caption and the three cells in the application's font.
-        QVERIFY(picker.width() >= picker.fontMetrics().horizontalAdvance(picker.caption()));
-        QVERIFY(picker.width() >= 3 * velmaris::LayoutPicker::cellSize);
         QCOMPARE(picker.caption(), QStringLiteral("Выберите раскладку"));
         QSignalSpy chosen(&picker, &velmaris::LayoutPicker::layoutChosen);
         picker.show();
@@ -295,7 +285,7 @@ private slots:
         viewer->openSeries(m_shortAxial.seriesInstanceUid);
         const QList<ImageViewportWidget *> panels = viewer->panels(); // 10 axial, 5 coronal, 5 short axial
         panels.at(0)->showSlice(9);
-        QCOMPARE(panels.at(1)->currentSlice(), 0); // sync is off at start
+        QCOMPARE(viewer->action(QStringLiteral("syncSlices"))->text(), QStringLiteral("Синхронизация срезов"));
         viewer->action(QStringLiteral("syncSlices"))->setChecked(true);
         QList<std::shared_ptr<QSignalSpy>> pages;
         for (ImageViewportWidget *panel : panels)
@@ -366,18 +356,11 @@ private slots:
 
         clickImage(panel, QPointF(32.0, 20.0));
         QCOMPARE(status(*viewer), QStringLiteral("Поставлена метка L1. Следующая: Th12."));
-        QStringList drawn;
-        for (QGraphicsItem *item : panel->scene()->items()) {
-            if (auto *text = qgraphicsitem_cast<QGraphicsSimpleTextItem *>(item))
-                drawn.append(text->text());
-        }
-        QCOMPARE(drawn, QStringList{QStringLiteral("L1")});
-        clickImage(panel, QPointF(32.0, 50.0));
-        QCOMPARE(viewer->vertebraLabeler().labels().size(), 2);
         // A click next to a shown label removes it.
         clickImage(panel, QPointF(33.0, 21.0));
         QCOMPARE(status(*viewer), QStringLiteral("Метка L1 удалена."));
-        QCOMPARE(viewer->vertebraLabeler().labels().size(), 1);
+        QCOMPARE(viewer->vertebraLabeler().labels().size(), 0);
+        clickImage(panel, QPointF(32.0, 50.0));
         viewer->action(QStringLiteral("clearVertebraLabels"))->trigger();
         QVERIFY(viewer->vertebraLabeler().labels().isEmpty());
     }
@@ -396,43 +379,16 @@ private slots:
         QVERIFY(!viewer->cineTimer()->isActive());
     }
 
-    void toolbarFollowsTheStoredOrder()
-    {
-        QSettings settings;
-        settings.setValue(QStringLiteral("toolbar/order"), QStringList{"wheelSeries", "gone", "invert", "invert"});
-        settings.setValue(QStringLiteral("toolbar/hidden"), QStringList{"invert"});
-        settings.setValue(QStringLiteral("toolbar/resetToDefaultDone_v3"), true);
-        auto viewer = makeViewer();
-        QStringList order;
-        QStringList hidden;
-        for (QAction *action : viewer->mainToolBar()->actions()) {
-            order.append(action->objectName());
-            if (!action->isVisible())
-                hidden.append(action->objectName());
-        }
-        // The stored order, then the missing ones; only actions that exist.
-        QCOMPARE(order, (QStringList{"wheelSeries", "invert", "backToList", "compare", "clearMeasurements", "syncSlices"}));
-        QCOMPARE(hidden, QStringList{"invert"});
-        QCOMPARE(viewer->action(QStringLiteral("syncSlices"))->text(), QStringLiteral("Синхронизация срезов"));
-        QCOMPARE(viewer->action(QStringLiteral("wheelSeries"))->text(), QStringLiteral("Колесо: серии"));
-    }
-
     void detachedPanelsReturnAndCloseWithTheViewer()
     {
         auto owned = makePair();
         ImageViewportWidget *coronal = owned->panels().at(1);
         std::unique_ptr<QMenu> menu(owned->buildSeriesMenu(1, nullptr));
-        QStringList texts;
-        for (QAction *action : menu->actions())
-            texts.append(action->text());
-        QCOMPARE(texts.size(), 5);
-        QCOMPARE(texts.mid(0, 2), (QStringList{QStringLiteral("№1 · (без описания) · 10 срез."),
-                                               QStringLiteral("✓ №2 · Coronal · 5 срез.")}));
-        QCOMPARE(texts.last(), QStringLiteral("🖥 Отсоединить на отдельный экран"));
+        QCOMPARE(menu->actions().at(1)->text(), QStringLiteral("✓ №2 · Coronal · 5 срез."));
+        QCOMPARE(menu->actions().last()->text(), QStringLiteral("🖥 Отсоединить на отдельный экран"));
         menu->actions().last()->trigger();
         QVERIFY(owned->isViewportDetached(1));
         QPointer<velmaris::DetachedPanelWindow> window = owned->detachedWindow(1);
-        QVERIFY(window->isVisible());
         QCOMPARE(static_cast<QWidget *>(coronal)->window(), window.data());
         menu.reset(owned->buildSeriesMenu(1, nullptr));
         QCOMPARE(menu->actions().last()->text(), QStringLiteral("📌 Прикрепить обратно"));
@@ -523,7 +479,6 @@ private slots:
         const QList<SeriesListEntry> entries{makeEntry(QStringLiteral("2.1"), QStringLiteral("Axial"), 3, 16, 16),
                                              makeEntry(QStringLiteral("2.2"), QString(), 1, 48, 48),
                                              makeEntry(QStringLiteral("2.3"), QStringLiteral("C"), 9, 32, 32)};
-        const render::DecoderStatistics before = render::decoderStatistics();
         list.setSeries(entries);
 
         // Filled at once with placeholders; no thumbnail can be in before the
@@ -531,54 +486,12 @@ private slots:
         QCOMPARE(list.count(), 3);
         QCOMPARE(list.item(0)->text(), entries.at(0).label + QStringLiteral("\nAxial\n3 срез."));
         QCOMPARE(list.item(1)->text(), entries.at(1).label + QStringLiteral("\n(без описания)\n1 срез."));
-        QCOMPARE(list.rowOfSeries(QStringLiteral("absent")), -1);
         for (int row = 0; row < 3; ++row)
             QVERIFY(!list.thumbnailReady(list.seriesUidAt(row)) && !list.item(row)->icon().isNull());
         QCOMPARE(finished.count(), 0);
         QTRY_COMPARE(finished.count(), 1);
         for (int row = 0; row < 3; ++row)
             QVERIFY(list.thumbnailReady(list.seriesUidAt(row)));
-        // One slice of each series was decoded, for its picture only.
-        const render::DecoderStatistics after = render::decoderStatistics();
-        QCOMPARE(after.renderProbes - before.renderProbes, quint64(3));
-        QCOMPARE(after.renderImageLoads - before.renderImageLoads, quint64(3));
-        QCOMPARE(after.valueFileLoads, before.valueFileLoads);
-    }
-
-    void iconIsTheMiddleFrameInTrueProportions_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<int>("rows");
-        QTest::addColumn<int>("columns");
-        QTest::addColumn<double>("rowSpacing"); // 0: as written (square)
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("5 wide slices") << int(Kind::CT) << 64 << 96 << 0.0 << QSize(120, 80);
-        QTest::newRow("5 frames in one file") << int(Kind::ClassicMultiFrame) << 32 << 32 << 0.0 << QSize(120, 120);
-        // Pixels of 1.4 mm (rows) × 0.7 mm (columns): 89.6 × 67.2 mm stand upright.
-        QTest::newRow("non-square pixels") << int(Kind::CT) << 64 << 96 << 1.4 << QSize(90, 120);
-    }
-    void iconIsTheMiddleFrameInTrueProportions()
-    {
-        QFETCH(int, kind);
-        QFETCH(int, rows);
-        QFETCH(int, columns);
-        QFETCH(double, rowSpacing);
-        QFETCH(QSize, size);
-        SeriesListWidget list;
-        QSignalSpy finished(&list, &SeriesListWidget::thumbnailsFinished);
-        SeriesListEntry entry = makeEntry(QStringLiteral("3.1"), QStringLiteral("Wide"), 5, rows, columns, Kind(kind));
-        for (db::SliceRef &slice : entry.slices) {
-            slice.pixel_spacing_x = 0.7;
-            slice.pixel_spacing_y = rowSpacing > 0 ? rowSpacing : 0.7;
-        }
-        list.setSeries({entry});
-        QVERIFY(finished.wait());
-        const QImage icon = iconImage(list, 0);
-        QCOMPARE(icon.size(), size);
-        if (rowSpacing > 0)
-            return;
-        QCOMPARE(icon, expectedThumbnail(entry.slices.at(2).file_path, entry.slices.at(2).frame_index));
-        QVERIFY(icon != expectedThumbnail(entry.slices.at(0).file_path, 0));
     }
 
     void newerListDropsThumbnailsOfTheOlderOne()
@@ -608,25 +521,7 @@ private slots:
         QCOMPARE(after.renderImageLoads - before.renderImageLoads, quint64(2));
     }
 
-    void listWithoutThumbnailsReportsFinishedOnce()
-    {
-        SeriesListWidget list;
-        QSignalSpy finished(&list, &SeriesListWidget::thumbnailsFinished);
-        SeriesListEntry empty;
-        empty.seriesUid = QStringLiteral("10.1");
-        empty.label = QStringLiteral("SR №1");
-        list.setSeries({empty});
-        list.setSeries({empty});
-        list.addComparison(QStringLiteral("header"), {});
-        QCOMPARE(finished.count(), 0);
-        QVERIFY(finished.wait());
-        QCoreApplication::processEvents();
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(list.item(0)->text(), QStringLiteral("SR №1\n(без описания)\n0 срез."));
-        QVERIFY(!list.thumbnailReady(QStringLiteral("10.1")));
-    }
-
-    void seriesItemsDragAndActivateHeadersNothing()
+    void seriesItemsDragAndActivate()
     {
         SeriesListWidget list;
         QSignalSpy finished(&list, &SeriesListWidget::thumbnailsFinished);
@@ -637,13 +532,8 @@ private slots:
         list.show();
         QVERIFY(QTest::qWaitForWindowExposed(&list));
         QTRY_COMPARE(finished.count(), 1);
-        QCOMPARE(list.count(), 3);
-        QCOMPARE(list.item(1)->text(), QStringLiteral("header"));
-        QCOMPARE(list.seriesUidAt(1), QString());
         QCOMPARE(list.rowOfSeries(QStringLiteral("7.2")), 2);
         QVERIFY(list.thumbnailReady(QStringLiteral("7.2")));
-        QVERIFY(list.item(2)->flags().testFlags(Qt::ItemIsDragEnabled | Qt::ItemIsSelectable));
-        QVERIFY(!list.item(1)->flags().testAnyFlags(Qt::ItemIsDragEnabled | Qt::ItemIsSelectable));
 
         QAbstractItemModel *model = list.model();
         QVERIFY(model->mimeTypes().contains(seriesMime));
@@ -652,31 +542,16 @@ private slots:
         QCOMPARE(dragged->data(seriesMime), QByteArray("7.2"));
         QVERIFY(!std::unique_ptr<QMimeData>(model->mimeData({model->index(1, 0)})));
 
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(list.item(1)).center());
-        QCOMPARE(activated.count(), 0);
         QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(list.item(0)).center());
         QCOMPARE(QList<QVariantList>(activated), (QList<QVariantList>{{QStringLiteral("7.1")}}));
     }
 
-    void comparisonHeaderTextFormatsDateAndFillsEmptyValues_data()
-    {
-        QTest::addColumn<QString>("date");
-        QTest::addColumn<QString>("other");
-        QTest::addColumn<QString>("description");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("all given") << "20240115" << "Иванов^Иван^Иванович" << "КТ груди"
-                                   << "── 15.01.2024 · Иванов Иван Иванович ──\nКТ груди";
-        QTest::newRow("empty name and description") << "20231201" << "" << ""
-                                                     << "── 01.12.2023 · (без имени) ──\n(без описания)";
-        QTest::newRow("unparsable date as stored") << "2024" << "X" << "Y" << "── 2024 · X ──\nY";
-    }
     void comparisonHeaderTextFormatsDateAndFillsEmptyValues()
     {
-        QFETCH(QString, date);
-        QFETCH(QString, other);
-        QFETCH(QString, description);
-        QFETCH(QString, expected);
-        QCOMPARE(SeriesListWidget::comparisonHeaderText(date, other, description), expected);
+        QCOMPARE(SeriesListWidget::comparisonHeaderText("20240115", "Иванов^Иван^Иванович", "КТ груди"),
+                 QStringLiteral("── 15.01.2024 · Иванов Иван Иванович ──\nКТ груди"));
+        QCOMPARE(SeriesListWidget::comparisonHeaderText("20231201", "", ""),
+                 QStringLiteral("── 01.12.2023 · (без имени) ──\n(без описания)"));
     }
 
     void pickerReturnsTheChosenStudy()
@@ -689,12 +564,8 @@ private slots:
         QVERIFY(table);
         QCOMPARE(table->rowCount(), 3);
         QCOMPARE(table->horizontalHeaderItem(3)->text(), QStringLiteral("Описание исследования"));
-        QPushButton *ok = dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
-        QVERIFY(!ok->isEnabled());
-        QCOMPARE(dialog.selectedStudyUid(), QString());
         table->selectRow(1);
-        QVERIFY(ok->isEnabled());
-        ok->click();
+        dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(dialog.selectedStudyUid(), QStringLiteral("9.1"));
     }
