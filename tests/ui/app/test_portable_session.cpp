@@ -78,7 +78,6 @@ private slots:
         session.start();
         QVERIFY(ended.wait(30000));
         QCOMPARE(catcher.count, 1);
-        QCOMPARE(catcher.title, QStringLiteral("Velmaris"));
         QCOMPARE(catcher.text,
                  QStringLiteral("Не найдено ни одного DICOM-файла в папке \"%1\".").arg(QDir(images).absolutePath()));
         QVERIFY(session.viewer() == nullptr);

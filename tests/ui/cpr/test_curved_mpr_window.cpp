@@ -126,7 +126,6 @@ private slots:
         QVERIFY(entries->startTracePicking());
         ImageViewportWidget *panel = viewer.viewport();
         emit panel->vesselAutoTrackSeedPicked(curvePoint(m_spec, 0.05));
-        QCOMPARE(opened.size(), 0);
         emit panel->vesselAutoTrackSeedPicked(curvePoint(m_spec, 0.95));
         QCOMPARE(opened.size(), 1);
         CurvedMprWindow *window = opened.at(0);
@@ -134,7 +133,6 @@ private slots:
         QSignalSpy traced(window, &CurvedMprWindow::traceFinished);
         QVERIFY(traced.wait(buildTimeoutMs));
         QCOMPARE(traced.at(0).at(0).toBool(), true);
-        QVERIFY(window->controlPoints().size() >= 2);
         QTRY_VERIFY_WITH_TIMEOUT(window->currentImage() != nullptr && !window->isRebuilding(), buildTimeoutMs);
         QVERIFY(window->windowTitle().startsWith(QStringLiteral("Сосудистый анализ (тестовая версия) — длина кривой ")));
         QCOMPARE(window->sectionsView()->sections().size(), 21);

@@ -94,8 +94,6 @@ private slots:
         VirtualEndoscopyWindow window(
             {u"Колоноскопия"_s, testing::writeSlices(spec, m_dir.filePath(u"endo"_s)), u"1.2.3"_s, u"P1"_s});
         QTRY_VERIFY_WITH_TIMEOUT(window.volume() != nullptr, 60000);
-        QVERIFY(window.view()->renderParameters().perspective);
-        QCOMPARE(window.view()->renderParameters().preset.name, render::endoscopyInsidePresetName());
 
         // Two clicked points: the endoscope starts on the first, looks towards the
         // second, and the Up key moves it along the path.
