@@ -121,6 +121,9 @@ void OpenRequestsTest::oneOpenRequestWaitsForTheUser()
     const QString first = QStringLiteral("1.2.%1").arg(got.indexOf(QStringLiteral("202 accepted")) + 1);
     QVERIFY2(boxes().first()->text().contains(first), qPrintable(boxes().first()->text()));
     QVERIFY(coordinator.isWaitingForUser());
+    // A request that reaches the coordinator by another way gets no box of its own either.
+    coordinator.openStudy(velmaris::PacsOpenRequest{QStringLiteral("7.7"), {}, 104, {}, true});
+    QCOMPARE(boxes().size(), 1);
 
     boxes().first()->button(QMessageBox::No)->click();
     QTRY_VERIFY(!bridge.openRequestWaiting());

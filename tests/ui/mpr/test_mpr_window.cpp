@@ -195,6 +195,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&panel));
         panel.loadSeries(m_spec.seriesInstanceUid, m_slices);
         const render::WindowLevel window = panel.window();
+        const QSize axial = panel.currentPixmap().size();
         auto *planeBox = panel.findChild<QComboBox *>();
 
         QSignalSpy paged(&panel, &ImageViewportWidget::reconstructionSliceChanged);
@@ -214,6 +215,9 @@ private slots:
         QCOMPARE(paged.last().at(0).toInt(), v.height - 1);
         QCOMPARE(panel.currentPixmap().toImage().convertToFormat(QImage::Format_Grayscale8),
                  render::renderCoronal(v, v.height - 1, window.centre, window.width, 0, 0));
+        // Leaving shows the series' own slices again, not a coronal picture under axial labels.
+        reconstruction->leave();
+        QCOMPARE(panel.currentPixmap().size(), axial);
     }
 
     // The viewer's MPR and Fusion entries on its active panel.
