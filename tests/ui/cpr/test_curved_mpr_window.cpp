@@ -101,6 +101,9 @@ private slots:
         window.setControlPoints({{1, 1, 1}, {2, 2, 2}, {3, 3, 5}});
         QVERIFY2(window.loadState(path, message), qPrintable(message));
         QCOMPARE(window.parameters(), saved);
+        // A file that cannot be read changes nothing.
+        QVERIFY(!window.loadState(m_dir.filePath("missing.cprstate.json"), message));
+        QCOMPARE(window.parameters(), saved);
         // A right click deletes.
         QTest::mouseClick(front, Qt::RightButton, {}, front->widgetPosOf(b).toPoint());
         QCOMPARE(window.controlPoints().size(), std::size_t(1));

@@ -4,6 +4,7 @@
 #include "ui/mpr/MprViewportWidget.h"
 #include "ui/mpr/MprWindow.h"
 #include "ui/mpr/ViewerVolumeEntries.h"
+#include "ui/volume/VolumeRenderWidget.h"
 #include "ui/viewer/ImageViewportWidget.h"
 #include "ui/viewer/PanelReconstruction.h"
 #include "ui/viewer/ViewerWindow.h"
@@ -26,6 +27,7 @@
 #include <QLabel>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <memory>
@@ -126,6 +128,21 @@ private slots:
         for (int i = 0; i < 20; ++i)
             window->onAxialWheel(1);
         QCOMPARE(window->crosshair()[2], 11);
+    }
+
+    // The fourth cell renders the same volume in 3D (it once stayed black).
+    void cell3D()
+    {
+        auto window = open(m_slices);
+        QVERIFY(window);
+        QSignalSpy rendered(window->cell3D(), &VolumeRenderWidget::frameReady);
+        QVERIFY(rendered.count() > 0 || rendered.wait(20000));
+        const QImage frame = window->cell3D()->lastFrame();
+        int lit = 0;
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = 0; x < frame.width(); ++x)
+                lit += qGray(frame.pixel(x, y)) > 40;
+        QVERIFY2(lit > frame.width() * frame.height() / 50, qPrintable(QString::number(lit)));
     }
 
     void measurementsAndRotation()
